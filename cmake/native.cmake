@@ -1,0 +1,26 @@
+# Native (Linux) build: the portable core with its unit tests, the tools that run on the Linux
+# side of a test (terminal simulator, pty shim), and the registration of the wine64 end-to-end
+# tests, which drive the Windows build named by QUILLON_WIN64_DIR.
+enable_testing()
+set(QUILLON_WIN64_DIR "" CACHE PATH "Build directory of the x86_64 Windows twin (end-to-end tests)")
+set(QUILLON_WIN32_DIR "" CACHE PATH "Build directory of the i686 Windows product (contract checks)")
+
+if(QUILLON_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+elseif(QUILLON_UBSAN_ONLY)
+  add_compile_options(-fsanitize=undefined -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=undefined)
+endif()
+
+add_library(quillon_core STATIC ${QUILLON_CORE_SOURCES})
+target_include_directories(quillon_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include ${CMAKE_BINARY_DIR}/generated)
+
+file(GLOB _tool_dirs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/native.cmake)
+foreach(_f ${_tool_dirs})
+  include(${_f})
+endforeach()
+file(GLOB _test_dirs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*/native.cmake)
+foreach(_f ${_test_dirs})
+  include(${_f})
+endforeach()

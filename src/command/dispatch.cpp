@@ -1,0 +1,226 @@
+#include "command/dispatch.h"
+
+#include <cstring>
+#include <string>
+
+#include "command/branch.h"
+#include "command/fields.h"
+#include "foundation/log.h"
+#include "quillon_build_config.h"
+
+namespace quillon {
+
+const unsigned char kAccessCode[5] = {QUILLON_ACCESS_CODE_BYTES};
+
+namespace {
+
+// Process-wide: the signature buffers are too large for the caller's stack.
+uint8_t g_abSignatureData[kSignatureBufferSize];
+char g_szSignatureText[kSignatureBufferSize];
+uint32_t g_nSignatureCount;
+
+bool Contains(const char* text, const char* word) { return std::strstr(text, word) != nullptr; }
+
+void WriteReply(char* reply, const std::string& text) {
+    if (reply != nullptr) std::memcpy(reply, text.c_str(), text.size() + 1);
+}
+
+struct Arguments {
+    char first[kArgumentSize];
+    char second[kArgumentSize];
+};
+
+void ReadArguments(const char* request, Arguments& args) {
+    std::memset(&args, 0, sizeof args);
+    GetField(2, request, args.first, sizeof args.first);
+    GetField(3, request, args.second, sizeof args.second);
+}
+
+std::string RunSerialNumber(const char* request, IRunners& runners, int& code) {
+    Arguments args;
+    ReadArguments(request, args);
+    char text[kResultTextSize] = {0};
+    code = runners.GetSerialNumber(ParseInt(args.first), ParseInt(args.second), text);
+    text[kResultTextSize - 1] = '\0';
+    if (code == 0) return Format("[GETSERIALNUMBER][%d][%s][123]", 0, text);
+    return Format("[GETSERIALNUMBER][%d][123]", code);
+}
+
+std::string RunFirmwareVersion(const char* request, IRunners& runners, int& code) {
+    Arguments args;
+    ReadArguments(request, args);
+    char text[kResultTextSize] = {0};
+    code = runners.GetLLTStatus(ParseInt(args.first), ParseInt(args.second), text);
+    text[kResultTextSize - 1] = '\0';
+    if (code == 0) return Format("[GETFIRMWAREVERSION][%d][%s][123]", 0, text);
+    return Format("[GETFIRMWAREVERSION][%d][123]", code);
+}
+
+std::string RunEnroll(const char* request, IRunners& runners, int& code) {
+    Arguments args;
+    ReadArguments(request, args);
+    uint8_t templ[600] = {0};
+    code = runners.PerformEnroll(ParseInt(args.first), ParseInt(args.second), templ);
+    if (code != 0) return Format("[ENROLL][%d][123]", code);
+    char hex[1200] = {0};
+    HexEncode(templ, kTemplateSize, hex);
+    return Format("[ENROLL][%d][%s][123]", 0, hex);
+}
+
+std::string RunSignature(const char* request, IRunners& runners, int& code) {
+    Arguments args;
+    ReadArguments(request, args);
+    std::memset(g_abSignatureData, 0, sizeof g_abSignatureData);
+    g_nSignatureCount = 0;
+    code = runners.GetSignature(ParseInt(args.first), ParseInt(args.second), g_abSignatureData,
+                                &g_nSignatureCount);
+    if (code != 0) return Format("[GETSIGNATURE][%d][123]", code);
+    // The text buffer holds 524287 data bytes and the terminator.
+    const uint32_t limit = (kSignatureBufferSize - 1) / 2;
+    const uint32_t count = g_nSignatureCount < limit ? g_nSignatureCount : limit;
+    HexEncode(g_abSignatureData, count, g_szSignatureText);
+    return std::string("[GETSIGNATURE][0][") + g_szSignatureText + "][123]";
+}
+
+std::string RunVerify2F(const char* request, IRunners& runners, int& code) {
+    Arguments args;
+    ReadArguments(request, args);
+    static char text[kVerify2FTextSize];
+    std::memset(text, 0, sizeof text);
+    GetField(4, request, text, sizeof text);
+    WriteLog("Inside Verify2F function");
+    WriteLog(args.first);
+    WriteLog(args.second);
+    WriteLog(text);
+    uint8_t templates[1200] = {0};
+    HexDecode(text, 2 * kTemplateSize, templates);
+    code = runners.PerformVerify2F(ParseInt(args.first), ParseInt(args.second),
+                                   static_cast<int>(2 * kTemplateSize), templates);
+    std::string reply = Format("[VERIFY2F][%d][123]", code);
+    WriteLog(reply);
+    return reply;
+}
+
+std::string RunSetDateTime(const char* request, IRunners& runners, int& code) {
+    Arguments args;
+    ReadArguments(request, args);
+    const int useGiven = std::strlen(args.second) == 12 ? 1 : 0;
+    code = runners.SetTerminalTime(ParseInt(args.first), useGiven, args.second);
+    return Format("[SETDATETIME][%d][123]", code);
+}
+
+std::string RunVerify(const char* request, IRunners& runners, int& code) {
+    Arguments args;
+    ReadArguments(request, args);
+    char text[kVerifyTextSize] = {0};
+    GetField(4, request, text, sizeof text);
+    uint8_t templ[600] = {0};
+    HexDecode(text, kTemplateSize, templ);
+    code = runners.PerformVerify(ParseInt(args.first), ParseInt(args.second),
+                                 static_cast<int>(kTemplateSize), templ);
+    return Format("[VERIFY][%d][123]", code);
+}
+
+std::string RunMyKad(const char* command, const char* request, CommandContext& context,
+                     int& code) {
+    static char texts[3][kMyKadTextSize];
+    std::memset(texts, 0, sizeof texts);
+    Arguments args;
+    ReadArguments(request, args);
+    for (int i = 0; i < 3; ++i) GetField(4 + i, request, texts[i], kMyKadTextSize);
+    WriteLog(args.first);
+    WriteLog(args.second);
+    for (int i = 0; i < 3; ++i) WriteLog(texts[i]);
+    WriteLog(texts[0]);
+
+    static uint8_t card[kMyKadCardSize];
+    static uint8_t photo[kMyKadPhotoSize];
+    std::memset(card, 0, sizeof card);
+    std::memset(photo, 0, sizeof photo);
+    const int show = ParseInt(args.first);
+    const int port = ParseInt(args.second);
+    IRunners& runners = context.runners;
+    WriteLog("Before Calling Read MyKad");
+    if (Contains(command, "READMYKADNOPHOTO")) {
+        code = runners.ReadMyKADData(show, port, card);
+    } else if (Contains(command, "READMYKADNOVERIFYWITHPHOTO")) {
+        code = runners.ReadMyKADNoVerify(show, port, card, photo);
+    } else if (Contains(command, "READMYKADNOVERIFYNOPHOTO")) {
+        code = runners.ReadMyKADNoVerifyNoPhoto(show, port, card);
+    } else {
+        code = runners.ReadMyKAD(show, port, card, photo);
+    }
+    WriteLog("After Calling Read MyKad");
+    WriteLog(Format("MYKAD RET = %d", code));
+    if (code == 0 && context.mykadReply == nullptr) code = kResultDialogNoResult;
+    if (code != 0) return Format("[%s][%d][123]", command, code);
+    if (card[0] == '0') WriteLog("MYKAD DATA GOT");
+    const char* const textPointers[3] = {texts[0], texts[1], texts[2]};
+    return context.mykadReply->Build(command, card, photo, textPointers);
+}
+
+void ConfigureLog(CommandContext& context, const std::string& path) {
+    if (context.logSwitch == nullptr) return;
+    const bool enabled = context.profile.ReadInt(path, "DEBUG", "ENABLE", 0) != 0;
+    const std::string file =
+        enabled ? context.profile.ReadString(path, "DEBUG", "FILE", ".\\Log.txt", 260)
+                : std::string();
+    context.logSwitch->Configure(enabled, file);
+}
+
+}  // namespace
+
+int ProcessWebMessageCore(const char* accessCode, const char* request, char* reply,
+                          CommandContext& context) {
+    if (accessCode == nullptr) return kResultWrongAccess;
+    for (size_t i = 0; i < sizeof kAccessCode; ++i) {
+        if (static_cast<unsigned char>(accessCode[i]) != kAccessCode[i]) return kResultWrongAccess;
+    }
+    const std::string& path = context.locator.GetIniPath();
+    ConfigureLog(context, path);
+
+    if (request == nullptr) request = "";
+    char command[kCommandSize];
+    std::memset(command, 0, sizeof command);
+    GetField(1, request, command, sizeof command);
+    WriteLog("Before Checking");
+
+    int code = 0;
+    std::string text;
+    IRunners& runners = context.runners;
+    if (Contains(command, "GETBRANCHCODE")) {
+        char branchCode[kBranchCodeSize] = {0};
+        char branchName[kBranchNameSize] = {0};
+        char address[kHostAddressSize] = {0};
+        const int status = GetBranchCode(context.locator, context.profile, context.host,
+                                         branchCode, branchName, address);
+        WriteLog(Format("GetBranchCode = %d", status));
+        text = Format("[GETBRANCHCODE][%d][%s][%s][%s][123]", status, branchCode, branchName,
+                      address);
+        code = 0;
+    } else if (Contains(command, "GETSERIALNUMBER")) {
+        text = RunSerialNumber(request, runners, code);
+    } else if (Contains(command, "GETFIRMWAREVERSION")) {
+        text = RunFirmwareVersion(request, runners, code);
+    } else if (Contains(command, "ENROLL")) {
+        text = RunEnroll(request, runners, code);
+    } else if (Contains(command, "GETSIGNATURE")) {
+        text = RunSignature(request, runners, code);
+    } else if (Contains(command, "VERIFY2F")) {
+        text = RunVerify2F(request, runners, code);
+    } else if (Contains(command, "SETDATETIME")) {
+        text = RunSetDateTime(request, runners, code);
+    } else if (Contains(command, "READMYKAD")) {
+        text = RunMyKad(command, request, context, code);
+    } else if (Contains(command, "VERIFY")) {
+        text = RunVerify(request, runners, code);
+    } else {
+        code = kResultNoCommand;
+        text = Format("[%s][%d][123]", command, code);
+    }
+    WriteReply(reply, text);
+    WriteLog(text);
+    return code;
+}
+
+}  // namespace quillon

@@ -1,0 +1,33 @@
+// Process-wide Win32 services of the library, shared by the entry point and the runners.
+#pragma once
+
+#include "command/runners.h"
+#include "foundation/platform_win32.h"
+#include "foundation/settings.h"
+
+namespace quillon {
+
+struct Win32Services {
+    Win32Services();
+    ~Win32Services();
+    Win32Services(const Win32Services&) = delete;
+    Win32Services& operator=(const Win32Services&) = delete;
+
+    Win32Profile profile;
+    Win32FileSystem files;
+    Win32SerialCommRegistry registry;
+    Win32HostAddress host;
+    Win32Clock clock;
+    Win32FileLog fileLog;
+    IniLocator locator;
+
+    IRunners& Runners();
+
+private:
+    struct Parts;
+    Parts* parts_;
+};
+
+Win32Services& Services();
+
+}  // namespace quillon

@@ -1,0 +1,28 @@
+// The operation runners as the dispatcher sees them: one call each, running one (or two)
+// acquisition dialogs to their end and returning the dialog's result code.
+#pragma once
+
+#include <cstdint>
+
+namespace quillon {
+
+class IRunners {
+public:
+    virtual ~IRunners() = default;
+    virtual int PerformEnroll(int show, int port, uint8_t* templateOut) = 0;
+    virtual int PerformVerify(int show, int port, int length, const uint8_t* templ) = 0;
+    virtual int PerformVerify2F(int show, int port, int length, const uint8_t* templ) = 0;
+    virtual int GetSerialNumber(int show, int port, char* textOut) = 0;
+    virtual int GetLLTStatus(int show, int port, char* textOut) = 0;
+    virtual int SetTerminalTime(int port, int useGiven, const char* dateTime) = 0;
+    virtual int GetSignature(int show, int port, uint8_t* dataOut, uint32_t* countOut) = 0;
+    virtual int ReadMyKAD(int show, int port, uint8_t* cardOut, uint8_t* photoOut) = 0;
+    virtual int ReadMyKADData(int show, int port, uint8_t* cardOut) = 0;
+    virtual int ReadMyKADNoVerify(int show, int port, uint8_t* cardOut, uint8_t* photoOut) = 0;
+    virtual int ReadMyKADNoVerifyNoPhoto(int show, int port, uint8_t* cardOut) = 0;
+};
+
+// Result of a dialog that ended before it opened a port or set a result.
+const int kResultDialogNoResult = -10;
+
+}  // namespace quillon

@@ -1,0 +1,50 @@
+#include "foundation/log.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace quillon {
+
+namespace {
+std::atomic<ILogSink*> g_sink{nullptr};
+}
+
+void WriteLog(std::string line) {
+    ILogSink* sink = g_sink.load(std::memory_order_acquire);
+    if (sink != nullptr) sink->Write(line);
+}
+
+void SetLogSink(ILogSink* sink) { g_sink.store(sink, std::memory_order_release); }
+
+ILogSink* GetLogSink() { return g_sink.load(std::memory_order_acquire); }
+
+std::string Format(const char* format, ...) {
+    char small[256];
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (needed < 0) {
+        va_end(copy);
+        return std::string();
+    }
+    if (static_cast<size_t>(needed) < sizeof small) {
+        va_end(copy);
+        return std::string(small, static_cast<size_t>(needed));
+    }
+    std::vector<char> big(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(big.data(), big.size(), format, copy);
+    va_end(copy);
+    return std::string(big.data(), static_cast<size_t>(needed));
+}
+
+std::string FormatLogLine(const LogTime& t, const std::string& line) {
+    return Format("%02d/%02d/%04d %02d:%02d:%02d.%03d | %s\r\n", t.day, t.month, t.year, t.hour,
+                  t.minute, t.second, t.millisecond, line.c_str());
+}
+
+}  // namespace quillon

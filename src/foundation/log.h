@@ -1,0 +1,37 @@
+// Diagnostic log entry point. Every subsystem hands its progress lines to WriteLog; by default
+// they are discarded. A deployment can install a sink (the optional file log) that keeps them.
+#pragma once
+
+#include <string>
+
+namespace quillon {
+
+class ILogSink {
+public:
+    virtual ~ILogSink() = default;
+    virtual void Write(const std::string& line) = 0;
+};
+
+// Takes the line by value, as callers build it on the spot; never fails, never blocks for long.
+void WriteLog(std::string line);
+
+// nullptr restores the default (discard). The sink must outlive its installation.
+void SetLogSink(ILogSink* sink);
+ILogSink* GetLogSink();
+
+// printf-style formatting into a std::string, for building log lines and replies.
+std::string Format(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Local time as the file log stamps it.
+struct LogTime {
+    int year, month, day, hour, minute, second, millisecond;
+};
+
+// "%02d/%02d/%04d %02d:%02d:%02d.%03d | %s" followed by "\r\n": one line of the file log.
+std::string FormatLogLine(const LogTime& time, const std::string& line);
+
+}  // namespace quillon

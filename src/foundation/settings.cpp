@@ -1,0 +1,50 @@
+#include "foundation/settings.h"
+
+#include <cstring>
+
+#include "command/fields.h"
+
+namespace quillon {
+
+const char kIniFileName[] = "QUILLON.ini";
+
+namespace {
+const size_t kWindowsDirCapacity = 200;
+const char* const kBridgeValueNames[] = {"\\Device\\slabser0", "\\Device\\Slabser0",
+                                         "\\Device\\silabser0", "\\Device\\Silabser0"};
+}  // namespace
+
+std::string IniLocator::Locate() {
+    const std::string local = std::string(".\\") + kIniFileName;
+    if (files_.CanOpenForRead(local)) return local;
+    const std::string windows = files_.WindowsDirectory(kWindowsDirCapacity);
+    const std::string system32 = windows + "\\System32\\" + kIniFileName;
+    if (files_.CanOpenForRead(system32)) return system32;
+    return windows + "\\SysWow64\\" + kIniFileName;
+}
+
+const std::string& IniLocator::GetIniPath() {
+    if (path_.empty()) path_ = Locate();
+    return path_;
+}
+
+int FindComPort(IniLocator& locator, ISerialCommRegistry& registry, IProfile& profile) {
+    locator.Store(locator.Locate());
+    int port = 0;
+    if (registry.Open()) {
+        char data[1024];
+        std::memset(data, 0, sizeof data);
+        std::memcpy(data, "NULL", 4);
+        for (const char* name : kBridgeValueNames) {
+            // The data may fill all 1023 offered bytes; byte 1023 stays the terminator.
+            if (std::strstr(data, "NULL") == nullptr) break;
+            registry.QueryValue(name, data, sizeof data - 1);
+        }
+        if (std::strstr(data, "NULL") == nullptr) port = ParseInt(data + 3);
+        registry.Close();
+    }
+    if (port != 0) return port;
+    return profile.ReadInt(locator.Current(), "COMPORT", "COM", 5);
+}
+
+}  // namespace quillon
