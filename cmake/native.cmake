@@ -5,6 +5,18 @@ enable_testing()
 set(QUILLON_WIN64_DIR "" CACHE PATH "Build directory of the x86_64 Windows twin (end-to-end tests)")
 set(QUILLON_WIN32_DIR "" CACHE PATH "Build directory of the i686 Windows product (contract checks)")
 
+option(QUILLON_FUZZ "Build the libFuzzer targets only (clang)" OFF)
+set(QUILLON_FUZZ_DIR "" CACHE PATH "Build directory of the fuzz targets (bounded fuzz runs as tests)")
+
+if(QUILLON_FUZZ)
+  # A build of its own: the core instrumented for libFuzzer, and the fuzz targets.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
+  add_library(quillon_core STATIC ${QUILLON_CORE_SOURCES})
+  target_include_directories(quillon_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include ${CMAKE_BINARY_DIR}/generated)
+  include(${CMAKE_SOURCE_DIR}/tests/fuzz/targets.cmake)
+  return()
+endif()
+
 if(QUILLON_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
