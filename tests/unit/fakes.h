@@ -1,0 +1,109 @@
+// Fakes of the platform interfaces, shared by the unit tests.
+#pragma once
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "foundation/log.h"
+#include "foundation/platform.h"
+
+namespace quillon {
+namespace testing_support {
+
+// Settings keyed by (path, section, key); a missing key reads its default.
+class FakeProfile : public IProfile {
+public:
+    void Set(const std::string& path, const std::string& section, const std::string& key,
+             const std::string& value) {
+        values_[std::make_tuple(path, section, key)] = value;
+    }
+    int ReadInt(const std::string& path, const char* section, const char* key, int def) override {
+        reads.push_back(std::string(section) + "/" + key);
+        auto it = values_.find(std::make_tuple(path, section, key));
+        if (it == values_.end()) return def;
+        return std::atoi(it->second.c_str());
+    }
+    std::string ReadString(const std::string& path, const char* section, const char* key,
+                           const char* def, size_t capacity) override {
+        reads.push_back(std::string(section) + "/" + key);
+        auto it = values_.find(std::make_tuple(path, section, key));
+        std::string value = it == values_.end() ? std::string(def) : it->second;
+        if (value.size() > capacity - 1) value.resize(capacity - 1);
+        return value;
+    }
+    std::vector<std::string> reads;
+
+private:
+    std::map<std::tuple<std::string, std::string, std::string>, std::string> values_;
+};
+
+class FakeFileSystem : public IFileSystem {
+public:
+    std::set<std::string> files;
+    std::string windowsDir = "C:\\windows";
+    int probes = 0;
+    bool CanOpenForRead(const std::string& path) override {
+        ++probes;
+        return files.count(path) != 0;
+    }
+    std::string WindowsDirectory(size_t capacity) override {
+        return windowsDir.substr(0, capacity - 1);
+    }
+};
+
+class FakeRegistry : public ISerialCommRegistry {
+public:
+    bool opens = true;
+    std::map<std::string, std::string> values;
+    std::vector<std::string> queried;
+    bool closed = false;
+    bool Open() override { return opens; }
+    bool QueryValue(const char* name, char* data, uint32_t size) override {
+        queried.push_back(name);
+        auto it = values.find(name);
+        if (it == values.end()) return false;
+        const std::string& v = it->second;
+        size_t n = v.size() + 1 < size ? v.size() + 1 : size;
+        std::memcpy(data, v.c_str(), n);
+        return true;
+    }
+    void Close() override { closed = true; }
+};
+
+class FakeHostAddress : public IHostAddress {
+public:
+    std::string address = "192.0.2.2";
+    std::string FirstIPv4() override { return address; }
+};
+
+class CapturingLog : public ILogSink {
+public:
+    CapturingLog() { SetLogSink(this); }
+    ~CapturingLog() override { SetLogSink(nullptr); }
+    void Write(const std::string& line) override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        lines_.push_back(line);
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return lines_;
+    }
+    size_t Count(const std::string& line) {
+        size_t n = 0;
+        for (const auto& l : Lines()) n += (l == line);
+        return n;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+}  // namespace testing_support
+}  // namespace quillon
