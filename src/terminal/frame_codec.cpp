@@ -1,0 +1,213 @@
+#include "terminal/frame_codec.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "foundation/log.h"
+#include "quillon_build_config.h"
+
+namespace quillon {
+
+const uint8_t DefaultKey[kKeySize] = {QUILLON_DEFAULT_KEY_BYTES};
+const uint8_t kTrailerMask = QUILLON_TRAILER_MASK;
+
+uint8_t LinkKey[kKeySize] = {};
+uint8_t ScramblePair[2] = {};
+bool KeyFlag = false;
+
+uint8_t g_abRxFrame[kRxFrameSize] = {};
+std::atomic<int32_t> g_nRxLen{0};
+uint8_t g_abWorkArea[kWorkAreaSize] = {};
+
+namespace {
+
+const uint32_t kDelta = 0x9E3779B9u;
+const int kCycles = 32;
+
+void TimeSeededPair(uint8_t pair[2]) {
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    pair[0] = static_cast<uint8_t>(std::rand() & 0xFF);
+    pair[1] = static_cast<uint8_t>(std::rand() & 0xFF);
+}
+
+ScramblePairSource g_pairSource = TimeSeededPair;
+IReplyTarget* g_replyTarget = nullptr;
+
+uint32_t LoadBigEndian(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+
+void StoreBigEndian(uint32_t v, uint8_t* p) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+bool IsPassThroughWord(uint32_t w) { return w == 0x00000000u || w == 0x20202020u; }
+
+// Blocks of spaces or with a zero word travel as they are, in both directions.
+template <void (*Cipher)(uint32_t*, const uint32_t*)>
+void CipherBlock(uint8_t* block, const uint32_t k[4]) {
+    uint32_t v[2] = {LoadBigEndian(block), LoadBigEndian(block + 4)};
+    if (IsPassThroughWord(v[0]) || IsPassThroughWord(v[1])) return;
+    Cipher(v, k);
+    StoreBigEndian(v[0], block);
+    StoreBigEndian(v[1], block + 4);
+}
+
+bool IsUnscrambled(uint8_t b) { return b == 0x00 || b == 0x20 || b == 0xFF; }
+
+void StoreLength(uint8_t* frame, int length) {
+    frame[1] = static_cast<uint8_t>((length >> 8) & 0xFF);
+    frame[2] = static_cast<uint8_t>(length & 0xFF);
+}
+
+}  // namespace
+
+void XteaEncipher(uint32_t v[2], const uint32_t k[4]) {
+    uint32_t v0 = v[0], v1 = v[1], sum = 0;
+    for (int i = 0; i < kCycles; ++i) {
+        v0 += (((v1 << 4) ^ (v1 >> 5)) + v1) ^ (sum + k[sum & 3]);
+        sum += kDelta;
+        v1 += (((v0 << 4) ^ (v0 >> 5)) + v0) ^ (sum + k[(sum >> 11) & 3]);
+    }
+    v[0] = v0;
+    v[1] = v1;
+}
+
+void XteaDecipher(uint32_t v[2], const uint32_t k[4]) {
+    uint32_t v0 = v[0], v1 = v[1], sum = kDelta * static_cast<uint32_t>(kCycles);
+    for (int i = 0; i < kCycles; ++i) {
+        v1 -= (((v0 << 4) ^ (v0 >> 5)) + v0) ^ (sum + k[(sum >> 11) & 3]);
+        sum -= kDelta;
+        v0 -= (((v1 << 4) ^ (v1 >> 5)) + v1) ^ (sum + k[sum & 3]);
+    }
+    v[0] = v0;
+    v[1] = v1;
+}
+
+void LoadKeyWords(const uint8_t key[kKeySize], uint32_t k[4]) {
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t* p = key + 4 * i;
+        k[i] = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    }
+}
+
+int EncipherBlocks(uint8_t* data, int length, const uint8_t key[kKeySize]) {
+    if (length < 0) length = 0;
+    const int p = kBlockSize - length % kBlockSize;
+    std::memset(data + length, p, static_cast<size_t>(p));
+    const int n = length + p;
+    uint32_t k[4];
+    LoadKeyWords(key, k);
+    for (int at = 0; at < n; at += kBlockSize) CipherBlock<XteaEncipher>(data + at, k);
+    return n;
+}
+
+int DecipherBlocks(uint8_t* data, int length, const uint8_t key[kKeySize]) {
+    if (length <= 0) return 0;
+    uint32_t k[4];
+    LoadKeyWords(key, k);
+    // The terminal only sends whole blocks; a stray tail is not ours to read past.
+    for (int at = 0; at + kBlockSize <= length; at += kBlockSize) {
+        CipherBlock<XteaDecipher>(data + at, k);
+    }
+    const int p = data[length - 1];
+    if (p > kBlockSize || p > length) return 0;
+    return length - p;
+}
+
+void ScrambleBytes(uint8_t* frame, int end, const uint8_t pair[2]) {
+    for (int i = 3; i < end; ++i) {
+        const uint8_t b = frame[i];
+        const uint8_t x = static_cast<uint8_t>(b ^ pair[(i - 3) & 1]);
+        if (!IsUnscrambled(b) && !IsUnscrambled(x)) frame[i] = x;
+    }
+}
+
+uint8_t ByteSum(const uint8_t* bytes, int count) {
+    uint32_t sum = 0;
+    for (int i = 0; i < count; ++i) sum += bytes[i];
+    return static_cast<uint8_t>(sum & 0xFF);
+}
+
+void SetScramblePairSource(ScramblePairSource source) {
+    g_pairSource = source != nullptr ? source : TimeSeededPair;
+}
+
+int EncodeFrame(uint8_t* out, uint8_t* plain, int plainLength) {
+    const int length = plainLength - 5;
+    if (length < 1) return 0;
+    const int n = length + (kBlockSize - length % kBlockSize);
+    if (n + 8 > kWorkAreaSize) return 0;
+
+    g_pairSource(ScramblePair);
+    KeyFlag = plain[3] == kCmdGetLltStatus;
+    const uint8_t* key = KeyFlag ? DefaultKey : LinkKey;
+
+    EncipherBlocks(plain + 3, length, key);
+    // The last three bytes of the padded payload go out unscrambled: the bound is n, not n + 3.
+    ScrambleBytes(plain, n, ScramblePair);
+
+    std::memcpy(out, plain, static_cast<size_t>(n + 3));
+    out[0] = kStx;
+    StoreLength(out, n + 3);
+    out[n + 3] = static_cast<uint8_t>(ScramblePair[0] ^ kTrailerMask);
+    out[n + 4] = static_cast<uint8_t>(ScramblePair[1] ^ kTrailerMask);
+    out[n + 5] = KeyFlag ? 0x01 : 0x00;
+    out[n + 6] = ByteSum(out + 3, n + 3);
+    out[n + 7] = kEtx;
+    return n + 8;
+}
+
+int DecodeFrame(uint8_t* out, uint8_t* in) {
+    const int length = in[1] * 256 + in[2];
+    if (length + 5 > kWorkAreaSize) return 0;
+
+    ScrambleBytes(in, length + 3, ScramblePair);
+    const int m = DecipherBlocks(in + 3, length, KeyFlag ? DefaultKey : LinkKey);
+
+    std::memcpy(out, in, static_cast<size_t>(m + 5));
+    StoreLength(out, m);
+    out[m + 3] = ByteSum(out + 3, m);
+    out[m + 4] = kEtx;
+    return m + 5;
+}
+
+void SetReplyTarget(IReplyTarget* target) { g_replyTarget = target; }
+
+IReplyTarget* GetReplyTarget() { return g_replyTarget; }
+
+void CollectReplyByte(uint8_t byte) {
+    int32_t count = g_nRxLen.load();
+    if (count < 0 || count >= kWorkAreaSize) count = 0;  // never index past the buffers
+
+    g_abRxFrame[count] = byte;
+    if (g_abRxFrame[0] != kStx) {
+        g_nRxLen = 0;
+        WriteLog("INVALID PROTOCOL REPLY RETURN");
+        return;
+    }
+    g_nRxLen = ++count;
+    if (count < 3) return;
+
+    const int length = g_abRxFrame[1] * 256 + g_abRxFrame[2];
+    if (length + 5 > kWorkAreaSize) {
+        // Too long for the work area: give the frame up and wait for the next STX.
+        g_nRxLen = 0;
+        WriteLog(Format("OVERSIZE FRAME DROPPED (length %d)", length));
+        return;
+    }
+    if (count <= 6 || count < length + 5) return;
+
+    DecodeFrame(g_abWorkArea, g_abRxFrame);
+    std::memcpy(g_abRxFrame, g_abWorkArea, static_cast<size_t>(count));
+    if (g_replyTarget != nullptr) g_replyTarget->OnFrameComplete();
+    g_nRxLen = 0;
+}
+
+}  // namespace quillon
