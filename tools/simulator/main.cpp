@@ -185,7 +185,8 @@ private:
     std::string link_;
 };
 
-// Writes bytes, paced at `baud` (10 bits a byte) when it is set.
+// Writes bytes, paced at `baud` (10 bits a byte) when it is set: each byte is handed over once a
+// real line would have finished sending it, in chunks of about a millisecond.
 void Transmit(Line* line, const uint8_t* data, size_t size, long baud) {
     if (baud <= 0) {
         line->WriteAll(data, size);
@@ -193,13 +194,13 @@ void Transmit(Line* line, const uint8_t* data, size_t size, long baud) {
     }
     const auto start = Clock::now();
     const double byteSeconds = 10.0 / static_cast<double>(baud);
-    const size_t chunk = 16;
+    const size_t chunk = std::max<size_t>(1, static_cast<size_t>(baud / 10000));
     for (size_t at = 0; at < size && !g_stop; at += chunk) {
         const size_t n = std::min(chunk, size - at);
+        std::this_thread::sleep_until(start +
+                                      std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>(byteSeconds * (at + n))));
         if (!line->WriteAll(data + at, n)) return;
-        const auto due = start + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(byteSeconds * (at + n)));
-        std::this_thread::sleep_until(due);
     }
 }
 

@@ -253,6 +253,17 @@ TEST_F(PtyRoundTrip, ScriptedLineFaultsThenHangUpEndsTheSimulatorAndRemovesItsLi
     unlink(scenario.c_str());
 }
 
+TEST_F(PtyRoundTrip, BaudOptionPacesTheAnswer) {
+    SimulatorProcess sim({"--baud", "1200"});
+    ASSERT_TRUE(OpenSlave(sim.FirstLine())) << sim.FirstLine();
+    // The status answer is 61 bytes on the wire: 610 bits, about half a second at 1200 baud.
+    const auto start = Clock::now();
+    ASSERT_EQ(Exchange({0x23}, 1).size(), 1u);
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(480));
+    EXPECT_LT(took, std::chrono::milliseconds(2000));
+}
+
 TEST(SimulatorProgram, RefusesABrokenScenarioWithItsLine) {
     const std::string scenario = TempPath("broken.txt");
     {
