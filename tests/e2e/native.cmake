@@ -3,8 +3,8 @@
 if(QUILLON_WIN64_DIR)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   set(_prefix ${CMAKE_BINARY_DIR}/wineprefix)
-  set(_env QUILLON_WINEPREFIX=${_prefix} QUILLON_WIN64_DIR=${QUILLON_WIN64_DIR}
-           QUILLON_NATIVE_DIR=${CMAKE_BINARY_DIR} PYTHONDONTWRITEBYTECODE=1)
+  set(_env QUILLON_WINEPREFIX=${_prefix};QUILLON_WIN64_DIR=${QUILLON_WIN64_DIR}
+           QUILLON_NATIVE_DIR=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1)
   add_test(NAME e2e_prefix COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/create_prefix.py ${_prefix})
   set_tests_properties(e2e_prefix PROPERTIES FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine
                        ENVIRONMENT "${_env}" TIMEOUT 300 LABELS e2e)

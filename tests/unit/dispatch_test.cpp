@@ -297,6 +297,8 @@ struct DateCase {
     int useGiven;
 };
 
+void PrintTo(const DateCase& c, std::ostream* os) { *os << "\"" << c.field << "\""; }
+
 class SetDateTimeArgs : public DispatchTest, public ::testing::WithParamInterface<DateCase> {};
 
 TEST_P(SetDateTimeArgs, UsesTheFieldOnlyWhenItIsTwelveCharacters) {

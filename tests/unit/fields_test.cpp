@@ -17,6 +17,8 @@ struct FieldCase {
     const char* expected;  // content of out after the call (out starts as "keep")
 };
 
+void PrintTo(const FieldCase& c, std::ostream* os) { *os << c.text << " #" << c.index; }
+
 class GetFieldTable : public ::testing::TestWithParam<FieldCase> {};
 
 TEST_P(GetFieldTable, CopiesTheFieldOrLeavesOutAlone) {
@@ -73,6 +75,8 @@ struct IntCase {
     int value;
 };
 
+void PrintTo(const IntCase& c, std::ostream* os) { *os << "\"" << c.text << "\""; }
+
 class ParseIntTable : public ::testing::TestWithParam<IntCase> {};
 
 TEST_P(ParseIntTable, ReadsLeadingDecimal) {
@@ -106,6 +110,8 @@ struct HexDecodeCase {
     const char* text;
     std::vector<uint8_t> bytes;
 };
+
+void PrintTo(const HexDecodeCase& c, std::ostream* os) { *os << "\"" << c.text << "\""; }
 
 class HexDecodeTable : public ::testing::TestWithParam<HexDecodeCase> {};
 

@@ -20,6 +20,8 @@ struct LocateCase {
     const char* expected;
 };
 
+void PrintTo(const LocateCase& c, std::ostream* os) { *os << c.expected; }
+
 class LocateTable : public ::testing::TestWithParam<LocateCase> {};
 
 TEST_P(LocateTable, PicksTheFirstFileThatOpens) {
@@ -89,6 +91,8 @@ struct FallbackCase {
     const char* comSetting;  // [COMPORT] COM, or nullptr
     int expected;
 };
+
+void PrintTo(const FallbackCase& c, std::ostream* os) { *os << (c.value ? c.value : "none") << " COM=" << (c.comSetting ? c.comSetting : "none"); }
 
 class FindComPortFallback : public ::testing::TestWithParam<FallbackCase> {};
 
