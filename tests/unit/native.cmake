@@ -7,6 +7,10 @@ file(GLOB QUILLON_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_
 add_executable(quillon_unit_tests ${QUILLON_UNIT_TESTS})
 target_include_directories(quillon_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
 target_link_libraries(quillon_unit_tests PRIVATE quillon_core GTest::gtest GTest::gtest_main)
+# The simulator's logic (tools/simulator) is tested here too.
+if(TARGET quillon_sim_lib)
+  target_link_libraries(quillon_unit_tests PRIVATE quillon_sim_lib)
+endif()
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   gtest_discover_tests(quillon_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 else()

@@ -8,19 +8,11 @@ target_link_libraries(quillon_sim_lib PUBLIC quillon_core)
 add_executable(quillon_terminal_sim ${_sim}/main.cpp)
 target_link_libraries(quillon_terminal_sim PRIVATE quillon_sim_lib)
 
-# The unit tests of the simulator's logic live in tests/unit; their binary is defined after the
-# tools, so link it once the whole directory has been read.
-function(_quillon_link_sim_lib_into_unit_tests)
-  if(TARGET quillon_unit_tests)
-    target_link_libraries(quillon_unit_tests PRIVATE quillon_sim_lib)
-  endif()
-endfunction()
-cmake_language(DEFER CALL _quillon_link_sim_lib_into_unit_tests)
 
 if(NOT TARGET GTest::gtest_main)
   find_package(GTest REQUIRED)
 endif()
-add_executable(quillon_sim_pty_tests ${_sim}/pty_roundtrip_test.cpp)
+add_executable(quillon_sim_pty_tests ${CMAKE_SOURCE_DIR}/tests/simulator/pty_roundtrip_test.cpp)
 target_link_libraries(quillon_sim_pty_tests PRIVATE quillon_sim_lib GTest::gtest GTest::gtest_main)
 target_compile_definitions(quillon_sim_pty_tests PRIVATE
                            QUILLON_TERMINAL_SIM_PATH="$<TARGET_FILE:quillon_terminal_sim>")
