@@ -1,0 +1,40 @@
+"""The demo: quillon.dll (x86_64 twin) under wine64 answering requests from the host program,
+with the counter-terminal simulator on a pseudo-terminal as COM7."""
+import os
+import subprocess
+import sys
+import tempfile
+
+root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(root, "tests", "e2e"))
+os.environ.setdefault("QUILLON_WINEPREFIX", os.path.join(root, "build", "demo-prefix"))
+os.environ.setdefault("QUILLON_WIN64_DIR", os.path.join(root, "build", "win-x86_64"))
+os.environ.setdefault("QUILLON_NATIVE_DIR", os.path.join(root, "build", "native"))
+
+import winerig  # noqa: E402
+
+
+def main():
+    wine = winerig.Wine()
+    print("Preparing the wine prefix %s ..." % wine.prefix, flush=True)
+    wine.create()
+    workdir = tempfile.mkdtemp(prefix="quillon-demo-")
+    host = winerig.Host(wine, workdir)
+    host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Kuala Lumpur Sentral\n")
+    simulator = subprocess.Popen(
+        [os.path.join(wine.native, "quillon_terminal_sim")], stdout=subprocess.PIPE, text=True)
+    try:
+        pty_line = simulator.stdout.readline().strip()
+        wine.map_com(7, pty_line.split(": ", 1)[1])
+        print("Terminal simulator on %s as COM7\n" % pty_line.split(": ", 1)[1])
+        for request in ("[GETBRANCHCODE]", "[PING]"):
+            code, reply = host.send(request)
+            print("request: %s\nresult:  %d\nreply:   %s\n" % (request, code, reply), flush=True)
+    finally:
+        simulator.terminate()
+        simulator.wait()
+        wine.kill_server()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# The main job: set-up, build, then quillon.dll under wine64 answering requests.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" >/dev/null
+exec python3 "$root/scripts/demo.py"
