@@ -1,0 +1,74 @@
+// The reader thread of the MyKad modes: reads a MyKad (or MyKid) through the card-reader
+// library, then the photo and the holder's finger as the mode asks, guiding the user through the
+// dialog's two prompt lines, and leaves the result in the dialog before closing it.
+//
+// The Win32 thread routine (MyKadReaderThread, with the dialog as its parameter) wraps the
+// dialog in an IMyKadDialog and calls RunMyKadReader; everything it decides lives here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "cardreader/card_reader_library.h"
+#include "foundation/platform.h"
+
+namespace quillon {
+
+const int kOpenDataSize = 600;  // the dialog's MyKad record buffer; the record plus a zero byte
+const int kOpenDataMax = kOpenDataSize - 1;
+const int kAltDataSize = 2000;  // the dialog's MyKid record buffer
+const int kPromptTextSize = 100;
+
+const int kResultCancelled = -9;
+const int kResultCardAlreadyIn = -1;
+
+// The verification switch: 1 lets the modes "MYKAD" and "MYKADONLY" verify the finger. 1 at
+// load; the MyKad runners set it before each dialog.
+extern uint8_t g_bVerifyFinger;
+
+// The acquisition dialog as the reader thread sees it. The thread calls it from its own thread;
+// the dialog's thread only writes the cancel code (in OnOK).
+class IMyKadDialog {
+public:
+    virtual ~IMyKadDialog() = default;
+
+    // Inputs, set by the runner before the dialog runs.
+    virtual int ComPort() = 0;                // m_nComPort
+    virtual std::string Mode() = 0;           // m_strMode
+    virtual std::string SettingsPath() = 0;   // m_strIniPath
+    virtual int CancelCode() = 0;             // m_nCancelCode, -9 once Cancel was pressed
+
+    // Prompt lines: RefreshPromptLines invalidates, erases and repaints the areas of both lines
+    // at once (without children); SetPromptLine puts a text into line 1 (4003) or 2 (4004).
+    virtual void RefreshPromptLines() = 0;
+    virtual void SetPromptLine(int line, const std::string& text) = 0;
+
+    // Results.
+    virtual void SetThreadRunning(bool running) = 0;  // m_bThreadRunning
+    virtual void SetRetCode(int code) = 0;            // m_nRetCode
+    virtual void SetFullRecord(bool full) = 0;        // m_bFullRecord
+    // m_abOpenData / m_nOpenDataLen: `length` <= 599 bytes, followed by a zero byte.
+    virtual void SetOpenData(const uint8_t* bytes, int length) = 0;
+    // m_abAltData / m_nAltDataLen: `length` <= 2000 bytes.
+    virtual void SetAltData(const uint8_t* bytes, int length) = 0;
+    // m_strPhoto: 4000 bytes, or 0 for an empty photo.
+    virtual void SetPhoto(const uint8_t* bytes, size_t length) = 0;
+
+    // Sends WM_CLOSE to the dialog and returns once it has been handled.
+    virtual void Close() = 0;
+};
+
+struct MyKadReaderParts {
+    ICardReaderLibrary& library;
+    IMyKadDialog& dialog;
+    IProfile& profile;
+    IClock& clock;
+    MyKadPromptRoutine promptRoutine;  // the dialog's OnPromptCode, handed to OrvMyKadVerifyFinger
+};
+
+// The whole run of the reader thread, from "INSIDE THREAD" to the dialog's close. Returns the
+// result that it left in m_nRetCode.
+int RunMyKadReader(MyKadReaderParts& parts);
+
+}  // namespace quillon
