@@ -1,0 +1,210 @@
+#include "acqdialog/acq_dialog_win32.h"
+
+#include <commctrl.h>
+#include <winsock2.h>
+
+#include <map>
+#include <string>
+#include <utility>
+
+#include "foundation/log.h"
+#include "terminal/frame_codec.h"
+
+namespace quillon {
+
+HWND volatile g_hAcqDialogWnd = nullptr;
+
+namespace {
+
+ReaderThreadRoutine g_readerRoutine = nullptr;
+
+HMODULE ThisModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+    return module;
+}
+
+// Fonts live as long as the process; one per size and face, so repeated dialogs reuse them.
+HFONT PromptFont(int height, const std::string& face) {
+    static std::map<std::pair<int, std::string>, HFONT> fonts;
+    auto key = std::make_pair(height, face);
+    auto it = fonts.find(key);
+    if (it != fonts.end()) return it->second;
+    HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH, face.c_str());
+    fonts[key] = font;
+    return font;
+}
+
+class DialogWindow : public IDialogWindow {
+public:
+    explicit DialogWindow(CAcqDialog& dialog) : dialog_(dialog) {
+        // The event may outlive an earlier dialog (the reader library holds it open): start clear.
+        cancelEvent_ = CreateEventA(nullptr, TRUE, FALSE, "ORVMYKADCANCELEVENT");
+        if (cancelEvent_ != nullptr) ResetEvent(cancelEvent_);
+        dialog_.m_hCancelEvent = cancelEvent_;
+        dialog_.m_bThreadRunning = 0;
+    }
+    ~DialogWindow() override {
+        if (thread_ != nullptr) {
+            // The thread cleared its flag and sent its close; let it finish its last steps.
+            WaitForSingleObject(thread_, 10000);
+            CloseHandle(thread_);
+        }
+        if (cancelEvent_ != nullptr) CloseHandle(cancelEvent_);
+        dialog_.m_hCancelEvent = nullptr;
+    }
+
+    HWND hwnd = nullptr;
+    bool destroying = false;
+
+    void SetTitle(const std::string& title) override { SetWindowTextA(hwnd, title.c_str()); }
+    void SetItemText(int id, const std::string& text) override {
+        SetDlgItemTextA(hwnd, id, text.c_str());
+    }
+    void ShowItem(int id, bool show) override {
+        ShowWindow(GetDlgItem(hwnd, id), show ? SW_SHOW : SW_HIDE);
+    }
+    void EnableItem(int id, bool enable) override { EnableWindow(GetDlgItem(hwnd, id), enable); }
+    void RefreshPromptLines(bool line1, bool line2) override {
+        for (int id : {kPromptLine1, kPromptLine2}) {
+            if ((id == kPromptLine1 && !line1) || (id == kPromptLine2 && !line2)) continue;
+            RECT rect;
+            HWND item = GetDlgItem(hwnd, id);
+            if (item == nullptr || !GetWindowRect(item, &rect)) continue;
+            MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&rect), 2);
+            RedrawWindow(hwnd, &rect, nullptr,
+                         RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_NOCHILDREN);
+        }
+    }
+    void StartTimer(int id, int milliseconds) override {
+        SetTimer(hwnd, static_cast<UINT_PTR>(id), static_cast<UINT>(milliseconds), nullptr);
+    }
+    void StopTimer(int id) override { KillTimer(hwnd, static_cast<UINT_PTR>(id)); }
+    void PostCommand(int id) override {
+        PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    }
+    void SendClose() override { SendMessageA(hwnd, WM_CLOSE, 0, 0); }
+    void ApplyFont(int height, const std::string& face) override {
+        HFONT font = PromptFont(height, face);
+        for (int id : {kPromptLine1, kPromptLine2, static_cast<int>(kButtonCancel)}) {
+            SendDlgItemMessageA(hwnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        }
+    }
+    void LoadDialogImage(const std::string& path) override { (void)path; }
+    void Wait(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+    void InitSocketLayer() override {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    void SignalCancel() override {
+        if (cancelEvent_ != nullptr) SetEvent(cancelEvent_);
+    }
+    bool StartReaderThread() override {
+        if (g_readerRoutine == nullptr) return false;
+        thread_ = CreateThread(nullptr, 0, g_readerRoutine, &dialog_, 0, nullptr);
+        return thread_ != nullptr;
+    }
+
+private:
+    CAcqDialog& dialog_;
+    HANDLE cancelEvent_ = nullptr;
+    HANDLE thread_ = nullptr;
+};
+
+struct DialogRun {
+    CAcqDialog* dialog;
+    DialogWindow* window;
+};
+
+INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    DialogRun* run = reinterpret_cast<DialogRun*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (message == WM_INITDIALOG) {
+        run = reinterpret_cast<DialogRun*>(lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(run));
+        run->window->hwnd = hwnd;
+        g_hAcqDialogWnd = hwnd;
+        return run->dialog->OnInitDialog() ? TRUE : FALSE;
+    }
+    if (run == nullptr) return FALSE;
+    CAcqDialog& dialog = *run->dialog;
+    switch (message) {
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            if (id == IDCANCEL) {
+                if (dialog.OnCancel()) EndDialog(hwnd, IDOK);
+            } else {
+                dialog.OnCommand(id);
+            }
+            return TRUE;
+        }
+        case WM_CLOSE:
+            if (!run->window->destroying && dialog.OnCancel()) EndDialog(hwnd, IDOK);
+            return TRUE;
+        case WM_TIMER:
+            if (!run->window->destroying) dialog.OnTimer(static_cast<int>(wParam));
+            return TRUE;
+        case WM_TERMINAL_REPLY:
+            // A reply that reaches a closing dialog is dropped.
+            if (!run->window->destroying) dialog.OnTerminalReply();
+            return TRUE;
+        case WM_SHOWWINDOW:
+            SetWindowPos(hwnd, g_bShowDialog ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE);
+            return FALSE;
+        case WM_WINDOWPOSCHANGING:
+            if (!g_bShowDialog) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+            return FALSE;
+        case WM_CTLCOLORSTATIC: {
+            const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+            if (id == kPromptLine1 || id == kPromptLine2) {
+                SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+                return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+            }
+            return FALSE;
+        }
+        case WM_DESTROY:
+            run->window->destroying = true;
+            if (g_hAcqDialogWnd == hwnd) g_hAcqDialogWnd = nullptr;
+            dialog.DestroyWindow();
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+class DialogReplyTarget : public IReplyTarget {
+public:
+    void OnFrameComplete() override {
+        HWND hwnd = g_hAcqDialogWnd;
+        // Sent, not posted: g_abRxFrame must not change while the dialog reads it.
+        if (hwnd != nullptr && IsWindow(hwnd)) SendMessageA(hwnd, WM_TERMINAL_REPLY, 0, 0);
+    }
+};
+
+}  // namespace
+
+void SetReaderThreadRoutine(ReaderThreadRoutine routine) { g_readerRoutine = routine; }
+
+void InstallDialogReplyTarget() {
+    static DialogReplyTarget target;
+    SetReplyTarget(&target);
+}
+
+void Win32DialogRunner::DoModal(CAcqDialog& dialog) {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    InstallDialogReplyTarget();
+    DialogWindow window(dialog);
+    dialog.Attach(&window);
+    DialogRun run{&dialog, &window};
+    const INT_PTR result = DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(4000), nullptr,
+                                           DialogProc, reinterpret_cast<LPARAM>(&run));
+    if (result == -1) WriteLog(Format("DIALOG NOT CREATED (error %lu)", GetLastError()));
+    dialog.Attach(nullptr);
+}
+
+}  // namespace quillon

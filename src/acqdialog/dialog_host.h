@@ -1,0 +1,77 @@
+// What the acquisition dialog's logic needs from its window and from the terminal port. The Win32
+// dialog and ComPort implement these; unit tests use fakes that record every call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quillon {
+
+// Controls of dialog template 4000.
+enum DialogControl {
+    kButtonCancel = 1,  // carries the id of the OK command
+    kButtonEnroll = 4000,
+    kButtonVerify = 4001,
+    kButtonMyKad = 4002,
+    kPromptLine1 = 4003,
+    kPromptLine2 = 4004,
+    kButtonApdu = 4005,
+    kButtonTempOn = 4006,
+    kButtonTempOff = 4007,
+    kButton1 = 4008,
+    kProgressBar = 4009,
+};
+
+enum DialogTimer {
+    kTimerGlobal = 77,
+    kTimerStep = 88,
+    kTimerReader = 99,
+};
+
+// Received character and clear-to-send: the events the monitor thread waits for.
+const uint32_t kCommEventsRxCharCts = 0x0001 | 0x0008;
+
+class IDialogWindow {
+public:
+    virtual ~IDialogWindow() = default;
+    virtual void SetTitle(const std::string& title) = 0;
+    virtual void SetItemText(int id, const std::string& text) = 0;
+    virtual void ShowItem(int id, bool show) = 0;
+    virtual void EnableItem(int id, bool enable) = 0;
+    // Invalidates, erases and repaints at once the area of prompt line 1 and/or 2 (not children).
+    virtual void RefreshPromptLines(bool line1, bool line2) = 0;
+    virtual void StartTimer(int id, int milliseconds) = 0;
+    virtual void StopTimer(int id) = 0;
+    // WM_COMMAND with BN_CLICKED for a hidden button, handled after the current message.
+    virtual void PostCommand(int id) = 0;
+    // WM_CLOSE, sent: handled before this returns.
+    virtual void SendClose() = 0;
+    // The prompt font: given to both prompt lines and button 1; lives as long as the process.
+    virtual void ApplyFont(int height, const std::string& face) = 0;
+    // Loads the logo and sizes the window to it; a missing picture keeps the template layout.
+    virtual void LoadDialogImage(const std::string& path) = 0;
+    // Blocks the dialog's thread (the operator reads "Timeout" meanwhile).
+    virtual void Wait(int milliseconds) = 0;
+    virtual void InitSocketLayer() = 0;
+    // Sets the named cancel event that the card-reader library watches.
+    virtual void SignalCancel() = 0;
+    // Starts the card-reader thread on this dialog; false when no thread could be made.
+    virtual bool StartReaderThread() = 0;
+};
+
+class ITerminalPort {
+public:
+    virtual ~ITerminalPort() = default;
+    // Opens and configures the port; false when it cannot be opened (its handle is invalid).
+    virtual bool InitPort(unsigned portNumber, unsigned baud, char parity, unsigned dataBits,
+                          unsigned stopBits, uint32_t commEvents, unsigned writeBufferSize) = 0;
+    virtual bool StartMonitor() = 0;
+    virtual void SendToPort(const uint8_t* frame, int length) = 0;
+    // Waits until the monitor thread has written the frame handed over last; false on time-out.
+    virtual bool WaitForWrite(int milliseconds) = 0;
+    virtual void ClosePort() = 0;
+    // Forgets the handle the dialog kept from its last InitPort (after a failed open).
+    virtual void ForgetSharedHandle() = 0;
+};
+
+}  // namespace quillon

@@ -1,0 +1,50 @@
+// The operation runners: each prepares one CAcqDialog, runs it modally and copies its results.
+#pragma once
+
+#include "acqdialog/acq_dialog.h"
+#include "command/runners.h"
+#include "foundation/platform.h"
+
+namespace quillon {
+
+// Runs a prepared dialog modally on the calling thread until it has closed and been destroyed.
+class IDialogRunner {
+public:
+    virtual ~IDialogRunner() = default;
+    virtual void DoModal(CAcqDialog& dialog) = 0;
+};
+
+class OperationRunners : public IRunners {
+public:
+    OperationRunners(DialogEnvironment& environment, IDialogRunner& modal,
+                     ISerialCommRegistry& registry, IClock& clock)
+        : env_(environment), modal_(modal), registry_(registry), clock_(clock) {}
+
+    int PerformEnroll(int show, int port, uint8_t* templateOut) override;
+    int PerformVerify(int show, int port, int length, const uint8_t* templ) override;
+    int PerformVerify2F(int show, int port, int length, const uint8_t* templ) override;
+    int GetSerialNumber(int show, int port, char* textOut) override;
+    int GetLLTStatus(int show, int port, char* textOut) override;
+    int SetTerminalTime(int port, int useGiven, const char* dateTime) override;
+    int GetSignature(int show, int port, uint8_t* dataOut, uint32_t* countOut) override;
+    int ReadMyKAD(int show, int port, uint8_t* cardOut, uint8_t* photoOut) override;
+    int ReadMyKADData(int show, int port, uint8_t* cardOut) override;
+    int ReadMyKADNoVerify(int show, int port, uint8_t* cardOut, uint8_t* photoOut) override;
+    int ReadMyKADNoVerifyNoPhoto(int show, int port, uint8_t* cardOut) override;
+
+private:
+    int Port(int port);
+    // Status query and the delay after it; nonzero: the query's failure code.
+    int StatusQueryFirst(int show, int port);
+    int Verify(const char* name, int show, int port, int length, const uint8_t* templ,
+               int templateFormat);
+    int ReadCard(const char* mode, uint8_t verify, int show, int port, uint8_t* cardOut,
+                 uint8_t* photoOut);
+
+    DialogEnvironment& env_;
+    IDialogRunner& modal_;
+    ISerialCommRegistry& registry_;
+    IClock& clock_;
+};
+
+}  // namespace quillon
