@@ -7,8 +7,6 @@
 
 namespace quillon {
 
-uint8_t g_bVerifyFinger = 1;
-
 namespace {
 
 const char kLineMyKad[] = "Pengesahan MyKad";
@@ -23,6 +21,7 @@ public:
           profile_(parts.profile),
           clock_(parts.clock),
           promptRoutine_(parts.promptRoutine),
+          verifySwitch_(parts.verifySwitch),
           path_(parts.dialog.SettingsPath()),
           mode_(parts.dialog.Mode()) {}
 
@@ -85,6 +84,7 @@ private:
     IProfile& profile_;
     IClock& clock_;
     MyKadPromptRoutine promptRoutine_;
+    const uint8_t* verifySwitch_;
     const std::string path_;
     const std::string mode_;
 
@@ -198,7 +198,7 @@ int ReaderRun::ReadCard(bool& mykid) {
         last = lib_.OrvMyKadReadPhoto(photo_);
         WriteLog(Format("RP : %d", last));
     }
-    if (MayVerify() && g_bVerifyFinger == 1) {
+    if (MayVerify() && verifySwitch_ != nullptr && *verifySwitch_ == 1) {
         if (last != kOrvOk) return last;
         return VerifyFinger();
     }

@@ -23,10 +23,6 @@ const int kPromptTextSize = 100;
 const int kResultCancelled = -9;
 const int kResultCardAlreadyIn = -1;
 
-// The verification switch: 1 lets the modes "MYKAD" and "MYKADONLY" verify the finger. 1 at
-// load; the MyKad runners set it before each dialog.
-extern uint8_t g_bVerifyFinger;
-
 // The acquisition dialog as the reader thread sees it. The thread calls it from its own thread;
 // the dialog's thread only writes the cancel code (in OnOK).
 class IMyKadDialog {
@@ -65,6 +61,9 @@ struct MyKadReaderParts {
     IProfile& profile;
     IClock& clock;
     MyKadPromptRoutine promptRoutine;  // the dialog's OnPromptCode, handed to OrvMyKadVerifyFinger
+    // The process-wide verification switch (set by the MyKad runners before the dialog runs):
+    // the modes "MYKAD" and "MYKADONLY" verify the finger only while it is 1.
+    const uint8_t* verifySwitch;
 };
 
 // The whole run of the reader thread, from "INSIDE THREAD" to the dialog's close. Returns the
