@@ -1,0 +1,107 @@
+#include "cardreader/orvmykad_win32.h"
+
+#include <string>
+
+namespace quillon {
+
+namespace {
+
+const char kLibraryName[] = "OrvMyKad.dll";
+const int kUnavailable = -4;
+
+// The folder of the module that holds this code (quillon.dll, or a test program linking it).
+std::string OwnFolder() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&OwnFolder), &self)) {
+        return std::string();
+    }
+    char path[MAX_PATH + 1] = {0};
+    const DWORD length = GetModuleFileNameA(self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    std::string folder(path, length);
+    const size_t slash = folder.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+template <typename Fn>
+bool Resolve(HMODULE module, const char* name, Fn& fn) {
+    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return fn != nullptr;
+}
+
+}  // namespace
+
+bool Win32OrvMyKadLibrary::Load() {
+    if (loaded_) return true;
+    if (module_ == nullptr) {
+        const std::string folder = OwnFolder();
+        if (!folder.empty()) module_ = LoadLibraryA((folder + kLibraryName).c_str());
+        if (module_ == nullptr) module_ = LoadLibraryA(kLibraryName);
+        if (module_ == nullptr) return false;
+    }
+    bool all = true;
+    all &= Resolve(module_, "OrvMyKadInit", init_);
+    all &= Resolve(module_, "OrvMyKadGetFirmwareVersion", version_);
+    all &= Resolve(module_, "OrvMyKadGetCardStatus", cardStatus_);
+    all &= Resolve(module_, "OrvMyKadResetCard", reset_);
+    all &= Resolve(module_, "OrvMyKadReadOpenData", openData_);
+    all &= Resolve(module_, "OrvMyKadIsEBA", isEba_);
+    all &= Resolve(module_, "OrvMyKadReadPhoto", photo_);
+    all &= Resolve(module_, "OrvMyKadReadBio", bio_);
+    all &= Resolve(module_, "OrvMyKadSecurityLevel", level_);
+    all &= Resolve(module_, "OrvMyKadVerifyFinger", verify_);
+    all &= Resolve(module_, "OrvMyKadClose", close_);
+    loaded_ = all;
+    return loaded_;
+}
+
+int Win32OrvMyKadLibrary::OrvMyKadInit(int comPort) {
+    if (!Load()) return kUnavailable;
+    return init_(comPort);
+}
+
+int Win32OrvMyKadLibrary::OrvMyKadGetFirmwareVersion(int timeoutMs, char* version,
+                                                     uint8_t* keyArea) {
+    return loaded_ ? version_(timeoutMs, version, keyArea) : kUnavailable;
+}
+
+int Win32OrvMyKadLibrary::OrvMyKadGetCardStatus(int mode, int timeoutMs) {
+    return loaded_ ? cardStatus_(mode, timeoutMs) : kUnavailable;
+}
+
+int Win32OrvMyKadLibrary::OrvMyKadResetCard(uint8_t* buffer) {
+    return loaded_ ? reset_(buffer) : kUnavailable;
+}
+
+int Win32OrvMyKadLibrary::OrvMyKadReadOpenData(uint8_t* record, int32_t* length) {
+    if (!loaded_) return kUnavailable;
+    int count = 0;
+    const int result = openData_(record, &count);
+    *length = count;
+    return result;
+}
+
+int Win32OrvMyKadLibrary::OrvMyKadIsEBA() { return loaded_ ? isEba_() : 0; }
+
+int Win32OrvMyKadLibrary::OrvMyKadReadPhoto(uint8_t* photo) {
+    return loaded_ ? photo_(photo) : kUnavailable;
+}
+
+int Win32OrvMyKadLibrary::OrvMyKadReadBio(char* application) {
+    return loaded_ ? bio_(application) : kUnavailable;
+}
+
+int Win32OrvMyKadLibrary::OrvMyKadSecurityLevel(int level) {
+    return loaded_ ? level_(level) : kUnavailable;
+}
+
+int Win32OrvMyKadLibrary::OrvMyKadVerifyFinger(char* application, MyKadPromptRoutine prompt) {
+    // The prompt routine is a plain cdecl function (the default convention of this build).
+    return loaded_ ? verify_(application, prompt) : kUnavailable;
+}
+
+int Win32OrvMyKadLibrary::OrvMyKadClose() { return loaded_ ? close_() : 0; }
+
+}  // namespace quillon
