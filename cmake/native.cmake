@@ -17,6 +17,18 @@ if(QUILLON_FUZZ)
   return()
 endif()
 
+option(QUILLON_M32 "32-bit build of the core and its unit tests (run under qemu-i386-static)" OFF)
+set(QUILLON_NATIVE32_DIR "" CACHE PATH "Build directory of the 32-bit unit tests")
+if(QUILLON_M32)
+  # Pointers and long are 4 bytes here, as in the 32-bit product. GoogleTest is built from its
+  # sources with the same flags; AddressSanitizer does not work under qemu, UBSan does.
+  add_compile_options(-m32)
+  add_link_options(-m32)
+  set(QUILLON_UBSAN_ONLY ON)
+  set(QUILLON_SANITIZE OFF)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
 if(QUILLON_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)

@@ -2,7 +2,8 @@
 # Installs what building and testing Quillon needs on Debian 12, only when something is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev python3
+packages=(cmake ninja-build g++ clang libgtest-dev googletest python3 file
+          gcc-multilib g++-multilib qemu-user-static
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64)
 missing=()
 for p in "${packages[@]}"; do

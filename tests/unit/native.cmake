@@ -11,8 +11,15 @@ target_link_libraries(quillon_unit_tests PRIVATE quillon_core GTest::gtest GTest
 if(TARGET quillon_sim_lib)
   target_link_libraries(quillon_unit_tests PRIVATE quillon_sim_lib)
 endif()
-if(CMAKE_CROSSCOMPILING_EMULATOR)
-  gtest_discover_tests(quillon_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
-else()
+if(NOT QUILLON_M32)
   gtest_discover_tests(quillon_unit_tests DISCOVERY_TIMEOUT 60)
+endif()
+
+# The same suite built as 32-bit code (QUILLON_NATIVE32_DIR), run under qemu-i386-static as one
+# test that also checks it holds exactly the tests of this build.
+if(QUILLON_NATIVE32_DIR)
+  add_test(NAME unit_tests_32bit
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/unit/run_32bit.sh
+                   ${QUILLON_NATIVE32_DIR}/quillon_unit_tests $<TARGET_FILE:quillon_unit_tests>)
+  set_tests_properties(unit_tests_32bit PROPERTIES TIMEOUT 600 LABELS unit32)
 endif()

@@ -5,6 +5,10 @@ add_library(quillon_sim_lib STATIC ${_sim}/terminal_wire.cpp ${_sim}/scenario.cp
 target_include_directories(quillon_sim_lib PUBLIC ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(quillon_sim_lib PUBLIC quillon_core)
 
+if(QUILLON_M32)
+  return()
+endif()
+
 add_executable(quillon_terminal_sim ${_sim}/main.cpp)
 target_link_libraries(quillon_terminal_sim PRIVATE quillon_sim_lib)
 
