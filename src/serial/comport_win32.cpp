@@ -1,0 +1,518 @@
+#include "serial/comport_win32.h"
+
+#include <cstring>
+#include <string>
+
+#include "foundation/log.h"
+#include "terminal/frame_codec.h"
+
+namespace quillon {
+
+HANDLE SharedPortHandle = nullptr;
+
+namespace {
+
+const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+// Exit code of a monitor thread ended by an unexpected comm-event wait error.
+const DWORD kFatalWaitExitCode = 100;
+
+// Waits for `object` until `deadline` (GetTickCount64 time) while serving messages sent to this
+// thread's windows. The monitor thread reaches the dialog only by a sent message, so a dialog
+// thread that waited without serving them would hold both threads until the deadline.
+bool WaitServingSentMessages(HANDLE object, ULONGLONG deadline) {
+    if (object == nullptr) return false;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD remaining = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        const DWORD result =
+            MsgWaitForMultipleObjects(1, &object, FALSE, remaining, QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0) return true;
+        if (result != WAIT_OBJECT_0 + 1) return false;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+void CloseAndClear(HANDLE* handle) {
+    if (*handle != nullptr) CloseHandle(*handle);
+    *handle = nullptr;
+}
+
+}  // namespace
+
+ComPort::ComPort()
+    : monitorThread(nullptr),
+      lock(),
+      threadAlive(FALSE),
+      shutdownEvent(nullptr),
+      threadClosedEvent(nullptr),
+      portHandle(nullptr),
+      writeEvent(nullptr),
+      eventArray(),
+      overlap(),
+      timeouts(),
+      dcb(),
+      portNumber(0),
+      writeBuffer(),
+      commEvents(0),
+      writeBufferSize(0),
+      writeLength(0),
+      readOverlap(),
+      writeOverlap(),
+      waitEventMask(0),
+      readByte(0),
+      lockReady(false) {}
+
+ComPort::~ComPort() {
+    // At unload: release what is still held without waiting on a thread.
+    if (portHandle != nullptr && SharedPortHandle == portHandle) SharedPortHandle = nullptr;
+    CloseAndClear(&portHandle);
+    CloseAndClear(&monitorThread);
+    CloseAndClear(&overlap.hEvent);
+    CloseAndClear(&readOverlap.hEvent);
+    CloseAndClear(&writeOverlap.hEvent);
+    CloseAndClear(&writeEvent);
+    CloseAndClear(&shutdownEvent);
+    CloseAndClear(&threadClosedEvent);
+    if (lockReady && !threadAlive) DeleteCriticalSection(&lock);
+}
+
+void ComPort::Lock() { EnterCriticalSection(&lock); }
+
+void ComPort::Unlock() { LeaveCriticalSection(&lock); }
+
+bool ComPort::ClearErrors(COMSTAT* comstat) {
+    DWORD errors = 0;
+    Lock();
+    const bool ok = portHandle != nullptr && ClearCommError(portHandle, &errors, comstat);
+    Unlock();
+    return ok;
+}
+
+void ComPort::Purge() {
+    Lock();
+    if (portHandle != nullptr) PurgeComm(portHandle, kPurgeAll);
+    Unlock();
+}
+
+void ComPort::ReapMonitorThread() {
+    if (monitorThread == nullptr) return;
+    if (shutdownEvent != nullptr) SetEvent(shutdownEvent);
+    WaitServingSentMessages(monitorThread, GetTickCount64() + kThreadCloseWaitMs);
+    CloseAndClear(&monitorThread);
+}
+
+HANDLE ComPort::InitPort(unsigned portNumber_, unsigned baud, char parity, unsigned dataBits,
+                         unsigned stopBits, DWORD commEvents_, unsigned writeBufferSize_) {
+    WriteLog("Entering InitPort");
+
+    // Stop a monitor thread still running on this object before its events are replaced.
+    while (threadAlive) {
+        if (shutdownEvent != nullptr) SetEvent(shutdownEvent);
+        if (monitorThread != nullptr) {
+            WaitServingSentMessages(monitorThread, GetTickCount64() + 1);
+        } else {
+            Sleep(0);
+        }
+    }
+    ReapMonitorThread();
+
+    if (overlap.hEvent != nullptr) {
+        WriteLog("Reset Read Event if already Set");
+        CloseAndClear(&overlap.hEvent);
+    }
+    if (writeEvent != nullptr) {
+        WriteLog("Reset Write Event if already Set");
+        CloseAndClear(&writeEvent);
+    }
+    if (shutdownEvent != nullptr) {
+        WriteLog("Reset Shutdown Event if already Set");
+        CloseAndClear(&shutdownEvent);
+    }
+    if (threadClosedEvent != nullptr) {
+        WriteLog("Reset ShutdownSet Event if already Set");
+        CloseAndClear(&threadClosedEvent);
+    }
+    CloseAndClear(&readOverlap.hEvent);
+    CloseAndClear(&writeOverlap.hEvent);
+    overlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    writeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    shutdownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    threadClosedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    readOverlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    writeOverlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    eventArray[0] = shutdownEvent;
+    eventArray[1] = overlap.hEvent;
+    eventArray[2] = writeEvent;
+
+    if (!lockReady) {
+        InitializeCriticalSection(&lock);
+        lockReady = true;
+    }
+    portNumber = portNumber_;
+    commEvents = commEvents_;
+    writeBufferSize = writeBufferSize_;
+    WriteLog("Create Port and Baud buffer");
+
+    Lock();
+    if (portHandle != nullptr) {
+        WriteLog("COM Port already Open Trying to Close");
+        if (SharedPortHandle == portHandle) SharedPortHandle = nullptr;
+        CloseAndClear(&portHandle);
+    }
+
+    const std::string device = ComDeviceName(portNumber);
+    const std::string line = LineSettings(baud, parity, dataBits, stopBits);
+    WriteLog("Begin Open COM");
+    WriteLog(device);
+    WriteLog(line);
+
+    const HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();  // the log sink may touch it
+        WriteLog("Open COM ERROR");
+        SetLastError(error);
+        ReportError("Open COM ERROR");
+        threadAlive = FALSE;
+        SetEvent(threadClosedEvent);
+        Unlock();
+        return INVALID_HANDLE_VALUE;
+    }
+    portHandle = handle;
+
+    // The first failing call ends the chain; the port stays open with the settings it has.
+    timeouts.ReadIntervalTimeout = kPortTimeoutMs;
+    timeouts.ReadTotalTimeoutMultiplier = kPortTimeoutMs;
+    timeouts.ReadTotalTimeoutConstant = kPortTimeoutMs;
+    timeouts.WriteTotalTimeoutMultiplier = kPortTimeoutMs;
+    timeouts.WriteTotalTimeoutConstant = kPortTimeoutMs;
+    if (!SetCommTimeouts(portHandle, &timeouts)) {
+        ReportError("SetCommTimeouts()");
+    } else if (!SetCommMask(portHandle, commEvents)) {
+        ReportError("SetCommMask()");
+    } else if (!GetCommState(portHandle, &dcb)) {
+        ReportError("GetCommState()");
+    } else {
+        dcb.fRtsControl = RTS_CONTROL_ENABLE;
+        if (!BuildCommDCBA(line.c_str(), &dcb)) {
+            ReportError("BuildCommDCB()");
+        } else if (!SetCommState(portHandle, &dcb)) {
+            ReportError("SetCommState()");
+        }
+    }
+
+    PurgeComm(portHandle, kPurgeAll);
+    Unlock();
+    WriteLog("Leaving InitPort");
+    return portHandle;
+}
+
+bool ComPort::StartMonitor() {
+    if (monitorThread != nullptr) {
+        if (WaitForSingleObject(monitorThread, 0) != WAIT_OBJECT_0) {
+            WriteLog("COMThread already running");
+            return false;
+        }
+        CloseAndClear(&monitorThread);
+    }
+    monitorThread = CreateThread(nullptr, 0, COMThread, this, 0, nullptr);
+    return monitorThread != nullptr;
+}
+
+bool ComPort::ResumeMonitor() {
+    ResumeThread(monitorThread);
+    return true;
+}
+
+bool ComPort::SuspendMonitor() {
+    SuspendThread(monitorThread);
+    return true;
+}
+
+void ComPort::SendToPort(const uint8_t* data, int length) {
+    if (portHandle == nullptr && SharedPortHandle != nullptr) {
+        WriteLog("FOUND GLOBAL HANDLE GOT");
+        portHandle = SharedPortHandle;
+    }
+    if (portHandle == nullptr) {
+        WriteLog("PORT NOT OPENED Trying to Write");
+        return;
+    }
+    if (!FitsWriteBuffer(length)) {
+        WriteLog(Format("FRAME OF %d BYTES DOES NOT FIT THE WRITE BUFFER", length));
+        return;
+    }
+    std::memset(writeBuffer, 0, sizeof writeBuffer);
+    std::memcpy(writeBuffer, data, static_cast<size_t>(length));
+    writeLength = static_cast<DWORD>(length);
+    SetEvent(writeEvent);
+}
+
+void ComPort::ClosePort() {
+    WriteLog("Begin Close COM Port");
+    if (portHandle != nullptr) {
+        // Under the lock, so the monitor thread is not inside a call on the handle. Clearing
+        // the mask first ends its comm-event wait at once; closing the handle alone does not
+        // end a wait for modem-line events (under wine).
+        if (lockReady) Lock();
+        SetCommMask(portHandle, 0);
+        if (SharedPortHandle == portHandle) SharedPortHandle = nullptr;
+        CloseAndClear(&portHandle);
+        if (lockReady) Unlock();
+    }
+    if (shutdownEvent != nullptr) SetEvent(shutdownEvent);
+
+    WriteLog("Waiting for ThreadClose");
+    const ULONGLONG deadline = GetTickCount64() + kThreadCloseWaitMs;
+    WaitServingSentMessages(threadClosedEvent, deadline);
+    WriteLog("Thread Closed");
+
+    // The thread sets threadClosedEvent just before it returns; wait for the return itself.
+    bool ended = true;
+    if (monitorThread != nullptr) {
+        ended = WaitServingSentMessages(monitorThread, deadline);
+        if (ended) CloseAndClear(&monitorThread);
+    }
+    if (ended) {
+        // Nothing uses the events or the lock any more.
+        CloseAndClear(&overlap.hEvent);
+        CloseAndClear(&writeEvent);
+        CloseAndClear(&readOverlap.hEvent);
+        CloseAndClear(&writeOverlap.hEvent);
+        CloseAndClear(&threadClosedEvent);
+        CloseAndClear(&shutdownEvent);
+        eventArray[0] = eventArray[1] = eventArray[2] = nullptr;
+        threadAlive = FALSE;
+        if (lockReady) {
+            DeleteCriticalSection(&lock);
+            lockReady = false;
+        }
+    } else {
+        // Still stuck (in a reply hand-over that never returns): it finds the port closed when
+        // it comes back and ends by itself. Its events and the lock stay for it, threadAlive
+        // stays set, and the next InitPort waits for it before replacing them.
+        WriteLog("COMThread still running after the close wait");
+    }
+    WriteLog("End Close COM Port");
+}
+
+void ComPort::ReportError(const char* callName) {
+    const DWORD error = GetLastError();
+    char text[512] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+    WriteLog(PortWarning(callName, text, portNumber));
+}
+
+void ComPort::EndPendingWait() {
+    // Clearing the mask ends the wait (cancelling it does not, under wine); the handle is about
+    // to be closed or reopened, which sets the mask again. A closed handle has ended it already.
+    Lock();
+    if (portHandle != nullptr) SetCommMask(portHandle, 0);
+    Unlock();
+    // Only the wait uses `overlap`, so its status tells when the wait has ended (a cancelled
+    // wait does not always signal the event).
+    const ULONGLONG deadline = GetTickCount64() + 1000;
+    while (!HasOverlappedIoCompleted(&overlap) && GetTickCount64() < deadline) {
+        WaitForSingleObject(overlap.hEvent, 5);
+    }
+}
+
+DWORD WINAPI ComPort::COMThread(LPVOID param) {
+    ComPort* port = static_cast<ComPort*>(param);
+    WriteLog("Begin COMThread");
+    if (port == nullptr) {
+        WriteLog("COMThread Pointer not exists");
+        WriteLog("End COMThread");
+        return 0;
+    }
+    port->threadAlive = TRUE;
+    port->Purge();
+
+    // Whether our comm-event wait is outstanding. Starting a second one while it is fails with
+    // 87, and under wine that failure also signals the wait's event, so the thread would take
+    // it for a comm event again and again (and never see a frame waiting to be written). While
+    // the wait is outstanding the thread therefore goes straight back to waiting for it.
+    bool waitPending = false;
+    for (;;) {
+        COMSTAT comstat = {};
+        if (!waitPending) {
+            port->Lock();
+            const HANDLE handle = port->portHandle;
+            BOOL done = FALSE;
+            DWORD error = 0;
+            if (handle != nullptr) {
+                done = WaitCommEvent(handle, &port->waitEventMask, &port->overlap);
+                error = GetLastError();
+            }
+            port->Unlock();
+            if (handle == nullptr) {
+                WriteLog("COMThread Pointer not exists");
+                break;
+            }
+
+            if (done) {
+                WriteLog("COMThread Clear COM");
+                port->ClearErrors(&comstat);
+                if (comstat.cbInQue == 0) {
+                    WriteLog("COMThread InQue = 0");
+                    continue;
+                }
+                SetEvent(port->overlap.hEvent);  // the bytes are there: drain them below
+            } else {
+                const WaitFailure failure = ClassifyWaitFailure(error);
+                if (failure == WaitFailure::EndThread) {
+                    WriteLog("ERROR INVALID HANDLE");
+                    WriteLog("ERROR INVALID HANDLE 2");
+                    break;
+                }
+                port->ClearErrors(&comstat);
+                if (failure == WaitFailure::RetryOnPending) {
+                    WriteLog("COMThread 87");
+                } else if (failure == WaitFailure::Pending) {
+                    waitPending = true;
+                } else {
+                    SetLastError(error);
+                    port->ReportError("WaitCommEvent()");
+                    WriteLog("ERROR DEFAULT");
+                    port->threadAlive = FALSE;
+                    SetEvent(port->threadClosedEvent);
+                    return kFatalWaitExitCode;
+                }
+            }
+        } else if (port->portHandle == nullptr) {
+            WriteLog("COMThread Pointer not exists");
+            break;
+        }
+
+        const DWORD which = WaitForMultipleObjects(3, port->eventArray, FALSE, INFINITE);
+        if (which == WAIT_OBJECT_0) {
+            WriteLog("COMThread Thread Close Signal");
+            break;
+        } else if (which == WAIT_OBJECT_0 + 1) {
+            // Only the wait signals this event: it has completed.
+            waitPending = false;
+            ResetEvent(port->overlap.hEvent);
+            DWORD mask = 0;
+            if (port->portHandle != nullptr) GetCommMask(port->portHandle, &mask);
+            if (mask & EV_RXCHAR) {
+                Sleep(2);
+                DrainReceive(port, comstat);
+            }
+        } else if (which == WAIT_OBJECT_0 + 2) {
+            FlushWrite(port);
+            ResetEvent(port->writeEvent);
+        } else {
+            WriteLog("Error in WaitMultipleObject");
+        }
+
+        if (port->portHandle == nullptr) {
+            WriteLog("COMThread Pointer not exists");
+            break;
+        }
+    }
+
+    // Leave no wait outstanding on the handle: its completion would land in this object after
+    // the thread has gone.
+    if (waitPending) port->EndPendingWait();
+    port->threadAlive = FALSE;
+    if (port->threadClosedEvent != nullptr) SetEvent(port->threadClosedEvent);
+    WriteLog("End COMThread");
+    return 0;
+}
+
+void ComPort::FlushWrite(ComPort* port) {
+    ResetEvent(port->writeEvent);
+    port->Lock();
+    const HANDLE handle = port->portHandle;
+    if (handle == nullptr) {
+        port->Unlock();
+        return;
+    }
+    port->writeOverlap.Offset = 0;
+    port->writeOverlap.OffsetHigh = 0;
+    // Whatever the terminal sent and nobody has read belongs to an earlier exchange.
+    PurgeComm(handle, kPurgeAll);
+
+    const int wireLength =
+        EncodeFrame(g_abWorkArea, port->writeBuffer, static_cast<int>(port->writeLength));
+    if (wireLength <= 0) {
+        port->Unlock();
+        WriteLog(Format("FRAME OF %lu BYTES CANNOT BE ENCODED",
+                        static_cast<unsigned long>(port->writeLength)));
+        return;
+    }
+
+    DWORD written = 0;
+    if (WriteFile(handle, g_abWorkArea, static_cast<DWORD>(wireLength), &written,
+                  &port->writeOverlap)) {
+        port->Unlock();
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+        const BOOL completed = GetOverlappedResult(handle, &port->writeOverlap, &written, TRUE);
+        const DWORD error = GetLastError();
+        port->Unlock();
+        if (!completed) {
+            SetLastError(error);
+            port->ReportError("GetOverlappedResults() in WriteFile()");
+        }
+    } else {
+        const DWORD error = GetLastError();
+        port->Unlock();
+        SetLastError(error);
+        port->ReportError("WriteFile()");
+    }
+
+    // A short write leaves the line's error state set.
+    if (written != static_cast<DWORD>(wireLength)) {
+        COMSTAT comstat = {};
+        port->ClearErrors(&comstat);
+    }
+}
+
+void ComPort::DrainReceive(ComPort* port, COMSTAT comstat) {
+    for (;;) {
+        if (port == nullptr) {
+            WriteLog("Thread Pointer NULL, Exit Forever Loop");
+            return;
+        }
+        if (port->portHandle == nullptr) {
+            WriteLog("COMPORT CLOSED, Exit Forever Loop");
+            return;
+        }
+        if (!port->ClearErrors(&comstat) || comstat.cbInQue == 0) return;
+
+        port->Lock();
+        const HANDLE handle = port->portHandle;
+        DWORD got = 0;
+        if (handle == nullptr) {
+            port->Unlock();
+            return;
+        }
+        if (!ReadFile(handle, &port->readByte, 1, &got, &port->readOverlap)) {
+            const DWORD error = GetLastError();
+            DWORD errors = 0;
+            if (error == ERROR_IO_PENDING) {
+                ClearCommError(handle, &errors, &comstat);
+                if (!GetOverlappedResult(handle, &port->readOverlap, &got, TRUE)) {
+                    port->ReportError("GetOverlappedResults() in ReadFile()");
+                    ClearCommError(handle, &errors, &comstat);
+                    got = 0;
+                }
+            } else if (error == ERROR_INVALID_HANDLE) {
+                WriteLog("Read File ERROR_INVALID_HANDLE");
+                port->Unlock();
+                return;
+            } else {
+                port->ReportError("ReadFile()");
+                ClearCommError(handle, &errors, &comstat);
+                got = 0;
+            }
+        }
+        port->Unlock();
+        // A failed read has no byte to hand on.
+        if (got == 1) CollectReplyByte(port->readByte);
+    }
+}
+
+}  // namespace quillon
