@@ -12,8 +12,9 @@
 //   stuckclose PORT    ClosePort while the monitor thread is stuck in a reply target
 //   closeinreply PORT  ClosePort while the monitor thread is inside SendMessage to our window
 //   cycles PORT N      N open/send/close cycles; handle and thread counts before and after
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
