@@ -252,11 +252,13 @@ void ComPort::SendToPort(const uint8_t* data, int length) {
 void ComPort::ClosePort() {
     WriteLog("Begin Close COM Port");
     if (portHandle != nullptr) {
-        // Under the lock, so the monitor thread is not inside a call on the handle. Clearing
-        // the mask first ends its comm-event wait at once; closing the handle alone does not
-        // end a wait for modem-line events (under wine).
+        // Under the lock, so the monitor thread is neither inside a call on the handle nor
+        // starting a new wait. Its outstanding comm-event wait is ended first: closing the
+        // handle alone does not end a wait for modem-line events (under wine), and such a wait
+        // would complete into this object at some later time.
         if (lockReady) Lock();
         SetCommMask(portHandle, 0);
+        AwaitWaitEnd();
         if (SharedPortHandle == portHandle) SharedPortHandle = nullptr;
         CloseAndClear(&portHandle);
         if (lockReady) Unlock();
@@ -311,11 +313,19 @@ void ComPort::EndPendingWait() {
     Lock();
     if (portHandle != nullptr) SetCommMask(portHandle, 0);
     Unlock();
+    AwaitWaitEnd();
+}
+
+void ComPort::AwaitWaitEnd() {
     // Only the wait uses `overlap`, so its status tells when the wait has ended (a cancelled
     // wait does not always signal the event).
     const ULONGLONG deadline = GetTickCount64() + 1000;
     while (!HasOverlappedIoCompleted(&overlap) && GetTickCount64() < deadline) {
-        WaitForSingleObject(overlap.hEvent, 5);
+        if (overlap.hEvent == nullptr) {
+            Sleep(1);
+        } else {
+            WaitForSingleObject(overlap.hEvent, 5);
+        }
     }
 }
 

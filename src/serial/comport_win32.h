@@ -55,6 +55,8 @@ class ComPort {
 
     // Ends an outstanding comm-event wait so that nothing completes into `overlap` later.
     void EndPendingWait();
+    // Waits (at most 1 s) until the comm-event wait in `overlap` is no longer outstanding.
+    void AwaitWaitEnd();
     // Waits for the old monitor thread's object to end and releases it.
     void ReapMonitorThread();
     void Lock();
