@@ -70,7 +70,8 @@ public:
     }
     void EnableItem(int id, bool enable) override { EnableWindow(GetDlgItem(hwnd, id), enable); }
     void RefreshPromptLines(bool line1, bool line2) override {
-        for (int id : {kPromptLine1, kPromptLine2}) {
+        const int ids[] = {kPromptLine1, kPromptLine2};
+        for (int id : ids) {
             if ((id == kPromptLine1 && !line1) || (id == kPromptLine2 && !line2)) continue;
             RECT rect;
             HWND item = GetDlgItem(hwnd, id);
@@ -90,7 +91,8 @@ public:
     void SendClose() override { SendMessageA(hwnd, WM_CLOSE, 0, 0); }
     void ApplyFont(int height, const std::string& face) override {
         HFONT font = PromptFont(height, face);
-        for (int id : {kPromptLine1, kPromptLine2, static_cast<int>(kButtonCancel)}) {
+        const int ids[] = {kPromptLine1, kPromptLine2, kButtonCancel};
+        for (int id : ids) {
             SendDlgItemMessageA(hwnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         }
     }

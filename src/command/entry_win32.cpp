@@ -4,42 +4,43 @@
 #define QUILLON_BUILDING_DLL
 #include "quillon.h"
 
+#include "acqdialog/acq_dialog_win32.h"
+#include "cardreader/mykad_reader_win32.h"
+#include "cardreader/orvmykad_win32.h"
 #include "command/dispatch.h"
+#include "command/mykad_random_win32.h"
+#include "command/mykad_record.h"
+#include "command/operation_runners.h"
 #include "foundation/platform_win32.h"
+#include "serial/terminal_port_win32.h"
 
 namespace quillon {
-
-namespace {
-
-// Runners of the commands that need hardware: built step by step; until a family is in
-// place its commands answer with their failure reply.
-class PendingRunners : public IRunners {
-public:
-    int PerformEnroll(int, int, uint8_t*) override { return kResultDialogNoResult; }
-    int PerformVerify(int, int, int, const uint8_t*) override { return kResultDialogNoResult; }
-    int PerformVerify2F(int, int, int, const uint8_t*) override { return kResultDialogNoResult; }
-    int GetSerialNumber(int, int, char*) override { return kResultDialogNoResult; }
-    int GetLLTStatus(int, int, char*) override { return kResultDialogNoResult; }
-    int SetTerminalTime(int, int, const char*) override { return kResultDialogNoResult; }
-    int GetSignature(int, int, uint8_t*, uint32_t*) override { return kResultDialogNoResult; }
-    int ReadMyKAD(int, int, uint8_t*, uint8_t*) override { return kResultDialogNoResult; }
-    int ReadMyKADData(int, int, uint8_t*) override { return kResultDialogNoResult; }
-    int ReadMyKADNoVerify(int, int, uint8_t*, uint8_t*) override { return kResultDialogNoResult; }
-    int ReadMyKADNoVerifyNoPhoto(int, int, uint8_t*) override { return kResultDialogNoResult; }
-};
-
-}  // namespace
 
 Win32Services& Services() {
     static Win32Services services;
     return services;
 }
 
+// The objects that need the services themselves, made once the services exist.
 struct Win32Services::Parts {
-    PendingRunners runners;
+    explicit Parts(Win32Services& s)
+        : environment{s.profile, s.files, s.locator, port},
+          runners(environment, dialogs, s.registry, s.clock),
+          mykadReply(s.locator, s.profile, s.clock, s.host, guid, fallback) {}
+
+    Win32TerminalPort port;
+    DialogEnvironment environment;
+    Win32DialogRunner dialogs;
+    OperationRunners runners;
+    Win32OrvMyKadLibrary cardReader;
+    Win32GuidSource guid;
+    RuntimeRandomSequence fallback;
+    MyKadRecordReply mykadReply;
 };
 
-Win32Services::Win32Services() : locator(files), parts_(new Parts) {}
+Win32Services::Win32Services() : locator(files), parts_(new Parts(*this)) {
+    SetReaderThreadRoutine(MyKadReaderThread);
+}
 
 Win32Services::~Win32Services() {
     SetLogSink(nullptr);
@@ -48,6 +49,12 @@ Win32Services::~Win32Services() {
 
 IRunners& Win32Services::Runners() { return parts_->runners; }
 
+DialogEnvironment& Win32Services::Environment() { return parts_->environment; }
+
+ICardReaderLibrary& Win32Services::CardReader() { return parts_->cardReader; }
+
+IMyKadReply& Win32Services::MyKadReply() { return parts_->mykadReply; }
+
 }  // namespace quillon
 
 extern "C" QUILLON_API int __cdecl ProcessWebMessage(const char* accessCode,
@@ -55,6 +62,6 @@ extern "C" QUILLON_API int __cdecl ProcessWebMessage(const char* accessCode,
     using namespace quillon;
     Win32Services& services = Services();
     CommandContext context{services.locator, services.profile, services.host, services.Runners(),
-                           &services.fileLog, nullptr};
+                           &services.fileLog, &services.MyKadReply()};
     return ProcessWebMessageCore(accessCode, request, reply, context);
 }

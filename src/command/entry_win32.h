@@ -1,6 +1,9 @@
 // Process-wide Win32 services of the library, shared by the entry point and the runners.
 #pragma once
 
+#include "acqdialog/acq_dialog.h"
+#include "cardreader/card_reader_library.h"
+#include "command/dispatch.h"
 #include "command/runners.h"
 #include "foundation/platform_win32.h"
 #include "foundation/settings.h"
@@ -22,6 +25,9 @@ struct Win32Services {
     IniLocator locator;
 
     IRunners& Runners();
+    DialogEnvironment& Environment();
+    ICardReaderLibrary& CardReader();
+    IMyKadReply& MyKadReply();
 
 private:
     struct Parts;

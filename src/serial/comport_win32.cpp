@@ -413,6 +413,7 @@ DWORD WINAPI ComPort::COMThread(LPVOID param) {
         } else if (which == WAIT_OBJECT_0 + 2) {
             FlushWrite(port);
             ResetEvent(port->writeEvent);
+            InterlockedIncrement(&port->writesCompleted);
         } else {
             WriteLog("Error in WaitMultipleObject");
         }

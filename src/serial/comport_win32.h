@@ -48,6 +48,10 @@ class ComPort {
     // Logs the warning for a failed call, with the system's text for GetLastError().
     void ReportError(const char* callName);
 
+    // Write steps the monitor thread has finished (written, or dropped when it could not be):
+    // lets a caller make sure a frame has gone out before it closes the port.
+    LONG WritesCompleted() const { return writesCompleted; }
+
   protected:
     static DWORD WINAPI COMThread(LPVOID param);
     static void FlushWrite(ComPort* port);
@@ -96,6 +100,7 @@ class ComPort {
     // Whether `lock` is initialised: InitPort initialises it once and ClosePort deletes it once
     // the monitor thread has ended, however often either is called.
     bool lockReady;
+    volatile LONG writesCompleted = 0;
 };
 
 }  // namespace quillon

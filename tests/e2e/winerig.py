@@ -174,6 +174,55 @@ class Host:
         return code, reply
 
 
+def plain_frame(code, data=b""):
+    """A plain frame: STX, L, code and data, checksum, ETX."""
+    body = bytes([code]) + data
+    return bytes([2, len(body) >> 8, len(body) & 0xFF]) + body + bytes([sum(body) & 0xFF, 3])
+
+
+def recorded(code, data=b"", key_flag=0):
+    """A line of the simulator's record for a frame the host sent."""
+    return "%s %d" % (plain_frame(code, data).hex().upper(), key_flag)
+
+
+class Terminal:
+    """The counter-terminal simulator on a fresh pty, recording every frame it receives."""
+
+    def __init__(self, wine, workdir, scenario="", extra_args=()):
+        self.record = os.path.join(workdir, "record.txt")
+        if os.path.exists(self.record):
+            os.unlink(self.record)
+        scenario_path = os.path.join(workdir, "scenario.txt")
+        with open(scenario_path, "w") as f:
+            f.write(scenario)
+        self.errors = open(os.path.join(workdir, "simulator.err"), "w")
+        sim = os.path.join(wine.native, "quillon_terminal_sim")
+        self.proc = subprocess.Popen(
+            [sim, "--record", self.record, "--scenario", scenario_path] + list(extra_args),
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.errors, text=True)
+        first = self.proc.stdout.readline().strip()
+        if not first.startswith("pty: "):
+            self.stop()
+            raise RuntimeError("simulator did not start: %r" % first)
+        self.device = first[len("pty: "):]
+
+    def frames(self):
+        if not os.path.exists(self.record):
+            return []
+        with open(self.record) as f:
+            return [line.strip() for line in f if line.strip()]
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self.proc.stdout.close()
+        self.errors.close()
+
+
 class WineTestCase(unittest.TestCase):
     """Each test gets a working directory and a host; registry and settings start clean."""
 
@@ -183,6 +232,13 @@ class WineTestCase(unittest.TestCase):
         self.wine.remove_system32_ini()
         self.workdir = tempfile.mkdtemp(prefix="quillon-e2e-")
         self.host = Host(self.wine, self.workdir)
+
+    def start_terminal(self, scenario="", port=7, extra_args=()):
+        """The simulator on COM`port` of the prefix, stopped when the test ends."""
+        terminal = Terminal(self.wine, self.workdir, scenario, extra_args)
+        self.addCleanup(terminal.stop)
+        self.wine.map_com(port, terminal.device)
+        return terminal
 
     def tearDown(self):
         self.wine.reg_clear(SERIALCOMM)

@@ -2,9 +2,13 @@
 // the entry point does not show on its own.
 //
 //   quillon_probe findcomport      prints the port FindComPort gives and the settings path
+//   quillon_probe dialog MODE PORT runs one acquisition dialog in MODE and prints its result
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "acqdialog/acq_dialog_win32.h"
+#include "command/entry_win32.h"
 #include "foundation/platform_win32.h"
 #include "foundation/settings.h"
 
@@ -22,10 +26,24 @@ int FindComPortCommand() {
     return 0;
 }
 
+int DialogCommand(const char* mode, int port) {
+    CAcqDialog dialog(Services().Environment());
+    dialog.SetShowDialog(false);
+    dialog.m_strMode = mode;
+    dialog.m_nComPort = port;
+    Win32DialogRunner runner;
+    runner.DoModal(dialog);
+    std::printf("result: %d\nstatus: %s\n", dialog.m_nRetCode, dialog.m_strStatus.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "findcomport") == 0) return FindComPortCommand();
-    std::fprintf(stderr, "usage: quillon_probe findcomport\n");
+    if (argc >= 4 && std::strcmp(argv[1], "dialog") == 0) {
+        return DialogCommand(argv[2], std::atoi(argv[3]));
+    }
+    std::fprintf(stderr, "usage: quillon_probe findcomport | dialog MODE PORT\n");
     return 2;
 }
