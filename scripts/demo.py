@@ -14,22 +14,39 @@ os.environ.setdefault("QUILLON_NATIVE_DIR", os.path.join(root, "build", "native"
 import winerig  # noqa: E402
 
 
+def shorten(text, keep=72):
+    return text if len(text) <= keep else text[:keep] + "...(%d characters)" % len(text)
+
+
+def show(host, request):
+    code, reply = host.send(request)
+    print("request: %s\nresult:  %d\nreply:   %s\n" % (shorten(request), code, shorten(reply)),
+          flush=True)
+    return code, reply
+
+
 def main():
     wine = winerig.Wine()
     print("Preparing the wine prefix %s ..." % wine.prefix, flush=True)
     wine.create()
     workdir = tempfile.mkdtemp(prefix="quillon-demo-")
     host = winerig.Host(wine, workdir)
-    host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Kuala Lumpur Sentral\n")
+    host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Kuala Lumpur Sentral\n"
+                   "[APDU]\nDELAY_AFTER_FIRSTCALL=100\n")
     simulator = subprocess.Popen(
-        [os.path.join(wine.native, "quillon_terminal_sim")], stdout=subprocess.PIPE, text=True)
+        [os.path.join(wine.native, "quillon_terminal_sim")], stdout=subprocess.PIPE,
+        stderr=subprocess.DEVNULL, text=True)
     try:
         pty_line = simulator.stdout.readline().strip()
         wine.map_com(7, pty_line.split(": ", 1)[1])
         print("Terminal simulator on %s as COM7\n" % pty_line.split(": ", 1)[1])
-        for request in ("[GETBRANCHCODE]", "[PING]"):
-            code, reply = host.send(request)
-            print("request: %s\nresult:  %d\nreply:   %s\n" % (request, code, reply), flush=True)
+        for request in ("[GETBRANCHCODE]", "[PING]", "[GETSERIALNUMBER][0][7]",
+                        "[GETFIRMWAREVERSION][0][7]", "[SETDATETIME][7][]",
+                        "[GETSIGNATURE][0][7]", "[ENROLL][0][7]"):
+            code, reply = show(host, request)
+        # Verify the template just enrolled against the same (simulated) finger.
+        enrolled = reply.split("][")[2] if code == 0 else ""
+        show(host, "[VERIFY][0][7][%s]" % enrolled)
     finally:
         simulator.terminate()
         simulator.wait()
