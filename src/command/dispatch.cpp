@@ -1,5 +1,6 @@
 #include "command/dispatch.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -170,11 +171,39 @@ void ConfigureLog(CommandContext& context, const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<bool> g_callRunning{false};
+
+// Holds the process-wide buffers for one call; a second call while one runs is refused.
+class CallGuard {
+public:
+    CallGuard() : owner_(!g_callRunning.exchange(true)) {}
+    ~CallGuard() {
+        if (owner_) g_callRunning.store(false);
+    }
+    bool Owner() const { return owner_; }
+
+private:
+    bool owner_;
+};
+
+}  // namespace
+
 int ProcessWebMessageCore(const char* accessCode, const char* request, char* reply,
                           CommandContext& context) {
     if (accessCode == nullptr) return kResultWrongAccess;
     for (size_t i = 0; i < sizeof kAccessCode; ++i) {
         if (static_cast<unsigned char>(accessCode[i]) != kAccessCode[i]) return kResultWrongAccess;
+    }
+    CallGuard guard;
+    if (!guard.Owner()) {
+        // Another call runs (another thread, or the host re-entered from its own window
+        // procedure during a dialog): answer from local buffers only.
+        char field[kCommandSize] = {0};
+        GetField(1, request != nullptr ? request : "", field, sizeof field);
+        WriteReply(reply, Format("[%s][%d][123]", field, kResultBusy));
+        return kResultBusy;
     }
     const std::string& path = context.locator.GetIniPath();
     ConfigureLog(context, path);

@@ -52,6 +52,8 @@ const size_t kMyKadPhotoSize = 4100;
 
 const int kResultWrongAccess = -9999;
 const int kResultNoCommand = -1007;
+// A call arrived while another was still running; nothing of the running call was touched.
+const int kResultBusy = -1008;
 
 int ProcessWebMessageCore(const char* accessCode, const char* request, char* reply,
                           CommandContext& context);

@@ -16,6 +16,8 @@ using namespace testing_support;
 // Records which runner ran with which arguments and answers with a scripted code and data.
 class RecordingRunners : public IRunners {
 public:
+    ~RecordingRunners() override = default;
+public:
     std::string called;
     int show = -100, port = -100, length = -1, useGiven = -1;
     std::vector<uint8_t> templ;
@@ -386,6 +388,56 @@ TEST_F(DispatchTest, FileLogSwitchIsReadOncePerCall) {
     EXPECT_EQ(logSwitch.calls[0], std::make_pair(false, std::string()));
     EXPECT_EQ(logSwitch.calls[1], std::make_pair(true, std::string(".\\Log.txt")));
     EXPECT_EQ(logSwitch.calls[2], std::make_pair(true, std::string("C:\\trace.txt")));
+}
+
+}  // namespace
+}  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// A runner that, while it runs, receives a second request (as a host's window procedure or
+// another thread would send it during the dialog).
+class ReentrantRunners : public RecordingRunners {
+public:
+    CommandContext* context = nullptr;
+    int innerCode = 0;
+    std::string innerReply;
+    int GetSerialNumber(int s, int p, char* out) override {
+        char reply[256] = "untouched";
+        innerCode = ProcessWebMessageCore("QLN26", "[GETBRANCHCODE]", reply, *context);
+        innerReply = reply;
+        return RecordingRunners::GetSerialNumber(s, p, out);
+    }
+};
+
+TEST(DispatchGuard, SecondCallDuringARunningCallIsRefusedWithMinus1008) {
+    FakeFileSystem files;
+    FakeProfile profile;
+    FakeHostAddress host;
+    ReentrantRunners runners;
+    IniLocator locator(files);
+    CommandContext context{locator, profile, host, runners, nullptr, nullptr};
+    runners.context = &context;
+    char reply[256] = {0};
+    EXPECT_EQ(ProcessWebMessageCore("QLN26", "[GETSERIALNUMBER][0][3]", reply, context), 0);
+    EXPECT_STREQ(reply, "[GETSERIALNUMBER][0][SN-0042][123]");
+    EXPECT_EQ(runners.innerCode, -1008);
+    EXPECT_EQ(runners.innerReply, "[GETBRANCHCODE][-1008][123]");
+    // Once the first call has returned, the next one runs normally.
+    EXPECT_EQ(ProcessWebMessageCore("QLN26", "[PING]", reply, context), -1007);
+}
+
+TEST(DispatchGuard, WrongAccessCodeIsStillRefusedFirstDuringACall) {
+    FakeFileSystem files;
+    FakeProfile profile;
+    FakeHostAddress host;
+    RecordingRunners runners;
+    IniLocator locator(files);
+    CommandContext context{locator, profile, host, runners, nullptr, nullptr};
+    char reply[32] = "untouched";
+    EXPECT_EQ(ProcessWebMessageCore("XXXXX", "[PING]", reply, context), -9999);
+    EXPECT_STREQ(reply, "untouched");
 }
 
 }  // namespace
