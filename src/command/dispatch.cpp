@@ -37,24 +37,16 @@ void ReadArguments(const char* request, Arguments& args) {
     GetField(3, request, args.second, sizeof args.second);
 }
 
-std::string RunSerialNumber(const char* request, IRunners& runners, int& code) {
+// GETSERIALNUMBER and GETFIRMWAREVERSION: a runner that fills a result text.
+std::string RunTextCommand(const char* keyword, int (IRunners::*runner)(int, int, char*),
+                           const char* request, IRunners& runners, int& code) {
     Arguments args;
     ReadArguments(request, args);
     char text[kResultTextSize] = {0};
-    code = runners.GetSerialNumber(ParseInt(args.first), ParseInt(args.second), text);
+    code = (runners.*runner)(ParseInt(args.first), ParseInt(args.second), text);
     text[kResultTextSize - 1] = '\0';
-    if (code == 0) return Format("[GETSERIALNUMBER][%d][%s][123]", 0, text);
-    return Format("[GETSERIALNUMBER][%d][123]", code);
-}
-
-std::string RunFirmwareVersion(const char* request, IRunners& runners, int& code) {
-    Arguments args;
-    ReadArguments(request, args);
-    char text[kResultTextSize] = {0};
-    code = runners.GetLLTStatus(ParseInt(args.first), ParseInt(args.second), text);
-    text[kResultTextSize - 1] = '\0';
-    if (code == 0) return Format("[GETFIRMWAREVERSION][%d][%s][123]", 0, text);
-    return Format("[GETFIRMWAREVERSION][%d][123]", code);
+    if (code == 0) return Format("[%s][%d][%s][123]", keyword, 0, text);
+    return Format("[%s][%d][123]", keyword, code);
 }
 
 std::string RunEnroll(const char* request, IRunners& runners, int& code) {
@@ -228,9 +220,11 @@ int ProcessWebMessageCore(const char* accessCode, const char* request, char* rep
                       address);
         code = 0;
     } else if (Contains(command, "GETSERIALNUMBER")) {
-        text = RunSerialNumber(request, runners, code);
+        text = RunTextCommand("GETSERIALNUMBER", &IRunners::GetSerialNumber, request, runners,
+                              code);
     } else if (Contains(command, "GETFIRMWAREVERSION")) {
-        text = RunFirmwareVersion(request, runners, code);
+        text = RunTextCommand("GETFIRMWAREVERSION", &IRunners::GetLLTStatus, request, runners,
+                              code);
     } else if (Contains(command, "ENROLL")) {
         text = RunEnroll(request, runners, code);
     } else if (Contains(command, "GETSIGNATURE")) {

@@ -4,7 +4,6 @@ event mask EV_RXCHAR|EV_CTS works). The simulator's record shows each frame exac
 terminal decoded it; the probe prints the replies as the parser decoded them and the port's log."""
 import os
 import re
-import subprocess
 
 import winerig
 
@@ -19,10 +18,7 @@ SCENARIO = "name %s\nidentity %s\nlinkkey %s\nserial %s\n" % (
     NAME.decode(), IDENTITY.hex(), LINK_KEY.hex(), SERIAL.decode())
 
 
-def plain(code, data=b""):
-    """A plain frame: STX, L, code and data, checksum, ETX."""
-    body = bytes([code]) + data
-    return bytes([2, len(body) >> 8, len(body) & 0xFF]) + body + bytes([sum(body) & 0xFF, 3])
+plain = winerig.plain_frame
 
 
 def inbound_wire_length(code, data=b""):
@@ -54,42 +50,6 @@ def unescape(text):
             out.append(text[i])
             i += 1
     return "".join(out)
-
-
-class Terminal:
-    """The simulator on a fresh pty, recording every frame it receives."""
-
-    def __init__(self, wine, workdir, scenario=SCENARIO):
-        self.record = os.path.join(workdir, "record.txt")
-        scenario_path = os.path.join(workdir, "scenario.txt")
-        with open(scenario_path, "w") as f:
-            f.write(scenario)
-        self.errors = open(os.path.join(workdir, "simulator.err"), "w")
-        sim = os.path.join(wine.native, "quillon_terminal_sim")
-        self.proc = subprocess.Popen([sim, "--record", self.record, "--scenario", scenario_path],
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=self.errors, text=True)
-        first = self.proc.stdout.readline().strip()
-        if not first.startswith("pty: "):
-            self.stop()
-            raise RuntimeError("simulator did not start: %r" % first)
-        self.device = first[len("pty: "):]
-
-    def frames(self):
-        if not os.path.exists(self.record):
-            return []
-        with open(self.record) as f:
-            return [line.strip() for line in f if line.strip()]
-
-    def stop(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-        self.proc.stdout.close()
-        self.errors.close()
 
 
 class Run:
@@ -125,12 +85,7 @@ class ComPortTestCase(winerig.WineTestCase):
     def setUp(self):
         super().setUp()
         self.probe_exe = os.path.join(self.wine.win64, "quillon_comport_probe.exe")
-        self.terminal = Terminal(self.wine, self.workdir)
-        self.wine.map_com(PORT, self.terminal.device)
-
-    def tearDown(self):
-        self.terminal.stop()
-        super().tearDown()
+        self.terminal = self.start_terminal(SCENARIO, port=PORT)
 
     def probe(self, *args, timeout=60):
         r = self.wine.run(self.probe_exe, [str(a) for a in args], cwd=self.workdir,

@@ -82,6 +82,15 @@ public:
     std::string FirstIPv4() override { return address; }
 };
 
+class FakeClock : public IClock {
+public:
+    LocalTime now{2024, 3, 7, 9, 5, 2, 0};
+    std::vector<int> sleeps;
+    LocalTime Now() override { return now; }
+    // Records the sleep instead of sleeping.
+    void SleepMs(int milliseconds) override { sleeps.push_back(milliseconds); }
+};
+
 class CapturingLog : public ILogSink {
 public:
     CapturingLog() { SetLogSink(this); }

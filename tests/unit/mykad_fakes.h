@@ -1,5 +1,5 @@
 // Fakes for the MyKad path: a scripted card-reader library, the dialog as the reader thread sees
-// it, a clock that records its sleeps, and the random sources of the reply record.
+// it, and the random sources of the reply record.
 #pragma once
 
 #include <cstdint>
@@ -10,20 +10,13 @@
 #include <vector>
 
 #include "cardreader/mykad_reader.h"
+#include "fakes.h"
 #include "command/mykad_record.h"
 #include "foundation/log.h"
 #include "foundation/platform.h"
 
 namespace quillon {
 namespace testing_support {
-
-class FakeClock : public IClock {
-public:
-    LocalTime now{2024, 3, 7, 9, 5, 2, 0};
-    std::vector<int> sleeps;
-    LocalTime Now() override { return now; }
-    void SleepMs(int milliseconds) override { sleeps.push_back(milliseconds); }
-};
 
 class FakeMyKadDialog : public IMyKadDialog {
 public:

@@ -14,14 +14,6 @@ namespace {
 
 using namespace testing_support;
 
-class FakeClock : public IClock {
-public:
-    LocalTime now{2026, 12, 6, 9, 5, 7, 0};
-    std::vector<int> sleeps;
-    LocalTime Now() override { return now; }
-    void SleepMs(int ms) override { sleeps.push_back(ms); }
-};
-
 // Plays the part of each dialog run: records what the runner set, then lets the test's script
 // for that mode fill in the results.
 class ScriptedDialogs : public IDialogRunner {
@@ -192,6 +184,7 @@ TEST_F(RunnersTest, EnrollCopiesAtMost600TemplateBytes) {
 }
 
 TEST_F(RunnersTest, SetTerminalTimeTakesTheGivenTextOrTheLocalClock) {
+    clock.now = LocalTime{2026, 12, 6, 9, 5, 7, 0};
     runners.SetTerminalTime(4, 1, "ABCDEFGHIJKL");
     runners.SetTerminalTime(4, 0, "ignored");
     ASSERT_EQ(dialogs.runs.size(), 2u);
