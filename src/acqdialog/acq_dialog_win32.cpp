@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "acqdialog/logo_layout.h"
+#include "acqdialog/picture_win32.h"
 #include "foundation/log.h"
 #include "terminal/frame_codec.h"
 
@@ -96,7 +98,28 @@ public:
             SendDlgItemMessageA(hwnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         }
     }
-    void LoadDialogImage(const std::string& path) override { (void)path; }
+    void LoadDialogImage(const std::string& path) override {
+        // No picture, or one the loader does not take: the template layout stays.
+        if (!m_picLogo.Load(path.c_str())) return;
+        const LogoLayout layout =
+            LayoutForLogo(m_picLogo.m_nWidth, m_picLogo.m_nHeight, GetSystemMetrics(SM_CXSCREEN),
+                          GetSystemMetrics(SM_CYSCREEN));
+        // The picture keeps the window's size until the first paint measures it on the screen.
+        m_picLogo.m_nWidth = layout.window.width;
+        m_picLogo.m_nHeight = layout.window.height;
+        Place(hwnd, layout.window);
+        Place(GetDlgItem(hwnd, kPromptLine1), layout.line1);
+        Place(GetDlgItem(hwnd, kPromptLine2), layout.line2);
+    }
+    // The logo at its natural size in the paint device's pixels; the transparent prompt lines
+    // draw over it.
+    void OnPaint() {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(hwnd, &paint);
+        m_picLogo.UpdateSizeOnDC(dc);
+        m_picLogo.Draw(dc, 0, 0, m_picLogo.m_nWidth, m_picLogo.m_nHeight, 0, 0);
+        EndPaint(hwnd, &paint);
+    }
     void Wait(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
     void InitSocketLayer() override {
         WSADATA data;
@@ -112,6 +135,11 @@ public:
     }
 
 private:
+    static void Place(HWND window, const PixelRect& rect) {
+        MoveWindow(window, rect.left, rect.top, rect.width, rect.height, TRUE);
+    }
+
+    CPicture m_picLogo;
     CAcqDialog& dialog_;
     HANDLE cancelEvent_ = nullptr;
     HANDLE thread_ = nullptr;
@@ -160,6 +188,9 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         case WM_WINDOWPOSCHANGING:
             if (!g_bShowDialog) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
             return FALSE;
+        case WM_PAINT:
+            run->window->OnPaint();
+            return TRUE;
         case WM_CTLCOLORSTATIC: {
             const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
             if (id == kPromptLine1 || id == kPromptLine2) {
@@ -196,10 +227,31 @@ void InstallDialogReplyTarget() {
     SetReplyTarget(&target);
 }
 
+namespace {
+
+// The picture loader needs COM on the dialog's thread. A host that already joined an apartment
+// keeps it (a multithreaded one serves the loader too); only what this run started is undone.
+class ComForDialog {
+public:
+    ComForDialog() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComForDialog() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    ComForDialog(const ComForDialog&) = delete;
+    ComForDialog& operator=(const ComForDialog&) = delete;
+
+private:
+    HRESULT result_;
+};
+
+}  // namespace
+
 void Win32DialogRunner::DoModal(CAcqDialog& dialog) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     InstallDialogReplyTarget();
+    // Declared before the window, so the logo is released while COM is still up.
+    ComForDialog com;
     DialogWindow window(dialog);
     dialog.Attach(&window);
     DialogRun run{&dialog, &window};
