@@ -11,6 +11,11 @@ import pe_contract
 WIN32_DIR = os.environ.get("QUILLON_WIN32_DIR", "")
 WIN64_DIR = os.environ.get("QUILLON_WIN64_DIR", "")
 
+READER_FUNCTIONS = [
+    "OrvMyKadInit", "OrvMyKadGetFirmwareVersion", "OrvMyKadGetCardStatus", "OrvMyKadResetCard",
+    "OrvMyKadReadOpenData", "OrvMyKadIsEBA", "OrvMyKadReadPhoto", "OrvMyKadReadBio",
+    "OrvMyKadSecurityLevel", "OrvMyKadVerifyFinger", "OrvMyKadClose"]
+
 ENTRY = r'''
 __declspec(dllexport) int %s ProcessWebMessage(const char* a, const char* r, char* o)
 { return a[0] + r[0] + o[0]; }
@@ -35,6 +40,11 @@ class ProductContract(unittest.TestCase):
         pe = pe_contract.PeFile(os.path.join(WIN32_DIR, "quillon_host.exe"))
         self.assertEqual(pe.machine, pe_contract.MACHINE_I386)
         self.assertIn("ProcessWebMessage", pe.imports()["quillon.dll"])
+
+    def test_standin_reader_library_exports_the_eleven_functions_cdecl(self):
+        # The stand-in must keep the contract that quillon.dll relies on in the maker's library.
+        self.assertEqual(pe_contract.check_dll(os.path.join(WIN32_DIR, "OrvMyKad.dll"),
+                                               READER_FUNCTIONS), [])
 
     def test_quillon_dll_exports_nothing_else(self):
         pe = pe_contract.PeFile(os.path.join(WIN32_DIR, "quillon.dll"))
