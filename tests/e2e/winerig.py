@@ -147,8 +147,8 @@ class Host:
         with open(os.path.join(self.workdir, "QUILLON.ini"), "w", newline="\r\n") as f:
             f.write(text)
 
-    def send(self, request, access=None, prefill=None, timeout=180):
-        """Returns (result code, reply text)."""
+    def send(self, request, access=None, prefill=None, timeout=180, env=None):
+        """Returns (result code, reply text); `env` adds variables to the program's environment."""
         args = []
         if access is not None:
             args += ["--access", access]
@@ -161,7 +161,7 @@ class Host:
             args += ["--file", "request.txt"]
         else:
             args.append(request)
-        r = self.wine.run("quillon_host.exe", args, cwd=self.workdir, timeout=timeout)
+        r = self.wine.run("quillon_host.exe", args, cwd=self.workdir, timeout=timeout, env=env)
         if r.returncode != 0:
             raise AssertionError("quillon_host failed (%d): %s %s" % (r.returncode, r.stdout,
                                                                       r.stderr))
