@@ -1,6 +1,8 @@
 """The demo: quillon.dll (x86_64 twin) under wine64 answering requests from the host program,
-with the counter-terminal simulator on a pseudo-terminal as COM7."""
+with the counter-terminal simulator on a pseudo-terminal as COM7 and the stand-in OrvMyKad.dll
+as the MyKad reader."""
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -25,6 +27,15 @@ def show(host, request):
     return code, reply
 
 
+def read_mykad(wine, host):
+    """A MyKad read through the stand-in reader library (its default card), decoded."""
+    shutil.copy(os.path.join(wine.win64, "OrvMyKad.dll"), host.workdir)
+    code, reply = show(host, "[READMYKAD][0][3][ALI BIN ABU][KL01][OPERATOR7]")
+    decoded = subprocess.run([os.path.join(wine.native, "quillon_mykad_decode")], input=reply,
+                             capture_output=True, text=True)
+    print("decoded by quillon_mykad_decode:\n" + decoded.stdout + decoded.stderr, flush=True)
+
+
 def main():
     wine = winerig.Wine()
     print("Preparing the wine prefix %s ..." % wine.prefix, flush=True)
@@ -47,6 +58,7 @@ def main():
         # Verify the template just enrolled against the same (simulated) finger.
         enrolled = reply.split("][")[2] if code == 0 else ""
         show(host, "[VERIFY][0][7][%s]" % enrolled)
+        read_mykad(wine, host)
     finally:
         simulator.terminate()
         simulator.wait()
