@@ -1,9 +1,22 @@
 #!/usr/bin/env bash
 # The whole test suite from a fresh machine: set-up, every build, then one CTest run over the
-# native unit tests, the fuzz runs, the DLL contract checks and the wine64 end-to-end tests.
+# native unit tests (64-bit with ASan/UBSan, and 32-bit under qemu), the fuzz runs, the DLL
+# contract checks and the wine64 end-to-end tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
 cd "$root/build/native"
-ctest --output-on-failure -j 2 "$@"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+set +e
+ctest --output-on-failure -j 2 "$@" 2>&1 | tee "$log"
+status=${PIPESTATUS[0]}
+set -e
+# The unit tests run twice: one CTest test each in the 64-bit build, and the whole suite as
+# 32-bit code in the test unit_tests_32bit.
+units64=$(./quillon_unit_tests --gtest_list_tests | grep -c '^  ' || true)
+units32=$(grep -h '^\[  PASSED  \] [0-9]* tests\.' Testing/Temporary/LastTest.log | tail -n 1 || true)
+echo "unit tests: ${units64} in the 64-bit build; 32-bit build under qemu-i386-static: ${units32:-not run}"
+grep -E '^[0-9]+% tests passed' "$log" | tail -n 1
+exit "$status"
