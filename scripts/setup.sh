@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev googletest python3 file
           gcc-multilib g++-multilib qemu-user-static
-          g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64)
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb x11-apps)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

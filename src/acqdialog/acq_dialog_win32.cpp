@@ -66,22 +66,16 @@ public:
     void SetTitle(const std::string& title) override { SetWindowTextA(hwnd, title.c_str()); }
     void SetItemText(int id, const std::string& text) override {
         SetDlgItemTextA(hwnd, id, text.c_str());
+        // A transparent line draws its new text over the old: the picture goes back first.
+        if (id == kPromptLine1 || id == kPromptLine2) RepaintPromptArea(id);
     }
     void ShowItem(int id, bool show) override {
         ShowWindow(GetDlgItem(hwnd, id), show ? SW_SHOW : SW_HIDE);
     }
     void EnableItem(int id, bool enable) override { EnableWindow(GetDlgItem(hwnd, id), enable); }
     void RefreshPromptLines(bool line1, bool line2) override {
-        const int ids[] = {kPromptLine1, kPromptLine2};
-        for (int id : ids) {
-            if ((id == kPromptLine1 && !line1) || (id == kPromptLine2 && !line2)) continue;
-            RECT rect;
-            HWND item = GetDlgItem(hwnd, id);
-            if (item == nullptr || !GetWindowRect(item, &rect)) continue;
-            MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&rect), 2);
-            RedrawWindow(hwnd, &rect, nullptr,
-                         RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_NOCHILDREN);
-        }
+        if (line1) RepaintPromptArea(kPromptLine1);
+        if (line2) RepaintPromptArea(kPromptLine2);
     }
     void StartTimer(int id, int milliseconds) override {
         SetTimer(hwnd, static_cast<UINT_PTR>(id), static_cast<UINT>(milliseconds), nullptr);
@@ -135,6 +129,19 @@ public:
     }
 
 private:
+    // The dialog repaints the area under a prompt line, picture and all, which wipes whatever
+    // text was drawn there; then the line draws its current text again. Repainting the dialog
+    // alone would leave a line whose text did not change blank over the picture.
+    void RepaintPromptArea(int id) {
+        RECT rect;
+        HWND item = GetDlgItem(hwnd, id);
+        if (item == nullptr || !GetWindowRect(item, &rect)) return;
+        MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&rect), 2);
+        RedrawWindow(hwnd, &rect, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_NOCHILDREN);
+        RedrawWindow(item, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    }
+
     static void Place(HWND window, const PixelRect& rect) {
         MoveWindow(window, rect.left, rect.top, rect.width, rect.height, TRUE);
     }

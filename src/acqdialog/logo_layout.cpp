@@ -13,8 +13,7 @@ long HimetricToPixels(long himetric, int pixelsPerInch) {
     return static_cast<long>(rounded);
 }
 
-LogoLayout LayoutForLogo(long pictureWidth, long pictureHeight, int screenWidth,
-                         int screenHeight) {
+LogoLayout LayoutForLogo(long pictureWidth, long pictureHeight, int screenWidth, int screenHeight) {
     const int width = static_cast<int>(pictureWidth) + kLogoExtraWidth;
     const int height = static_cast<int>(pictureHeight) + kLogoExtraHeight;
     const int third = height / 3;

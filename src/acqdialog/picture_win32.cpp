@@ -94,9 +94,9 @@ BOOL CPicture::Draw(HDC dc, int x, int y, int width, int height, int widthFactor
     m_pPicture->get_Width(&sourceWidth);
     m_pPicture->get_Height(&sourceHeight);
     // HIMETRIC runs bottom-up: start at the bottom edge with a negative height.
-    const HRESULT hr = m_pPicture->Render(
-        dc, x, y, width + m_nWidth * widthFactor, height + m_nHeight * heightFactor, 0,
-        sourceHeight, sourceWidth, -sourceHeight, nullptr);
+    const HRESULT hr = m_pPicture->Render(dc, x, y, width + m_nWidth * widthFactor,
+                                          height + m_nHeight * heightFactor, 0, sourceHeight,
+                                          sourceWidth, -sourceHeight, nullptr);
     return SUCCEEDED(hr) ? TRUE : FALSE;
 }
 

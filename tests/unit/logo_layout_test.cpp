@@ -19,18 +19,18 @@ TEST(HimetricToPixels, RoundsToTheNearestPixelWithHalvesAwayFromZero) {
         long pixels;
     };
     const Case cases[] = {
-        {7938, 96, 300},    // a 300-pixel bitmap as the picture loader reports it
-        {3969, 96, 150},    // 150 pixels: 3969 * 96 / 2540 = 150.009
-        {2540, 96, 96},     // one inch
-        {2540, 120, 120},   // one inch on a large-font screen
-        {7938, 120, 375},   // 375.02
-        {0, 96, 0},
-        {1270, 1, 1},       // exactly half a pixel rounds up
-        {1269, 1, 0},       // just under half rounds down
-        {-1270, 1, -1},     // and a negative half rounds away from zero
-        {-1269, 1, 0},
-        {26, 96, 1},        // 0.98
-        {13, 96, 0},        // 0.49
+        {7938, 96, 300},   // a 300-pixel bitmap as the picture loader reports it
+        {3969, 96, 150},   // 150 pixels: 3969 * 96 / 2540 = 150.009
+        {2540, 96, 96},    // one inch
+        {2540, 120, 120},  // one inch on a large-font screen
+        {7938, 120, 375},  // 375.02
+        {0, 96, 0},        // nothing
+        {1270, 1, 1},      // exactly half a pixel rounds up
+        {1269, 1, 0},      // just under half rounds down
+        {-1270, 1, -1},    // and a negative half rounds away from zero
+        {-1269, 1, 0},     // just under, negative
+        {26, 96, 1},       // 0.98
+        {13, 96, 0},       // 0.49
     };
     for (const Case& c : cases) {
         EXPECT_EQ(HimetricToPixels(c.himetric, c.ppi), c.pixels)
@@ -59,8 +59,7 @@ TEST(LayoutForLogo, SizesCentresAndPlacesThePromptLines) {
         {301, 151, 1280, 1024, {487, 421, 307, 183}, {0, 61, 307, 25}, {0, 86, 307, 55}},
         {301, 151, 1279, 1023, {486, 420, 307, 183}, {0, 61, 307, 25}, {0, 86, 307, 55}},
         // A picture larger than the screen overhangs it on every side.
-        {2000, 1000, 1024, 768, {-491, -132, 2006, 1032}, {0, 344, 2006, 25},
-         {0, 369, 2006, 55}},
+        {2000, 1000, 1024, 768, {-491, -132, 2006, 1032}, {0, 344, 2006, 25}, {0, 369, 2006, 55}},
         // An empty picture still gets the frame's room.
         {0, 0, 800, 600, {397, 284, 6, 32}, {0, 10, 6, 25}, {0, 35, 6, 55}},
     };

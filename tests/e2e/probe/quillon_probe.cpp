@@ -11,12 +11,12 @@
 //                                  template's own layout, writes FILE, keeps the dialog HOLD_MS
 //                                  longer and closes it. --com joins an apartment first, as a
 //                                  host may have; afterwards it prints how COM stands.
+#include <objbase.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <objbase.h>
 
 #include "acqdialog/acq_dialog_win32.h"
 #include "command/entry_win32.h"
