@@ -256,6 +256,7 @@ TEST(ScenarioParser, ReportsTheLineOfEachMistake) {
         {"on 25\n  delay soon\nend\n", "line 2: delay takes milliseconds"},
         {"on 25\n  result 06 07\nend\n", "line 2: result takes one status byte"},
         {"on 25\n  split 4\nend\n", "line 2: split takes a piece size and milliseconds"},
+        {"on 25\n  cut\nend\n", "line 2: cut takes a byte count"},
         {"on 25\n  event\nend\n", "line 2: event needs hexadecimal bytes"},
         {"on 25\n  jump\nend\n", "line 2: unknown step: jump"},
         {"on 25\n  hangup now\nend\n", "line 2: hangup takes nothing"},
@@ -480,6 +481,23 @@ TEST_F(HostSideTest, LineFaultsBecomeTheirActions) {
     EXPECT_EQ(host.frames, std::vector<Bytes>{
                                (Bytes{0x25, 0x06, 0x00, 0x07, 'Q', 'T', '-', '0', '0', '0', '1'})});
     EXPECT_EQ(log.Count("OVERSIZE FRAME DROPPED (length 2188)"), 1u);
+}
+
+TEST_F(HostSideTest, CutSendsTheStartOfOneFrameOnly) {
+    TerminalModel terminal(Parsed("on 25\n cut 7\n default\n default\nend\n"), 1);
+    HostFrame frame;
+    const std::vector<Action> actions = terminal.OnWireFrame(Send({0x25}), &frame);
+    ASSERT_EQ(actions.size(), 2u);
+    const Bytes whole = EncodeTerminalFrame(
+        {0x25, 0x06, 0x00, 0x07, 'Q', 'T', '-', '0', '0', '0', '1'}, LinkKey, g_pair);
+    EXPECT_EQ(actions[0].bytes, Bytes(whole.begin(), whole.begin() + 7));
+    EXPECT_EQ(actions[1].bytes, whole) << "cut applies to one frame only";
+
+    // The host keeps waiting for the rest of the cut frame: nothing is handed on.
+    host.frames.clear();
+    Receive(actions[0].bytes);
+    EXPECT_TRUE(host.frames.empty());
+    EXPECT_EQ(g_nRxLen.load(), 7);
 }
 
 TEST_F(HostSideTest, MuteStopsAllAnswersButFramesAreStillDecoded) {

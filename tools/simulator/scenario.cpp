@@ -199,6 +199,11 @@ bool ParseScenario(const std::string& text, Scenario* out, std::string* error) {
                 return fail("oversize takes an optional length up to 65535");
             }
             step.kind = Step::Kind::kOversize;
+        } else if (keyword == "cut") {
+            if (w.size() != 1 || !ParseCount(w[0], 1, 65536, &step.a)) {
+                return fail("cut takes a byte count");
+            }
+            step.kind = Step::Kind::kCut;
         } else if (keyword == "split") {
             if (w.size() != 2 || !ParseCount(w[0], 1, 65536, &step.a) ||
                 !ParseCount(w[1], 0, 600000, &step.b)) {

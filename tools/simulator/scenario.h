@@ -23,6 +23,7 @@ struct Step {
         kOversize,  // a: length field of a frame too long for the host
         kBadSum,    // the next encoded frame carries a wrong checksum
         kSplit,     // the next frame goes out in pieces of a bytes, b milliseconds apart
+        kCut,       // only the first a bytes of the next frame go out, the rest never
         kSilence,   // nothing (documents an intended missing answer)
         kMute,      // no answers at all from now on
         kHangup,    // close the line and end the simulator

@@ -108,6 +108,8 @@ void TerminalModel::Send(const std::vector<uint8_t>& payload, const HostFrame& f
     a.bytes = EncodeTerminalFrame(payload, key, frame.pair);
     if (badSum_) a.bytes[a.bytes.size() - 2] ^= 0x5A;
     badSum_ = false;
+    if (cutAt_ > 0 && static_cast<size_t>(cutAt_) < a.bytes.size()) a.bytes.resize(cutAt_);
+    cutAt_ = 0;
     a.pieceSize = pieceSize_;
     a.pieceGapMs = pieceGapMs_;
     pieceSize_ = pieceGapMs_ = 0;
@@ -194,6 +196,9 @@ void TerminalModel::RunBlock(const Block& block, const HostFrame& frame,
             }
             case Step::Kind::kBadSum:
                 badSum_ = true;
+                break;
+            case Step::Kind::kCut:
+                cutAt_ = step.a;
                 break;
             case Step::Kind::kSplit:
                 pieceSize_ = step.a;

@@ -58,6 +58,7 @@ private:
     bool badSum_ = false;
     int pieceSize_ = 0;
     int pieceGapMs_ = 0;
+    int cutAt_ = 0;  // 0: the whole frame
 };
 
 }  // namespace sim
