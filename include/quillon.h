@@ -1,4 +1,10 @@
-/* Quillon: the one entry point of quillon.dll for host applications (C and C++). */
+/* Quillon: the one entry point of quillon.dll for host applications (C and C++).
+
+   Link with quillon.lib (or load quillon.dll and look up "ProcessWebMessage"); the name is
+   exported undecorated. One call runs one command to its end, showing a modal dialog on the
+   calling thread when the request asks for it; the calling thread must be able to own windows.
+   Call it from one thread at a time: a call that arrives while another runs is refused with
+   QUILLON_RESULT_BUSY. The command reference in docs/commands.md lists every request and reply. */
 #ifndef QUILLON_H
 #define QUILLON_H
 
@@ -14,12 +20,59 @@ extern "C" {
 #define QUILLON_API
 #endif
 
+#if !defined(_WIN32) && !defined(__cdecl)
+#define __cdecl /* a plain C call outside Windows (for portable code that includes this file) */
+#endif
+
 /* Number of bytes of the access code compared by ProcessWebMessage. */
 #define QUILLON_ACCESS_CODE_LENGTH 5
 
-/* Runs one request to its end. accessCode: five bytes; request: NUL-terminated bracketed text;
-   reply: the host's buffer, large enough for the command's longest reply. cdecl: the caller
-   removes the arguments. Returns the result code that the reply carries in its second field. */
+/* Reply buffer size that holds the longest reply of every command but GETSIGNATURE, whose
+   reply carries two hexadecimal digits per signature byte (up to 2 MiB and a few bytes). */
+#define QUILLON_REPLY_SIZE 8192
+
+/* Result codes: the function's return value and the second field of the reply. */
+
+/* Success. */
+#define QUILLON_RESULT_OK 0
+/* The access code differs from the library's; nothing ran and the reply buffer is untouched. */
+#define QUILLON_RESULT_WRONG_ACCESS (-9999)
+/* Field 1 of the request holds no command keyword; the reply is [field 1][-1007][123]. */
+#define QUILLON_RESULT_NO_COMMAND (-1007)
+/* Another call of ProcessWebMessage was still running; the reply is [field 1][-1008][123] and
+   the running call is not disturbed. */
+#define QUILLON_RESULT_BUSY (-1008)
+/* VERIFY / VERIFY2F: a template was refused before any dialog opened (its byte 17 is not 2).
+   ENROLL: the terminal reported that the enrolment failed. */
+#define QUILLON_RESULT_TEMPLATE_REFUSED (-5)
+/* The terminal's COM port could not be opened; MyKad commands: the card reader could not be
+   initialised (OrvMyKad.dll missing, or its OrvMyKadInit failed). */
+#define QUILLON_RESULT_PORT_OPEN_FAILED (-4)
+/* The terminal's port was open but the operation set no result (the dialog was closed);
+   GETSIGNATURE: the terminal refused the signature; MyKad commands: cancelled by the user. */
+#define QUILLON_RESULT_NO_RESULT (-9)
+/* The dialog ended before it opened a port or set a result. */
+#define QUILLON_RESULT_NOT_STARTED (-10)
+/* Time-out: the terminal did not answer in time ([MYKAD] TIMEOUT per step, GLOBTIMEOUT in all),
+   or no card came within the card-reader's wait ([CSSSERVER] GLOBTIMEOUT, [MYKAD] INSERT_COUNT). */
+#define QUILLON_RESULT_TIMEOUT (-30)
+/* MyKad: a card was already in the reader when the command started, or the holder's
+   fingerprint verification on the terminal failed. */
+#define QUILLON_RESULT_MYKAD_NOT_VERIFIED (-1)
+/* A terminal command met the terminal's own MyKad events: it reported a card it could not read,
+   or a MyKad fingerprint check of its own. */
+#define QUILLON_RESULT_MYKAD_READ_FAILED (-2)
+/* ENROLL / VERIFY: the terminal answered with an error status (the status byte is in the
+   [DEBUG] file log as "RECV: Error Code 0x.."); MyKad: the fingerprint did not match the card
+   in [MYKAD] VERIFY_TIMES attempts. */
+#define QUILLON_RESULT_TERMINAL_ERROR (-3)
+/* Any other negative value of a MyKad command is the failing result of the card-reader
+   library OrvMyKad.dll, passed through unchanged (see its maker's documentation). */
+
+/* Runs one request to its end. accessCode: five bytes; request: NUL-terminated bracketed text
+   such as "[ENROLL][1][0]"; reply: the host's buffer, zeroed by the host, large enough for the
+   command's longest reply. cdecl: the caller removes the arguments. Returns the result code
+   that the reply carries in its second field. */
 QUILLON_API int __cdecl ProcessWebMessage(const char* accessCode, const char* request,
                                           char* reply);
 

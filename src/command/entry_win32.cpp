@@ -14,6 +14,16 @@
 #include "foundation/platform_win32.h"
 #include "serial/terminal_port_win32.h"
 
+// The result codes that hosts see in quillon.h are the ones the library sets.
+static_assert(QUILLON_RESULT_WRONG_ACCESS == quillon::kResultWrongAccess, "quillon.h: -9999");
+static_assert(QUILLON_RESULT_NO_COMMAND == quillon::kResultNoCommand, "quillon.h: -1007");
+static_assert(QUILLON_RESULT_BUSY == quillon::kResultBusy, "quillon.h: -1008");
+static_assert(QUILLON_RESULT_PORT_OPEN_FAILED == quillon::kResultOpenPortFailed, "quillon.h: -4");
+static_assert(QUILLON_RESULT_NO_RESULT == quillon::kResultNoResult, "quillon.h: -9");
+static_assert(QUILLON_RESULT_NOT_STARTED == quillon::kResultNotStarted, "quillon.h: -10");
+static_assert(QUILLON_RESULT_TIMEOUT == quillon::kResultTimeout, "quillon.h: -30");
+static_assert(QUILLON_ACCESS_CODE_LENGTH == sizeof quillon::kAccessCode, "quillon.h: access code");
+
 namespace quillon {
 
 Win32Services& Services() {

@@ -1,0 +1,69 @@
+"""Builds the release zip of Quillon from a 32-bit (i686) build tree.
+
+usage: python3 scripts/package.py WIN32_BUILD_DIR OUTPUT_DIR
+Prints the path of the zip it wrote: OUTPUT_DIR/quillon-<version>-win32.zip.
+"""
+import os
+import re
+import sys
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def project_version():
+    with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+        return re.search(r"project\(\s*\w+\s+VERSION\s+([0-9.]+)", f.read()).group(1)
+
+
+def layout(build):
+    """[(path in the zip, path on disk)], in the order they are written."""
+    docs = os.path.join(ROOT, "docs")
+    files = [
+        ("README.txt", os.path.join(ROOT, "packaging", "README.txt")),
+        ("quillon.dll", os.path.join(build, "quillon.dll")),
+        ("quillon_host.exe", os.path.join(build, "quillon_host.exe")),
+        ("QUILLON.ini", os.path.join(ROOT, "packaging", "QUILLON.ini")),
+        ("include/quillon.h", os.path.join(ROOT, "include", "quillon.h")),
+        ("decoder/mykad_decoder.h", os.path.join(ROOT, "tools", "mykad-decoder", "mykad_decoder.h")),
+        ("decoder/mykad_decoder.cpp",
+         os.path.join(ROOT, "tools", "mykad-decoder", "mykad_decoder.cpp")),
+        ("decoder/quillon_build_config.h",
+         os.path.join(build, "generated", "quillon_build_config.h")),
+        ("decoder/quillon_mykad_decode.exe", os.path.join(build, "quillon_mykad_decode.exe")),
+        ("standin/OrvMyKad.dll", os.path.join(build, "OrvMyKad.dll")),
+        ("standin/README.txt", os.path.join(ROOT, "packaging", "standin-README.txt")),
+        ("standin/scenario-format.md", os.path.join(ROOT, "tools", "orvmykad-standin", "README.md")),
+    ]
+    for name in sorted(os.listdir(docs)):
+        if name.endswith(".md"):
+            files.append(("docs/" + name, os.path.join(docs, name)))
+    return files
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    build, out = sys.argv[1], sys.argv[2]
+    version = project_version()
+    top = "quillon-%s" % version
+    missing = [disk for _, disk in layout(build) if not os.path.isfile(disk)]
+    if missing:
+        sys.exit("missing: " + ", ".join(missing))
+    os.makedirs(out, exist_ok=True)
+    target = os.path.join(out, "%s-win32.zip" % top)
+    with zipfile.ZipFile(target + ".part", "w", zipfile.ZIP_DEFLATED) as z:
+        for inside, disk in layout(build):
+            if inside.endswith((".txt", ".ini")):
+                # Notepad-friendly line ends for the texts a counter PC's staff opens.
+                with open(disk, "rb") as f:
+                    text = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+                z.writestr("%s/%s" % (top, inside), text)
+            else:
+                z.write(disk, "%s/%s" % (top, inside))
+    os.replace(target + ".part", target)
+    print(target)
+
+
+if __name__ == "__main__":
+    main()
