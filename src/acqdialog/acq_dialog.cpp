@@ -156,6 +156,10 @@ void CAcqDialog::OnTimer(int id) {
         window_->StopTimer(kTimerReader);
         m_nRetCode = kResultTimeout;
         WriteLog("Timeout");
+        // The close is refused while the reader thread runs, and a library call waiting for a
+        // card returns only when the cancel event is set: without it a card wait longer than
+        // the time-out would hold the host's call for as long as the library likes.
+        window_->SignalCancel();
         window_->SendClose();
     } else if (id == kTimerGlobal || id == kTimerStep) {
         window_->RefreshPromptLines(false, true);

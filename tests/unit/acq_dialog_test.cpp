@@ -220,12 +220,13 @@ TEST_P(TimerExpiry, TerminalTimerShowsTimeoutForOneSecondThenMinus30) {
 
 INSTANTIATE_TEST_SUITE_P(Timers, TimerExpiry, ::testing::Values(77, 88));
 
-TEST_F(DialogTest, ReaderTimerEndsWithoutTheOneSecondWait) {
+TEST_F(DialogTest, ReaderTimerSetsTheCancelEventAndEndsWithoutTheOneSecondWait) {
     Start("MYKAD");
     rig.window.calls.clear();
     rig.window.text[kPromptLine2] = "Reading Photo";
     dialog.OnTimer(99);
-    EXPECT_EQ(rig.window.calls, (std::vector<std::string>{"kill 99", "close"}));
+    EXPECT_EQ(rig.window.calls, (std::vector<std::string>{"kill 99", "cancel event", "close"}));
+    EXPECT_EQ(dialog.m_nCancelCode, 0) << "a time-out is not the operator's cancel";
     EXPECT_EQ(rig.window.text[kPromptLine2], "Reading Photo");
     EXPECT_EQ(dialog.m_nRetCode, -30);
 }
