@@ -1,0 +1,89 @@
+"""The faults and bad inputs that tests/e2e/test_faults.py and test_overlong.py play, with what
+each gives. The same rows write the table of docs/reliability.md; a test checks that the document
+holds them, so the document cannot drift from what is tested.
+
+    python3 tests/e2e/fault_tables.py > docs/reliability-table.md   (pasted into the document)
+"""
+
+SERIAL = "SN-FAULT-01"
+GETSN = "[GETSERIALNUMBER][0][7]"
+SN_OK = (0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL)
+SN_TIMEOUT = (-30, "[GETSERIALNUMBER][-30][123]")
+
+# Terminal faults: what the terminal does instead of answering the serial-number query (0x25),
+# the reply the host then gets. Each row is followed by a normal request in the same process.
+TERMINAL_FAULTS = [
+    # (name, what the line does, scenario steps for the 0x25 answer, (code, reply))
+    ("silence", "the terminal never answers", "silence", SN_TIMEOUT),
+    ("garbage only", "400 random bytes, none an STX, and nothing else", "garbage 400", SN_TIMEOUT),
+    ("garbage then a good frame", "400 random bytes, then the answer",
+     "garbage 400\ndefault", SN_OK),
+    ("wrong checksum", "the answer with a wrong checksum byte (not checked)",
+     "badsum\ndefault", SN_OK),
+    ("oversize frame then a good frame",
+     "a frame whose length field says 4000 bytes, then the answer",
+     "oversize 4000\ndefault", SN_OK),
+    ("frame cut in the middle", "the first 9 bytes of the answer, never the rest",
+     "cut 9\ndefault", SN_TIMEOUT),
+    ("bytes trickling in", "the answer one byte at a time, 40 ms apart",
+     "split 1 40\ndefault", SN_OK),
+    ("reply to a different command", "a clock-setting answer (0x72) instead",
+     "frame 72 06", SN_TIMEOUT),
+    ("reply to a different command, then the right one",
+     "a verification result (0x28), then the answer", "frame 28 06\ndefault", SN_OK),
+    ("event storm", "1,000 unsolicited events (0x94 A5) before the answer",
+     "event " + " ".join(["A5"] * 1000) + "\ndefault", SN_OK),
+]
+
+# The port vanishing: the simulator closes its pseudo-terminal while the host waits.
+HANGUP = ("pty closed by the far end", "the line goes away after the query arrived",
+          "delay 100\nhangup", SN_TIMEOUT)
+HANGUP_NEXT = (-4, "[GETSERIALNUMBER][-4][123]")
+
+READ = "[READMYKAD][0][3][ALI BIN ABU][KL01][OPERATOR7]"
+READ_OK = r"^\[READMYKAD\]\[0\]\[0\]\[[A-Za-z0-9+/=]{975}\]\[[A-Za-z0-9+/=]+\]$"
+# Fast retries of the reader's version call, and two polls for a card.
+READER_INI = ("[APDU]\nRETRY_WAIT_INIT=0\nRETRY_WAIT_TRY=0\nRETRY_WAIT_FW=0\nRETRY_COUNT_FW=1\n"
+              "[MYKAD]\nINSERT_COUNT=2\n[CSSSERVER]\nGLOBTIMEOUT=20000\n")
+
+# Card-reader library faults, in the order the reader thread calls the library: the stand-in's
+# scenario, the code READMYKAD then answers ("[READMYKAD][code][123]"; 0 is a full MyKad
+# reply). Each row's failures are used up by the first request; the next one reads the card.
+READER_FAULTS = [
+    # (call, what it answers, stand-in scenario, code)
+    ("OrvMyKadInit", "-7 (any failure)", "result OrvMyKadInit -7", -4),
+    ("OrvMyKadGetFirmwareVersion", "-15 (a card still inserted)",
+     "result OrvMyKadGetFirmwareVersion -15", -1),
+    ("OrvMyKadGetFirmwareVersion", "-5 twice: re-initialised, then the card wait starts",
+     "result OrvMyKadGetFirmwareVersion -5 -5", 0),
+    ("OrvMyKadInit (re-initialisation)", "-4 after a failed version call",
+     "result OrvMyKadGetFirmwareVersion -5\nresult OrvMyKadInit 0 -4", -4),
+    ("OrvMyKadGetCardStatus", "-30 (wait given up)", "result OrvMyKadGetCardStatus -30", -30),
+    ("OrvMyKadGetCardStatus", "0 at both polls (no card)",
+     "result OrvMyKadGetCardStatus 0 0", -30),
+    ("OrvMyKadResetCard", "-12", "result OrvMyKadResetCard -12", -12),
+    ("OrvMyKadReadOpenData", "-13", "result OrvMyKadReadOpenData -13", -13),
+    ("OrvMyKadIsEBA", "0 (older card: other prompts only)", "eba no", 0),
+    ("OrvMyKadReadPhoto", "-21", "result OrvMyKadReadPhoto -21", -21),
+    ("OrvMyKadReadBio", "-22", "result OrvMyKadReadBio -22", -22),
+    ("OrvMyKadSecurityLevel", "-1 (result ignored)", "result OrvMyKadSecurityLevel -1", 0),
+    ("OrvMyKadVerifyFinger", "-3 three times (no match)",
+     "result OrvMyKadVerifyFinger -3 -3 -3", -3),
+    ("OrvMyKadVerifyFinger", "-7", "result OrvMyKadVerifyFinger -7", -7),
+    ("OrvMyKadClose", "-1 (result ignored)", "result OrvMyKadClose -1", 0),
+]
+
+
+def markdown():
+    lines = ["| fault on the serial line | what the host gets |", "|---|---|"]
+    for name, what, _, (code, reply) in TERMINAL_FAULTS + [HANGUP]:
+        lines.append("| %s: %s | %d, `%s` |" % (name, what, code, reply))
+    lines += ["", "| card-reader library call | answers | READMYKAD gives |", "|---|---|---|"]
+    for call, what, _, code in READER_FAULTS:
+        lines.append("| `%s` | %s | %s |" % (call, what, "0, the card's reply" if code == 0 else
+                                             "%d, `[READMYKAD][%d][123]`" % (code, code)))
+    return "\n".join(lines) + "\n"
+
+
+if __name__ == "__main__":
+    print(markdown(), end="")
