@@ -40,6 +40,10 @@ HANGUP = ("pty closed by the far end", "the line goes away after the query arriv
           "delay 100\nhangup", SN_TIMEOUT)
 HANGUP_NEXT = (-4, "[GETSERIALNUMBER][-4][123]")
 
+# A card wait that returns only once the cancel event is set, and nobody presses Cancel.
+BLOCKING = ("OrvMyKadGetCardStatus", "nothing until the cancel event is set (nobody cancels)",
+            "delay OrvMyKadGetCardStatus 600000", -30)
+
 READ = "[READMYKAD][0][3][ALI BIN ABU][KL01][OPERATOR7]"
 READ_OK = r"^\[READMYKAD\]\[0\]\[0\]\[[A-Za-z0-9+/=]{975}\]\[[A-Za-z0-9+/=]+\]$"
 # Fast retries of the reader's version call, and two polls for a card.
@@ -73,15 +77,79 @@ READER_FAULTS = [
     ("OrvMyKadClose", "-1 (result ignored)", "result OrvMyKadClose -1", 0),
 ]
 
+# Over-long input: request fields over their buffers, and terminal replies whose lengths claim
+# more than the frame carries or more than any buffer holds. All in one host process, in order.
+T598 = bytearray((i * 73 + 29) & 0xFF for i in range(598))  # the simulator's default template
+T598[17] = 2
+T598 = bytes(T598)
+T1196 = T598 + bytes(T598)  # two templates, each with byte 17 = 2
+NAME = "OVERLONG BANK"
+SERIAL_CUT = "S" * 49  # the dispatcher's result text holds 49 characters
+
+
+def _sig(count):
+    return bytes((i * 7 + 1) & 0xFF for i in range(count))
+
+
+OVERLONG = [
+    # (input, what is too long, scenario (None: no terminal needed), request, (code, reply))
+    # The card read comes first: see ROUND in test_soak.py for why, under wine.
+    ("fields 4 to 6 of READMYKAD", "40 characters each (buffers 20): cut to 19", None,
+     "[READMYKADNOVERIFYNOPHOTO][0][3][%s][%s][%s]" % ("A" * 40, "B" * 40, "C" * 40),
+     (0, r"^\[READMYKADNOVERIFYNOPHOTO\]\[0\]\[0\]\[[A-Za-z0-9+/=]{975}\]$")),
+    ("field 1", "600 characters, no keyword (buffer 500)", None,
+     "[" + "X" * 600 + "]", (-1007, "[" + "X" * 499 + "][-1007][123]")),
+    ("field 3 (port)", "101 characters (buffer 50): cut, then read as 7", "",
+     "[GETSERIALNUMBER][0][7" + "x" * 100 + "]", (0, "[GETSERIALNUMBER][0][QT-0001][123]")),
+    ("field 3 of SETDATETIME", "80 digits (buffer 50): not 12 characters, the PC's clock is used",
+     "", "[SETDATETIME][7][" + "2" * 80 + "]", (0, "[SETDATETIME][0][123]")),
+    ("field 4 of VERIFY", "the template and 2,000 more digits (buffer 1,200): cut to 598 bytes",
+     "", "[VERIFY][0][7][" + T598.hex().upper() + "AB" * 1000 + "]", (0, "[VERIFY][0][123]")),
+    ("field 4 of VERIFY2F", "two templates and 2,000 more digits (buffer 2,400)",
+     "template " + T1196.hex(), "[VERIFY2F][0][7][" + T1196.hex().upper() + "CD" * 1000 + "]",
+     (0, "[VERIFY2F][0][123]")),
+    ("0x25 reply", "serial length 65,535, 3 bytes in the frame", "on 25\nreply 06 FF FF 41 42 43\nend",
+     "[GETSERIALNUMBER][0][7]", (0, "[GETSERIALNUMBER][0][ABC][123]")),
+    ("0x25 reply", "2,176 serial bytes, the longest frame the parser takes",
+     "on 25\nreply 06 08 80 " + "53" * 2176 + "\nend",
+     "[GETSERIALNUMBER][0][7]", (0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL_CUT)),
+    ("0x25 reply", "2,180 serial bytes: one block over the parser's 2,192-byte work area, dropped",
+     "on 25\nreply 06 08 84 " + "53" * 2180 + "\nend",
+     "[GETSERIALNUMBER][0][7]", (-30, "[GETSERIALNUMBER][-30][123]")),
+    ("0x23 reply", "name length 255, 4 name bytes in the frame and no link key",
+     "on 23\nreply 06 FF 4E 41 4D 45\nend", "[GETFIRMWAREVERSION][0][7]",
+     (0, "[GETFIRMWAREVERSION][0][NAME][123]")),
+    ("0xF3 reply", "2,170 signature bytes (fits the frame and the 5,000-byte area)",
+     "signature " + _sig(2170).hex(), "[GETSIGNATURE][0][7]",
+     (0, "[GETSIGNATURE][0][%s][123]" % _sig(2170).hex().upper())),
+    ("0xF3 reply", "6,000 signature bytes (beyond 5,000): the frame is dropped by the parser",
+     "signature " + _sig(6000).hex(), "[GETSIGNATURE][0][7]",
+     (-30, "[GETSIGNATURE][-30][123]")),
+    ("0x51 enrolment reply", "template length 65,535, 20 template bytes in the frame",
+     "on 27\nframe 51 00 00 00 00 00 06 FF FF " + "11" * 20 + "\nend", "[ENROLL][0][7]",
+     (0, "[ENROLL][0][%s][123]" % ("11" * 20 + "00" * 578))),
+]
+
 
 def markdown():
     lines = ["| fault on the serial line | what the host gets |", "|---|---|"]
     for name, what, _, (code, reply) in TERMINAL_FAULTS + [HANGUP]:
         lines.append("| %s: %s | %d, `%s` |" % (name, what, code, reply))
+    lines.append("| the next request on the vanished port | %d, `%s`; once a terminal is back: "
+                 "0 |" % HANGUP_NEXT)
     lines += ["", "| card-reader library call | answers | READMYKAD gives |", "|---|---|---|"]
-    for call, what, _, code in READER_FAULTS:
+    for call, what, _, code in READER_FAULTS + [BLOCKING]:
         lines.append("| `%s` | %s | %s |" % (call, what, "0, the card's reply" if code == 0 else
                                              "%d, `[READMYKAD][%d][123]`" % (code, code)))
+    lines += ["", "| input | too long how | what the host gets |", "|---|---|---|"]
+    for field, what, _, _, (code, reply) in OVERLONG:
+        if reply.startswith("^"):
+            shown = "the card's reply"
+        elif len(reply) <= 60:
+            shown = "`%s`" % reply
+        else:
+            shown = "`%s…%s` (%d characters)" % (reply[:30], reply[-10:], len(reply))
+        lines.append("| %s | %s | %d, %s |" % (field, what, code, shown))
     return "\n".join(lines) + "\n"
 
 

@@ -4,6 +4,7 @@ played by the stand-in OrvMyKad.dll. Every row asserts the result code and the r
 the next request in the same host process works normally."""
 import os
 import time
+import unittest
 
 import batchrig
 import fault_tables as ft
@@ -73,15 +74,25 @@ class ReaderFaults(winerig.WineTestCase):
     def test_card_wait_that_blocks_until_cancel_is_ended_by_the_time_out(self):
         # The library gives up its card wait only when the cancel event is set. Nobody presses
         # Cancel: the operation's own time-out must end the wait, not leave the host hanging.
-        batch = self.reader("delay OrvMyKadGetCardStatus 600000",
+        _, _, scenario, code = ft.BLOCKING
+        batch = self.reader(scenario,
                             ft.READER_INI.replace("GLOBTIMEOUT=20000", "GLOBTIMEOUT=2000"))
         start = time.monotonic()
-        self.assertRead(batch.send(ft.READ, timeout=60), -30)
+        self.assertRead(batch.send(ft.READ, timeout=60), code)
         self.assertLess(time.monotonic() - start, 10)
         # The process goes on answering (the reader itself still blocks in this scenario).
         code, reply = batch.send("[GETBRANCHCODE]")
         self.assertEqual(code, 0)
         self.assertRegex(reply, r"^\[GETBRANCHCODE\]\[1\]\[EMPTY\]\[EMPTY\]\[[0-9.]+\]\[123\]$")
+
+
+class ReliabilityPage(unittest.TestCase):
+    def test_docs_page_lists_every_row_the_tests_play(self):
+        page = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
+                            "reliability.md")
+        with open(page, encoding="utf-8") as f:
+            self.assertIn(ft.markdown(), f.read(),
+                          "docs/reliability.md is out of date: python3 tests/e2e/fault_tables.py")
 
 
 if __name__ == "__main__":
