@@ -104,15 +104,12 @@ public:
 
 private:
     void SendFrame(const uint8_t* frame, int length);
-    // Whether a result reply with this code answers the command this dialog last sent.
-    bool AnswersSentCommand(uint8_t code) const;
     void HandleResultReply(uint8_t code, int length);
     void HandleTerminalEvent(uint8_t event);
     void ShowEvent(const char* key, const char* def, bool log);
 
     DialogEnvironment& env_;
     IDialogWindow* window_ = nullptr;
-    uint8_t sentCommand_ = 0;  // 0: nothing sent yet by this dialog
 };
 
 // The dialog whose card-reader operation runs, for the prompt-by-code routine.

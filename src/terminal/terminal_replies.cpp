@@ -26,23 +26,9 @@ int Min(int a, int b) { return a < b ? a : b; }
 
 }  // namespace
 
-bool CAcqDialog::AnswersSentCommand(uint8_t code) const {
-    if (sentCommand_ == 0 || code == sentCommand_) return true;
-    // The enrolment and verification results come in two variants.
-    return (sentCommand_ == CMD_ENROLL && code == kReplyEnroll256) ||
-           (sentCommand_ == CMD_VERIFY && code == kReplyVerify256);
-}
-
 long CAcqDialog::OnTerminalReply() {
     if (window_ != nullptr) window_->RefreshPromptLines(true, true);
     const uint8_t code = g_abRxFrame[3];
-    // A late answer to an earlier exchange, or a crossed one, must not end this operation: a
-    // clock reply would otherwise pass for a serial number, and a status reply would replace
-    // the link key. Events are not answers and always count.
-    if (code != kReplyEvent && !AnswersSentCommand(code)) {
-        WriteLog(Format("REPLY 0x%02X DOES NOT ANSWER COMMAND 0x%02X, IGNORED", code, sentCommand_));
-        return 0;
-    }
     switch (code) {
         case CMD_GETSN: {
             m_nRetCode = 0;

@@ -202,53 +202,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ResultCase{0x27, false, 0x15, -3, 0, "RECV: Error Code 0x15"},
                       ResultCase{0x51, true, 0x15, -3, 0, "RECV: Error Code 0x15"}));
 
-struct CrossedCase {
-    const char* mode;  // the mode whose set-up sends the command
-    uint8_t reply;
-    std::vector<uint8_t> data;
-    bool acted;  // the reply sets the result and closes
-};
-
-class CrossedReplies : public RepliesTest, public ::testing::WithParamInterface<CrossedCase> {};
-
-TEST_P(CrossedReplies, OnlyAnAnswerToTheCommandSentEndsTheOperation) {
-    const CrossedCase& c = GetParam();
-    CapturingLog log;
-    dialog.m_strMode = c.mode;
-    dialog.InitProgramParam();
-    if (dialog.m_strMode == "ENROLL") dialog.OnCommand(kButtonEnroll);
-    if (dialog.m_strMode == "VERIFY") dialog.OnCommand(kButtonVerify);
-    ASSERT_EQ(rig.port.frames.size(), 1u);
-    const uint8_t sent = rig.port.frames[0][3];
-
-    Reply(c.reply, c.data);
-    EXPECT_EQ(dialog.m_nRetCode, c.acted ? 0 : -9);
-    EXPECT_EQ(rig.window.closes, c.acted ? 1 : 0);
-    EXPECT_EQ(log.Count(Format("REPLY 0x%02X DOES NOT ANSWER COMMAND 0x%02X, IGNORED", c.reply,
-                               sent)),
-              c.acted ? 0u : 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, CrossedReplies,
-    ::testing::Values(CrossedCase{"GETSN", 0x72, {0x06}, false},
-                      CrossedCase{"GETSN", 0x28, {0x06}, false},
-                      CrossedCase{"GETSN", 0x23, {0x06, 0x00}, false},
-                      CrossedCase{"GETLLTSTATUS", 0x25, {0x06, 0x00, 0x00}, false},
-                      CrossedCase{"GETSIGNATURE", 0x27, std::vector<uint8_t>(700, 0x06), false},
-                      CrossedCase{"GETSN", 0x25, {0x06, 0x00, 0x00}, true},
-                      CrossedCase{"ENROLL", 0x51, std::vector<uint8_t>(12, 0x06), true},
-                      CrossedCase{"VERIFY", 0x53, std::vector<uint8_t>(12, 0x06), true},
-                      CrossedCase{"VERIFY", 0x51, std::vector<uint8_t>(12, 0x06), false}));
-
-TEST_F(RepliesTest, EventsCountWhateverCommandWasSent) {
-    dialog.m_strMode = "GETSN";
-    dialog.InitProgramParam();
-    Reply(0x94, {0x00, 0x00, 0xA7});
-    EXPECT_EQ(dialog.m_nRetCode, -5);
-    EXPECT_EQ(rig.window.closes, 1);
-}
-
 TEST_F(RepliesTest, ErrorTextGoesToTheStatus) {
     Reply(0x27, {0x1F});
     EXPECT_EQ(dialog.m_strStatus, "RECV: Error Code 0x1f");
