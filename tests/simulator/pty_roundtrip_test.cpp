@@ -264,6 +264,20 @@ TEST_F(PtyRoundTrip, BaudOptionPacesTheAnswer) {
     EXPECT_LT(took, std::chrono::milliseconds(2000));
 }
 
+TEST_F(PtyRoundTrip, BaudOptionAlsoPacesTheHostsFrame) {
+    SimulatorProcess sim({"--baud", "1200"});
+    ASSERT_TRUE(OpenSlave(sim.FirstLine())) << sim.FirstLine();
+    // The clock frame is 24 bytes on the wire (200 ms at 1200 baud), its answer 13 (108 ms);
+    // the pty delivers the host's frame at once, so only the answer would count without pacing.
+    const Bytes clock = {0x72, 0x01, 0x00, '2', '6', '0', '1', '0',
+                         '2',  '0',  '3',  '0', '4', '0', '5'};
+    const auto start = Clock::now();
+    ASSERT_EQ(Exchange(clock, 1).size(), 1u);
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::milliseconds(2000));
+}
+
 TEST(SimulatorProgram, RefusesABrokenScenarioWithItsLine) {
     const std::string scenario = TempPath("broken.txt");
     {

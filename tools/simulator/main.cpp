@@ -185,6 +185,12 @@ private:
     std::string link_;
 };
 
+// One byte on the line at `baud`: a start bit, 8 data bits and a stop bit.
+Clock::duration ByteTime(long baud) {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(10.0 / static_cast<double>(baud)));
+}
+
 // Writes bytes, paced at `baud` (10 bits a byte) when it is set: each byte is handed over once a
 // real line would have finished sending it, in chunks of about a millisecond.
 void Transmit(Line* line, const uint8_t* data, size_t size, long baud) {
@@ -193,13 +199,11 @@ void Transmit(Line* line, const uint8_t* data, size_t size, long baud) {
         return;
     }
     const auto start = Clock::now();
-    const double byteSeconds = 10.0 / static_cast<double>(baud);
+    const Clock::duration byteTime = ByteTime(baud);
     const size_t chunk = std::max<size_t>(1, static_cast<size_t>(baud / 10000));
     for (size_t at = 0; at < size && !g_stop; at += chunk) {
         const size_t n = std::min(chunk, size - at);
-        std::this_thread::sleep_until(start +
-                                      std::chrono::duration_cast<Clock::duration>(
-                                          std::chrono::duration<double>(byteSeconds * (at + n))));
+        std::this_thread::sleep_until(start + byteTime * (at + n));
         if (!line->WriteAll(data + at, n)) return;
     }
 }
@@ -285,6 +289,7 @@ int main(int argc, char** argv) {
     quillon::sim::TerminalModel terminal(scenario, std::random_device{}());
     quillon::sim::WireFramer framer;
     auto lastByte = Clock::now();
+    auto frameStart = lastByte;  // when the first byte of the frame being collected came in
     uint8_t buffer[4096];
 
     while (!g_stop) {
@@ -312,8 +317,13 @@ int main(int argc, char** argv) {
         }
         lastByte = Clock::now();
         for (ssize_t i = 0; i < n && !g_stop; ++i) {
+            if (!framer.Partial()) frameStart = lastByte;
             if (!framer.Push(buffer[i])) continue;
             const std::vector<uint8_t>& wire = framer.Frame();
+            // A pty hands the host's whole frame over at once; a real line takes its time.
+            if (options.baud > 0) {
+                std::this_thread::sleep_until(frameStart + ByteTime(options.baud) * wire.size());
+            }
             quillon::sim::HostFrame frame;
             const std::vector<Action> actions = terminal.OnWireFrame(wire, &frame);
             if (frame.plain.empty()) {
