@@ -1,0 +1,94 @@
+"""The performance benchmark: quillon_benchmark.exe under wine64 against the terminal simulator
+paced at 115200 baud in both directions (COM7) and the stand-in OrvMyKad.dll, once with
+DELAY_AFTER_FIRSTCALL 500 (the default) and once with 0. Prints the machine, the load and one
+table per run. How to read the table: docs/performance.md."""
+import argparse
+import os
+import platform
+import shutil
+import subprocess
+import sys
+import tempfile
+
+root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(root, "tests", "e2e"))
+os.environ.setdefault("QUILLON_WINEPREFIX", os.path.join(root, "build", "benchmark-prefix"))
+os.environ.setdefault("QUILLON_WIN64_DIR", os.path.join(root, "build", "win-x86_64"))
+os.environ.setdefault("QUILLON_NATIVE_DIR", os.path.join(root, "build", "native"))
+
+import winerig  # noqa: E402
+
+BAUD = 115200
+
+
+def machine():
+    name = platform.system()
+    try:
+        with open("/etc/os-release") as f:
+            for line in f:
+                if line.startswith("PRETTY_NAME="):
+                    name = line.split("=", 1)[1].strip().strip('"')
+    except OSError:
+        pass
+    wine = subprocess.run([winerig.LOADER, "--version"], capture_output=True, text=True)
+    return "%s, %d cores, %s" % (name, os.cpu_count(), wine.stdout.strip() or "wine ?")
+
+
+def load():
+    return "load average %.2f %.2f %.2f" % os.getloadavg()
+
+
+def run(wine, workdir, delay, runs, mykad):
+    with open(os.path.join(workdir, "QUILLON.ini"), "w", newline="\r\n") as f:
+        f.write("[COMPORT]\nBAUDRATE=%d\n[APDU]\nDELAY_AFTER_FIRSTCALL=%d\n" % (BAUD, delay))
+    sim = subprocess.Popen(
+        [os.path.join(wine.native, "quillon_terminal_sim"), "--baud", str(BAUD)],
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    try:
+        wine.map_com(7, sim.stdout.readline().strip().split(": ", 1)[1])
+        print("-- DELAY_AFTER_FIRSTCALL %d, %s before" % (delay, load()), flush=True)
+        failed = 0
+        for part in ["terminal"] + (["mykad"] if mykad else []):
+            args = ["--runs", str(runs), "--port", "7", "--part", part]
+            r = wine.run("quillon_benchmark.exe", args, cwd=workdir, timeout=3600)
+            # Progress lines on standard error are left out.
+            print(r.stdout, end="" if r.returncode == 0 else r.stderr)
+            failed |= r.returncode
+        print("-- %s after\n" % load(), flush=True)
+        return failed
+    finally:
+        sim.terminate()
+        sim.wait()
+        wine.unmap_com(7)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--runs", type=int, default=30, help="runs per command (default 30)")
+    parser.add_argument("--delays", default="500,0",
+                        help="DELAY_AFTER_FIRSTCALL values to run with (default 500,0)")
+    parser.add_argument("--no-mykad", action="store_true", help="leave the MyKad read out")
+    options = parser.parse_args()
+
+    wine = winerig.Wine()
+    if not os.path.exists(os.path.join(wine.prefix, "system.reg")):
+        print("Preparing the wine prefix %s ..." % wine.prefix, flush=True)
+        wine.create()
+    else:
+        wine.start_server()
+    workdir = tempfile.mkdtemp(prefix="quillon-benchmark-")
+    for name in ("quillon.dll", "quillon_benchmark.exe", "OrvMyKad.dll"):
+        shutil.copy(os.path.join(wine.win64, name), workdir)
+    print("Machine: %s\n" % machine(), flush=True)
+    failed = 0
+    try:
+        for delay in (int(d) for d in options.delays.split(",") if d.strip()):
+            failed |= run(wine, workdir, delay, options.runs, not options.no_mykad)
+    finally:
+        wine.kill_server()
+        shutil.rmtree(workdir, ignore_errors=True)
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()
