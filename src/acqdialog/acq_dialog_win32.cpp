@@ -41,9 +41,32 @@ HFONT PromptFont(int height, const std::string& face) {
     return font;
 }
 
+// The picture loader needs COM on the dialog's thread. A host that already joined an apartment
+// keeps it (a multithreaded one serves the loader too); only what this run started is undone.
+// Joined only when there is a picture to load: under wine, joining and leaving an apartment is
+// one of the dearest steps of a dialog run.
+class ComForDialog {
+public:
+    ComForDialog() = default;
+    ~ComForDialog() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    ComForDialog(const ComForDialog&) = delete;
+    ComForDialog& operator=(const ComForDialog&) = delete;
+
+    void Join() {
+        if (!joined_) result_ = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        joined_ = true;
+    }
+
+private:
+    bool joined_ = false;
+    HRESULT result_ = E_FAIL;
+};
+
 class DialogWindow : public IDialogWindow {
 public:
-    explicit DialogWindow(CAcqDialog& dialog) : dialog_(dialog) {
+    DialogWindow(CAcqDialog& dialog, ComForDialog& com) : dialog_(dialog), com_(com) {
         // The event may outlive an earlier dialog (the reader library holds it open): start clear.
         cancelEvent_ = CreateEventA(nullptr, TRUE, FALSE, "ORVMYKADCANCELEVENT");
         if (cancelEvent_ != nullptr) ResetEvent(cancelEvent_);
@@ -94,6 +117,8 @@ public:
     }
     void LoadDialogImage(const std::string& path) override {
         // No picture, or one the loader does not take: the template layout stays.
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+        com_.Join();
         if (!m_picLogo.Load(path.c_str())) return;
         const LogoLayout layout =
             LayoutForLogo(m_picLogo.m_nWidth, m_picLogo.m_nHeight, GetSystemMetrics(SM_CXSCREEN),
@@ -148,6 +173,7 @@ private:
 
     CPicture m_picLogo;
     CAcqDialog& dialog_;
+    ComForDialog& com_;
     HANDLE cancelEvent_ = nullptr;
     HANDLE thread_ = nullptr;
 };
@@ -234,32 +260,13 @@ void InstallDialogReplyTarget() {
     SetReplyTarget(&target);
 }
 
-namespace {
-
-// The picture loader needs COM on the dialog's thread. A host that already joined an apartment
-// keeps it (a multithreaded one serves the loader too); only what this run started is undone.
-class ComForDialog {
-public:
-    ComForDialog() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComForDialog() {
-        if (SUCCEEDED(result_)) CoUninitialize();
-    }
-    ComForDialog(const ComForDialog&) = delete;
-    ComForDialog& operator=(const ComForDialog&) = delete;
-
-private:
-    HRESULT result_;
-};
-
-}  // namespace
-
 void Win32DialogRunner::DoModal(CAcqDialog& dialog) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     InstallDialogReplyTarget();
     // Declared before the window, so the logo is released while COM is still up.
     ComForDialog com;
-    DialogWindow window(dialog);
+    DialogWindow window(dialog, com);
     dialog.Attach(&window);
     DialogRun run{&dialog, &window};
     const INT_PTR result = DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(4000), nullptr,

@@ -324,7 +324,7 @@ void ComPort::AwaitWaitEnd() {
         if (overlap.hEvent == nullptr) {
             Sleep(1);
         } else {
-            WaitForSingleObject(overlap.hEvent, 5);
+            WaitForSingleObject(overlap.hEvent, 1);
         }
     }
 }
@@ -482,6 +482,10 @@ void ComPort::FlushWrite(ComPort* port) {
 }
 
 void ComPort::DrainReceive(ComPort* port, COMSTAT comstat) {
+    // Bytes known to be queued: each is still read on its own, but the queue status is asked
+    // for again only once they are all read. Under wine every ClearCommError costs about as
+    // much as the read itself, and per byte it made reading slower than a 115200-baud line.
+    DWORD queued = 0;
     for (;;) {
         if (port == nullptr) {
             WriteLog("Thread Pointer NULL, Exit Forever Loop");
@@ -491,7 +495,11 @@ void ComPort::DrainReceive(ComPort* port, COMSTAT comstat) {
             WriteLog("COMPORT CLOSED, Exit Forever Loop");
             return;
         }
-        if (!port->ClearErrors(&comstat) || comstat.cbInQue == 0) return;
+        if (queued == 0) {
+            if (!port->ClearErrors(&comstat) || comstat.cbInQue == 0) return;
+            queued = comstat.cbInQue;
+        }
+        --queued;
 
         port->Lock();
         const HANDLE handle = port->portHandle;
