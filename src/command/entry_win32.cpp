@@ -50,6 +50,10 @@ struct Win32Services::Parts {
 
 Win32Services::Win32Services() : locator(files), parts_(new Parts(*this)) {
     SetReaderThreadRoutine(MyKadReaderThread);
+    // Load the card-reader library with the first call, before any of our threads has ended:
+    // wine's loader hangs on a DLL with thread-local storage loaded after that. A library that
+    // is missing now is looked for again by the first MyKad command.
+    parts_->cardReader.Load();
 }
 
 Win32Services::~Win32Services() {

@@ -86,6 +86,23 @@ class ReaderFaults(winerig.WineTestCase):
         self.assertRegex(reply, r"^\[GETBRANCHCODE\]\[1\]\[EMPTY\]\[EMPTY\]\[[0-9.]+\]\[123\]$")
 
 
+class MixedProcess(winerig.WineTestCase):
+    def test_card_read_after_a_terminal_command_in_the_same_process(self):
+        # A counter enrols on the terminal, then reads a MyKad, in one host process: the reader
+        # library must be usable after the terminal's threads have come and gone.
+        self.host.write_ini(ft.READER_INI + "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n")
+        with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
+            f.write("\n")
+        self.start_terminal("serial %s\n" % ft.SERIAL)
+        batch = batchrig.Batch(self.wine, self.workdir,
+                               env={"QUILLON_ORVMYKAD_SCENARIO": "reader.txt"})
+        self.addCleanup(batch.close)
+        self.assertEqual(batch.send(ft.GETSN), ft.SN_OK)
+        code, reply = batch.send(ft.READ, timeout=60)
+        self.assertEqual(code, 0)
+        self.assertRegex(reply, ft.READ_OK)
+
+
 class ReliabilityPage(unittest.TestCase):
     def test_docs_page_lists_every_row_the_tests_play(self):
         page = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
