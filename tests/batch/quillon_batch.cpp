@@ -8,8 +8,6 @@
 //   counts           -> "threads: N<TAB>handles: M" once the thread count has settled
 //   quit             -> the program ends
 #include <windows.h>
-// After windows.h, which it needs.
-#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -18,34 +16,15 @@
 #include <vector>
 
 #include "quillon.h"
+#include "support/process_counts_win32.h"
 
 namespace {
 
 // The longest reply (a signature of 524,287 bytes) is about 1 MiB.
 const size_t kReplySize = 4u << 20;
 
-int ThreadCount() {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    }
-    CloseHandle(snapshot);
-    return count;
-}
-
-// wine's GetProcessHandleCount answers 0: ask about every handle value in turn instead.
-int HandleCount() {
-    int count = 0;
-    for (uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-    }
-    return count;
-}
+using quillon::testing_support::HandleCount;
+using quillon::testing_support::ThreadCount;
 
 // Threads that are ending (a monitor thread after its port closed) take a moment to go: report
 // the count once it has stayed the same for half a second, or after five seconds.

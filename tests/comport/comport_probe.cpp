@@ -13,8 +13,6 @@
 //   closeinreply PORT  ClosePort while the monitor thread is inside SendMessage to our window
 //   cycles PORT N      N open/send/close cycles; handle and thread counts before and after
 #include <windows.h>
-// After windows.h, which it needs.
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,10 +21,13 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "support/process_counts_win32.h"
 #include "serial/comport_win32.h"
 #include "terminal/frame_codec.h"
 
 using namespace quillon;
+using testing_support::HandleCount;
+using testing_support::ThreadCount;
 
 namespace {
 
@@ -153,30 +154,6 @@ bool InstallLinkKey(const Bytes& reply) {
 }
 
 // ---- process accounting ----------------------------------------------------------------------
-
-int ThreadCount() {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    }
-    CloseHandle(snapshot);
-    return count;
-}
-
-// Counts the process's open handles by asking about every handle value in turn: wine's
-// GetProcessHandleCount answers 0.
-int HandleCount() {
-    int count = 0;
-    for (uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-    }
-    return count;
-}
 
 // Threads of this process settle at `expected` within the time given; returns the last count.
 int ThreadsSettleAt(int expected, DWORD timeoutMs) {
