@@ -19,20 +19,8 @@ using mykaddecode::DecodeReply;
 using mykaddecode::Layout;
 using Bytes = std::vector<uint8_t>;
 
-struct Library {
-    FakeFileSystem files;
-    IniLocator locator{files};
-    FakeProfile profile;
-    FakeClock clock;
-    FakeHostAddress host;
-    FakeGuid guid;
-    FakeRandomSequence rand;
-    MyKadRecordReply reply{locator, profile, clock, host, guid, rand};
-    Bytes card = Bytes(2000, 0);
-    Bytes photo = Bytes(4100, 0);
-
-    Library() {
-        locator.Store("QUILLON.ini");
+struct Library : MyKadReplyRig {
+    Library() : MyKadReplyRig("QUILLON.ini") {
         for (size_t i = 1; i < card.size(); ++i) card[i] = static_cast<uint8_t>(i * 13 + 1);
         for (size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<uint8_t>(i * 7);
     }

@@ -194,5 +194,22 @@ public:
     }
 };
 
+// The MyKad reply record with fake sources, and card-data and photo buffers of the dispatcher's
+// sizes; the settings path is fixed so tests can set keys on it.
+struct MyKadReplyRig {
+    explicit MyKadReplyRig(const char* path) { locator.Store(path); }
+
+    FakeFileSystem files;
+    IniLocator locator{files};
+    FakeProfile profile;
+    FakeClock clock;
+    FakeHostAddress host;
+    FakeGuid guid;
+    FakeRandomSequence rand;
+    MyKadRecordReply reply{locator, profile, clock, host, guid, rand};
+    std::vector<uint8_t> card = std::vector<uint8_t>(2000, 0);
+    std::vector<uint8_t> photo = std::vector<uint8_t>(4100, 0);
+};
+
 }  // namespace testing_support
 }  // namespace quillon

@@ -13,12 +13,9 @@
 namespace quillon {
 namespace {
 
-using testing_support::FakeClock;
-using testing_support::FakeFileSystem;
 using testing_support::FakeGuid;
-using testing_support::FakeHostAddress;
-using testing_support::FakeProfile;
 using testing_support::FakeRandomSequence;
+using testing_support::MyKadReplyRig;
 using Bytes = std::vector<uint8_t>;
 
 // ---- ScrambleBlock ----
@@ -224,21 +221,10 @@ std::vector<std::string> Fields(const std::string& reply) {
     return fields;
 }
 
-struct Builder {
-    FakeFileSystem files;
-    IniLocator locator{files};
-    FakeProfile profile;
-    FakeClock clock;
-    FakeHostAddress host;
-    FakeGuid guid;
-    FakeRandomSequence rand;
-    MyKadRecordReply reply{locator, profile, clock, host, guid, rand};
-    Bytes card = Bytes(2000, 0);
-    Bytes photo = Bytes(4100, 0);
+struct Builder : MyKadReplyRig {
     const char* texts[3] = {"CUST0001", "B01", "COUNTER 4"};
 
-    Builder() {
-        locator.Store("C:\\q\\QUILLON.ini");
+    Builder() : MyKadReplyRig("C:\\q\\QUILLON.ini") {
         for (size_t i = 1; i < card.size(); ++i) card[i] = static_cast<uint8_t>('A' + i % 26);
         for (size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<uint8_t>(i % 251);
     }
