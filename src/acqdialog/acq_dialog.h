@@ -104,7 +104,7 @@ public:
 
 private:
     void SendFrame(const uint8_t* frame, int length);
-    void HandleResultReply(uint8_t code, int length);
+    void HandleResultReply(uint8_t code);
     void HandleTerminalEvent(uint8_t event);
     void ShowEvent(const char* key, const char* def, bool log);
 

@@ -78,7 +78,7 @@ long CAcqDialog::OnTerminalReply() {
         case CMD_VERIFY:
         case kReplyEnroll256:
         case kReplyVerify256:
-            HandleResultReply(code, g_abRxFrame[1] * 256 + g_abRxFrame[2]);
+            HandleResultReply(code);
             break;
         case kReplyEvent:
             HandleTerminalEvent(g_abRxFrame[6]);
@@ -89,8 +89,7 @@ long CAcqDialog::OnTerminalReply() {
     return 0;
 }
 
-void CAcqDialog::HandleResultReply(uint8_t code, int length) {
-    (void)length;
+void CAcqDialog::HandleResultReply(uint8_t code) {
     const bool status256 = code == kReplyEnroll256 || code == kReplyVerify256;
     const uint8_t status = g_abRxFrame[status256 ? 9 : 4];
     if (status != kStatusOk) {

@@ -16,8 +16,6 @@ using namespace testing_support;
 // Records which runner ran with which arguments and answers with a scripted code and data.
 class RecordingRunners : public IRunners {
 public:
-    ~RecordingRunners() override = default;
-public:
     std::string called;
     int show = -100, port = -100, length = -1, useGiven = -1;
     std::vector<uint8_t> templ;
