@@ -3,14 +3,15 @@
 // terminal command and a MyKad read many times in this one process against the terminal simulator
 // (paced at the line's baud rate in both directions, answering at once) and prints, per command,
 // the median and 90th percentile of ProcessWebMessage's wall time, the ideal time, the overhead
-// and the ratio. Also: LoadLibrary to the end of the first [GETBRANCHCODE], wine's own cost of a
-// bare dialog and of a bare port open and close, and the process's peak working set.
+// and the ratio. Beside the ideal it prints a floor: the ideal plus what wine itself takes for the
+// calls the library must make (its dialog template, the settings reads, a port session, frame
+// writes and one-byte reads), measured here; "beyond" is what the library adds on top of that.
+// Also: LoadLibrary to the end of the first [GETBRANCHCODE] and the process's peak working set.
 //
-//   quillon_benchmark [--runs N] [--port N] [--part terminal|mykad]
+//   quillon_benchmark [--runs N] [--port N] [--loopback N] [--no-mykad]
 //
-// --part terminal (the default) runs the terminal commands and wine's own costs; --part mykad
-// runs the MyKad read alone, in a process of its own (a MyKad read after a terminal command in
-// the same process does not finish under wine at present; see docs/performance.md).
+// --loopback names a second port whose input the caller has filled with bytes (a pty whose
+// other end it holds): the per-byte read cost is measured there. Without it that cost counts 0.
 //
 // Settings come from .\QUILLON.ini as the library reads them: [APDU] DELAY_AFTER_FIRSTCALL
 // (default 500 ms) and [COMPORT] BAUDRATE (default 115200). The ideal time assumes the
@@ -78,19 +79,41 @@ int InboundWire(int length) { return Padded(length) + 5; }
 
 // What one command puts on the line and waits for, with the benchmark's settings.
 struct Ideal {
-    int wireBytes = 0;       // both directions
+    int outBytes = 0;
+    int inBytes = 0;
+    int frames = 0;          // frames written
     int replyBursts = 0;     // replies awaited: each ends with the 2 ms wait after its last event
     int mandatedWaitMs = 0;  // DELAY_AFTER_FIRSTCALL where the command runs the status query
     int dialogs = 0;
 
     void Exchange(int outLength, std::initializer_list<int> inLengths) {
-        wireBytes += OutboundWire(outLength);
-        for (int length : inLengths) wireBytes += InboundWire(length);
+        outBytes += OutboundWire(outLength);
+        ++frames;
+        for (int length : inLengths) inBytes += InboundWire(length);
         if (inLengths.size() > 0) ++replyBursts;
         ++dialogs;
     }
     double Ms(int baud) const {
-        return wireBytes * 10000.0 / baud + 2.0 * replyBursts + mandatedWaitMs;
+        return (outBytes + inBytes) * 10000.0 / baud + 2.0 * replyBursts + mandatedWaitMs;
+    }
+};
+
+// What wine itself takes for the calls the library must make, measured in this process: the
+// floor below which no implementation of the same calls can go under wine.
+struct WineCosts {
+    double dialogMs = 0;     // the real template 4000, created and ended at WM_INITDIALOG
+    double settingsMs = 0;   // the settings reads of one terminal dialog
+    double portMs = 0;       // open, configure, purge, a monitor thread in a comm wait, close
+    double writeMs = 0;      // purge plus one overlapped frame write
+    double readByteMs = 0;   // one queued byte read the way the monitor thread reads it
+
+    // The ideal plus wine's costs; a byte read slower than the line delays the reply by the
+    // difference, a byte read faster waits for the line.
+    double FloorMs(const Ideal& i, int baud) const {
+        const double byteMs = 10000.0 / baud;
+        const double lag = readByteMs > byteMs ? readByteMs - byteMs : 0;
+        return i.Ms(baud) + i.dialogs * (dialogMs + settingsMs + portMs) + i.frames * writeMs +
+               i.inBytes * lag;
     }
 };
 
@@ -119,6 +142,7 @@ class Library {
         return result;
     }
     const char* Reply() const { return reply_.data(); }
+    HMODULE Module() const { return module_; }
 
   private:
     HMODULE module_ = nullptr;
@@ -148,27 +172,61 @@ INT_PTR CALLBACK EndAtOnce(HWND hwnd, UINT message, WPARAM, LPARAM) {
     return FALSE;
 }
 
-// A modal dialog with no controls that ends as soon as it is initialised: what wine takes to
-// create, run and destroy a modal dialog at all.
-double BareDialogMs() {
-    alignas(4) static WORD buffer[32] = {};
-    DLGTEMPLATE* t = reinterpret_cast<DLGTEMPLATE*>(buffer);
-    t->style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER;
-    t->cx = 160;
-    t->cy = 89;
-    // Menu, class and title: the words after the header stay zero.
+// The library's own dialog template, ended as soon as it is initialised: what wine takes to
+// build, run and destroy that dialog with nothing of the library's in it.
+double TemplateDialogMs(HMODULE library) {
     const double start = NowMs();
-    DialogBoxIndirectParamA(GetModuleHandleA(nullptr), t, nullptr, EndAtOnce, 0);
+    DialogBoxParamA(library, MAKEINTRESOURCEA(4000), nullptr, EndAtOnce, 0);
     return NowMs() - start;
 }
 
-// Opening, configuring and closing the COM port as the library does, with nothing else.
-double BarePortMs(int port) {
+// The ten settings reads of a terminal dialog (line, device type, two time-outs, font size and
+// face, cancel button, logo, two prompt lines), from the same file.
+double SettingsReadsMs() {
+    char text[101];
+    const double start = NowMs();
+    for (int i = 0; i < 5; ++i) {
+        GetPrivateProfileIntA("MYKAD", "TIMEOUT", 5000, ".\\QUILLON.ini");
+        GetPrivateProfileStringA("MESSAGE", "PROMPT", "-", text, sizeof text, ".\\QUILLON.ini");
+    }
+    return NowMs() - start;
+}
+
+HANDLE OpenPort(int port) {
     char device[32];
     std::snprintf(device, sizeof device, "\\\\.\\COM%d", port);
+    return CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+struct MonitorStandIn {
+    HANDLE port;
+    HANDLE stop;
+};
+
+DWORD WINAPI WaitForEventsOrStop(LPVOID param) {
+    MonitorStandIn* m = static_cast<MonitorStandIn*>(param);
+    PurgeComm(m->port, kPurgeAll);
+    OVERLAPPED overlap = {};
+    overlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD mask = 0;
+    WaitCommEvent(m->port, &mask, &overlap);
+    HANDLE events[2] = {m->stop, overlap.hEvent};
+    WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    // Leave no wait outstanding on a closed handle.
+    while (!HasOverlappedIoCompleted(&overlap)) Sleep(1);
+    CloseHandle(overlap.hEvent);
+    return 0;
+}
+
+// One port session with nothing of the library's in it: open and configure the port as the
+// library does, start a thread that waits for a comm event, then end the wait by clearing the
+// mask, close the port and wait for the thread.
+double PortSessionMs(int port) {
     const double start = NowMs();
-    HANDLE h = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = OpenPort(port);
     if (h == INVALID_HANDLE_VALUE) return -1;
     COMMTIMEOUTS timeouts = {10000, 10000, 10000, 10000, 10000};
     SetCommTimeouts(h, &timeouts);
@@ -176,50 +234,61 @@ double BarePortMs(int port) {
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     GetCommState(h, &dcb);
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
     BuildCommDCBA("baud=115200 parity=N data=8 stop=1", &dcb);
     SetCommState(h, &dcb);
-    PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-    CloseHandle(h);
-    return NowMs() - start;
-}
-
-struct WaitingThread {
-    HANDLE port;
-    HANDLE stop;
-};
-
-DWORD WINAPI WaitForEventsOrStop(LPVOID param) {
-    WaitingThread* w = static_cast<WaitingThread*>(param);
-    OVERLAPPED overlap = {};
-    overlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    DWORD mask = 0;
-    WaitCommEvent(w->port, &mask, &overlap);
-    HANDLE events[2] = {w->stop, overlap.hEvent};
-    WaitForMultipleObjects(2, events, FALSE, INFINITE);
-    CloseHandle(overlap.hEvent);
-    return 0;
-}
-
-// The same port with a thread waiting for a comm event, ended the way the library ends it
-// (clear the mask, close the handle, signal, wait for the thread).
-double BarePortWithWaitingThreadMs(int port) {
-    char device[32];
-    std::snprintf(device, sizeof device, "\\\\.\\COM%d", port);
-    const double start = NowMs();
-    HANDLE h = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return -1;
-    SetCommMask(h, EV_RXCHAR | EV_CTS);
-    WaitingThread w = {h, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    HANDLE thread = CreateThread(nullptr, 0, WaitForEventsOrStop, &w, 0, nullptr);
+    PurgeComm(h, kPurgeAll);
+    MonitorStandIn m = {h, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE thread = CreateThread(nullptr, 0, WaitForEventsOrStop, &m, 0, nullptr);
     Sleep(0);
     SetCommMask(h, 0);
     CloseHandle(h);
-    SetEvent(w.stop);
+    SetEvent(m.stop);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
-    CloseHandle(w.stop);
+    CloseHandle(m.stop);
     return NowMs() - start;
+}
+
+// Per byte: the bytes already queued on a port, read one at a time as the monitor thread reads
+// them (an overlapped one-byte read, awaited when pending; the queue status once per batch).
+// The benchmark's script fills the loopback port's input before this program starts.
+double ReadByteMs(HANDLE h, int* count) {
+    DWORD errors = 0;
+    COMSTAT status = {};
+    ClearCommError(h, &errors, &status);
+    *count = static_cast<int>(status.cbInQue);
+    if (*count == 0) return 0;
+    OVERLAPPED overlap = {};
+    overlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    unsigned char byte = 0;
+    const double start = NowMs();
+    for (int i = 0; i < *count; ++i) {
+        DWORD got = 0;
+        if (!ReadFile(h, &byte, 1, &got, &overlap) && GetLastError() == ERROR_IO_PENDING) {
+            GetOverlappedResult(h, &overlap, &got, TRUE);
+        }
+    }
+    const double ms = (NowMs() - start) / *count;
+    CloseHandle(overlap.hEvent);
+    return ms;
+}
+
+// Purging the port and writing one 48-byte frame (overlapped, awaited), as before every frame.
+double WriteFrameMs(HANDLE h) {
+    static unsigned char frame[48] = {0x02};
+    OVERLAPPED overlap = {};
+    overlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const double start = NowMs();
+    PurgeComm(h, kPurgeAll);
+    DWORD written = 0;
+    if (!WriteFile(h, frame, sizeof frame, &written, &overlap) &&
+        GetLastError() == ERROR_IO_PENDING) {
+        GetOverlappedResult(h, &overlap, &written, TRUE);
+    }
+    const double ms = NowMs() - start;
+    CloseHandle(overlap.hEvent);
+    return ms;
 }
 
 template <typename F>
@@ -242,25 +311,28 @@ struct Row {
     std::string name;
     Stats stats;
     double idealMs = 0;
+    double floorMs = 0;
     int dialogs = 0;
     bool terminal = true;
     int failures = 0;
     int lastResult = 0;
 };
 
+void PrintHeader() {
+    std::printf("%-19s %3s %8s %8s %8s %8s %8s %7s %7s  %-5s %s\n", "command", "dlg", "median", "p90",
+                "ideal", "overhead", "floor", "beyond", "allowed", "meets", "beyond-meets");
+}
+
 void PrintRow(const Row& r) {
     const double overhead = r.stats.median - r.idealMs;
+    const double beyond = r.stats.median - r.floorMs;
     const double allowed = 3.0 * r.dialogs + 0.02 * r.idealMs;
-    const double ratio = r.idealMs > 0 ? r.stats.median / r.idealMs : 0;
-    char ratioText[16] = "-";
-    if (r.idealMs > 0) std::snprintf(ratioText, sizeof ratioText, "%.3f", ratio);
-    std::printf("%-19s %3d %8.1f %8.1f %8.1f %8.1f %7s %7.1f  %-4s%s\n", r.name.c_str(), r.dialogs,
-                r.stats.median, r.stats.p90, r.idealMs, overhead, ratioText, allowed,
-                !r.terminal ? "-" : (overhead <= allowed ? "yes" : "NO"),
-                r.failures > 0 ? (" (" + std::to_string(r.failures) + " runs failed, last result " +
-                                  std::to_string(r.lastResult) + ")")
-                                     .c_str()
-                               : "");
+    const auto verdict = [&](double v) { return !r.terminal ? "-" : (v <= allowed ? "yes" : "NO"); };
+    std::printf("%-19s %3d %8.1f %8.1f %8.1f %8.1f %8.1f %7.1f %7.1f  %-5s %s", r.name.c_str(),
+                r.dialogs, r.stats.median, r.stats.p90, r.idealMs, overhead, r.floorMs, beyond,
+                allowed, verdict(overhead), verdict(beyond));
+    if (r.failures > 0) std::printf("  (%d runs failed, last result %d)", r.failures, r.lastResult);
+    std::printf("\n");
 }
 
 std::string IniPath() {
@@ -269,23 +341,69 @@ std::string IniPath() {
     return path;
 }
 
+// Everything about one command's runs.
+Row RunCommand(Library& lib, const Command& c, int runs, int baud, const WineCosts& wine) {
+    Row row;
+    row.name = c.name;
+    row.idealMs = c.ideal.Ms(baud);
+    row.floorMs = wine.FloorMs(c.ideal, baud);
+    row.dialogs = c.ideal.dialogs;
+    row.terminal = c.terminal;
+    std::vector<double> samples;
+    std::fprintf(stderr, "%s ...\n", c.name.c_str());
+    lib.Call(c.request);  // warm-up, not counted
+    for (int i = 0; i < runs; ++i) {
+        double ms = 0;
+        const int result = lib.Call(c.request, &ms);
+        samples.push_back(ms);
+        if (result != 0) {
+            ++row.failures;
+            row.lastResult = result;
+        }
+    }
+    row.stats = Summarise(samples);
+    return row;
+}
+
+WineCosts MeasureWine(HMODULE library, int runs, int port, int loopback, int* loopbackBytes) {
+    std::fprintf(stderr, "wine alone ...\n");
+    WineCosts w;
+    w.dialogMs = Repeat(runs, [library] { return TemplateDialogMs(library); }).median;
+    w.settingsMs = Repeat(runs, SettingsReadsMs).median;
+    w.portMs = Repeat(runs, [port] { return PortSessionMs(port); }).median;
+    *loopbackBytes = 0;
+    if (loopback > 0) {
+        HANDLE h = OpenPort(loopback);
+        if (h != INVALID_HANDLE_VALUE) {
+            w.readByteMs = ReadByteMs(h, loopbackBytes);
+            w.writeMs = Repeat(runs, [h] { return WriteFrameMs(h); }).median;
+            CloseHandle(h);
+        }
+    }
+    return w;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int runs = 20;
     int port = 7;
-    bool mykad = false;
+    int loopback = 0;
+    bool mykad = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--runs" && i + 1 < argc) {
             runs = std::atoi(argv[++i]);
         } else if (arg == "--port" && i + 1 < argc) {
             port = std::atoi(argv[++i]);
-        } else if (arg == "--part" && i + 1 < argc) {
-            mykad = std::string(argv[++i]) == "mykad";
+        } else if (arg == "--loopback" && i + 1 < argc) {
+            loopback = std::atoi(argv[++i]);
+        } else if (arg == "--no-mykad") {
+            mykad = false;
         } else {
-            std::fprintf(
-                stderr, "usage: quillon_benchmark [--runs N] [--port N] [--part terminal|mykad]\n");
+            std::fprintf(stderr,
+                         "usage: quillon_benchmark [--runs N] [--port N] [--loopback N] "
+                         "[--no-mykad]\n");
             return 2;
         }
     }
@@ -312,111 +430,90 @@ int main(int argc, char** argv) {
     }
 
     const std::string portText = std::to_string(port);
+    // The status query's answer depends on the customer name; learn it (and warm up).
+    if (lib.Call("[GETFIRMWAREVERSION][0][" + portText + "]") != 0) {
+        std::fprintf(stderr, "no terminal on COM%d: %s\n", port, lib.Reply());
+        return 1;
+    }
+    const int nameLength = static_cast<int>(Field(lib.Reply(), 3).size());
+    lib.Call("[GETSERIALNUMBER][0][" + portText + "]");
+    const int serialLength = static_cast<int>(Field(lib.Reply(), 3).size());
+    lib.Call("[GETSIGNATURE][0][" + portText + "]");
+    const int signatureLength = static_cast<int>(Field(lib.Reply(), 3).size() / 2);
+    lib.Call("[ENROLL][0][" + portText + "]");
+    const std::string templ = Field(lib.Reply(), 3);
+    const int templateLength = static_cast<int>(templ.size() / 2);
+    if (templateLength == 0) {
+        std::fprintf(stderr, "enrolment failed: %s\n", lib.Reply());
+        return 1;
+    }
+
     std::vector<Command> commands;
+    // Status query: 0x23 out; 0x23, status, k, name, 16 identity and 16 key bytes back.
+    auto status = [&](Ideal& i) { i.Exchange(1, {35 + nameLength}); };
+    {
+        Command c{"GETFIRMWAREVERSION", "[GETFIRMWAREVERSION][0][" + portText + "]", {}};
+        status(c.ideal);
+        commands.push_back(c);
+    }
+    {
+        Command c{"GETSERIALNUMBER", "[GETSERIALNUMBER][0][" + portText + "]", {}};
+        status(c.ideal);
+        c.ideal.mandatedWaitMs = delay;
+        c.ideal.Exchange(1, {4 + serialLength});
+        commands.push_back(c);
+    }
+    {
+        // The clock frame goes out; its answer is not awaited.
+        Command c{"SETDATETIME", "[SETDATETIME][" + portText + "][260314093000]", {}};
+        c.ideal.Exchange(15, {});
+        commands.push_back(c);
+    }
+    {
+        Command c{"GETSIGNATURE", "[GETSIGNATURE][0][" + portText + "]", {}};
+        c.ideal.Exchange(6, {7 + signatureLength});
+        commands.push_back(c);
+    }
+    {
+        // Three finger events, then the template.
+        Command c{"ENROLL", "[ENROLL][0][" + portText + "]", {}};
+        status(c.ideal);
+        c.ideal.mandatedWaitMs = delay;
+        c.ideal.Exchange(22, {4, 4, 4, 4 + templateLength});
+        commands.push_back(c);
+    }
+    {
+        // Two events (finger, match), then the result.
+        Command c{"VERIFY", "[VERIFY][0][" + portText + "][" + templ + "]", {}};
+        status(c.ideal);
+        c.ideal.mandatedWaitMs = delay;
+        c.ideal.Exchange(templateLength + 8, {4, 4, 2});
+        commands.push_back(c);
+    }
+    {
+        Command c{"VERIFY2F", "[VERIFY2F][0][" + portText + "][" + templ + templ + "]", {}};
+        status(c.ideal);
+        c.ideal.mandatedWaitMs = delay;
+        c.ideal.Exchange(2 * templateLength + 8, {4, 4, 2});
+        commands.push_back(c);
+    }
     if (mykad) {
-        // The stand-in reader answers at once with the card in place at the first poll: no wire
-        // and no mandated wait.
+        // The stand-in reader answers at once with the card in place at the first poll: no wire,
+        // no mandated wait, and no port.
         Command c{"READMYKAD", "[READMYKAD][0][0][COUNTER-07][A1][T-000123]", {}, false};
         c.ideal.dialogs = 1;
         commands.push_back(c);
-    } else {
-        // The status query's answer depends on the customer name; learn it (and warm up).
-        if (lib.Call("[GETFIRMWAREVERSION][0][" + portText + "]") != 0) {
-            std::fprintf(stderr, "no terminal on COM%d: %s\n", port, lib.Reply());
-            return 1;
-        }
-        const int nameLength = static_cast<int>(Field(lib.Reply(), 3).size());
-        lib.Call("[GETSERIALNUMBER][0][" + portText + "]");
-        const int serialLength = static_cast<int>(Field(lib.Reply(), 3).size());
-        lib.Call("[GETSIGNATURE][0][" + portText + "]");
-        const int signatureLength = static_cast<int>(Field(lib.Reply(), 3).size() / 2);
-        lib.Call("[ENROLL][0][" + portText + "]");
-        const std::string templ = Field(lib.Reply(), 3);
-        const int templateLength = static_cast<int>(templ.size() / 2);
-        if (templateLength == 0) {
-            std::fprintf(stderr, "enrolment failed: %s\n", lib.Reply());
-            return 1;
-        }
-
-        // Status query: 0x23 out; 0x23, status, k, name, 16 identity and 16 key bytes back.
-        auto status = [&](Ideal& i) { i.Exchange(1, {35 + nameLength}); };
-        {
-            Command c{"GETFIRMWAREVERSION", "[GETFIRMWAREVERSION][0][" + portText + "]", {}};
-            status(c.ideal);
-            commands.push_back(c);
-        }
-        {
-            Command c{"GETSERIALNUMBER", "[GETSERIALNUMBER][0][" + portText + "]", {}};
-            status(c.ideal);
-            c.ideal.mandatedWaitMs = delay;
-            c.ideal.Exchange(1, {4 + serialLength});
-            commands.push_back(c);
-        }
-        {
-            // The clock frame goes out; its answer is not awaited.
-            Command c{"SETDATETIME", "[SETDATETIME][" + portText + "][260314093000]", {}};
-            c.ideal.Exchange(15, {});
-            commands.push_back(c);
-        }
-        {
-            Command c{"GETSIGNATURE", "[GETSIGNATURE][0][" + portText + "]", {}};
-            c.ideal.Exchange(6, {7 + signatureLength});
-            commands.push_back(c);
-        }
-        {
-            // Three finger events, then the template.
-            Command c{"ENROLL", "[ENROLL][0][" + portText + "]", {}};
-            status(c.ideal);
-            c.ideal.mandatedWaitMs = delay;
-            c.ideal.Exchange(22, {4, 4, 4, 4 + templateLength});
-            commands.push_back(c);
-        }
-        {
-            // Two events (finger, match), then the result.
-            Command c{"VERIFY", "[VERIFY][0][" + portText + "][" + templ + "]", {}};
-            status(c.ideal);
-            c.ideal.mandatedWaitMs = delay;
-            c.ideal.Exchange(templateLength + 8, {4, 4, 2});
-            commands.push_back(c);
-        }
-        {
-            Command c{"VERIFY2F", "[VERIFY2F][0][" + portText + "][" + templ + templ + "]", {}};
-            status(c.ideal);
-            c.ideal.mandatedWaitMs = delay;
-            c.ideal.Exchange(2 * templateLength + 8, {4, 4, 2});
-            commands.push_back(c);
-        }
     }
+
+    int loopbackBytes = 0;
+    const WineCosts wine = MeasureWine(lib.Module(), runs, port, loopback, &loopbackBytes);
 
     std::vector<Row> rows;
     for (const Command& c : commands) {
-        Row row;
-        row.name = c.name;
-        row.idealMs = c.ideal.Ms(baud);
-        row.dialogs = c.ideal.dialogs;
-        row.terminal = c.terminal;
-        std::vector<double> samples;
-        std::fprintf(stderr, "%s ...\n", c.name.c_str());
-        lib.Call(c.request);  // warm-up, not counted
-        for (int i = 0; i < runs; ++i) {
-            double ms = 0;
-            const int result = lib.Call(c.request, &ms);
-            samples.push_back(ms);
-            if (result != 0) {
-                ++row.failures;
-                row.lastResult = result;
-            }
-        }
-        row.stats = Summarise(samples);
-        rows.push_back(row);
-    }
-
-    Stats dialog, bare, waiting;
-    if (!mykad) {
-        std::fprintf(stderr, "wine alone ...\n");
-        dialog = Repeat(runs, BareDialogMs);
-        bare = Repeat(runs, [port] { return BarePortMs(port); });
-        waiting = Repeat(runs, [port] { return BarePortWithWaitingThreadMs(port); });
+        WineCosts costs = wine;
+        // A card read opens no port and reads no terminal settings.
+        if (!c.terminal) costs.portMs = costs.settingsMs = 0;
+        rows.push_back(RunCommand(lib, c, runs, baud, costs));
     }
 
     PROCESS_MEMORY_COUNTERS after = {};
@@ -425,17 +522,15 @@ int main(int argc, char** argv) {
 
     std::printf("baud %d, DELAY_AFTER_FIRSTCALL %d ms, %d runs per command (times in ms)\n", baud,
                 delay, runs);
-    std::printf("%-19s %3s %8s %8s %8s %8s %7s %7s  %s\n", "command", "dlg", "median", "p90",
-                "ideal", "overhead", "ratio", "allowed", "meets");
+    PrintHeader();
     for (const Row& r : rows) PrintRow(r);
     std::printf("\nLoadLibrary to the end of the first [GETBRANCHCODE]: %.1f ms\n", loadMs);
-    if (!mykad) {
-        std::printf(
-            "wine alone, median (p90): bare modal dialog %.1f (%.1f); port open, configure "
-            "and close %.1f (%.1f); the same with a thread waiting for a comm event %.1f "
-            "(%.1f)\n",
-            dialog.median, dialog.p90, bare.median, bare.p90, waiting.median, waiting.p90);
-    }
+    std::printf(
+        "wine alone, medians: dialog template 4000 %.2f; ten settings reads %.2f; port session "
+        "%.2f; purge and frame write %.2f; one queued byte read %.3f (%d bytes; %.3f on the "
+        "line)\n",
+        wine.dialogMs, wine.settingsMs, wine.portMs, wine.writeMs, wine.readByteMs, loopbackBytes,
+        10000.0 / baud);
     std::printf("peak working set %.1f MiB (%.1f MiB before LoadLibrary, %.1f MiB at the end)\n",
                 after.PeakWorkingSetSize / 1048576.0, before.WorkingSetSize / 1048576.0,
                 after.WorkingSetSize / 1048576.0);
