@@ -158,6 +158,9 @@ private:
     // text was drawn there; then the line draws its current text again. Repainting the dialog
     // alone would leave a line whose text did not change blank over the picture.
     void RepaintPromptArea(int id) {
+        // A hidden window has nothing on screen to wipe; it paints afresh if it is ever shown.
+        // From the card-reader thread every repaint is a round trip to the dialog's thread.
+        if (!IsWindowVisible(hwnd)) return;
         RECT rect;
         HWND item = GetDlgItem(hwnd, id);
         if (item == nullptr || !GetWindowRect(item, &rect)) return;
