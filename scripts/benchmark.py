@@ -40,23 +40,26 @@ def load():
     return "load average %.2f %.2f %.2f" % os.getloadavg()
 
 
-def loopback(wine, number):
-    """A pty mapped as COM<number> whose input holds 2048 bytes for the per-byte read cost; what
-    the program writes to it is drained and dropped."""
-    master, slave = os.openpty()
-    tty.setraw(slave)
-    wine.map_com(number, os.ttyname(slave))
-    os.write(master, bytes(range(256)) * 8)
+def cable(wine, number):
+    """Two ptys mapped as COM<number> and COM<number+1> and joined like a null-modem cable in one
+    direction: what the program writes to COM<number+1> arrives on COM<number>."""
+    ends = [os.openpty(), os.openpty()]
+    for i, (_, slave) in enumerate(ends):
+        tty.setraw(slave)
+        wine.map_com(number + i, os.ttyname(slave))
 
-    def drain():
+    def relay():
         try:
-            while os.read(master, 4096):
-                pass
+            while True:
+                data = os.read(ends[1][0], 4096)
+                if not data:
+                    break
+                os.write(ends[0][0], data)
         except OSError:
             pass
 
-    threading.Thread(target=drain, daemon=True).start()
-    return master, slave
+    threading.Thread(target=relay, daemon=True).start()
+    return [fd for pair in ends for fd in pair]
 
 
 def run(wine, workdir, delay, runs, mykad):
@@ -68,13 +71,13 @@ def run(wine, workdir, delay, runs, mykad):
     try:
         wine.map_com(7, sim.stdout.readline().strip().split(": ", 1)[1])
         print("-- DELAY_AFTER_FIRSTCALL %d, %s before" % (delay, load()), flush=True)
-        master, slave = loopback(wine, 8)
-        args = ["--runs", str(runs), "--port", "7", "--loopback", "8"]
+        fds = cable(wine, 8)
+        args = ["--runs", str(runs), "--port", "7", "--cable", "8"]
         if not mykad:
             args.append("--no-mykad")
         r = wine.run("quillon_benchmark.exe", args, cwd=workdir, timeout=3600)
-        os.close(slave)
-        os.close(master)
+        for fd in fds:
+            os.close(fd)
         # Progress lines on standard error are left out.
         print(r.stdout, end="" if r.returncode == 0 else r.stderr)
         print("-- %s after\n" % load(), flush=True)
@@ -84,6 +87,7 @@ def run(wine, workdir, delay, runs, mykad):
         sim.wait()
         wine.unmap_com(7)
         wine.unmap_com(8)
+        wine.unmap_com(9)
 
 
 def main():

@@ -61,7 +61,8 @@ ComPort::ComPort()
       writeOverlap(),
       waitEventMask(0),
       readByte(0),
-      lockReady(false) {}
+      lockReady(false),
+      writeDoneEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 ComPort::~ComPort() {
     // At unload: release what is still held without waiting on a thread.
@@ -74,6 +75,7 @@ ComPort::~ComPort() {
     CloseAndClear(&writeEvent);
     CloseAndClear(&shutdownEvent);
     CloseAndClear(&threadClosedEvent);
+    CloseAndClear(&writeDoneEvent);
     if (lockReady && !threadAlive) DeleteCriticalSection(&lock);
 }
 
@@ -414,6 +416,7 @@ DWORD WINAPI ComPort::COMThread(LPVOID param) {
             FlushWrite(port);
             ResetEvent(port->writeEvent);
             InterlockedIncrement(&port->writesCompleted);
+            if (port->writeDoneEvent != nullptr) SetEvent(port->writeDoneEvent);
         } else {
             WriteLog("Error in WaitMultipleObject");
         }

@@ -51,6 +51,8 @@ class ComPort {
     // Write steps the monitor thread has finished (written, or dropped when it could not be):
     // lets a caller make sure a frame has gone out before it closes the port.
     LONG WritesCompleted() const { return writesCompleted; }
+    // Set (auto-reset) each time the count above goes up; lives as long as the object.
+    HANDLE WriteDoneEvent() const { return writeDoneEvent; }
 
   protected:
     static DWORD WINAPI COMThread(LPVOID param);
@@ -101,6 +103,7 @@ class ComPort {
     // the monitor thread has ended, however often either is called.
     bool lockReady;
     volatile LONG writesCompleted = 0;
+    HANDLE writeDoneEvent;
 };
 
 }  // namespace quillon

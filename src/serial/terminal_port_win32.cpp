@@ -16,11 +16,17 @@ void Win32TerminalPort::SendToPort(const uint8_t* frame, int length) {
 
 bool Win32TerminalPort::WaitForWrite(int milliseconds) {
     const DWORD start = GetTickCount();
+    const HANDLE done = WriteDoneEvent();
     while (WritesCompleted() == sentAt_) {
-        if (static_cast<int>(GetTickCount() - start) >= milliseconds) return false;
-        // Serve messages sent to this thread meanwhile: the monitor thread may be handing a
-        // reply to the dialog.
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_SENDMESSAGE);
+        const int left = milliseconds - static_cast<int>(GetTickCount() - start);
+        if (left <= 0) return false;
+        // Wakes as the write finishes, and serves messages sent to this thread meanwhile: the
+        // monitor thread may be handing a reply to the dialog.
+        if (done != nullptr) {
+            MsgWaitForMultipleObjects(1, &done, FALSE, static_cast<DWORD>(left), QS_SENDMESSAGE);
+        } else {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_SENDMESSAGE);
+        }
         MSG msg;
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
     }

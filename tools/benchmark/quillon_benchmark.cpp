@@ -8,10 +8,12 @@
 // writes and one-byte reads), measured here; "beyond" is what the library adds on top of that.
 // Also: LoadLibrary to the end of the first [GETBRANCHCODE] and the process's peak working set.
 //
-//   quillon_benchmark [--runs N] [--port N] [--loopback N] [--no-mykad]
+//   quillon_benchmark [--runs N] [--port N] [--cable N] [--no-mykad]
 //
-// --loopback names a second port whose input the caller has filled with bytes (a pty whose
-// other end it holds): the per-byte read cost is measured there. Without it that cost counts 0.
+// --cable N names a pair of spare ports joined like a null-modem cable: what is written to
+// COM(N+1) arrives on COM N (scripts/benchmark.py joins two ptys so). On it the benchmark times
+// how soon a waiting comm event sees a byte, and what reading queued bytes one at a time costs.
+// Without it those costs count 0.
 //
 // Settings come from .\QUILLON.ini as the library reads them: [APDU] DELAY_AFTER_FIRSTCALL
 // (default 500 ms) and [COMPORT] BAUDRATE (default 115200). The ideal time assumes the
@@ -81,6 +83,7 @@ int InboundWire(int length) { return Padded(length) + 5; }
 struct Ideal {
     int outBytes = 0;
     int inBytes = 0;
+    int inFrames = 0;
     int frames = 0;          // frames written
     int replyBursts = 0;     // replies awaited: each ends with the 2 ms wait after its last event
     int mandatedWaitMs = 0;  // DELAY_AFTER_FIRSTCALL where the command runs the status query
@@ -90,6 +93,7 @@ struct Ideal {
         outBytes += OutboundWire(outLength);
         ++frames;
         for (int length : inLengths) inBytes += InboundWire(length);
+        inFrames += static_cast<int>(inLengths.size());
         if (inLengths.size() > 0) ++replyBursts;
         ++dialogs;
     }
@@ -106,6 +110,8 @@ struct WineCosts {
     double portMs = 0;       // open, configure, purge, a monitor thread in a comm wait, close
     double writeMs = 0;      // purge plus one overlapped frame write
     double readByteMs = 0;   // one queued byte read the way the monitor thread reads it
+    double detectMs = 0;     // a byte arriving to a comm-event wait armed well before it
+    double handOverMs = 0;   // a reply handed from a thread to a window by SendMessage
 
     // The ideal plus wine's costs; a byte read slower than the line delays the reply by the
     // difference, a byte read faster waits for the line.
@@ -113,7 +119,7 @@ struct WineCosts {
         const double byteMs = 10000.0 / baud;
         const double lag = readByteMs > byteMs ? readByteMs - byteMs : 0;
         return i.Ms(baud) + i.dialogs * (dialogMs + settingsMs + portMs) + i.frames * writeMs +
-               i.inBytes * lag;
+               i.replyBursts * detectMs + i.inFrames * handOverMs + i.inBytes * lag;
     }
 };
 
@@ -250,14 +256,74 @@ double PortSessionMs(int port) {
     return NowMs() - start;
 }
 
-// Per byte: the bytes already queued on a port, read one at a time as the monitor thread reads
+// Both ends of the spare cable.
+struct Cable {
+    HANDLE in = INVALID_HANDLE_VALUE;
+    HANDLE out = INVALID_HANDLE_VALUE;
+
+    bool Open(int port) {
+        in = OpenPort(port);
+        out = OpenPort(port + 1);
+        if (in != INVALID_HANDLE_VALUE) SetCommMask(in, EV_RXCHAR | EV_CTS);
+        return in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE;
+    }
+    ~Cable() {
+        if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+        if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    }
+    void Send(const void* data, DWORD size) {
+        OVERLAPPED overlap = {};
+        overlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        DWORD written = 0;
+        if (!WriteFile(out, data, size, &written, &overlap) && GetLastError() == ERROR_IO_PENDING) {
+            GetOverlappedResult(out, &overlap, &written, TRUE);
+        }
+        CloseHandle(overlap.hEvent);
+    }
+    DWORD Queued() {
+        DWORD errors = 0;
+        COMSTAT status = {};
+        ClearCommError(in, &errors, &status);
+        return status.cbInQue;
+    }
+    // Waits until `count` bytes are queued on the receiving end (or a second has gone).
+    void AwaitQueued(DWORD count) {
+        const double end = NowMs() + 1000;
+        while (Queued() < count && NowMs() < end) Sleep(1);
+    }
+};
+
+// One byte sent into a comm-event wait that was armed 10 ms earlier, as the monitor thread's
+// wait is when a reply comes: how long until the wait completes.
+double DetectMs(Cable& cable) {
+    PurgeComm(cable.in, kPurgeAll);
+    OVERLAPPED overlap = {};
+    overlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD mask = 0;
+    double ms = -1;
+    if (!WaitCommEvent(cable.in, &mask, &overlap) && GetLastError() == ERROR_IO_PENDING) {
+        Sleep(10);
+        const unsigned char byte = 0x55;
+        const double start = NowMs();
+        cable.Send(&byte, 1);
+        if (WaitForSingleObject(overlap.hEvent, 1000) == WAIT_OBJECT_0) ms = NowMs() - start;
+    }
+    // Leave no wait outstanding.
+    SetCommMask(cable.in, 0);
+    while (!HasOverlappedIoCompleted(&overlap)) Sleep(1);
+    SetCommMask(cable.in, EV_RXCHAR | EV_CTS);
+    CloseHandle(overlap.hEvent);
+    return ms;
+}
+
+// Per byte: bytes already queued on the port, read one at a time as the monitor thread reads
 // them (an overlapped one-byte read, awaited when pending; the queue status once per batch).
-// The benchmark's script fills the loopback port's input before this program starts.
-double ReadByteMs(HANDLE h, int* count) {
-    DWORD errors = 0;
-    COMSTAT status = {};
-    ClearCommError(h, &errors, &status);
-    *count = static_cast<int>(status.cbInQue);
+double ReadByteMs(Cable& cable, int* count) {
+    static unsigned char bytes[512];
+    PurgeComm(cable.in, kPurgeAll);
+    cable.Send(bytes, sizeof bytes);
+    cable.AwaitQueued(sizeof bytes);
+    *count = static_cast<int>(cable.Queued());
     if (*count == 0) return 0;
     OVERLAPPED overlap = {};
     overlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -265,8 +331,8 @@ double ReadByteMs(HANDLE h, int* count) {
     const double start = NowMs();
     for (int i = 0; i < *count; ++i) {
         DWORD got = 0;
-        if (!ReadFile(h, &byte, 1, &got, &overlap) && GetLastError() == ERROR_IO_PENDING) {
-            GetOverlappedResult(h, &overlap, &got, TRUE);
+        if (!ReadFile(cable.in, &byte, 1, &got, &overlap) && GetLastError() == ERROR_IO_PENDING) {
+            GetOverlappedResult(cable.in, &overlap, &got, TRUE);
         }
     }
     const double ms = (NowMs() - start) / *count;
@@ -289,6 +355,45 @@ double WriteFrameMs(HANDLE h) {
     const double ms = NowMs() - start;
     CloseHandle(overlap.hEvent);
     return ms;
+}
+
+// A message sent from another thread to a window of this thread while it runs a modal loop,
+// as the monitor thread hands each reply to the dialog.
+const UINT kHandOver = WM_APP + 1;
+struct HandOver {
+    HWND window;
+    double ms;
+};
+
+DWORD WINAPI SendHandOver(LPVOID param) {
+    HandOver* h = static_cast<HandOver*>(param);
+    Sleep(5);  // let the loop settle in its wait
+    const double start = NowMs();
+    SendMessageA(h->window, kHandOver, 0, 0);
+    h->ms = NowMs() - start;
+    PostMessageA(h->window, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+INT_PTR CALLBACK HandOverDialog(HWND hwnd, UINT message, WPARAM, LPARAM param) {
+    if (message == WM_INITDIALOG) {
+        HandOver* h = reinterpret_cast<HandOver*>(param);
+        h->window = hwnd;
+        CloseHandle(CreateThread(nullptr, 0, SendHandOver, h, 0, nullptr));
+        return TRUE;
+    }
+    if (message == WM_CLOSE) {
+        EndDialog(hwnd, IDOK);
+        return TRUE;
+    }
+    return message == kHandOver;
+}
+
+double HandOverMs(HMODULE library) {
+    HandOver h = {nullptr, -1};
+    DialogBoxParamA(library, MAKEINTRESOURCEA(4000), nullptr, HandOverDialog,
+                    reinterpret_cast<LPARAM>(&h));
+    return h.ms;
 }
 
 template <typename F>
@@ -365,20 +470,20 @@ Row RunCommand(Library& lib, const Command& c, int runs, int baud, const WineCos
     return row;
 }
 
-WineCosts MeasureWine(HMODULE library, int runs, int port, int loopback, int* loopbackBytes) {
+WineCosts MeasureWine(HMODULE library, int runs, int port, int cablePort, int* readBytes) {
     std::fprintf(stderr, "wine alone ...\n");
     WineCosts w;
     w.dialogMs = Repeat(runs, [library] { return TemplateDialogMs(library); }).median;
     w.settingsMs = Repeat(runs, SettingsReadsMs).median;
     w.portMs = Repeat(runs, [port] { return PortSessionMs(port); }).median;
-    *loopbackBytes = 0;
-    if (loopback > 0) {
-        HANDLE h = OpenPort(loopback);
-        if (h != INVALID_HANDLE_VALUE) {
-            w.readByteMs = ReadByteMs(h, loopbackBytes);
-            w.writeMs = Repeat(runs, [h] { return WriteFrameMs(h); }).median;
-            CloseHandle(h);
-        }
+    w.handOverMs = Repeat(runs, [library] { return HandOverMs(library); }).median;
+    *readBytes = 0;
+    Cable cable;
+    if (cablePort > 0 && cable.Open(cablePort)) {
+        w.writeMs = Repeat(runs, [&cable] { return WriteFrameMs(cable.out); }).median;
+        w.detectMs = Repeat(runs, [&cable] { return DetectMs(cable); }).median;
+        w.readByteMs = Repeat(runs, [&cable, readBytes] { return ReadByteMs(cable, readBytes); })
+                           .median;
     }
     return w;
 }
@@ -388,7 +493,7 @@ WineCosts MeasureWine(HMODULE library, int runs, int port, int loopback, int* lo
 int main(int argc, char** argv) {
     int runs = 20;
     int port = 7;
-    int loopback = 0;
+    int cable = 0;
     bool mykad = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -396,13 +501,13 @@ int main(int argc, char** argv) {
             runs = std::atoi(argv[++i]);
         } else if (arg == "--port" && i + 1 < argc) {
             port = std::atoi(argv[++i]);
-        } else if (arg == "--loopback" && i + 1 < argc) {
-            loopback = std::atoi(argv[++i]);
+        } else if (arg == "--cable" && i + 1 < argc) {
+            cable = std::atoi(argv[++i]);
         } else if (arg == "--no-mykad") {
             mykad = false;
         } else {
             std::fprintf(stderr,
-                         "usage: quillon_benchmark [--runs N] [--port N] [--loopback N] "
+                         "usage: quillon_benchmark [--runs N] [--port N] [--cable N] "
                          "[--no-mykad]\n");
             return 2;
         }
@@ -505,8 +610,8 @@ int main(int argc, char** argv) {
         commands.push_back(c);
     }
 
-    int loopbackBytes = 0;
-    const WineCosts wine = MeasureWine(lib.Module(), runs, port, loopback, &loopbackBytes);
+    int readBytes = 0;
+    const WineCosts wine = MeasureWine(lib.Module(), runs, port, cable, &readBytes);
 
     std::vector<Row> rows;
     for (const Command& c : commands) {
@@ -527,10 +632,10 @@ int main(int argc, char** argv) {
     std::printf("\nLoadLibrary to the end of the first [GETBRANCHCODE]: %.1f ms\n", loadMs);
     std::printf(
         "wine alone, medians: dialog template 4000 %.2f; ten settings reads %.2f; port session "
-        "%.2f; purge and frame write %.2f; one queued byte read %.3f (%d bytes; %.3f on the "
-        "line)\n",
-        wine.dialogMs, wine.settingsMs, wine.portMs, wine.writeMs, wine.readByteMs, loopbackBytes,
-        10000.0 / baud);
+        "%.2f; purge and frame write %.2f; comm event seeing a byte %.2f; reply hand-over %.2f; "
+        "one queued byte read %.3f (batches of %d bytes; %.3f on the line)\n",
+        wine.dialogMs, wine.settingsMs, wine.portMs, wine.writeMs, wine.detectMs, wine.handOverMs,
+        wine.readByteMs, readBytes, 10000.0 / baud);
     std::printf("peak working set %.1f MiB (%.1f MiB before LoadLibrary, %.1f MiB at the end)\n",
                 after.PeakWorkingSetSize / 1048576.0, before.WorkingSetSize / 1048576.0,
                 after.WorkingSetSize / 1048576.0);
