@@ -424,8 +424,9 @@ struct Row {
 };
 
 void PrintHeader() {
-    std::printf("%-19s %3s %8s %8s %8s %8s %8s %7s %7s  %-5s %s\n", "command", "dlg", "median", "p90",
-                "ideal", "overhead", "floor", "beyond", "allowed", "meets", "beyond-meets");
+    std::printf("%-19s %3s %8s %8s %8s %8s %6s %8s %7s %7s  %-5s %s\n", "command", "dlg", "median",
+                "p90", "ideal", "overhead", "ratio", "floor", "beyond", "allowed", "meets",
+                "beyond-meets");
 }
 
 void PrintRow(const Row& r) {
@@ -433,9 +434,11 @@ void PrintRow(const Row& r) {
     const double beyond = r.stats.median - r.floorMs;
     const double allowed = 3.0 * r.dialogs + 0.02 * r.idealMs;
     const auto verdict = [&](double v) { return !r.terminal ? "-" : (v <= allowed ? "yes" : "NO"); };
-    std::printf("%-19s %3d %8.1f %8.1f %8.1f %8.1f %8.1f %7.1f %7.1f  %-5s %s", r.name.c_str(),
-                r.dialogs, r.stats.median, r.stats.p90, r.idealMs, overhead, r.floorMs, beyond,
-                allowed, verdict(overhead), verdict(beyond));
+    char ratio[16] = "-";
+    if (r.idealMs > 0) std::snprintf(ratio, sizeof ratio, "%.2f", r.stats.median / r.idealMs);
+    std::printf("%-19s %3d %8.1f %8.1f %8.1f %8.1f %6s %8.1f %7.1f %7.1f  %-5s %s", r.name.c_str(),
+                r.dialogs, r.stats.median, r.stats.p90, r.idealMs, overhead, ratio, r.floorMs,
+                beyond, allowed, verdict(overhead), verdict(beyond));
     if (r.failures > 0) std::printf("  (%d runs failed, last result %d)", r.failures, r.lastResult);
     std::printf("\n");
 }
