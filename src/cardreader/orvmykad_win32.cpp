@@ -2,28 +2,14 @@
 
 #include <string>
 
+#include "foundation/module_folder_win32.h"
+
 namespace quillon {
 
 namespace {
 
 const char kLibraryName[] = "OrvMyKad.dll";
 const int kUnavailable = -4;
-
-// The folder of the module that holds this code (quillon.dll, or a test program linking it).
-std::string OwnFolder() {
-    HMODULE self = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&OwnFolder), &self)) {
-        return std::string();
-    }
-    char path[MAX_PATH + 1] = {0};
-    const DWORD length = GetModuleFileNameA(self, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    std::string folder(path, length);
-    const size_t slash = folder.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
-}
 
 template <typename Fn>
 bool Resolve(HMODULE module, const char* name, Fn& fn) {
@@ -36,7 +22,7 @@ bool Resolve(HMODULE module, const char* name, Fn& fn) {
 bool Win32OrvMyKadLibrary::Load() {
     if (loaded_) return true;
     if (module_ == nullptr) {
-        const std::string folder = OwnFolder();
+        const std::string folder = OwnModuleFolder();
         if (!folder.empty()) module_ = LoadLibraryA((folder + kLibraryName).c_str());
         if (module_ == nullptr) module_ = LoadLibraryA(kLibraryName);
         if (module_ == nullptr) return false;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "foundation/module_folder_win32.h"
 #include "standin_model.h"
 
 namespace {
@@ -16,20 +17,6 @@ std::string Environment(const char* name) {
     char value[MAX_PATH + 1] = {0};
     const DWORD n = GetEnvironmentVariableA(name, value, MAX_PATH);
     return (n > 0 && n < MAX_PATH) ? std::string(value, n) : std::string();
-}
-
-std::string OwnFolder() {
-    HMODULE self = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&OwnFolder), &self)) {
-        return std::string();
-    }
-    char path[MAX_PATH + 1] = {0};
-    const DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
-    std::string folder(path, n);
-    const size_t slash = folder.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
@@ -75,7 +62,7 @@ struct Reader {
         orvstandin::Scenario scenario = orvstandin::DefaultScenario();
         std::string path = Environment("QUILLON_ORVMYKAD_SCENARIO");
         bool named = !path.empty();
-        if (!named) path = OwnFolder() + "OrvMyKad.scenario";
+        if (!named) path = quillon::OwnModuleFolder() + "OrvMyKad.scenario";
         std::string text, error;
         if (ReadWholeFile(path, text)) {
             if (!orvstandin::ParseScenario(text, scenario, error)) {

@@ -3,6 +3,7 @@
 set(_orv ${CMAKE_SOURCE_DIR}/tools/orvmykad-standin)
 add_library(orvmykad_standin SHARED ${_orv}/standin_dll_win32.cpp ${_orv}/standin_model.cpp)
 set_target_properties(orvmykad_standin PROPERTIES PREFIX "" OUTPUT_NAME OrvMyKad)
+target_include_directories(orvmykad_standin PRIVATE ${CMAKE_SOURCE_DIR}/src)
 target_link_options(orvmykad_standin PRIVATE ${QUILLON_STATIC_LINK})
 
 # Runs the reader thread's algorithm against whichever OrvMyKad.dll it finds, without a dialog.
