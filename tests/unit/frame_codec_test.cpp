@@ -206,9 +206,9 @@ TEST_F(FrameCodecTest, ShortAndBadlyPaddedFramesCompleteAtTheirLengthWithAtLeast
         const char *wire, *decoded;
     } cases[] = {
         {"020000 41424344", "020000 00 03"},
-        {"020001 05 0003 00", "020000 00 03"},              // count above the length
-        {"020002 7201 0003", "020001 72 72 03"},            // one data byte survives
-        {"020008 2020202020202009 00 03", "020000 00 03"},  // count above 8
+        {"020001 05 0003 00", "020000 00 03"},    // count above the length
+        {"020002 7201 0003", "020001 72 72 03"},  // one data byte survives
+        {"020010 2020202020202020 2020202020202009 00 03", "020000 00 03"},  // count above 8
     };
     for (const auto& c : cases) {
         const Bytes wire = Hex(c.wire);
