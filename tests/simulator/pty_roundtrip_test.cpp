@@ -1,6 +1,6 @@
 // Runs the simulator program on a pseudo-terminal and talks to it as the host does, for what only
 // the running program shows: its link to the pty and the pacing of a slow line. What the line
-// carries is played against the real host by the end-to-end tests.
+// carries is played against the real host by the end-to-end tests and the simulator's unit tests.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -12,45 +12,14 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
-
-#include "terminal/frame_codec.h"
 
 namespace quillon {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-class Collector : public IReplyTarget {
-  public:
-    void OnFrameComplete() override { codes.push_back(g_abRxFrame[3]); }
-    Bytes codes;
-};
-
-// Sends one command (code and data) on `fd`; returns the codes of the replies decoded in 3 s.
-Bytes Exchange(int fd, const Bytes& payload) {
-    Collector host;
-    SetReplyTarget(&host);
-    Bytes plain = {kStx, 0, 0};
-    plain.insert(plain.end(), payload.begin(), payload.end());
-    plain.resize(plain.size() + 16, 0);
-    uint8_t wire[kWorkAreaSize];
-    const int n = EncodeFrame(wire, plain.data(), static_cast<int>(payload.size()) + 5);
-    if (write(fd, wire, static_cast<size_t>(n)) == n) {
-        for (const auto until = Clock::now() + std::chrono::seconds(3);
-             host.codes.empty() && Clock::now() < until;) {
-            struct pollfd p = {fd, POLLIN, 0};
-            uint8_t buffer[512];
-            const ssize_t got = poll(&p, 1, 20) > 0 ? read(fd, buffer, sizeof buffer) : 0;
-            for (ssize_t i = 0; i < got; ++i) CollectReplyByte(buffer[i]);
-        }
-    }
-    SetReplyTarget(nullptr);
-    return host.codes;
-}
 
 TEST(SimulatorProgram, ServesAPacedPtyThroughItsLinkAndRemovesTheLinkWhenStopped) {
     const std::string link = "/tmp/quillon_sim_" + std::to_string(getpid()) + "_ttyTERM";
@@ -60,7 +29,7 @@ TEST(SimulatorProgram, ServesAPacedPtyThroughItsLinkAndRemovesTheLinkWhenStopped
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         dup2(out[1], 1);
-        execl(QUILLON_TERMINAL_SIM_PATH, "sim", "--link", link.c_str(), "--baud", "1200",
+        execl(QUILLON_TERMINAL_SIM_PATH, "sim", "--link", link.c_str(), "--baud", "600",
               static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -78,14 +47,24 @@ TEST(SimulatorProgram, ServesAPacedPtyThroughItsLinkAndRemovesTheLinkWhenStopped
         tcgetattr(fd, &t);
         cfmakeraw(&t);
         tcsetattr(fd, TCSANOW, &t);
-        // The clock frame is 24 bytes on the wire (200 ms at 1200 baud), its answer 13 (108 ms);
-        // the pty delivers the host's frame at once, so either pause alone stays below 300 ms.
+        // The host's serial-number query (zero key, pair 11 C3) is 16 bytes on the wire, 267 ms
+        // at 600 baud, the answer 21 bytes, 350 ms: either pause alone stays well below 580 ms.
+        const uint8_t query[] = {0x02, 0x00, 0x0B, 0x51, 0x72, 0x85, 0x6B, 0x10,
+                                 0x3D, 0x22, 0xC4, 0x4B, 0x99, 0x00, 0xCA, 0x03};
         const auto start = Clock::now();
-        EXPECT_EQ(Exchange(fd, {0x72, 0x01, 0x00, '2', '6', '0', '1', '0', '2', '0', '3', '0', '4',
-                                '0', '5'}),
-                  Bytes{0x72});
-        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
+        EXPECT_EQ(write(fd, query, sizeof query), static_cast<ssize_t>(sizeof query));
+        Bytes answer;
+        while (answer.size() < 21 && Clock::now() - start < std::chrono::seconds(3)) {
+            struct pollfd p = {fd, POLLIN, 0};
+            uint8_t buffer[64];
+            const ssize_t got = poll(&p, 1, 20) > 0 ? read(fd, buffer, sizeof buffer) : 0;
+            if (got > 0) answer.insert(answer.end(), buffer, buffer + got);
+        }
+        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(580));
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+        EXPECT_EQ(answer.size(), 21u);
+        answer.resize(3);
+        EXPECT_EQ(answer, (Bytes{0x02, 0x00, 0x10}));
         close(fd);
     }
     int status = -1;
