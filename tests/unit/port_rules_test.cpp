@@ -5,17 +5,8 @@
 namespace quillon {
 namespace {
 
-TEST(PortRules, DeviceNameAndLineSettingsTexts) {
-    EXPECT_EQ(ComDeviceName(7), "\\\\.\\COM7");
-    EXPECT_EQ(ComDeviceName(42), "\\\\.\\COM42") << "above nine only the device path works";
-    EXPECT_EQ(LineSettings(115200, 'N', 8, 1), "baud=115200 parity=N data=8 stop=1");
-}
-
-TEST(PortRules, WarningCarriesCallSystemTextAndPortOnSeparateLines) {
-    EXPECT_EQ(PortWarning("Open COM ERROR", "File not found.\r\n", 42),
-              "WARNING:  Open COM ERROR Failed with the following error: \n"
-              "File not found.\r\n\nPort: 42\n");
-}
+// The texts the port is opened and configured with, and its warning, are checked end to end
+// (tests/e2e/test_comport.py) where the port really uses them.
 
 TEST(PortRules, OnlyInvalidParameterAndPendingKeepTheMonitorWaiting) {
     const struct {
