@@ -1,3 +1,6 @@
+// The terminal link: the host's codec and reply parser against reference vectors, and the
+// simulated terminal at the far end against the host's codec. Scenario files and their line
+// faults are played against the real host by the end-to-end tests.
 #include "terminal/frame_codec.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +11,7 @@
 
 #include "fakes.h"
 #include "simulator/scenario.h"
+#include "simulator/terminal_model.h"
 #include "simulator/terminal_wire.h"
 
 namespace quillon {
@@ -26,6 +30,16 @@ Bytes Hex(const std::string& text) {
 const Bytes kPublishedKey = Hex("03020100 07060504 0B0A0908 0F0E0D0C");
 const Bytes kZeroKey(16, 0);
 const Bytes kKey = Hex("000102030405060708090A0B0C0D0E0F");
+
+// A plain frame as a builder writes it and the parser hands it over: STX, L, payload, sum, ETX.
+Bytes Plain(const Bytes& payload) {
+    Bytes f = {kStx, static_cast<uint8_t>(payload.size() >> 8),
+               static_cast<uint8_t>(payload.size())};
+    f.insert(f.end(), payload.begin(), payload.end());
+    f.push_back(ByteSum(payload.data(), static_cast<int>(payload.size())));
+    f.push_back(kEtx);
+    return f;
+}
 
 TEST(Xtea, PublishedVectorsEncipherAndDecipher) {
     const struct {
@@ -121,6 +135,15 @@ class FrameCodecTest : public ::testing::Test, public IReplyTarget {
     // A reply as the terminal sends it: with the key and pair of the host's latest frame.
     Bytes Inbound(const Bytes& payload, const uint8_t* key) {
         return sim::EncodeTerminalFrame(payload, key, ScramblePair);
+    }
+    // Sends a command to the simulated terminal; returns the payloads the host decodes.
+    Frames Exchange(sim::TerminalModel* terminal, const Bytes& payload) {
+        sim::HostFrame frame;
+        frames.clear();
+        for (const sim::Action& a : terminal->OnWireFrame(Encode(payload), &frame)) Feed(a.bytes);
+        Frames payloads;
+        for (const Bytes& f : frames) payloads.emplace_back(f.begin() + 3, f.end() - 2);
+        return payloads;
     }
 
     testing_support::CapturingLog log;
@@ -231,6 +254,116 @@ TEST_F(FrameCodecTest, ACommandSentMidReplyRestartsCollectionAndFramesFollowInOr
     SetReplyTarget(nullptr);  // decoded and dropped
     Feed(Inbound({0x72, 0x06}, LinkKey));
     EXPECT_EQ(Bytes(g_abRxFrame, g_abRxFrame + 7), Hex("020002 7206 78 03"));
+}
+
+using TerminalSimTest = FrameCodecTest;
+
+sim::Scenario Parsed(const std::string& text) {
+    sim::Scenario s;
+    std::string error;
+    EXPECT_TRUE(sim::ParseScenario(text, &s, &error)) << error;
+    return s;
+}
+
+const Bytes kSerialReply = {0x25, 0x06, 0x00, 0x07, 'Q', 'T', '-', '0', '0', '0', '1'};
+
+TEST_F(TerminalSimTest, FramesOfEveryLengthDecodeExactlyOnTheOtherSideBothWays) {
+    const uint8_t key[16] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
+                             0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+    std::memcpy(LinkKey, key, 16);
+    for (size_t length = 1; length <= 2000; ++length) {
+        g_pair[0] = static_cast<uint8_t>(length * 7);
+        g_pair[1] = static_cast<uint8_t>(length * 13 + 1);
+        Bytes payload(length);
+        for (size_t i = 0; i < length; ++i) payload[i] = static_cast<uint8_t>(i * 131 + length);
+        payload[0] = length % 5 == 0 ? 0x23 : 0x28;
+        const Bytes wire = Encode(payload);
+        sim::HostFrame frame;
+        ASSERT_TRUE(sim::DecodeHostFrame(wire.data(), wire.size(), key, &frame)) << length;
+        ASSERT_TRUE(frame.paddingValid) << length;
+        ASSERT_EQ(frame.plain, Plain(payload)) << length;
+        ASSERT_EQ(frame.defaultKey, payload[0] == 0x23) << length;
+        ASSERT_EQ(Bytes(frame.pair, frame.pair + 2), Bytes(g_pair, g_pair + 2)) << length;
+
+        payload[0] = 0x27;  // the answer goes back with the key and pair of the host's frame
+        frames.clear();
+        Feed(sim::EncodeTerminalFrame(payload, frame.defaultKey ? DefaultKey : key, frame.pair));
+        ASSERT_EQ(frames, Frames{Plain(payload)}) << length;
+    }
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(TerminalSimTest, StatusReplyHandsOutAFreshLinkKeyThatBothSidesThenUse) {
+    sim::TerminalModel terminal(Parsed("# a story\nname  ACME # BANK \n"), 7);
+    const Bytes first = Exchange(&terminal, {0x23}).at(0);
+    ASSERT_EQ(first.size(), 3u + 11 + 16 + 16);
+    EXPECT_EQ(std::string(first.begin(), first.end() - 16),
+              "\x23\x06\x0B"
+              "ACME # BANKQUILLON-TERM-001");
+    EXPECT_EQ(Bytes(first.end() - 16, first.end()),
+              Bytes(terminal.LinkKey(), terminal.LinkKey() + 16));
+    // A host process that has not installed a key yet is answered with the zero key.
+    EXPECT_EQ(Exchange(&terminal, {0x25}), Frames{kSerialReply});
+
+    const Bytes second = Exchange(&terminal, {0x23}).at(0);
+    EXPECT_NE(Bytes(second.end() - 16, second.end()), Bytes(first.end() - 16, first.end()));
+    std::memcpy(LinkKey, second.data() + second.size() - 16, 16);  // as the host installs it
+    EXPECT_EQ(Exchange(&terminal, {0x25}), Frames{kSerialReply});
+    EXPECT_EQ(Bytes(terminal.LinkKey(), terminal.LinkKey() + 16), Bytes(LinkKey, LinkKey + 16));
+}
+
+// The host's verify command for a 598-byte template, bytes 512..597 sent as spaces.
+Bytes VerifyCommand(Bytes templ) {
+    for (size_t i = 512; i < 598; ++i) templ[i] = 0x20;
+    Bytes c = {0x28, 0x01, 0x04, 0, 0, 0, 0x02, 0x56};
+    c.insert(c.end(), templ.begin(), templ.end());
+    return c;
+}
+
+TEST_F(TerminalSimTest, EnrolmentGivesATemplateOfTheAskedSizeThatVerificationThenMatches) {
+    sim::TerminalModel terminal(sim::Scenario(), 1);
+    const Bytes a0 = {0x94, 0x00, 0x00, 0xA0};
+    Bytes templ;
+    for (uint8_t d1 : {0xC1, 0x01}) {
+        const Frames answer = Exchange(
+            &terminal, {0x27, d1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        const size_t size = d1 == 0xC1 ? 1196 : 598;
+        ASSERT_EQ(answer.size(), 4u);
+        EXPECT_EQ(Frames(answer.begin(), answer.end() - 1),
+                  (Frames{a0, {0x94, 0x00, 0x00, 0xA5}, {0x94, 0x00, 0x00, 0xA6}}));
+        ASSERT_EQ(answer[3].size(), 4 + size);
+        EXPECT_EQ(Bytes(answer[3].begin(), answer[3].begin() + 4),
+                  (Bytes{0x27, 0x06, static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)}));
+        EXPECT_EQ(answer[3][4 + 17], 2) << "template byte 17 (frame position 24)";
+        templ.assign(answer[3].begin() + 4, answer[3].end());
+    }
+    const struct {
+        size_t changed;  // index of a byte changed before sending; templ.size(): none
+        uint8_t event;
+    } cases[] = {{templ.size(), 0xA3}, {0, 0xA4}, {511, 0xA4}};
+    for (const auto& c : cases) {
+        Bytes sent = templ;
+        if (c.changed < sent.size()) sent[c.changed] ^= 0x01;
+        EXPECT_EQ(Exchange(&terminal, VerifyCommand(sent)),
+                  (Frames{a0, {0x94, 0x00, 0x00, c.event}, {0x28, 0x06}}))
+            << c.changed;
+    }
+}
+
+TEST_F(TerminalSimTest, BadSumSpoilsTheChecksumOfTheNextFrameOnlyAndMuteEndsAllAnswers) {
+    sim::TerminalModel terminal(Parsed("on 25\n badsum\n default\n default\n mute\nend\n"), 1);
+    sim::HostFrame frame;
+    const std::vector<sim::Action> actions = terminal.OnWireFrame(Encode({0x25}), &frame);
+    ASSERT_EQ(actions.size(), 2u);
+    const Bytes whole = sim::EncodeTerminalFrame(kSerialReply, LinkKey, g_pair);
+    EXPECT_EQ(actions[1].bytes, whole);
+    Bytes badSum = actions[0].bytes;
+    ASSERT_EQ(badSum.size(), whole.size());
+    EXPECT_NE(badSum[badSum.size() - 2], whole[whole.size() - 2]);
+    badSum[badSum.size() - 2] = whole[whole.size() - 2];
+    EXPECT_EQ(badSum, whole) << "the checksum alone is wrong";
+    EXPECT_TRUE(terminal.OnWireFrame(Encode({0x25}), &frame).empty());
+    EXPECT_EQ(frame.plain, Plain({0x25})) << "a muted terminal still decodes";
 }
 
 }  // namespace
