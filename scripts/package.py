@@ -16,6 +16,25 @@ def project_version():
         return re.search(r"project\(\s*\w+\s+VERSION\s+([0-9.]+)", f.read()).group(1)
 
 
+# Where the documents' links out of docs/ lead inside the zip. A link to a file the zip does not
+# carry keeps its text and loses its target.
+SHIPPED_LINKS = {
+    "../include/quillon.h": "../include/quillon.h",
+    "../packaging/QUILLON.ini": "../QUILLON.ini",
+    "../tools/orvmykad-standin/README.md": "../standin/scenario-format.md",
+}
+
+
+def relink(markdown):
+    """The document with its links out of docs/ pointed at the zip's own files."""
+    def target(match):
+        text, path, anchor = match.group(1), match.group(2), match.group(3) or ""
+        if path in SHIPPED_LINKS:
+            return "[%s](%s%s)" % (text, SHIPPED_LINKS[path], anchor)
+        return "%s (in the source tree)" % text
+    return re.sub(r"\[([^\]]*)\]\((\.\./[^)#]*)(#[^)]*)?\)", target, markdown)
+
+
 def layout(build):
     """[(path in the zip, path on disk)], in the order they are written."""
     docs = os.path.join(ROOT, "docs")
@@ -54,7 +73,10 @@ def main():
     target = os.path.join(out, "%s-win32.zip" % top)
     with zipfile.ZipFile(target + ".part", "w", zipfile.ZIP_DEFLATED) as z:
         for inside, disk in layout(build):
-            if inside.endswith((".txt", ".ini")):
+            if inside.startswith("docs/"):
+                with open(disk, encoding="utf-8") as f:
+                    z.writestr("%s/%s" % (top, inside), relink(f.read()))
+            elif inside.endswith((".txt", ".ini")):
                 # Notepad-friendly line ends for the texts a counter PC's staff opens.
                 with open(disk, "rb") as f:
                     text = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
