@@ -42,12 +42,9 @@ TEST(GetField, CopiesTheFieldCutToTheBufferOrLeavesOutAlone) {
 
 TEST(ParseInt, ReadsTheLeadingDecimalAndSaturates) {
     const std::pair<const char*, int> cases[] = {
-        {"12", 12},      {"  7", 7},         {"\t-5", -5},
-        {"+3", 3},       {"3abc", 3},        {"abc", 0},
-        {"-", 0},        {" - 4", 0},        {"0010", 10},  // not octal
-        {"2147483647", INT_MAX},             {"99999999999999999999", INT_MAX},
-        {"-99999999999999999999", INT_MIN},
-    };
+        {"12", 12}, {"  7", 7}, {"\t-5", -5}, {"+3", 3}, {"3abc", 3}, {"abc", 0}, {"-", 0},
+        {" - 4", 0}, {"0010", 10}, {"2147483647", INT_MAX}, {"99999999999999999999", INT_MAX},
+        {"-99999999999999999999", INT_MIN}};
     for (const auto& c : cases) EXPECT_EQ(ParseInt(c.first), c.second) << '"' << c.first << '"';
 }
 

@@ -14,17 +14,9 @@ TEST(HimetricToPixels, RoundsHalvesAwayFromZeroAndOverflowIsMinusOne) {
         long pixels;
     };
     const Case cases[] = {
-        {7938, 96, 300},  // a 300-pixel bitmap as the picture loader reports it
-        {7938, 120, 375},  // 375.02 on a large-font screen
-        {0, 96, 0},
-        {1270, 1, 1},  // exactly half a pixel rounds up
-        {1269, 1, 0},
-        {-1270, 1, -1},  // a negative half rounds away from zero
-        {-1269, 1, 0},
-        {2147483647L, 2540, 2147483647L},  // fits in 32 bits
-        {2147483647L, 5080, -1},
-        {-2147483647L, 5080, -1},
-    };
+        {7938, 96, 300}, {7938, 120, 375}, {0, 96, 0},  // 375.02 on a large-font screen
+        {1270, 1, 1},    {1269, 1, 0},     {-1270, 1, -1}, {-1269, 1, 0},
+        {2147483647L, 2540, 2147483647L},  {2147483647L, 5080, -1}, {-2147483647L, 5080, -1}};
     for (const Case& c : cases) {
         EXPECT_EQ(HimetricToPixels(c.himetric, c.ppi), c.pixels)
             << c.himetric << " HIMETRIC at " << c.ppi << " ppi";
