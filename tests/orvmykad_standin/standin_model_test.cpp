@@ -97,14 +97,14 @@ TEST(StandinScenario, FileSetsResultsInOrderThenDefaultsAndTheCardsBytes) {
 
 TEST(StandinScenario, ACancelledCardWaitAnswersMinus30WithoutTakingAResult) {
     RecordingHost host;
-    StandinReader reader(Parse("result OrvMyKadGetCardStatus 0 2\n"
+    StandinReader reader(Parse("result OrvMyKadGetCardStatus 0 5\n"
                                "delay OrvMyKadGetCardStatus 1500\n"),
                          host);
     EXPECT_EQ(reader.GetCardStatus(1, 2000), 0);
     host.cancelled = true;
     EXPECT_EQ(reader.GetCardStatus(1, 2000), -30);
     host.cancelled = false;
-    EXPECT_EQ(reader.GetCardStatus(1, 2000), 2);
+    EXPECT_EQ(reader.GetCardStatus(1, 2000), 5) << "the cancelled call took no result";
     EXPECT_EQ(host.cancelWaits, (std::vector<int>{1500, 1500, 1500}));
 }
 

@@ -17,16 +17,14 @@ public:
     bool works = true;
     uint8_t next[kMyKadKeySize] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87,
                                    0x98, 0xA9, 0xBA, 0xCB, 0xDC, 0xED, 0xFE, 0x0F};
-    int calls = 0;
     bool NewGuid(uint8_t bytes[kMyKadKeySize]) override {
-        ++calls;
-        if (!works) return false;
         std::memcpy(bytes, next, kMyKadKeySize);
         ++next[0];  // every GUID differs
-        return true;
+        return works;
     }
 };
 
+// rand(): the scripted values in order, then 0.
 class FakeRandomSequence : public IRandomSequence {
 public:
     std::deque<int> values;

@@ -2,14 +2,10 @@
 // that tests a result code by its name must see the value the library really returns.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
-#include "acqdialog/acq_dialog.h"
-#include "cardreader/card_reader_library.h"
 #include "cardreader/mykad_reader.h"
 #include "command/dispatch.h"
-#include "command/runners.h"
 #include "dialog_fakes.h"
 #include "quillon.h"
 #include "terminal/frame_codec.h"
@@ -54,7 +50,7 @@ TEST(PublicHeader, TerminalRepliesSetTheCodesTheHeaderNames) {
         dialog.Attach(&rig.window);
         dialog.m_strMode = c.mode;
         dialog.m_nRetCode = QUILLON_RESULT_OK;
-        std::memset(g_abRxFrame, 0, sizeof g_abRxFrame);
+        std::fill(std::begin(g_abRxFrame), std::end(g_abRxFrame), 0);
         BuildFrame(g_abRxFrame, sizeof g_abRxFrame, c.code, c.data.data(),
                    static_cast<int>(c.data.size()));
         dialog.OnTerminalReply();
