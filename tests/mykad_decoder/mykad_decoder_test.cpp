@@ -103,9 +103,10 @@ TEST(Decoder, DescribesAReplyAndNoticesAWrongCheckByte) {
     lib.profile.Set("QUILLON.ini", "MYKAD", "LABELLED_RECORD", "1");
     std::string text = lib.Build("READMYKAD", '0');
     const std::string description = mykaddecode::Describe(lib.Decode(text));
-    for (const char* line : {"card type:    0 (MyKad)\n", "layout:       labelled (record at 303)\n",
-                             "label:        \"VERIFIED      \"\n", "third text:   \"SEMAK KAUNTER 3     \"\n",
-                             "photo:        4000 bytes\n"}) {
+    for (const char* line :
+         {"card type:    0 (MyKad)\n", "layout:       labelled (record at 303)\n",
+          "label:        \"VERIFIED      \"\n", "third text:   \"SEMAK KAUNTER 3     \"\n",
+          "photo:        4000 bytes\n"}) {
         EXPECT_NE(description.find(line), std::string::npos) << line << description;
     }
     // One changed base64 digit in the card data.

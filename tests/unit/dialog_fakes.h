@@ -69,7 +69,9 @@ public:
         frames.emplace_back(frame, frame + length);
         calls.push_back("send");
     }
-    bool WaitForWrite(int ms) override { return calls.push_back(Format("wait write %d", ms)), true; }
+    bool WaitForWrite(int ms) override {
+        return calls.push_back(Format("wait write %d", ms)), true;
+    }
     void ClosePort() override { calls.push_back("close"); }
     void ForgetSharedHandle() override { calls.push_back("forget"); }
 };

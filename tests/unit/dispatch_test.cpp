@@ -46,7 +46,9 @@ public:
         *count = static_cast<uint32_t>(data.size());
         return Note("GetSignature", s, p);
     }
-    int ReadMyKAD(int s, int p, uint8_t* c, uint8_t*) override { return Card("ReadMyKAD", s, p, c); }
+    int ReadMyKAD(int s, int p, uint8_t* c, uint8_t*) override {
+        return Card("ReadMyKAD", s, p, c);
+    }
     int ReadMyKADData(int s, int p, uint8_t* c) override { return Card("ReadMyKADData", s, p, c); }
     int ReadMyKADNoVerify(int s, int p, uint8_t* c, uint8_t*) override {
         return Card("ReadMyKADNoVerify", s, p, c);
@@ -61,7 +63,9 @@ private:
         if (during) during();
         return result;
     }
-    int Card(const char* name, int s, int p, uint8_t* card) { return card[0] = '0', Note(name, s, p); }
+    int Card(const char* name, int s, int p, uint8_t* card) {
+        return card[0] = '0', Note(name, s, p);
+    }
 };
 
 // Stands for the record builder: shows the command, the card type and the host's three texts.
@@ -144,6 +148,16 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
         EXPECT_EQ(runners.called, c[1]);
         EXPECT_EQ(Reply(), c[2]);
     }
+}
+
+TEST_F(DispatchTest, EnrollRepliesWith598TemplateBytesAs1196HexDigits) {
+    runners.data.resize(600);
+    for (size_t i = 0; i < 600; ++i) runners.data[i] = static_cast<uint8_t>(i);
+    ASSERT_EQ(Send("[ENROLL][1][0]"), 0);
+    const std::string r = Reply();
+    ASSERT_EQ(r.size(), std::string("[ENROLL][0][][123]").size() + 1196);
+    EXPECT_EQ(r.substr(0, 18), "[ENROLL][0][000102");
+    EXPECT_EQ(r.substr(12 + 1194), "55][123]") << "byte 597 is the last one sent";
 }
 
 TEST_F(DispatchTest, VerifyTemplatesAreDecodedFromField4PaddedWithZeros) {

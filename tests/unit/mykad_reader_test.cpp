@@ -56,10 +56,12 @@ public:
     int OrvMyKadInit(int port) override { return Call(Format("Init(%d)", port), "Init"); }
     int OrvMyKadGetFirmwareVersion(int timeoutMs, char*, uint8_t* keyArea) override {
         const int r = Call(Format("FW(%d)", timeoutMs), "FW");
-        for (int i = 0; r == 0 && i < kOrvKeyAreaSize; ++i) keyArea[i] = static_cast<uint8_t>(i + 1);
+        for (int i = 0; r == 0 && i < kOrvKeyAreaSize; ++i) keyArea[i] = uint8_t(i + 1);
         return r;
     }
-    int OrvMyKadGetCardStatus(int m, int ms) override { return Call(Format("CS(%d,%d)", m, ms), "CS"); }
+    int OrvMyKadGetCardStatus(int m, int ms) override {
+        return Call(Format("CS(%d,%d)", m, ms), "CS");
+    }
     int OrvMyKadResetCard(uint8_t*) override { return Call("Reset", "Reset"); }
     int OrvMyKadReadOpenData(uint8_t* out, int32_t* length) override {
         std::copy(record.begin(), record.end(), out);
@@ -157,7 +159,7 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
         // The card wait.
         {"MYKAD", 1, {{"CS", {0, 2}}}, {{"MYKAD/INSERT_COUNT", "2"}}, -30,
          kStart + Times(2, kPoll) + "Close", "User Cancel"},  // a card on the last poll is late
-        {"MYKAD", 1, {{"CS", {0, -30}}}, {}, -30, kStart + Times(2, kPoll) + "Close", "User Cancel"},
+        {"MYKAD", 1, {{"CS", {0, -30}}}, {}, -30, kStart + kPoll + kPoll + "Close", "User Cancel"},
         {"MYKADNOVERIFYNOPHOTO", 1, {{"CS", {0, 1}}}, {}, 0,  // only status 2 is a card
          kStart + Times(2, kPoll) + kFound + "Close", done},
         {"MYKAD", 1, {{"CS", {0, 0, 0}}}, {}, -9, kStart + Times(2, kPoll) + "Close", "User Cancel",
@@ -171,7 +173,8 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
          kStart + kFound + "Bio(DUV) " + Times(3, kVerify) + "Close", done},
         {"MYKADONLY", 1, {{"Verify", {-3, -3, -3, 0}}},
          {{"MYKAD/SET_LOW_TIMES", "2"}, {"MYKAD/SET_LOW_LEVEL", "2"}, {"MYKAD/VERIFY_TIMES", "5"}},
-         0, kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + Times(2, "L2 Verify(DUV) ") + "Close",
+         0, kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + Times(2, "L2 Verify(DUV) ") +
+                "Close",
          done},
         {"MYKADONLY", 1, {{"Verify", {-3, 0}}},  // a lower level outside 1 to 4 means 4
          {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "0"}}, 0,

