@@ -1,4 +1,4 @@
-// The decoder against replies of the library's own record builder, and against hand-made ones.
+// The decoder against replies of the library's own record builder, and against malformed ones.
 #include "mykad_decoder.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "command/mykad_record.h"
 #include "mykad_fakes.h"
 #include "quillon.h"
 
@@ -98,19 +97,11 @@ TEST(DecoderRoundTrip, GivesBackWhatTheLibraryScrambledInTheShapeOfItsCommand) {
     }
 }
 
-TEST(Decoder, DescribesAReplyAndNoticesAWrongCheckByte) {
+// The decoder's report is read field by field by tests/e2e/test_mykad.py.
+TEST(Decoder, NoticesAWrongCheckByte) {
     Library lib;
-    lib.profile.Set("QUILLON.ini", "MYKAD", "LABELLED_RECORD", "1");
     std::string text = lib.Build("READMYKAD", '0');
-    const std::string description = mykaddecode::Describe(lib.Decode(text));
-    for (const char* line :
-         {"card type:    0 (MyKad)\n", "layout:       labelled (record at 303)\n",
-          "label:        \"VERIFIED      \"\n", "third text:   \"SEMAK KAUNTER 3     \"\n",
-          "photo:        4000 bytes\n"}) {
-        EXPECT_NE(description.find(line), std::string::npos) << line << description;
-    }
-    // One changed base64 digit in the card data.
-    const size_t at = text.find("][", text.find("][0][0][") + 8) - 100;
+    const size_t at = text.find("][", text.find("][0][0][") + 8) - 100;  // in the card data
     text[at] = text[at] == 'A' ? 'B' : 'A';
     const DecodedReply d = lib.Decode(text);
     EXPECT_TRUE(d.markerCheck && d.photoCheck);
