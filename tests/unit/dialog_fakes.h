@@ -1,8 +1,7 @@
 // Fakes of the dialog's window and terminal port that record every call as a line of text.
 #pragma once
 
-#include <cstring>
-#include <functional>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,20 +20,14 @@ public:
     std::map<int, int> timers;  // running timers and their periods
     std::string title;
     int closes = 0;
-    bool readerStarts = true;
-    // Runs when the dialog sends WM_CLOSE (an accepted close ends the dialog there).
-    std::function<void()> onClose;
 
-    void SetTitle(const std::string& t) override {
-        title = t;
-        calls.push_back("title " + t);
-    }
+    void SetTitle(const std::string& t) override { title = t, calls.push_back("title " + t); }
     void SetItemText(int id, const std::string& t) override { text[id] = t; }
     void ShowItem(int id, bool show) override {
-        calls.push_back(Format("%s %d", show ? "show" : "hide", id));
+        calls.push_back(Format(show ? "show %d" : "hide %d", id));
     }
     void EnableItem(int id, bool enable) override {
-        calls.push_back(Format("%s %d", enable ? "enable" : "disable", id));
+        calls.push_back(Format(enable ? "enable %d" : "disable %d", id));
     }
     void RefreshPromptLines(bool line1, bool line2) override {
         calls.push_back(Format("refresh %d%d", line1, line2));
@@ -43,16 +36,9 @@ public:
         timers[id] = ms;
         calls.push_back(Format("timer %d %d", id, ms));
     }
-    void StopTimer(int id) override {
-        timers.erase(id);
-        calls.push_back(Format("kill %d", id));
-    }
+    void StopTimer(int id) override { timers.erase(id), calls.push_back(Format("kill %d", id)); }
     void PostCommand(int id) override { calls.push_back(Format("post %d", id)); }
-    void SendClose() override {
-        ++closes;
-        calls.push_back("close");
-        if (onClose) onClose();
-    }
+    void SendClose() override { ++closes, calls.push_back("close"); }
     void ApplyFont(int height, const std::string& face) override {
         calls.push_back(Format("font %d %s", height, face.c_str()));
     }
@@ -60,22 +46,15 @@ public:
     void Wait(int ms) override { calls.push_back(Format("wait %d", ms)); }
     void InitSocketLayer() override { calls.push_back("sockets"); }
     void SignalCancel() override { calls.push_back("cancel event"); }
-    bool StartReaderThread() override {
-        calls.push_back("reader thread");
-        return readerStarts;
-    }
+    bool StartReaderThread() override { return calls.push_back("reader thread"), true; }
     bool Has(const std::string& call) const {
-        for (const auto& c : calls) {
-            if (c == call) return true;
-        }
-        return false;
+        return std::find(calls.begin(), calls.end(), call) != calls.end();
     }
 };
 
 class FakePort : public ITerminalPort {
 public:
-    bool opens = true;
-    bool monitors = true;
+    bool opens = true, monitors = true;
     std::vector<std::string> calls;
     std::vector<std::vector<uint8_t>> frames;
 
@@ -85,17 +64,13 @@ public:
                                stopBits, events, writeSize));
         return opens;
     }
-    bool StartMonitor() override {
-        calls.push_back("monitor");
-        return monitors;
-    }
+    bool StartMonitor() override { return calls.push_back("monitor"), monitors; }
     void SendToPort(const uint8_t* frame, int length) override {
         frames.emplace_back(frame, frame + length);
         calls.push_back("send");
     }
     bool WaitForWrite(int ms) override {
-        calls.push_back(Format("wait write %d", ms));
-        return true;
+        return calls.push_back(Format("wait write %d", ms)), true;
     }
     void ClosePort() override { calls.push_back("close"); }
     void ForgetSharedHandle() override { calls.push_back("forget"); }

@@ -1,13 +1,13 @@
 // Fakes of the platform interfaces, shared by the unit tests.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "foundation/log.h"
@@ -16,41 +16,38 @@
 namespace quillon {
 namespace testing_support {
 
-// Settings keyed by (path, section, key); a missing key reads its default.
+// Settings keyed by path, section and key; a missing key reads its default.
 class FakeProfile : public IProfile {
 public:
     void Set(const std::string& path, const std::string& section, const std::string& key,
              const std::string& value) {
-        values_[std::make_tuple(path, section, key)] = value;
+        values_[path + "|" + section + "|" + key] = value;
     }
     int ReadInt(const std::string& path, const char* section, const char* key, int def) override {
-        reads.push_back(std::string(section) + "/" + key);
-        auto it = values_.find(std::make_tuple(path, section, key));
-        if (it == values_.end()) return def;
-        return std::atoi(it->second.c_str());
+        const std::string* v = Find(path, section, key);
+        return v != nullptr ? std::atoi(v->c_str()) : def;
     }
     std::string ReadString(const std::string& path, const char* section, const char* key,
                            const char* def, size_t capacity) override {
-        reads.push_back(std::string(section) + "/" + key);
-        auto it = values_.find(std::make_tuple(path, section, key));
-        std::string value = it == values_.end() ? std::string(def) : it->second;
-        if (value.size() > capacity - 1) value.resize(capacity - 1);
-        return value;
+        const std::string* v = Find(path, section, key);
+        return (v != nullptr ? *v : std::string(def)).substr(0, capacity - 1);
     }
-    std::vector<std::string> reads;
 
 private:
-    std::map<std::tuple<std::string, std::string, std::string>, std::string> values_;
+    const std::string* Find(const std::string& path, const char* section, const char* key) {
+        auto it = values_.find(path + "|" + section + "|" + key);
+        return it == values_.end() ? nullptr : &it->second;
+    }
+    std::map<std::string, std::string> values_;
 };
 
 class FakeFileSystem : public IFileSystem {
 public:
     std::set<std::string> files;
     std::string windowsDir = "C:\\windows";
-    int probes = 0;
+    int probes = 0;  // files looked for
     bool CanOpenForRead(const std::string& path) override {
-        ++probes;
-        return files.count(path) != 0;
+        return ++probes, files.count(path) != 0;
     }
     std::string WindowsDirectory(size_t capacity) override {
         return windowsDir.substr(0, capacity - 1);
@@ -68,9 +65,7 @@ public:
         queried.push_back(name);
         auto it = values.find(name);
         if (it == values.end()) return false;
-        const std::string& v = it->second;
-        size_t n = v.size() + 1 < size ? v.size() + 1 : size;
-        std::memcpy(data, v.c_str(), n);
+        std::memcpy(data, it->second.c_str(), std::min<size_t>(it->second.size() + 1, size));
         return true;
     }
     void Close() override { closed = true; }
@@ -85,9 +80,8 @@ public:
 class FakeClock : public IClock {
 public:
     LocalTime now{2024, 3, 7, 9, 5, 2, 0};
-    std::vector<int> sleeps;
+    std::vector<int> sleeps;  // recorded instead of slept
     LocalTime Now() override { return now; }
-    // Records the sleep instead of sleeping.
     void SleepMs(int milliseconds) override { sleeps.push_back(milliseconds); }
 };
 

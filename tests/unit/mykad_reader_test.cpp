@@ -2,362 +2,273 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstring>
+#include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "fakes.h"
-#include "mykad_fakes.h"
 #include "terminal/frame_codec.h"
 
 namespace quillon {
 namespace {
 
-using testing_support::CapturingLog;
-using testing_support::FakeCardReader;
-using testing_support::FakeClock;
-using testing_support::FakeMyKadDialog;
-using testing_support::FakeProfile;
-using Calls = std::vector<std::string>;
+class FakeMyKadDialog : public IMyKadDialog {
+public:
+    std::string mode = "MYKAD";
+    int cancelCode = 0, fullRecord = -1;  // -1: never set
+    std::vector<std::string> events;      // "refresh", "line1:TEXT", "ret:N", "running:1", ...
+    std::string lines[3];                 // the texts put into prompt line 1 and 2, "|" after each
+    std::vector<uint8_t> openData, altData, photo;
+    bool photoSet = false;
+
+    int ComPort() override { return 7; }
+    std::string Mode() override { return mode; }
+    std::string SettingsPath() override { return ".\\QUILLON.ini"; }
+    int CancelCode() override { return cancelCode; }
+    void RefreshPromptLines() override { events.push_back("refresh"); }
+    void SetPromptLine(int n, const std::string& text) override {
+        events.push_back(Format("line%d:", n) + text);
+        lines[n] += text + "|";
+    }
+    void SetThreadRunning(bool on) override { events.push_back(Format("running:%d", on)); }
+    void SetRetCode(int code) override { events.push_back(Format("ret:%d", code)); }
+    void SetFullRecord(bool full) override { fullRecord = full; }
+    void SetOpenData(const uint8_t* b, int n) override { openData.assign(b, b + n); }
+    void SetAltData(const uint8_t* b, int n) override { altData.assign(b, b + n); }
+    void SetPhoto(const uint8_t* b, size_t n) override { photo.assign(b, b + n), photoSet = true; }
+    void Close() override { events.push_back("close"); }
+};
+
+// Results per function are taken in order; once a list runs out, the function's default answers.
+class FakeCardReader : public ICardReaderLibrary {
+public:
+    explicit FakeCardReader(FakeMyKadDialog& dialog) : dialog_(dialog) {}
+    std::map<std::string, std::deque<int>> results;
+    std::map<std::string, int> defaults{{"CS", 2}, {"IsEBA", 1}};  // the others answer 0
+    std::string calls;  // "Init(7) FW(2000) ..."
+    std::vector<uint8_t> record = std::vector<uint8_t>(120, 0x41);
+    int32_t reportedLength = 120;
+    std::vector<int> promptCodes;  // handed to the prompt routine during each VerifyFinger
+    std::string cancelOn;          // the user presses Cancel during call number cancelAt of it
+    int cancelAt = 0;
+
+    int OrvMyKadInit(int port) override { return Call(Format("Init(%d)", port), "Init"); }
+    int OrvMyKadGetFirmwareVersion(int timeoutMs, char*, uint8_t* keyArea) override {
+        const int r = Call(Format("FW(%d)", timeoutMs), "FW");
+        for (int i = 0; r == 0 && i < kOrvKeyAreaSize; ++i) keyArea[i] = uint8_t(i + 1);
+        return r;
+    }
+    int OrvMyKadGetCardStatus(int m, int ms) override {
+        return Call(Format("CS(%d,%d)", m, ms), "CS");
+    }
+    int OrvMyKadResetCard(uint8_t*) override { return Call("Reset", "Reset"); }
+    int OrvMyKadReadOpenData(uint8_t* out, int32_t* length) override {
+        std::copy(record.begin(), record.end(), out);
+        *length = reportedLength;
+        return Call("ReadData", "ReadData");
+    }
+    int OrvMyKadIsEBA() override { return Call("IsEBA", "IsEBA"); }
+    int OrvMyKadReadPhoto(uint8_t* photo) override {
+        std::fill(photo, photo + kOrvPhotoSize, 0x5C);
+        return Call("Photo", "Photo");
+    }
+    int OrvMyKadReadBio(char* app) override { return Call(std::string("Bio(") + app + ")", "Bio"); }
+    int OrvMyKadSecurityLevel(int level) override { return Call(Format("L%d", level), "Level"); }
+    int OrvMyKadVerifyFinger(char* app, MyKadPromptRoutine prompt) override {
+        for (int code : promptCodes) prompt(code);
+        return Call(std::string("Verify(") + app + ")", "Verify");
+    }
+    int OrvMyKadClose() override { return Call("Close", "Close"); }
+
+private:
+    int Call(const std::string& call, const std::string& name) {
+        calls += (calls.empty() ? "" : " ") + call;
+        if (name == cancelOn && ++counts_[name] == cancelAt) dialog_.cancelCode = -9;
+        auto& queue = results[name];
+        if (queue.empty()) return defaults.count(name) != 0 ? defaults[name] : 0;
+        const int r = queue.front();
+        queue.pop_front();
+        return r;
+    }
+    FakeMyKadDialog& dialog_;
+    std::map<std::string, int> counts_;
+};
 
 std::vector<int> g_promptCodes;
-int RecordPromptCode(int code) {
-    g_promptCodes.push_back(code);
-    return 1;
-}
-
-const char kPath[] = ".\\QUILLON.ini";
+int RecordPromptCode(int code) { return g_promptCodes.push_back(code), 1; }
 
 struct Reader {
-    FakeCardReader library;
     FakeMyKadDialog dialog;
-    FakeProfile profile;
-    FakeClock clock;
+    FakeCardReader library{dialog};
+    testing_support::FakeProfile profile;
+    testing_support::FakeClock clock;
     uint8_t verifySwitch = 1;
 
-    Reader() {
-        library.dialog = &dialog;
-        g_promptCodes.clear();
-    }
     int Run() {
+        g_promptCodes.clear();
         MyKadReaderParts parts{library, dialog, profile, clock, &RecordPromptCode, &verifySwitch};
         return RunMyKadReader(parts);
     }
     void Set(const char* section, const char* key, const char* value) {
-        profile.Set(kPath, section, key, value);
+        profile.Set(".\\QUILLON.ini", section, key, value);
     }
 };
 
-Calls Concat(std::initializer_list<Calls> parts) {
-    Calls all;
-    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-Calls Times(int n, const Calls& calls) {
-    Calls all;
-    for (int i = 0; i < n; ++i) all.insert(all.end(), calls.begin(), calls.end());
+std::string Times(int n, const std::string& calls) {
+    std::string all;
+    for (int i = 0; i < n; ++i) all += calls;
     return all;
 }
 
-const Calls kStart = {"Init(7)", "FW(2000)"};
-const Calls kFound = {"CS(1,2000)", "Reset", "ReadData", "IsEBA"};
+const std::string kStart = "Init(7) FW(2000) ";
+const std::string kFound = "CS(1,2000) Reset ReadData IsEBA ";
+const std::string kPoll = "CS(1,2000) ";
+const std::string kVerify = "L4 Verify(DUV) ";
 
-struct Case {
-    const char* name;
-    const char* mode;
-    uint8_t verifySwitch;
-    std::map<std::string, std::deque<int>> results;
-    std::vector<std::array<const char*, 3>> settings;  // section, key, value
-    int expected;
-    Calls calls;
-};
-
-std::vector<Case> Cases() {
-    return {
-        {"mode MYKAD reads the photo and verifies the finger", "MYKAD", 1, {}, {}, 0,
-         Concat({kStart, kFound, {"Photo", "Bio(DUV)", "Level(4)", "Verify(DUV)", "Close"}})},
-        {"mode MYKADONLY verifies without the photo", "MYKADONLY", 1, {}, {}, 0,
-         Concat({kStart, kFound, {"Bio(DUV)", "Level(4)", "Verify(DUV)", "Close"}})},
-        {"mode MYKADNOVERIFY reads the photo only", "MYKADNOVERIFY", 0, {}, {}, 0,
-         Concat({kStart, kFound, {"Photo", "Close"}})},
-        {"mode MYKADNOVERIFYNOPHOTO does neither", "MYKADNOVERIFYNOPHOTO", 0, {}, {}, 0,
-         Concat({kStart, kFound, {"Close"}})},
-        {"mode MYKAD with the switch off reads the photo and does not verify", "MYKAD", 0, {}, {},
-         0, Concat({kStart, kFound, {"Photo", "Close"}})},
-        {"a mode in lower case reads neither", "mykad", 1, {}, {}, 0,
-         Concat({kStart, kFound, {"Close"}})},
-        {"init failure ends with -4 after closing", "MYKAD", 1, {{"Init", {-4}}}, {}, -4,
-         {"Init(7)", "Close"}},
-        {"any init failure ends with -4", "MYKAD", 1, {{"Init", {-7}}}, {}, -4,
-         {"Init(7)", "Close"}},
-        {"a card still inserted ends with -1", "MYKAD", 1, {{"FW", {-15}}}, {}, -1,
-         {"Init(7)", "FW(2000)", "Close"}},
-        {"a version that keeps failing re-initialises RETRY_COUNT_FW + 1 times, then the card "
-         "wait starts",
-         "MYKADNOVERIFYNOPHOTO", 0, {{"FW", {-2, -2, -2, -2, -2, -2, -2}}}, {}, 0,
-         Concat({{"Init(7)"}, Times(6, {"FW(2000)", "Close", "Init(7)"}), kFound, {"Close"}})},
-        {"RETRY_COUNT_FW 1 asks the version twice", "MYKADNOVERIFYNOPHOTO", 0,
-         {{"FW", {-2, -2, -2}}}, {{"APDU", "RETRY_COUNT_FW", "1"}, {"APDU", "V_TIMEOUT", "900"}}, 0,
-         Concat({{"Init(7)"}, Times(2, {"FW(900)", "Close", "Init(7)"}), kFound, {"Close"}})},
-        {"the version answering on the second try goes on", "MYKADNOVERIFYNOPHOTO", 0,
-         {{"FW", {5}}}, {}, 0,
-         Concat({{"Init(7)", "FW(2000)", "Close", "Init(7)", "FW(2000)"}, kFound, {"Close"}})},
-        {"re-initialising with -4 ends with -4", "MYKAD", 1, {{"FW", {-2}}, {"Init", {0, -4}}}, {},
-         -4, {"Init(7)", "FW(2000)", "Close", "Init(7)", "Close"}},
-        {"re-initialising with another failure goes on", "MYKADNOVERIFYNOPHOTO", 0,
-         {{"FW", {-2}}, {"Init", {0, -6}}}, {}, 0,
-         Concat({{"Init(7)", "FW(2000)", "Close", "Init(7)", "FW(2000)"}, kFound, {"Close"}})},
-        {"no card within INSERT_COUNT polls ends with -30", "MYKAD", 1, {{"CS", {0, 0, 0}}},
-         {{"MYKAD", "INSERT_COUNT", "3"}}, -30,
-         Concat({kStart, Times(3, {"CS(1,2000)"}), {"Close"}})},
-        {"a card on the last allowed poll is too late", "MYKAD", 1, {{"CS", {0, 2}}},
-         {{"MYKAD", "INSERT_COUNT", "2"}}, -30, Concat({kStart, Times(2, {"CS(1,2000)"}), {"Close"}})},
-        {"the library giving up the wait ends with -30", "MYKAD", 1, {{"CS", {0, -30}}}, {}, -30,
-         Concat({kStart, Times(2, {"CS(1,2000)"}), {"Close"}})},
-        {"a card on the third poll is read", "MYKADNOVERIFYNOPHOTO", 0, {{"CS", {0, 1}}}, {}, 0,
-         Concat({kStart, Times(2, {"CS(1,2000)"}), kFound, {"Close"}})},
-        {"a MyKid ends after the record whatever the mode", "MYKAD", 1, {{"ReadData", {9999}}},
-         {}, 0, Concat({kStart, {"CS(1,2000)", "Reset", "ReadData", "Close"}})},
-        {"a failed reset skips the record, photo and finger", "MYKAD", 1, {{"Reset", {-12}}}, {},
-         -12, Concat({kStart, {"CS(1,2000)", "Reset", "IsEBA", "Close"}})},
-        {"a failed record read skips the photo", "MYKADNOVERIFY", 0, {{"ReadData", {-13}}}, {},
-         -13, Concat({kStart, kFound, {"Close"}})},
-        {"a failed photo read skips the finger", "MYKAD", 1, {{"Photo", {-14}}}, {}, -14,
-         Concat({kStart, kFound, {"Photo", "Close"}})},
-        {"a failed fingerprint read ends with its code", "MYKADONLY", 1, {{"Bio", {-16}}}, {},
-         -16, Concat({kStart, kFound, {"Bio(DUV)", "Close"}})},
-        {"VERIFY_TIMES non-matches end with -3", "MYKADONLY", 1, {{"Verify", {-3, -3, -3}}}, {},
-         -3, Concat({kStart, kFound, {"Bio(DUV)"}, Times(3, {"Level(4)", "Verify(DUV)"}),
-                     {"Close"}})},
-        {"a match on the second attempt succeeds", "MYKADONLY", 1, {{"Verify", {-3, 0}}}, {}, 0,
-         Concat({kStart, kFound, {"Bio(DUV)"}, Times(2, {"Level(4)", "Verify(DUV)"}),
-                 {"Close"}})},
-        {"the lower level applies once SET_LOW_TIMES attempts failed", "MYKADONLY", 1,
-         {{"Verify", {-3, -3, -3, 0}}},
-         {{"MYKAD", "SET_LOW_TIMES", "2"}, {"MYKAD", "SET_LOW_LEVEL", "2"}, {"MYKAD", "VERIFY_TIMES", "5"}}, 0,
-         Concat({kStart, kFound,
-                  {"Bio(DUV)", "Level(4)", "Verify(DUV)", "Level(4)", "Verify(DUV)", "Level(2)",
-                   "Verify(DUV)", "Level(2)", "Verify(DUV)", "Close"}})},
-        {"a lower level outside 1 to 4 means 4", "MYKADONLY", 1, {{"Verify", {-3, 0}}},
-         {{"MYKAD", "SET_LOW_TIMES", "1"}, {"MYKAD", "SET_LOW_LEVEL", "0"}}, 0,
-         Concat({kStart, kFound,
-                 {"Bio(DUV)", "Level(4)", "Verify(DUV)", "Level(4)", "Verify(DUV)", "Close"}})},
-        {"a verification failure other than -3 is not retried", "MYKAD", 1, {{"Verify", {-21}}},
-         {}, -21, Concat({kStart, kFound, {"Photo", "Bio(DUV)", "Level(4)", "Verify(DUV)",
-                                           "Close"}})},
+TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
+    struct Case {
+        const char* mode;
+        uint8_t verifySwitch;
+        std::map<std::string, std::deque<int>> results;
+        std::map<std::string, const char*> settings;  // "SECTION/KEY" and value
+        int expected;
+        std::string calls;
+        const char* lastPrompt;  // line 2 of the last prompt
+        const char* cancelOn = "";
+        int cancelAt = 0;
     };
+    const char* done = "Process Completed";
+    const Case cases[] = {
+        // Each mode reads the photo and verifies the finger as it asks (MYKADNOVERIFYNOPHOTO
+        // neither, below).
+        {"MYKAD", 1, {}, {}, 0, kStart + kFound + "Photo Bio(DUV) " + kVerify + "Close", done},
+        {"MYKADONLY", 1, {}, {}, 0, kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
+        {"MYKADNOVERIFY", 1, {}, {}, 0, kStart + kFound + "Photo Close", done},
+        {"MYKAD", 0, {}, {}, 0, kStart + kFound + "Photo Close", done},  // switch off
+        // Reader start-up: any init failure is -4, a card left in is -1, the version is retried.
+        {"MYKAD", 1, {{"Init", {-7}}}, {}, -4, "Init(7) Close", "Init Port"},
+        {"MYKAD", 1, {{"FW", {-15}}}, {}, -1, "Init(7) FW(2000) Close", "Please remove MyKad..."},
+        {"MYKADNOVERIFYNOPHOTO", 1, {{"FW", {-2, -2, -2}}},
+         {{"APDU/RETRY_COUNT_FW", "1"}, {"APDU/V_TIMEOUT", "900"}}, 0,
+         "Init(7) " + Times(2, "FW(900) Close Init(7) ") + kFound + "Close", done},
+        {"MYKAD", 1, {{"FW", {-2}}, {"Init", {0, -4}}}, {}, -4,
+         "Init(7) FW(2000) Close Init(7) Close", "Init Port"},
+        {"MYKADNOVERIFYNOPHOTO", 1, {{"FW", {-2}}, {"Init", {0, -6}}}, {}, 0,
+         "Init(7) FW(2000) Close Init(7) FW(2000) " + kFound + "Close", done},
+        // The card wait.
+        {"MYKAD", 1, {{"CS", {0, 2}}}, {{"MYKAD/INSERT_COUNT", "2"}}, -30,
+         kStart + Times(2, kPoll) + "Close", "User Cancel"},  // a card on the last poll is late
+        {"MYKAD", 1, {{"CS", {0, -30}}}, {}, -30, kStart + kPoll + kPoll + "Close", "User Cancel"},
+        {"MYKADNOVERIFYNOPHOTO", 1, {{"CS", {0, 1}}}, {}, 0,  // only status 2 is a card
+         kStart + Times(2, kPoll) + kFound + "Close", done},
+        {"MYKAD", 1, {{"CS", {0, 0, 0}}}, {}, -9, kStart + Times(2, kPoll) + "Close", "User Cancel",
+         "CS", 2},
+        // Reading the card: a MyKid ends after its record, a failure skips what follows.
+        {"MYKAD", 1, {{"ReadData", {9999}}}, {}, 0, kStart + kPoll + "Reset ReadData Close", done},
+        {"MYKAD", 1, {{"Reset", {-12}}}, {}, -12, kStart + kPoll + "Reset IsEBA Close", done},
+        {"MYKAD", 1, {{"Photo", {-14}}}, {}, -14, kStart + kFound + "Photo Close", done},
+        // The finger: VERIFY_TIMES non-matches, then the lower level after SET_LOW_TIMES.
+        {"MYKADONLY", 1, {{"Verify", {-3, -3, -3}}}, {}, -3,
+         kStart + kFound + "Bio(DUV) " + Times(3, kVerify) + "Close", done},
+        {"MYKADONLY", 1, {{"Verify", {-3, -3, -3, 0}}},
+         {{"MYKAD/SET_LOW_TIMES", "2"}, {"MYKAD/SET_LOW_LEVEL", "2"}, {"MYKAD/VERIFY_TIMES", "5"}},
+         0, kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + Times(2, "L2 Verify(DUV) ") +
+                "Close",
+         done},
+        {"MYKADONLY", 1, {{"Verify", {-3, 0}}},  // a lower level outside 1 to 4 means 4
+         {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "0"}}, 0,
+         kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close", done},
+        {"MYKADONLY", 1, {{"Verify", {-21}}}, {}, -21,  // only -3 is retried
+         kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
+        {"MYKADONLY", 1, {{"Verify", {-3, -3, -3}}}, {}, -9,
+         kStart + kFound + "Bio(DUV) " + kVerify + "Close", done, "Verify", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.calls);
+        Reader r;
+        r.dialog.mode = c.mode;
+        r.verifySwitch = c.verifySwitch;
+        r.library.results = c.results;
+        r.library.cancelOn = c.cancelOn;
+        r.library.cancelAt = c.cancelAt;
+        for (const auto& s : c.settings) {
+            const size_t slash = s.first.find('/');
+            r.Set(s.first.substr(0, slash).c_str(), s.first.substr(slash + 1).c_str(), s.second);
+        }
+        EXPECT_EQ(r.Run(), c.expected);
+        EXPECT_EQ(r.library.calls, c.calls);
+        // Every way out leaves the result, clears the running flag and closes the dialog.
+        const auto& e = r.dialog.events;
+        ASSERT_GE(e.size(), 5u);
+        EXPECT_EQ(e.front(), "running:1");
+        EXPECT_EQ(std::vector<std::string>(e.end() - 4, e.end()),
+                  (std::vector<std::string>{std::string("line2:") + c.lastPrompt,
+                                            Format("ret:%d", c.expected), "running:0", "close"}));
+        if (c.expected != 0) {
+            EXPECT_EQ(r.dialog.fullRecord, -1) << "a failure leaves the result members alone";
+            EXPECT_TRUE(r.dialog.openData.empty() && !r.dialog.photoSet);
+        }
+    }
 }
 
-class ReaderResults : public ::testing::TestWithParam<Case> {};
-
-TEST_P(ReaderResults, CallsTheLibraryInOrderAndEndsWithItsResult) {
-    const Case& c = GetParam();
-    Reader r;
-    r.dialog.mode = c.mode;
-    r.verifySwitch = c.verifySwitch;
-    r.library.results = c.results;
-    for (const auto& s : c.settings) r.Set(s[0], s[1], s[2]);
-    EXPECT_EQ(r.Run(), c.expected);
-    EXPECT_EQ(r.dialog.retCode, c.expected);
-    EXPECT_EQ(r.library.calls, c.calls);
-    // Every way out clears the running flag, then closes the dialog, last of all.
-    ASSERT_GE(r.dialog.events.size(), 3u);
-    EXPECT_EQ(r.dialog.events.front(), "running:1");
-    const size_t n = r.dialog.events.size();
-    EXPECT_EQ(r.dialog.events[n - 3], Format("ret:%d", c.expected));
-    EXPECT_EQ(r.dialog.events[n - 2], "running:0");
-    EXPECT_EQ(r.dialog.events[n - 1], "close");
-}
-
-INSTANTIATE_TEST_SUITE_P(Sequences, ReaderResults, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<Case>& param) {
-                             return Format("case%02d", static_cast<int>(param.index));
-                         });
-
-TEST(MyKadReader, CancelDuringTheCardWaitEndsWithMinus9AndNoPrompt5) {
-    Reader r;
-    r.library.results["CS"] = {0, 0, 0};
-    r.library.cancelAtPoll = 2;
-    EXPECT_EQ(r.Run(), -9);
-    EXPECT_EQ(r.library.calls, Concat({kStart, {"CS(1,2000)", "CS(1,2000)", "Close"}}));
-    EXPECT_EQ(r.dialog.line2s, (std::vector<std::string>{"Init Port", "Please Insert MyKad",
-                                                         "Please Insert MyKad", "User Cancel"}));
-    EXPECT_EQ(r.clock.sleeps, (std::vector<int>{2000}));
-}
-
-TEST(MyKadReader, CancelWhileVerifyingEndsWithMinus9) {
-    Reader r;
-    r.dialog.mode = "MYKADONLY";
-    r.library.results["Verify"] = {-3, -3, -3};
-    r.library.cancelAtVerify = 1;
-    EXPECT_EQ(r.Run(), -9);
-    EXPECT_EQ(r.library.calls,
-              Concat({kStart, kFound, {"Bio(DUV)", "Level(4)", "Verify(DUV)", "Close"}}));
-    EXPECT_EQ(r.dialog.line2s.back(), "Process Completed");
-}
-
-TEST(MyKadReader, WaitsBetweenPollsAndRetriesAsConfigured) {
+TEST(MyKadReader, WaitsAsConfiguredAndAVersionNeverGivenLeavesTheLinkKeyAlone) {
     Reader r;
     r.dialog.mode = "MYKADONLY";
     r.Set("APDU", "RETRY_WAIT_INIT", "11");
     r.Set("APDU", "RETRY_WAIT_TRY", "22");
     r.Set("APDU", "RETRY_WAIT_FW", "33");
-    r.library.results["FW"] = {-2};
-    r.library.results["CS"] = {0, 0};
-    r.library.results["Verify"] = {-3, -3, -3};
+    r.Set("APDU", "RETRY_COUNT_FW", "0");
+    r.library.defaults["FW"] = -2;
+    r.library.results = {{"CS", {0, 0}}, {"Verify", {-3, -3, -3}}};
+    std::fill(LinkKey, LinkKey + kKeySize, 0x77);
     EXPECT_EQ(r.Run(), -3);
-    // Version retry, then the second and third polls, then two retried fingers.
+    // The version retry, the second and third polls, then two retried fingers.
     EXPECT_EQ(r.clock.sleeps, (std::vector<int>{11, 22, 33, 2000, 2000, 1000, 1000}));
+    for (int i = 0; i < kKeySize; ++i) EXPECT_EQ(LinkKey[i], 0x77);
 }
 
-TEST(MyKadReader, SuccessShowsEveryPromptInOrderForAnEbaCard) {
+TEST(MyKadReader, SuccessCopiesRecordPhotoAndLinkKeyAndGuidesAnEbaCardHolder) {
     Reader r;
     r.library.promptCodes = {0xA0, 0xA3};
-    EXPECT_EQ(r.Run(), 0);
-    EXPECT_EQ(r.dialog.line2s,
-              (std::vector<std::string>{"Init Port", "Please Insert MyKad", "Reading Open Data",
-                                        "Reading Photo", "Reading Photo", "Reading Bio",
-                                        "Verify Bio", "Copying MyKad Data and Photo",
-                                        "Process Completed"}));
-    EXPECT_EQ(r.dialog.line1s,
-              (std::vector<std::string>{"Pengesahan MyKad", "Pengesahan MyKad",
-                                        "Pengesahan MyKad", "Pengesahan EBA MyKad",
-                                        "Pengesahan EBA MyKad", "Pengesahan EBA MyKad",
-                                        "Pengesahan EBA MyKad", "Pengesahan EBA MyKad",
-                                        "Pengesahan EBA MyKad"}));
-    // Each prompt repaints both lines before it sets them.
-    EXPECT_EQ(r.dialog.events[1], "refresh");
-    EXPECT_EQ(r.dialog.events[2], "line1:Pengesahan MyKad");
-    EXPECT_EQ(r.dialog.events[3], "line2:Init Port");
-    EXPECT_EQ(g_promptCodes, (std::vector<int>{0xA0, 0xA3}));
-}
-
-TEST(MyKadReader, PromptKeysOfAnOlderCardCarryPoint1) {
-    Reader r;
-    r.library.defaults["IsEBA"] = 0;
-    r.library.results["Verify"] = {-3, -3, -3};
-    r.Set("MESSAGE", "EBA_M3.1_L1", "old three");
-    r.Set("MESSAGE", "EBA_M3_L1", "eba three");
-    r.Set("MESSAGE", "EBA_M3_L2", "photo now");
-    r.Set("MESSAGE", "EBA_M10_L2", "again");
-    r.Set("MESSAGE", "EBA_M12_L1", "twelve");
-    EXPECT_EQ(r.Run(), -3);
-    EXPECT_EQ(r.dialog.line1s,
-              (std::vector<std::string>{"Pengesahan MyKad", "Pengesahan MyKad",
-                                        "Pengesahan MyKad", "twelve", "old three",
-                                        "Pengesahan OLD MyKad", "Pengesahan OLD MyKad",
-                                        "Pengesahan OLD MyKad", "Pengesahan OLD MyKad",
-                                        "Pengesahan OLD MyKad", "Pengesahan OLD MyKad",
-                                        "Pengesahan OLD MyKad"}));
-    EXPECT_EQ(r.dialog.line2s,
-              (std::vector<std::string>{"Init Port", "Please Insert MyKad", "Reading Open Data",
-                                        "Reading Photo", "photo now", "Reading Bio",
-                                        "Verify Bio", "again", "Verify Bio", "again",
-                                        "Verify Bio", "Process Completed"}));
-}
-
-TEST(MyKadReader, ACardStillInsertedShowsPrompt14) {
-    Reader r;
-    r.library.results["FW"] = {-15};
-    r.Set("MESSAGE", "EBA_M14_L2", "Keluarkan kad");
-    EXPECT_EQ(r.Run(), -1);
-    EXPECT_EQ(r.dialog.line2s, (std::vector<std::string>{"Init Port", "Keluarkan kad"}));
-}
-
-TEST(MyKadReader, SuccessCopiesRecordPhotoAndLinkKeyAndLogsTheSteps) {
-    CapturingLog log;
-    Reader r;
-    std::memset(LinkKey, 0, kKeySize);
+    std::fill(LinkKey, LinkKey + kKeySize, 0);
     EXPECT_EQ(r.Run(), 0);
     EXPECT_EQ(r.dialog.fullRecord, 1);
     EXPECT_EQ(r.dialog.openData, std::vector<uint8_t>(120, 0x41));
     EXPECT_EQ(r.dialog.photo, std::vector<uint8_t>(4000, 0x5C));
-    EXPECT_FALSE(r.dialog.altDataSet);
     for (int i = 0; i < kKeySize; ++i) EXPECT_EQ(LinkKey[i], i + 1);
-    EXPECT_EQ(log.Lines(),
-              (std::vector<std::string>{
-                  "INSIDE THREAD", "Pengesahan MyKad", "Init Port", "Init : 0", "FW : 0",
-                  "------------------", "ORV 2.31", "------------------", "Pengesahan MyKad",
-                  "Please Insert MyKad", "CS : 2", "RC : 0", "Pengesahan MyKad",
-                  "Reading Open Data", "RD : 0", "EBA : 1", "Pengesahan EBA MyKad",
-                  "Reading Photo", "Pengesahan EBA MyKad", "Reading Photo", "RP : 0",
-                  "Pengesahan EBA MyKad", "Reading Bio", "RB : 0", "Pengesahan EBA MyKad",
-                  "Verify Bio", "VF : 0", "Pengesahan EBA MyKad",
-                  "Copying MyKad Data and Photo", "Pengesahan EBA MyKad", "Process Completed",
-                  "Return Code : 0", "EXIT THREAD"}));
+    EXPECT_EQ(g_promptCodes, (std::vector<int>{0xA0, 0xA3}));
+    EXPECT_EQ(r.dialog.lines[2],
+              "Init Port|Please Insert MyKad|Reading Open Data|Reading Photo|Reading Photo|"
+              "Reading Bio|Verify Bio|Copying MyKad Data and Photo|Process Completed|");
+    EXPECT_EQ(r.dialog.lines[1], Times(3, "Pengesahan MyKad|") + Times(6, "Pengesahan EBA MyKad|"));
+    EXPECT_EQ(r.dialog.events[1], "refresh") << "each prompt repaints both lines first";
 }
 
-TEST(MyKadReader, AVersionNeverGivenLeavesTheLinkKeyAlone) {
-    Reader r;
-    std::memset(LinkKey, 0x77, kKeySize);
-    r.dialog.mode = "MYKADNOVERIFYNOPHOTO";
-    r.library.defaults["FW"] = -2;
-    EXPECT_EQ(r.Run(), 0);
-    for (int i = 0; i < kKeySize; ++i) EXPECT_EQ(LinkKey[i], 0x77);
+TEST(MyKadReader, RecordCopiesAreBoundedByTheirDestinations) {
+    struct Case {
+        int readResult;
+        int32_t reported;
+        size_t recordSize, copied;
+    };
+    const Case cases[] = {{0, 600, 600, 599}, {0, -5, 100, 0}, {9999, 10, 10, 10},
+                          {9999, 5000, 2000, 2000}};
+    for (const Case& c : cases) {
+        Reader r;
+        r.dialog.mode = "MYKADONLY";
+        r.library.results["ReadData"] = {c.readResult};
+        r.library.record.assign(c.recordSize, 0x39);
+        r.library.reportedLength = c.reported;
+        EXPECT_EQ(r.Run(), 0);
+        const bool mykid = c.readResult == 9999;
+        EXPECT_EQ(r.dialog.fullRecord, mykid ? 0 : 1);
+        EXPECT_EQ((mykid ? r.dialog.altData : r.dialog.openData).size(), c.copied) << c.reported;
+        EXPECT_EQ(r.dialog.photoSet && r.dialog.photo.empty(), !mykid) << "no photo in this mode";
+        const std::string lines = r.dialog.lines[1];  // a MyKid's last prompt names no card kind
+        const std::string last = mykid ? "|Pengesahan MyKad|" : "|Pengesahan EBA MyKad|";
+        EXPECT_EQ(lines.substr(lines.size() - last.size()), last);
+    }
 }
-
-TEST(MyKadReader, ModesWithoutPhotoLeaveAnEmptyPhoto) {
-    Reader r;
-    r.dialog.mode = "MYKADONLY";
-    EXPECT_EQ(r.Run(), 0);
-    EXPECT_TRUE(r.dialog.photoSet);
-    EXPECT_TRUE(r.dialog.photo.empty());
-}
-
-TEST(MyKadReader, FailureAfterTheCardLeavesTheResultMembersAndShowsPrompt5) {
-    Reader r;
-    r.library.results["Photo"] = {-14};
-    EXPECT_EQ(r.Run(), -14);
-    EXPECT_EQ(r.dialog.fullRecord, -1);
-    EXPECT_FALSE(r.dialog.openDataSet);
-    EXPECT_FALSE(r.dialog.photoSet);
-    EXPECT_EQ(r.dialog.line2s.back(), "Process Completed");
-}
-
-TEST(MyKadReader, AMyKidRecordGoesToTheAltBufferWithTheMyKidPrompt5) {
-    Reader r;
-    r.library.results["ReadData"] = {9999};
-    r.library.record.assign(1444, 0x31);
-    EXPECT_EQ(r.Run(), 0);
-    EXPECT_EQ(r.dialog.fullRecord, 0);
-    EXPECT_EQ(r.dialog.altData, std::vector<uint8_t>(1444, 0x31));
-    EXPECT_FALSE(r.dialog.openDataSet);
-    EXPECT_FALSE(r.dialog.photoSet);
-    EXPECT_EQ(r.dialog.line1s.back(), "Pengesahan MyKad");
-    EXPECT_EQ(r.dialog.line2s.back(), "Process Completed");
-}
-
-struct LengthCase {
-    int readResult;
-    int32_t reported;
-    size_t recordSize;
-    size_t expectedCopied;
-};
-
-class RecordLengths : public ::testing::TestWithParam<LengthCase> {};
-
-TEST_P(RecordLengths, CopiesAreBoundedByTheirDestinations) {
-    const LengthCase& c = GetParam();
-    Reader r;
-    r.dialog.mode = "MYKADNOVERIFYNOPHOTO";
-    r.library.results["ReadData"] = {c.readResult};
-    r.library.record.assign(c.recordSize, 0x39);
-    r.library.reportedLength = c.reported;
-    EXPECT_EQ(r.Run(), 0);
-    const auto& copied = c.readResult == 9999 ? r.dialog.altData : r.dialog.openData;
-    EXPECT_EQ(copied.size(), c.expectedCopied);
-}
-
-INSTANTIATE_TEST_SUITE_P(MyKadReader, RecordLengths,
-                         ::testing::Values(LengthCase{0, 599, 599, 599},
-                                           LengthCase{0, 600, 600, 599},
-                                           LengthCase{0, 2000, 2000, 599},
-                                           LengthCase{0, 70000, 2000, 599},
-                                           LengthCase{0, -5, 100, 0},
-                                           LengthCase{9999, 2000, 2000, 2000},
-                                           LengthCase{9999, 5000, 2000, 2000},
-                                           LengthCase{9999, 10, 10, 10}));
 
 }  // namespace
 }  // namespace quillon

@@ -2,17 +2,11 @@
 // that tests a result code by its name must see the value the library really returns.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
 #include <vector>
 
-#include "acqdialog/acq_dialog.h"
-#include "cardreader/card_reader_library.h"
 #include "cardreader/mykad_reader.h"
 #include "command/dispatch.h"
-#include "command/runners.h"
 #include "dialog_fakes.h"
-#include "fakes.h"
 #include "quillon.h"
 #include "terminal/frame_codec.h"
 #include "terminal/terminal_commands.h"
@@ -35,75 +29,33 @@ static_assert(QUILLON_RESULT_TIMEOUT == kOrvWaitAbandoned, "-30 of the reader");
 static_assert(QUILLON_RESULT_MYKAD_NOT_VERIFIED == kResultCardAlreadyIn, "-1 of the reader");
 static_assert(QUILLON_RESULT_TERMINAL_ERROR == kOrvNoMatch, "-3 of the reader");
 
-// Every code the header names is distinct, so a host's switch over them compiles.
-TEST(PublicHeader, ResultCodesAreDistinctAndOnlySuccessIsNotNegative) {
-    const std::vector<int> codes = {QUILLON_RESULT_OK,
-                                    QUILLON_RESULT_WRONG_ACCESS,
-                                    QUILLON_RESULT_NO_COMMAND,
-                                    QUILLON_RESULT_BUSY,
-                                    QUILLON_RESULT_TEMPLATE_REFUSED,
-                                    QUILLON_RESULT_PORT_OPEN_FAILED,
-                                    QUILLON_RESULT_NO_RESULT,
-                                    QUILLON_RESULT_NOT_STARTED,
-                                    QUILLON_RESULT_TIMEOUT,
-                                    QUILLON_RESULT_MYKAD_NOT_VERIFIED,
-                                    QUILLON_RESULT_MYKAD_READ_FAILED,
-                                    QUILLON_RESULT_TERMINAL_ERROR};
-    for (size_t i = 0; i < codes.size(); ++i) {
-        if (i > 0) {
-            EXPECT_LT(codes[i], 0) << i;
-        }
-        for (size_t j = i + 1; j < codes.size(); ++j)
-            EXPECT_NE(codes[i], codes[j]) << i << " " << j;
-    }
-}
-
-// The codes the reply handling sets as plain numbers, checked through the behaviour itself.
-class HeaderCodesFromReplies : public ::testing::Test {
-  protected:
-    testing_support::DialogRig rig;
-    CAcqDialog dialog{rig.env};
-    void SetUp() override {
+// The codes the terminal-reply handling sets as plain numbers, checked through the behaviour.
+TEST(PublicHeader, TerminalRepliesSetTheCodesTheHeaderNames) {
+    struct Case {
+        const char* mode;
+        uint8_t code;
+        std::vector<uint8_t> data;
+        int expected;
+    };
+    const Case cases[] = {
+        {"ENROLL", 0x94, {0x06, 0x00, 0xA7}, QUILLON_RESULT_TEMPLATE_REFUSED},
+        {"VERIFY", 0x28, {0x15, 0, 0, 0}, QUILLON_RESULT_TERMINAL_ERROR},
+        {"GETSN", 0x94, {0x06, 0x00, 0xB2}, QUILLON_RESULT_MYKAD_READ_FAILED},
+        {"GETSN", 0x94, {0x06, 0x00, 0xA4}, QUILLON_RESULT_MYKAD_NOT_VERIFIED},
+        {"GETSIGNATURE", 0xF3, {0, 0, 0, 0, 0, 0x15}, QUILLON_RESULT_NO_RESULT},
+    };
+    for (const Case& c : cases) {
+        testing_support::DialogRig rig;
+        CAcqDialog dialog(rig.env);
         dialog.Attach(&rig.window);
-        dialog.m_nRetCode = QUILLON_RESULT_NO_RESULT;
-    }
-    void Reply(uint8_t code, const std::vector<uint8_t>& data) {
-        std::memset(g_abRxFrame, 0, sizeof g_abRxFrame);
-        BuildFrame(g_abRxFrame, sizeof g_abRxFrame, code, data.data(),
-                   static_cast<int>(data.size()));
+        dialog.m_strMode = c.mode;
+        dialog.m_nRetCode = QUILLON_RESULT_OK;
+        std::fill(std::begin(g_abRxFrame), std::end(g_abRxFrame), 0);
+        BuildFrame(g_abRxFrame, sizeof g_abRxFrame, c.code, c.data.data(),
+                   static_cast<int>(c.data.size()));
         dialog.OnTerminalReply();
+        EXPECT_EQ(dialog.m_nRetCode, c.expected) << c.mode << " " << int(c.code);
     }
-};
-
-TEST_F(HeaderCodesFromReplies, FailedEnrolmentEventIsTemplateRefused) {
-    dialog.m_strMode = "ENROLL";
-    Reply(0x94, {0x06, 0x00, 0xA7});
-    EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_TEMPLATE_REFUSED);
-}
-
-TEST_F(HeaderCodesFromReplies, VerificationErrorStatusIsTerminalError) {
-    dialog.m_strMode = "VERIFY";
-    Reply(0x28, {0x15, 0, 0, 0});
-    EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_TERMINAL_ERROR);
-}
-
-TEST_F(HeaderCodesFromReplies, TerminalMyKadReadFailureIsMyKadReadFailed) {
-    dialog.m_strMode = "GETSN";
-    Reply(0x94, {0x06, 0x00, 0xB2});
-    EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_MYKAD_READ_FAILED);
-}
-
-TEST_F(HeaderCodesFromReplies, TerminalMyKadVerifyFailureIsMyKadNotVerified) {
-    dialog.m_strMode = "GETSN";
-    Reply(0x94, {0x06, 0x00, 0xA4});
-    EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_MYKAD_NOT_VERIFIED);
-}
-
-TEST_F(HeaderCodesFromReplies, RefusedSignatureIsNoResult) {
-    dialog.m_strMode = "GETSIGNATURE";
-    dialog.m_nRetCode = QUILLON_RESULT_OK;
-    Reply(0xF3, {0, 0, 0, 0, 0, 0x15});
-    EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_NO_RESULT);
 }
 
 }  // namespace
