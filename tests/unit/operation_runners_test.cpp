@@ -65,6 +65,18 @@ TEST_F(RunnersTest, VerifyRefusesTemplatesWhoseByte17IsNot2AfterTheStatusQuery) 
     }
 }
 
+TEST_F(RunnersTest, TheStatusQueryBeforeAnOperationIsFollowedByTheConfiguredDelay) {
+    uint8_t templ[604] = {0};
+    char text[100] = {0};
+    EXPECT_EQ(runners.PerformEnroll(1, 7, templ), 0);
+    EXPECT_EQ(clock.sleeps, std::vector<int>{500});  // the default
+    rig.profile.Set(rig.locator.GetIniPath(), "APDU", "DELAY_AFTER_FIRSTCALL", "120");
+    clock.sleeps.clear();
+    runners.GetSerialNumber(1, 7, text);
+    runners.GetLLTStatus(1, 7, text);  // the status query on its own waits for nothing
+    EXPECT_EQ(clock.sleeps, std::vector<int>{120});
+}
+
 TEST_F(RunnersTest, EnrollCopiesAtMost600TemplateBytes) {
     dialogs.script["ENROLL"] = [](CAcqDialog& d) { d.m_strTemplate = std::string(1196, 'Z'); };
     uint8_t templ[604] = {0};
