@@ -4,7 +4,6 @@
 // answer line on standard output each, flushed at once:
 //
 //   REQUEST            -> "result: CODE<TAB>reply: TEXT"
-//   @file PATH         -> the same, with the request read from PATH (long hexadecimal fields)
 //   busy FIRST<TAB>SECOND
 //                      -> FIRST runs on a thread of its own; SECOND is sent 500 ms later from
 //                         this thread. SECOND's answer, a tab, then FIRST's.
@@ -13,9 +12,7 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -83,11 +80,6 @@ int main() {
             WaitForSingleObject(thread, INFINITE);
             CloseHandle(thread);
             answer += "\t" + first.answer;
-        } else if (line.compare(0, 6, "@file ") == 0) {
-            std::ifstream file(line.substr(6), std::ios::binary);
-            std::stringstream request;
-            request << file.rdbuf();
-            answer = Call(request.str());
         } else {
             answer = Call(line);
         }

@@ -45,8 +45,9 @@ class EntryAndSettings(winerig.WineTestCase):
         self.assertEqual([l.split(" | ")[1] for l in lines[1:] if l], ["[PING][-1007][123]"])
 
     def test_branch_code_from_system32_then_from_the_working_directory(self):
-        winerig.write_ini(self.wine.system32(), "[BRANCH]\nCODE=SYS32\n")
-        self.addCleanup(os.unlink, os.path.join(self.wine.system32(), "QUILLON.ini"))
+        system32 = os.path.join(self.wine.prefix, "drive_c", "windows", "system32")
+        winerig.write_ini(system32, "[BRANCH]\nCODE=SYS32\n")
+        self.addCleanup(os.unlink, os.path.join(system32, "QUILLON.ini"))
         code, reply = self.host.send("[GETBRANCHCODE]")
         self.assertEqual(code, 0)
         self.assertRegex(reply, r"^\[GETBRANCHCODE\]\[1\]\[SYS32\]\[EMPTY\]\[%s\]\[123\]$" % ADDRESS)
