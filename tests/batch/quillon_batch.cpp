@@ -22,7 +22,7 @@
 namespace {
 
 using quillon::testing_support::HandleCount;
-using quillon::testing_support::ThreadCount;
+using quillon::testing_support::SettledThreadCount;
 
 // The longest reply (a signature of 524,287 bytes) is about 1 MiB.
 const size_t kReplySize = 4u << 20;
@@ -43,21 +43,6 @@ DWORD WINAPI CallOnThread(LPVOID param) {
     Running* running = static_cast<Running*>(param);
     running->answer = Call(running->request);
     return 0;
-}
-
-// Threads that are ending (a monitor thread after its port closed) take a moment to go: the
-// count once it has stayed the same for half a second, or after five seconds.
-int SettledThreadCount() {
-    const ULONGLONG deadline = GetTickCount64() + 5000;
-    int count = ThreadCount();
-    ULONGLONG stableSince = GetTickCount64();
-    while (GetTickCount64() < deadline && GetTickCount64() - stableSince < 500) {
-        Sleep(50);
-        const int now = ThreadCount();
-        if (now != count) stableSince = GetTickCount64();
-        count = now;
-    }
-    return count;
 }
 
 }  // namespace

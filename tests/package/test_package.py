@@ -68,9 +68,7 @@ class ReleasePackage(unittest.TestCase):
         self.assertEqual(set(self.names), {"%s/%s" % (TOP, n) for n in EXPECTED | docs})
 
     def test_programs_are_the_32_bit_kit_without_the_mingw_runtime(self):
-        dll = self.path("quillon.dll")
-        self.assertEqual(pe_contract.check_dll(dll, ["ProcessWebMessage"]), [])
-        self.assertEqual(version_resource(dll)[2]["ProductVersion"], VERSION)
+        self.assertEqual(pe_contract.check_dll(self.path("quillon.dll"), ["ProcessWebMessage"]), [])
         host = pe_contract.pe_info(self.path("quillon_host.exe"))
         self.assertEqual(host["imports"]["quillon.dll"], ["ProcessWebMessage"])
         self.assertEqual(pe_contract.check_dll(self.path("standin/OrvMyKad.dll"),
