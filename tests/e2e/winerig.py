@@ -32,15 +32,12 @@ class Wine:
         self.prefix = prefix or os.environ["QUILLON_WINEPREFIX"]
         self.win64 = os.environ.get("QUILLON_WIN64_DIR", "")
         self.native = os.environ.get("QUILLON_NATIVE_DIR", "")
-        self.shim = os.path.join(self.native, "libquillon_ptyshim.so")
 
     def env(self, extra=None):
-        env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=")
-        if os.path.exists(self.shim):
-            env["LD_PRELOAD"] = self.shim  # modem lines for the pty COM ports
-        env.update(extra or {})
-        return env
+        # The shim gives the pty COM ports modem lines (the dialog waits for EV_CTS too).
+        return dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                    WINEDLLOVERRIDES="mscoree,mshtml=",
+                    LD_PRELOAD=os.path.join(self.native, "libquillon_ptyshim.so"), **(extra or {}))
 
     def run(self, program, args, cwd=None, timeout=120, env=None):
         """Runs a Windows program; returns the CompletedProcess with CRLF folded to LF."""
