@@ -47,10 +47,14 @@ def read_xwd(data):
         f[0], f[4], f[5], f[7], f[11], f[12], f[14:17], f[19])
     shifts = [(m & -m).bit_length() - 1 for m in masks]
     step, at = bits // 8, header + ncolors * 12
-    return [[tuple((v >> s & m >> s) * 255 // (m >> s) for s, m in zip(shifts, masks))
-             for v in (int.from_bytes(data[at + y * stride + x * step:at + y * stride + (x + 1) *
-                                           step], "little" if order == 0 else "big")
-                       for x in range(width))] for y in range(height)]
+    rows = []
+    for y in range(height):
+        line = data[at + y * stride:at + (y + 1) * stride]
+        values = (int.from_bytes(line[x * step:(x + 1) * step], "little" if order == 0 else "big")
+                  for x in range(width))
+        rows.append([tuple(((v & m) >> s) * 255 // (m >> s) for s, m in zip(shifts, masks))
+                     for v in values])
+    return rows
 
 
 def png(rows):
