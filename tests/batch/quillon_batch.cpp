@@ -1,17 +1,18 @@
 // quillon_batch: one host process that keeps quillon.dll loaded and sends request after request,
-// for the end-to-end tests that need several calls in one process (a fault, then the next
-// request; the soak run). Commands come on standard input, one a line; every answer is one line
-// on standard output, flushed at once:
+// for the end-to-end tests that need several calls in one process (a fault and then the next
+// request, a call while another runs, the soak run). One command a line on standard input; one
+// answer line on standard output each, flushed at once:
 //
-//   REQUEST          -> "result: CODE<TAB>reply: TEXT"
-//   @file PATH       -> the same, with the request read from PATH (long hexadecimal fields)
-//   counts           -> "threads: N<TAB>handles: M" once the thread count has settled
-//   quit             -> the program ends
+//   REQUEST            -> "result: CODE<TAB>reply: TEXT"
+//   busy FIRST<TAB>SECOND
+//                      -> FIRST runs on a thread of its own; SECOND is sent 500 ms later from
+//                         this thread. SECOND's answer, a tab, then FIRST's.
+//   counts             -> "threads: N<TAB>handles: M" once the thread count has settled
+//   quit               -> the program ends
 #include <windows.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -20,77 +21,54 @@
 
 namespace {
 
+using quillon::testing_support::HandleCount;
+using quillon::testing_support::SettledThreadCount;
+
 // The longest reply (a signature of 524,287 bytes) is about 1 MiB.
 const size_t kReplySize = 4u << 20;
 
-using quillon::testing_support::HandleCount;
-using quillon::testing_support::ThreadCount;
-
-// Threads that are ending (a monitor thread after its port closed) take a moment to go: report
-// the count once it has stayed the same for half a second, or after five seconds.
-int SettledThreadCount() {
-    const ULONGLONG deadline = GetTickCount64() + 5000;
-    int count = ThreadCount();
-    ULONGLONG stableSince = GetTickCount64();
-    while (GetTickCount64() < deadline) {
-        Sleep(50);
-        const int now = ThreadCount();
-        if (now != count) {
-            count = now;
-            stableSince = GetTickCount64();
-        } else if (GetTickCount64() - stableSince >= 500) {
-            break;
-        }
-    }
-    return count;
+std::string Call(const std::string& request) {
+    std::vector<char> reply(kReplySize, '\0');
+    const int result = ProcessWebMessage("QLN26", request.c_str(), reply.data());
+    reply[kReplySize - 1] = '\0';
+    return "result: " + std::to_string(result) + "\treply: " + reply.data();
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) out.append(chunk, n);
-    std::fclose(file);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return true;
-}
+struct Running {
+    std::string request;
+    std::string answer;
+};
 
-bool ReadLine(std::string& line) {
-    line.clear();
-    int c;
-    while ((c = std::fgetc(stdin)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return c != EOF || !line.empty();
+DWORD WINAPI CallOnThread(LPVOID param) {
+    Running* running = static_cast<Running*>(param);
+    running->answer = Call(running->request);
+    return 0;
 }
 
 }  // namespace
 
 int main() {
-    static const char kAccess[8] = "QLN26";
-    std::vector<char> reply(kReplySize, '\0');
     std::string line;
-    while (ReadLine(line)) {
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line == "quit") break;
+        std::string answer;
         if (line == "counts") {
             const int threads = SettledThreadCount();
-            std::printf("threads: %d\thandles: %d\n", threads, HandleCount());
-            std::fflush(stdout);
-            continue;
+            answer = "threads: " + std::to_string(threads) +
+                     "\thandles: " + std::to_string(HandleCount());
+        } else if (line.compare(0, 5, "busy ") == 0 && line.find('\t') != std::string::npos) {
+            Running first{line.substr(5, line.find('\t') - 5), ""};
+            const HANDLE thread = CreateThread(nullptr, 0, CallOnThread, &first, 0, nullptr);
+            Sleep(500);
+            answer = Call(line.substr(line.find('\t') + 1));
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+            answer += "\t" + first.answer;
+        } else {
+            answer = Call(line);
         }
-        std::string request = line;
-        if (line.compare(0, 6, "@file ") == 0) {
-            request.clear();
-            if (!ReadWholeFile(line.substr(6), request)) {
-                std::printf("error: cannot read %s\n", line.substr(6).c_str());
-                std::fflush(stdout);
-                continue;
-            }
-        }
-        std::memset(reply.data(), 0, 64);
-        const int result = ProcessWebMessage(kAccess, request.c_str(), reply.data());
-        reply[kReplySize - 1] = '\0';
-        std::printf("result: %d\treply: %s\n", result, reply.data());
+        std::printf("%s\n", answer.c_str());
         std::fflush(stdout);
     }
     return 0;

@@ -5,10 +5,10 @@ if(QUILLON_WIN64_DIR)
   set(_prefix ${CMAKE_BINARY_DIR}/wineprefix)
   set(_env QUILLON_WINEPREFIX=${_prefix};QUILLON_WIN64_DIR=${QUILLON_WIN64_DIR}
            QUILLON_NATIVE_DIR=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1)
-  add_test(NAME e2e_prefix COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/create_prefix.py ${_prefix})
+  add_test(NAME e2e_prefix COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/winerig.py create ${_prefix})
   set_tests_properties(e2e_prefix PROPERTIES FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine
                        ENVIRONMENT "${_env}" TIMEOUT 300 LABELS e2e)
-  add_test(NAME e2e_prefix_stop COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/stop_prefix.py ${_prefix})
+  add_test(NAME e2e_prefix_stop COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/winerig.py stop ${_prefix})
   set_tests_properties(e2e_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix RESOURCE_LOCK wine
                        ENVIRONMENT "${_env}" TIMEOUT 120 LABELS e2e)
   file(GLOB _e2e CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)

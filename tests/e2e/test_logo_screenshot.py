@@ -1,230 +1,175 @@
 """What the counter staff see: a visible ENROLL dialog with a logo and both prompt lines, on an X
-server of its own (Xvfb), captured with xwd. The logo must start exactly where the client area
-starts and the prompt text must be drawn over the picture, not on a background of its own. A
-hidden dialog must leave the screen untouched. Skipped only when Xvfb cannot start.
+server of its own (Xvfb), captured with xwd. The window takes the logo's size and the screen's
+centre, the logo starts exactly where the client area starts, and the prompt text is drawn over
+the picture, not on a background of its own. A hidden dialog leaves the screen untouched.
+Skipped only when Xvfb cannot start.
 
 The dialog runs in a copy of the run's prefix switched to the X11 driver, so the rest of the
 suite stays headless. The capture is kept as artefacts/enroll-dialog.png in the native build."""
 import os
 import select
 import shutil
+import struct
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
+import zlib
 
-import pictures
 import winerig
-from winerig import LOADER
 
-SCREEN = (1024, 768)
+SCREEN = (640, 480)
+CLIENT = (170, 171)  # where a centred 306 by 182 window has its client area (logo 300 by 150)
 # Line 2 gets the terminal's "place your right thumb" event; then the terminal stays silent.
 SCENARIO = "on 27\n  event A1\nend\n"
-SETTINGS = "[MYKAD]\nTIMEOUT=20000\n[IMAGE]\nLOC=.\\logo.bmp\n"
-LINE2_TEXT = "Place your right thumb||Sila letak ibu jari kanan"
+SETTINGS = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=5000\n[IMAGE]\nLOC=.\\logo.bmp\n"
 
 
-class Display:
-    """An Xvfb server on a free display number, with a black root window."""
+def logo_pixel(x, y):
+    """Red follows x and green follows y, so a picture drawn one pixel off shows it; every
+    channel stays light, so dark text over it stands out."""
+    return (255 - x % 160, 120 + y % 120, 160 + (x + y) % 96)
 
-    def __init__(self):
-        if shutil.which("Xvfb") is None or shutil.which("xwd") is None:
-            raise unittest.SkipTest("Xvfb or xwd is not installed")
-        read_end, write_end = os.pipe()
-        try:
-            self.proc = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                 "%dx%dx24" % SCREEN, "-nolisten", "tcp", "-br"],
-                pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                stderr=subprocess.DEVNULL, start_new_session=True)
-        except OSError as e:
-            raise unittest.SkipTest("Xvfb cannot start: %s" % e)
-        finally:
-            os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 20
-        while not number.endswith(b"\n") and time.monotonic() < deadline:
-            ready, _, _ = select.select([read_end], [], [], 0.5)
-            if ready:
-                chunk = os.read(read_end, 16)
-                if not chunk:
-                    break
-                number += chunk
-        os.close(read_end)
-        if not number.strip().isdigit():
-            self.stop()
-            raise unittest.SkipTest("Xvfb did not start")
-        self.name = ":" + number.strip().decode()
 
-    def capture(self):
-        dump = subprocess.run(["xwd", "-root", "-silent", "-display", self.name],
-                              capture_output=True, check=True, timeout=30).stdout
-        return pictures.read_xwd(dump)
+def logo_bmp(width=300, height=150):
+    """An uncompressed 24-bit bottom-up BMP of logo_pixel."""
+    pad = bytes(-width * 3 % 4)
+    data = b"".join(b"".join(bytes(logo_pixel(x, y)[::-1]) for x in range(width)) + pad
+                    for y in range(height - 1, -1, -1))
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 3780, 3780, 0, 0)
+    return struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54) + info + data
 
-    def stop(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+
+def read_xwd(data):
+    """Rows of (r, g, b) of a true-colour ZPixmap dump, as xwd writes a 24-bit Xvfb screen."""
+    f = struct.unpack(">25I", data[:100])
+    header, width, height, order, bits, stride, masks, ncolors = (
+        f[0], f[4], f[5], f[7], f[11], f[12], f[14:17], f[19])
+    shifts = [(m & -m).bit_length() - 1 for m in masks]
+    step, at = bits // 8, header + ncolors * 12
+    rows = []
+    for y in range(height):
+        line = data[at + y * stride:at + (y + 1) * stride]
+        values = (int.from_bytes(line[x * step:(x + 1) * step], "little" if order == 0 else "big")
+                  for x in range(width))
+        rows.append([tuple(((v & m) >> s) * 255 // (m >> s) for s, m in zip(shifts, masks))
+                     for v in values])
+    return rows
+
+
+def png(rows):
+    raw = b"".join(b"\0" + b"".join(bytes(p) for p in row) for row in rows)
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", len(rows[0]), len(rows),
+                                                             8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
 class VisibleDialog(winerig.WineTestCase):
-    display = None
-    x11 = None
-    prefix_dir = None
-
     @classmethod
-    def start_rig(cls):
-        """Xvfb and an X11 copy of the run's prefix, once for the class."""
-        if cls.display is not None:
-            return
-        cls.display = Display()
+    def setUpClass(cls):
+        """Xvfb, and an X11 copy of the run's prefix."""
+        if not (shutil.which("Xvfb") and shutil.which("xwd")):
+            raise unittest.SkipTest("Xvfb or xwd is not installed")
+        read_end, write_end = os.pipe()
+        cls.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % SCREEN,
+             "-nolisten", "tcp", "-br"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        os.close(write_end)
+        ready = select.select([read_end], [], [], 20)[0]
+        number = os.read(read_end, 16).strip() if ready else b""
+        os.close(read_end)
+        if not number.isdigit():
+            cls.tearDownClass()
+            raise unittest.SkipTest("Xvfb did not start")
+        cls.display = ":" + number.decode()
         cls.prefix_dir = tempfile.mkdtemp(prefix="quillon-x11-")
         prefix = os.path.join(cls.prefix_dir, "prefix")
         shutil.copytree(os.environ["QUILLON_WINEPREFIX"], prefix, symlinks=True)
-        # Switched in the registry file itself, before any wine process of the copy starts.
-        user_reg = os.path.join(prefix, "user.reg")
-        with open(user_reg) as f:
-            text = f.read()
-        with open(user_reg, "w") as f:
-            f.write(text.replace('"Graphics"="null"', '"Graphics"="x11"'))
+        with open(os.path.join(prefix, "user.reg")) as f:
+            text = f.read().replace('"Graphics"="null"', '"Graphics"="x11"')
+        with open(os.path.join(prefix, "user.reg"), "w") as f:
             # No window manager runs here: wine draws the caption and frame itself.
-            f.write('\n[Software\\\\Wine\\\\X11 Driver]\n"Managed"="N"\n')
+            f.write(text + '\n[Software\\\\Wine\\\\X11 Driver]\n"Managed"="N"\n')
         cls.x11 = winerig.Wine(prefix)
-        cls.x11.unmap_all_com()
 
     @classmethod
     def tearDownClass(cls):
-        if cls.x11 is not None:
+        if getattr(cls, "x11", None):
             cls.x11.kill_server()
-        if cls.display is not None:
-            cls.display.stop()
-        if cls.prefix_dir is not None:
             shutil.rmtree(cls.prefix_dir, ignore_errors=True)
-        cls.display = cls.x11 = cls.prefix_dir = None
+        cls.xvfb.terminate()
+        cls.xvfb.wait(timeout=10)
 
     def setUp(self):
-        self.start_rig()
         super().setUp()
+        self.wine = self.x11  # ports and cleanup in the X11 copy
         self.host.write_ini(SETTINGS)
         with open(os.path.join(self.workdir, "logo.bmp"), "wb") as f:
-            f.write(pictures.bmp(300, 150))
-        self.x_env = {"DISPLAY": self.display.name}
+            f.write(logo_bmp())
 
-    def run_dialog(self, show, hold_ms):
-        """Starts the probe's dialog and returns (process, its output file) once the dialog is
-        up."""
-        terminal = winerig.Terminal(self.x11, self.workdir, SCENARIO)
-        self.addCleanup(terminal.stop)
-        self.x11.map_com(7, terminal.device)
-        ready = os.path.join(self.workdir, "ready.txt")
-        out = open(os.path.join(self.workdir, "probe.out"), "w+")
-        self.addCleanup(out.close)
-        probe = os.path.join(self.x11.win64, "quillon_probe.exe")
-        proc = subprocess.Popen(
-            [LOADER, probe, "showdialog", "ENROLL", "7", str(show), str(hold_ms),
-             "--wait-line2", "--ready", "ready.txt"],
-            cwd=self.workdir, env=self.x11.env(self.x_env), stdin=subprocess.DEVNULL,
-            stdout=out, stderr=subprocess.STDOUT)
-        self.addCleanup(self.end_probe, proc)
-        deadline = time.monotonic() + 45
-        while not os.path.exists(ready) and proc.poll() is None:
-            self.assertLess(time.monotonic(), deadline, "the dialog never came up")
-            time.sleep(0.1)
-        return proc, out
+    def capture(self):
+        return read_xwd(subprocess.run(["xwd", "-root", "-silent", "-display", self.display],
+                                       capture_output=True, check=True, timeout=30).stdout)
 
-    @staticmethod
-    def end_probe(proc):
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
-
-    def finish(self, proc, out):
-        proc.wait(timeout=60)
-        out.seek(0)
-        values = {}
-        for line in out.read().replace("\r\n", "\n").split("\n"):
-            key, sep, value = line.partition(": ")
-            if sep:
-                values[key] = value
-        return values
-
-    @staticmethod
-    def numbers(text):
-        return [int(p) for p in text.split()]
+    def enrol(self, show, shown, settle=0.5):
+        """Runs an ENROLL dialog with the show flag; `settle` seconds after the terminal got the
+        enrolment frame, captures the screen until shown(screen) holds (or for 6 s). Returns the
+        last capture; the dialog ends by the step time-out."""
+        terminal = self.start_terminal(SCENARIO)
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.Popen([winerig.LOADER, "quillon_host.exe", "[ENROLL][%d][7]" % show],
+                                    cwd=self.workdir, env=self.x11.env({"DISPLAY": self.display}),
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
+            self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
+            deadline = time.monotonic() + 45
+            while len(terminal.frames()) < 2 and time.monotonic() < deadline:
+                time.sleep(0.1)
+            deadline = time.monotonic() + 6
+            time.sleep(settle)
+            screen = self.capture()
+            while not shown(screen) and time.monotonic() < deadline:
+                screen = self.capture()
+            proc.wait(timeout=60)
+            out.seek(0)
+            self.assertIn("reply: [ENROLL][-30][123]", out.read().decode())
+        return screen
 
     def test_enroll_dialog_shows_the_logo_with_the_prompts_drawn_over_it(self):
-        proc, out = self.run_dialog(show=1, hold_ms=2500)
-        # Let the X server finish what the dialog drew before the dump.
-        time.sleep(0.7)
-        screen = self.display.capture()
-        values = self.finish(proc, out)
-        self.assertEqual(values.get("result"), "-9", values)
-        self.assertEqual(values["line2-text"], LINE2_TEXT)
-        self.assertEqual(self.numbers(values["window"]), [359, 293, 306, 182])
-        self.assertEqual(self.numbers(values["line1"]), [0, 60, 306, 25])
-        self.assertEqual(self.numbers(values["line2"]), [0, 85, 306, 55])
-        client_x, client_y, client_w, client_h = self.numbers(values["client"])
+        def at(screen, x, y):
+            return screen[CLIENT[1] + y][CLIENT[0] + x]
 
-        artefacts = os.path.join(os.environ.get("QUILLON_NATIVE_DIR") or self.workdir,
-                                 "artefacts")
+        def line2_drawn(screen):
+            return at(screen, 0, 0) == logo_pixel(0, 0) and any(
+                max(at(screen, x, y)) < 90 for y in range(85, 140) for x in range(300))
+
+        screen = self.enrol(1, line2_drawn)
+        artefacts = os.path.join(os.environ.get("QUILLON_NATIVE_DIR") or self.workdir, "artefacts")
         os.makedirs(artefacts, exist_ok=True)
-        png = os.path.join(artefacts, "enroll-dialog.png")
-        with open(png, "wb") as f:
-            f.write(screen.crop(359 - 12, 293 - 12, 306 + 24, 182 + 24).png())
-        print("screenshot: " + png)
-
-        width = min(client_w, 300)
-        height = min(client_h, 150)
-
-        def at(x, y):
-            return screen.pixel(client_x + x, client_y + y)
-
-        # Above line 1 and below line 2 the client area is the logo, pixel for pixel, from the
-        # client's first pixel on (red moves with x and green with y: any offset shows).
-        uncovered = [(x, y) for y in list(range(0, 60)) + list(range(140, height))
-                     for x in range(width)]
-        wrong = [(x, y) for x, y in uncovered if at(x, y) != pictures.logo_pixel(x, y)]
-        self.assertEqual(wrong[:5], [], "%d of %d logo pixels differ" % (len(wrong),
-                                                                         len(uncovered)))
-        self.assertNotEqual(screen.pixel(client_x - 1, client_y), pictures.logo_pixel(0, 0))
-
+        with open(os.path.join(artefacts, "enroll-dialog.png"), "wb") as f:
+            f.write(png([row[CLIENT[0] - 15:CLIENT[0] + 315] for row in
+                         screen[CLIENT[1] - 41:CLIENT[1] + 162]]))
+        self.assertNotEqual(screen[CLIENT[1]][CLIENT[0] - 1], logo_pixel(0, 0))
+        # Above line 1 and below line 2 the client area is the logo, pixel for pixel.
+        wrong = [(x, y) for y in list(range(60)) + list(range(140, 150)) for x in range(300)
+                 if at(screen, x, y) != logo_pixel(x, y)]
+        self.assertEqual(wrong[:5], [], "%d logo pixels differ" % len(wrong))
         # Inside each prompt line: dark text, and between its strokes the logo itself.
         for name, top, bottom in (("line 1", 60, 85), ("line 2", 85, 140)):
-            area = [(x, y) for y in range(top, bottom) for x in range(width)]
-            logo = sum(1 for x, y in area if at(x, y) == pictures.logo_pixel(x, y))
-            dark = sum(1 for x, y in area if max(at(x, y)) < 90)
+            area = [(x, y) for y in range(top, bottom) for x in range(300)]
+            logo = sum(1 for x, y in area if at(screen, x, y) == logo_pixel(x, y))
+            dark = sum(1 for x, y in area if max(at(screen, x, y)) < 90)
             self.assertGreater(logo, len(area) * 0.7, name + ": the logo shows through")
             self.assertGreater(dark, 40, name + ": text is drawn")
 
     def test_hidden_dialog_leaves_the_screen_black(self):
-        proc, out = self.run_dialog(show=0, hold_ms=1500)
-        time.sleep(0.5)
-        screen = self.display.capture()
-        values = self.finish(proc, out)
-        self.assertEqual(values.get("result"), "-9", values)
-        self.assertEqual(values["line2-text"], LINE2_TEXT, "the operation ran in full")
-        self.assertEqual(values["ever-visible"], "0")
-        lit = sum(1 for row in screen.rows for p in row if p != (0, 0, 0))
-        self.assertEqual(lit, 0)
-
-
-def main():
-    """As winerig.main, but a run whose every test was skipped exits with 77, which CTest
-    reports as skipped."""
-    program = unittest.main(exit=False, verbosity=2)
-    result = program.result
-    failed = len(result.failures) + len(result.errors)
-    skipped = len(result.skipped)
-    print("%d passed, %d failed, %d skipped" % (result.testsRun - failed - skipped, failed,
-                                                 skipped))
-    if failed or result.testsRun == 0:
-        sys.exit(1)
-    sys.exit(77 if skipped == result.testsRun else 0)
+        screen = self.enrol(0, lambda screen: True, settle=2)
+        self.assertEqual(sum(1 for row in screen for p in row if p != (0, 0, 0)), 0)
 
 
 if __name__ == "__main__":
-    main()
+    winerig.main()

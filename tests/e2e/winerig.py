@@ -1,28 +1,25 @@
 """The wine64 test rig: one throw-away prefix per test run, in which the x86_64 twin of
 quillon.dll and its Windows tools run headless against pseudo-terminal COM ports.
 
-Environment (set by CTest from tests/e2e/native.cmake):
-  QUILLON_WINEPREFIX  the prefix of this test run
-  QUILLON_WIN64_DIR   build directory of the x86_64 Windows targets
-  QUILLON_NATIVE_DIR  build directory of the native tools (simulator, pty shim)
+Environment (set by CTest from tests/e2e/native.cmake): QUILLON_WINEPREFIX (the prefix of this
+test run), QUILLON_WIN64_DIR (the x86_64 Windows build), QUILLON_NATIVE_DIR (the native build:
+simulator, pty shim, decoder).
+
+    python3 winerig.py create|stop PREFIX     makes the run's prefix, or stops its wineserver
 """
 import os
-import pty
+import select
 import shutil
 import subprocess
+import sys
 import tempfile
-import termios
-import tty
 import time
 import unittest
 
 
 def _loader():
     out = subprocess.run(["dpkg", "-L", "wine64"], capture_output=True, text=True, check=True)
-    for line in out.stdout.splitlines():
-        if line.endswith("/wine64") and os.path.isfile(line):
-            return line
-    raise RuntimeError("wine64 loader not found")
+    return next(l for l in out.stdout.splitlines() if l.endswith("/wine64") and os.path.isfile(l))
 
 
 LOADER = _loader()
@@ -35,23 +32,16 @@ class Wine:
         self.prefix = prefix or os.environ["QUILLON_WINEPREFIX"]
         self.win64 = os.environ.get("QUILLON_WIN64_DIR", "")
         self.native = os.environ.get("QUILLON_NATIVE_DIR", "")
-        self.shim = os.path.join(self.native, "libquillon_ptyshim.so")
 
     def env(self, extra=None):
-        env = dict(os.environ)
-        env["WINEPREFIX"] = self.prefix
-        env["WINEDEBUG"] = "-all"
-        env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-        if os.path.exists(self.shim):
-            env["LD_PRELOAD"] = self.shim
-        if extra:
-            env.update(extra)
-        return env
+        # The shim gives the pty COM ports modem lines (the dialog waits for EV_CTS too).
+        return dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                    WINEDLLOVERRIDES="mscoree,mshtml=",
+                    LD_PRELOAD=os.path.join(self.native, "libquillon_ptyshim.so"), **(extra or {}))
 
     def run(self, program, args, cwd=None, timeout=120, env=None):
         """Runs a Windows program; returns the CompletedProcess with CRLF folded to LF."""
-        # Output goes to files, not pipes: wine's service processes, started by the first
-        # program of a server, inherit the descriptors and would hold a pipe open for good.
+        # Files, not pipes: wine's service processes inherit the descriptors and hold pipes open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             result = subprocess.run([LOADER, program] + list(args), cwd=cwd, env=self.env(env),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err,
@@ -62,7 +52,6 @@ class Wine:
             result.stderr = err.read().decode("latin-1").replace("\r\n", "\n")
         return result
 
-    # --- prefix -----------------------------------------------------------------------------
     def create(self):
         """A fresh prefix with the null graphics driver (modal dialogs work headless) and no
         serial ports of its own (COM1 would be this machine's console)."""
@@ -72,14 +61,11 @@ class Wine:
         self.reg_add(r"HKCU\Software\Wine\Drivers", "Graphics", "null")
         self.kill_server()
         self.start_server()
-        for name in os.listdir(self.dosdevices()):
-            if name.startswith("com"):
-                os.unlink(os.path.join(self.dosdevices(), name))
+        self.unmap_com()
         self.reg_clear(SERIALCOMM)
 
     def start_server(self):
-        """A persistent wineserver: each program then starts in a fraction of a second, and the
-        volatile SERIALCOMM values survive between programs."""
+        """A persistent wineserver: programs start fast and SERIALCOMM values survive them."""
         subprocess.Popen([WINESERVER, "-p"], env=self.env(), stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                          start_new_session=True)
@@ -89,13 +75,6 @@ class Wine:
         subprocess.run([WINESERVER, "-k"], env=self.env(), capture_output=True)
         subprocess.run([WINESERVER, "-w"], env=self.env(), capture_output=True, timeout=60)
 
-    def dosdevices(self):
-        return os.path.join(self.prefix, "dosdevices")
-
-    def system32(self):
-        return os.path.join(self.prefix, "drive_c", "windows", "system32")
-
-    # --- registry ---------------------------------------------------------------------------
     def reg_add(self, key, name, value):
         r = self.run("reg", ["add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"])
         if r.returncode != 0:
@@ -105,73 +84,92 @@ class Wine:
         # The SERIALCOMM key is volatile: delete its values, never the key itself.
         self.run("reg", ["delete", key, "/va", "/f"])
 
-    # --- settings files ---------------------------------------------------------------------
-    def write_system32_ini(self, text):
-        with open(os.path.join(self.system32(), "QUILLON.ini"), "w", newline="\r\n") as f:
-            f.write(text)
-
-    def remove_system32_ini(self):
-        path = os.path.join(self.system32(), "QUILLON.ini")
-        if os.path.exists(path):
-            os.unlink(path)
-
-    # --- COM ports --------------------------------------------------------------------------
     def map_com(self, number, device):
-        link = os.path.join(self.dosdevices(), "com%d" % number)
-        if os.path.lexists(link):
-            os.unlink(link)
-        os.symlink(device, link)
+        self.unmap_com(number)
+        os.symlink(device, os.path.join(self.prefix, "dosdevices", "com%d" % number))
 
-    def unmap_com(self, number):
-        link = os.path.join(self.dosdevices(), "com%d" % number)
-        if os.path.lexists(link):
-            os.unlink(link)
+    def unmap_com(self, number=None):
+        """Removes the link of COM`number`, or of every COM port."""
+        folder = os.path.join(self.prefix, "dosdevices")
+        for name in os.listdir(folder):
+            if (name == "com%d" % number) if number else name.startswith("com"):
+                os.unlink(os.path.join(folder, name))
 
-    def unmap_all_com(self):
-        for name in os.listdir(self.dosdevices()):
-            if name.startswith("com"):
-                os.unlink(os.path.join(self.dosdevices(), name))
+
+def write_ini(folder, text):
+    with open(os.path.join(folder, "QUILLON.ini"), "w", newline="\r\n") as f:
+        f.write(text)
 
 
 class Host:
-    """quillon_host.exe with quillon.dll beside it, run in a working directory of its own
-    (where .\\QUILLON.ini is looked for)."""
+    """quillon_host.exe with quillon.dll beside it, in a working directory of its own (where
+    .\\QUILLON.ini is looked for)."""
 
     def __init__(self, wine, workdir):
-        self.wine = wine
-        self.workdir = workdir
+        self.wine, self.workdir = wine, workdir
         for name in ("quillon.dll", "quillon_host.exe"):
             shutil.copy(os.path.join(wine.win64, name), workdir)
 
     def write_ini(self, text):
-        with open(os.path.join(self.workdir, "QUILLON.ini"), "w", newline="\r\n") as f:
-            f.write(text)
+        write_ini(self.workdir, text)
 
     def send(self, request, access=None, prefill=None, timeout=180, env=None):
-        """Returns (result code, reply text); `env` adds variables to the program's environment."""
-        args = []
-        if access is not None:
-            args += ["--access", access]
-        if prefill is not None:
-            args += ["--prefill", prefill]
-        if len(request) > 1000:
-            path = os.path.join(self.workdir, "request.txt")
-            with open(path, "w") as f:
-                f.write(request)
-            args += ["--file", "request.txt"]
-        else:
-            args.append(request)
-        r = self.wine.run("quillon_host.exe", args, cwd=self.workdir, timeout=timeout, env=env)
-        if r.returncode != 0:
-            raise AssertionError("quillon_host failed (%d): %s %s" % (r.returncode, r.stdout,
-                                                                      r.stderr))
-        code, reply = None, None
-        for line in r.stdout.split("\n"):
-            if line.startswith("result: "):
-                code = int(line[len("result: "):])
-            elif line.startswith("reply: "):
-                reply = line[len("reply: "):]
-        return code, reply
+        """Returns (result code, reply text)."""
+        with open(os.path.join(self.workdir, "request.txt"), "w") as f:
+            f.write(request)  # a file, so long hex fields need no command line
+        args = (["--access", access] if access else []) + (["--prefill", prefill] if prefill else [])
+        r = self.wine.run("quillon_host.exe", args + ["--file", "request.txt"], cwd=self.workdir,
+                          timeout=timeout, env=env)
+        lines = dict(l.split(": ", 1) for l in r.stdout.split("\n") if ": " in l)
+        assert r.returncode == 0 and "result" in lines, "quillon_host: " + r.stdout + r.stderr
+        return int(lines["result"]), lines.get("reply")
+
+
+class Batch:
+    """quillon_batch.exe: one host process that keeps quillon.dll loaded and answers request
+    after request on its standard input (tests/batch/quillon_batch.cpp)."""
+
+    def __init__(self, wine, workdir, env=None, reader=True):
+        for name in ["quillon.dll", "quillon_batch.exe"] + (["OrvMyKad.dll"] if reader else []):
+            shutil.copy(os.path.join(wine.win64, name), workdir)
+        self.errors = open(os.path.join(workdir, "batch.err"), "w")
+        self.proc = subprocess.Popen([LOADER, "quillon_batch.exe"], cwd=workdir, env=wine.env(env),
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=self.errors)
+        self.buffer = b""
+
+    def ask(self, line, timeout=120):
+        self.proc.stdin.write(line.encode("latin-1") + b"\n")
+        self.proc.stdin.flush()
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.buffer:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.proc.stdout], [], [], left)[0]:
+                raise AssertionError("quillon_batch gave no answer within %d s" % timeout)
+            chunk = os.read(self.proc.stdout.fileno(), 1 << 20)
+            if not chunk:
+                raise AssertionError("quillon_batch ended (exit %s)" % self.proc.poll())
+            self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return line.decode("latin-1").rstrip("\r")
+
+    def send(self, request, timeout=120):
+        """Returns (result code, reply text)."""
+        code, reply = self.ask(request, timeout).split("\t", 1)
+        return int(code[len("result: "):]), reply[len("reply: "):]
+
+    def counts(self):
+        """(threads, handles) of the host process once its threads have settled."""
+        return tuple(int(f.split(": ")[1]) for f in self.ask("counts", 30).split("\t"))
+
+    def close(self):
+        if self.proc.poll() is None:
+            try:
+                self.proc.communicate(b"quit\n", timeout=30)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.communicate()
+        self.errors.close()
 
 
 def plain_frame(code, data=b""):
@@ -188,17 +186,16 @@ def recorded(code, data=b"", key_flag=0):
 class Terminal:
     """The counter-terminal simulator on a fresh pty, recording every frame it receives."""
 
-    def __init__(self, wine, workdir, scenario="", extra_args=()):
+    def __init__(self, wine, workdir, scenario=""):
         self.record = os.path.join(workdir, "record.txt")
         if os.path.exists(self.record):
             os.unlink(self.record)
-        scenario_path = os.path.join(workdir, "scenario.txt")
-        with open(scenario_path, "w") as f:
+        with open(os.path.join(workdir, "scenario.txt"), "w") as f:
             f.write(scenario)
         self.errors = open(os.path.join(workdir, "simulator.err"), "w")
-        sim = os.path.join(wine.native, "quillon_terminal_sim")
         self.proc = subprocess.Popen(
-            [sim, "--record", self.record, "--scenario", scenario_path] + list(extra_args),
+            [os.path.join(wine.native, "quillon_terminal_sim"), "--record", self.record,
+             "--scenario", os.path.join(workdir, "scenario.txt")],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.errors, text=True)
         first = self.proc.stdout.readline().strip()
         if not first.startswith("pty: "):
@@ -224,35 +221,44 @@ class Terminal:
 
 
 class WineTestCase(unittest.TestCase):
-    """Each test gets a working directory and a host; registry and settings start clean."""
+    """Each test gets a working directory and a host; registry, settings and ports start clean."""
 
     def setUp(self):
         self.wine = Wine()
         self.wine.reg_clear(SERIALCOMM)
-        self.wine.remove_system32_ini()
         self.workdir = tempfile.mkdtemp(prefix="quillon-e2e-")
         self.host = Host(self.wine, self.workdir)
+        self.addCleanup(shutil.rmtree, self.workdir, True)
+        self.addCleanup(self.wine.unmap_com)
+        self.addCleanup(self.wine.reg_clear, SERIALCOMM)
 
-    def start_terminal(self, scenario="", port=7, extra_args=()):
+    def start_terminal(self, scenario="", port=7):
         """The simulator on COM`port` of the prefix, stopped when the test ends."""
-        terminal = Terminal(self.wine, self.workdir, scenario, extra_args)
+        terminal = Terminal(self.wine, self.workdir, scenario)
         self.addCleanup(terminal.stop)
         self.wine.map_com(port, terminal.device)
         return terminal
 
-    def tearDown(self):
-        self.wine.reg_clear(SERIALCOMM)
-        self.wine.remove_system32_ini()
-        self.wine.unmap_all_com()
-        shutil.rmtree(self.workdir, ignore_errors=True)
+    def batch(self, **kwargs):
+        batch = Batch(self.wine, self.workdir, **kwargs)
+        self.addCleanup(batch.close)
+        return batch
 
 
 def main():
-    """unittest.main with a closing line that any runner understands."""
-    import sys
-    program = unittest.main(exit=False, verbosity=2)
-    result = program.result
+    """unittest.main with a closing line that any runner understands; 77 (CTest: skipped) when
+    every test was skipped."""
+    result = unittest.main(exit=False, verbosity=2).result
     failed = len(result.failures) + len(result.errors)
-    passed = result.testsRun - failed - len(result.skipped)
-    print("%d passed, %d failed" % (passed, failed))
-    sys.exit(1 if failed or result.testsRun == 0 else 0)
+    skipped = len(result.skipped)
+    print("%d passed, %d failed, %d skipped" % (result.testsRun - failed - skipped, failed, skipped))
+    sys.exit(1 if failed or not result.testsRun else 77 if skipped == result.testsRun else 0)
+
+
+if __name__ == "__main__":
+    start = time.time()
+    if sys.argv[1] == "create":
+        Wine(sys.argv[2]).create()
+        print("prefix ready in %.1f s" % (time.time() - start))
+    else:
+        Wine(sys.argv[2]).kill_server()

@@ -23,6 +23,21 @@ inline int ThreadCount() {
     return count;
 }
 
+// Threads that are ending (a monitor thread after its port closed) take a moment to go: the
+// count once it has stayed the same for half a second, or after five seconds.
+inline int SettledThreadCount() {
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    int count = ThreadCount();
+    ULONGLONG stableSince = GetTickCount64();
+    while (GetTickCount64() < deadline && GetTickCount64() - stableSince < 500) {
+        Sleep(50);
+        const int now = ThreadCount();
+        if (now != count) stableSince = GetTickCount64();
+        count = now;
+    }
+    return count;
+}
+
 // Asks about every handle value in turn: wine's GetProcessHandleCount answers 0.
 inline int HandleCount() {
     int count = 0;
