@@ -98,6 +98,19 @@ class ReleasePackage(unittest.TestCase):
                  ["-std=c89", "-pedantic", "-Werror", "-I", self.path("include")])):
             subprocess.run([compiler, "-c", "-o", source + ".o", source] + flags, check=True)
 
+    def test_every_link_in_the_shipped_documents_leads_to_a_file_in_the_zip(self):
+        broken = []
+        for name in self.names:
+            if not name.endswith(".md"):
+                continue
+            with open(os.path.join(self.unpacked, name), encoding="utf-8") as f:
+                text = f.read()
+            for target in re.findall(r"\]\(([^)#:]+)(?:#[^)]*)?\)", text):
+                if not os.path.isfile(os.path.join(os.path.dirname(
+                        os.path.join(self.unpacked, name)), target)):
+                    broken.append("%s -> %s" % (name, target))
+        self.assertEqual(broken, [])
+
     def test_quillon_dll_of_both_builds_carries_the_project_version(self):
         numbers = tuple(int(n) for n in VERSION.split("."))
         numbers += (0,) * (4 - len(numbers))
