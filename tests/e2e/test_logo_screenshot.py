@@ -113,8 +113,15 @@ class VisibleDialog(winerig.WineTestCase):
             f.write(logo_bmp())
 
     def capture(self):
-        return read_xwd(subprocess.run(["xwd", "-root", "-silent", "-display", self.display],
-                                       capture_output=True, check=True, timeout=30).stdout)
+        # xwd now and then fails to connect while the machine is busy; a dead server is a failure.
+        for _ in range(3):
+            dump = subprocess.run(["xwd", "-root", "-silent", "-display", self.display],
+                                  capture_output=True, timeout=30)
+            if dump.returncode == 0:
+                return read_xwd(dump.stdout)
+            self.assertIsNone(self.xvfb.poll(), "Xvfb has ended")
+            time.sleep(0.5)
+        self.fail("xwd: " + dump.stderr.decode(errors="replace"))
 
     def enrol(self, show, shown, settle=0.5):
         """Runs an ENROLL dialog with the show flag; `settle` seconds after the terminal got the
