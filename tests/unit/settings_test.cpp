@@ -56,7 +56,7 @@ TEST(FindComPort, TakesTheFirstBridgePortElseTheSettingElse5) {
         int expected;
     };
     const std::string first = "\\Device\\slabser0";
-    const Case cases[] = {  // the plain cases are played end to end (tests/e2e/test_foundation.py)
+    const Case cases[] = {  // the plain cases are played end to end (tests/e2e/test_commands.py)
         {true, {{first, "NULL"}, {"\\Device\\silabser0", "COM3"}}, nullptr, 3},  // NULL: absent
         {true, {{first, "COM" + std::string(2000, '1')}}, nullptr, INT_MAX},  // stays terminated
         {false, {{first, "COM7"}}, "8", 8},     // the key cannot be opened
