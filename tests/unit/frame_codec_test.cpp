@@ -19,71 +19,64 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Frames = std::vector<Bytes>;
+using Lines = std::vector<std::string>;
 
 Bytes Hex(const std::string& text) {
     Bytes bytes;
     EXPECT_TRUE(sim::ParseHexBytes(text, &bytes)) << text;
     return bytes;
 }
+Bytes Part(const Bytes& b, size_t from, size_t to) { return {b.begin() + from, b.begin() + to}; }
 
-// Published XTEA vectors use big-endian key words; ours are read little-endian.
-const Bytes kPublishedKey = Hex("03020100 07060504 0B0A0908 0F0E0D0C");
 const Bytes kZeroKey(16, 0);
 const Bytes kKey = Hex("000102030405060708090A0B0C0D0E0F");
 
 // A plain frame as a builder writes it and the parser hands it over: STX, L, payload, sum, ETX.
 Bytes Plain(const Bytes& payload) {
-    Bytes f = {kStx, static_cast<uint8_t>(payload.size() >> 8),
-               static_cast<uint8_t>(payload.size())};
+    Bytes f = {kStx, uint8_t(payload.size() >> 8), uint8_t(payload.size())};
     f.insert(f.end(), payload.begin(), payload.end());
     f.push_back(ByteSum(payload.data(), static_cast<int>(payload.size())));
     f.push_back(kEtx);
     return f;
 }
 
-TEST(Xtea, PublishedVectorsEncipherAndDecipher) {
+// Published XTEA vectors (their key words are big-endian; ours are read little-endian), and
+// blocks of spaces or with a zero word, which pass unchanged both ways.
+TEST(Xtea, PublishedVectorsAndPassThroughBlocksBothWays) {
+    const Bytes published = Hex("03020100 07060504 0B0A0908 0F0E0D0C");
     const struct {
         const Bytes& key;
         const char *plain, *cipher;
-    } vectors[] = {{kPublishedKey, "4142434445464748", "497DF3D072612CB5"},
-                   {kPublishedKey, "4141414141414141", "E78F2D13744341D8"},
+    } vectors[] = {{published, "4142434445464748", "497DF3D072612CB5"},
+                   {published, "4141414141414141", "E78F2D13744341D8"},
                    {kZeroKey, "4142434445464748", "A0390589F8B8EFA5"},
-                   {kZeroKey, "4141414141414141", "ED23375A821A8C2D"}};
+                   {kZeroKey, "4141414141414141", "ED23375A821A8C2D"},
+                   {kKey, "2020202020202020", "2020202020202020"},
+                   {kKey, "0000000041424344", "0000000041424344"},
+                   {kKey, "4142434420202020", "4142434420202020"}};
     for (const auto& v : vectors) {
         Bytes data = Hex(v.plain);
         data.resize(16);
         ASSERT_EQ(EncipherBlocks(data.data(), 8, v.key.data()), 16);
-        EXPECT_EQ(Bytes(data.begin(), data.begin() + 8), Hex(v.cipher));
+        EXPECT_EQ(Part(data, 0, 8), Hex(v.cipher));
+        EXPECT_NE(Part(data, 8, 16), Bytes(8, 0x08)) << "the padding block is enciphered";
         EXPECT_EQ(DecipherBlocks(data.data(), 16, v.key.data()), 8);
-        EXPECT_EQ(Bytes(data.begin(), data.begin() + 8), Hex(v.plain));
+        EXPECT_EQ(Part(data, 0, 8), Hex(v.plain));
     }
 }
 
 TEST(Blocks, PaddingFillsTheLastBlockWithItsCountAndComesOffAgain) {
-    const int cases[][2] = {{0, 8}, {1, 8}, {7, 8}, {8, 16}, {9, 16}, {16, 24}};
+    const std::pair<int, int> cases[] = {{0, 8}, {1, 8}, {7, 8}, {8, 16}, {9, 16}, {16, 24}};
     for (const auto& c : cases) {
-        const int length = c[0], padded = c[1];
+        const int length = c.first, padded = c.second;
         uint8_t data[32];
-        for (int i = 0; i < 32; ++i) data[i] = static_cast<uint8_t>(0x40 + i);
+        for (int i = 0; i < 32; ++i) data[i] = uint8_t(0x40 + i);
         ASSERT_EQ(EncipherBlocks(data, length, kKey.data()), padded);
         EXPECT_EQ(data[padded], 0x40 + padded) << "nothing written past the padding";
         ASSERT_EQ(DecipherBlocks(data, padded, kKey.data()), length);
         for (int i = 0; i < padded; ++i) {
             EXPECT_EQ(data[i], i < length ? 0x40 + i : padded - length) << length;
         }
-    }
-}
-
-TEST(Blocks, BlocksOfSpacesOrWithAZeroWordPassUnchangedBothWays) {
-    for (const char* block : {"2020202020202020", "0000000041424344", "4142434400000000",
-                              "2020202041424344", "4142434420202020"}) {
-        Bytes data = Hex(block);
-        data.resize(16);
-        EncipherBlocks(data.data(), 8, kKey.data());
-        EXPECT_EQ(Bytes(data.begin(), data.begin() + 8), Hex(block));
-        EXPECT_NE(Bytes(data.begin() + 8, data.end()), Bytes(8, 0x08)) << "padding is enciphered";
-        DecipherBlocks(data.data(), 16, kKey.data());
-        EXPECT_EQ(Bytes(data.begin(), data.begin() + 8), Hex(block));
     }
 }
 
@@ -101,7 +94,7 @@ uint8_t g_pair[2];
 void FixedPair(uint8_t pair[2]) { std::memcpy(pair, g_pair, 2); }
 
 class FrameCodecTest : public ::testing::Test, public IReplyTarget {
-  protected:
+protected:
     void SetUp() override {
         std::memset(LinkKey, 0, sizeof LinkKey);
         KeyFlag = false;
@@ -125,16 +118,15 @@ class FrameCodecTest : public ::testing::Test, public IReplyTarget {
         plain.insert(plain.end(), payload.begin(), payload.end());
         plain.resize(plain.size() + 18, 0x99);
         Bytes out(kWorkAreaSize);
-        out.resize(static_cast<size_t>(
-            EncodeFrame(out.data(), plain.data(), static_cast<int>(payload.size()) + 5)));
+        out.resize(size_t(EncodeFrame(out.data(), plain.data(), int(payload.size()) + 5)));
         return out;
     }
     void Feed(const Bytes& bytes) {
         for (uint8_t b : bytes) CollectReplyByte(b);
     }
-    // A reply as the terminal sends it: with the key and pair of the host's latest frame.
-    Bytes Inbound(const Bytes& payload, const uint8_t* key) {
-        return sim::EncodeTerminalFrame(payload, key, ScramblePair);
+    // A reply as the terminal sends it: with the link key and the pair of the host's last frame.
+    Bytes Inbound(const Bytes& payload) {
+        return sim::EncodeTerminalFrame(payload, LinkKey, ScramblePair);
     }
     // Sends a command to the simulated terminal; returns the payloads the host decodes.
     Frames Exchange(sim::TerminalModel* terminal, const Bytes& payload) {
@@ -160,11 +152,10 @@ TEST_F(FrameCodecTest, EncodesReferenceFramesWithTheKeyTheirCommandCalls) {
     } cases[] = {
         {"25", kZeroKey, {0x11, 0xC3}, "02000B 5172856B103D22C4 4B99 00 CA 03"},
         {"23", kKey, {0x11, 0xC3}, "02000B FF6F496A54CADED8 4B99 01 DA 03"},  // DefaultKey
-        {"7201003236303131",
-         kKey,
-         {0x5C, 0xA7},
-         "020013 01975B8C3DC6C0B6EB0D85AB9CC366BD 06FD 00 A5 03"},  // a whole padding block
+        {"7201003236303131", kKey, {0x5C, 0xA7},  // a whole padding block
+         "020013 01975B8C3DC6C0B6EB0D85AB9CC366BD 06FD 00 A5 03"},
     };
+    ASSERT_EQ(kTrailerMask, 0x5A) << "the reference trailers assume the default mask";
     for (const auto& c : cases) {
         std::memcpy(LinkKey, c.linkKey.data(), 16);
         std::memcpy(g_pair, c.pair, 2);
@@ -172,7 +163,6 @@ TEST_F(FrameCodecTest, EncodesReferenceFramesWithTheKeyTheirCommandCalls) {
         EXPECT_EQ(KeyFlag, std::string(c.payload) == "23");
         EXPECT_EQ(Bytes(ScramblePair, ScramblePair + 2), Bytes(c.pair, c.pair + 2));
     }
-    EXPECT_EQ(kTrailerMask, 0x5A) << "the reference trailers assume the default mask";
 }
 
 TEST_F(FrameCodecTest, FramesWithoutACommandOrTooLongForTheWorkAreaAreNotEncoded) {
@@ -185,32 +175,28 @@ TEST_F(FrameCodecTest, FramesWithoutACommandOrTooLongForTheWorkAreaAreNotEncoded
     EXPECT_EQ(EncodeFrame(out.data(), plain.data(), 2183 + 5), kWorkAreaSize);
 }
 
-TEST_F(FrameCodecTest, DecodesAReferenceReplyFrame) {
+TEST_F(FrameCodecTest, DecodesAReferenceReplyAndDropsStrayBytesOneByOneWithoutCheckingSumOrEtx) {
     std::memcpy(LinkKey, kKey.data(), 16);
     ScramblePair[0] = 0x5C;
     ScramblePair[1] = 0xA7;
-    // Serial-number reply "ABC" from the far end (computed independently).
-    Feed(Hex("020008 CD31190189 82F38E A4 03"));
+    Feed(Hex("020008 CD31190189 82F38E A4 03"));  // serial number "ABC", computed independently
     EXPECT_EQ(frames, Frames{Hex("020007 25 060003 414243 F4 03")});
     EXPECT_EQ(g_nRxLen.load(), 0);
     EXPECT_TRUE(log.Lines().empty());
-}
 
-TEST_F(FrameCodecTest, StrayBytesAreDroppedOneByOneAndChecksumAndEtxAreNotChecked) {
-    Bytes stream = Hex("41 03 FF");
-    Bytes reply = Inbound({0x72, 0x06}, LinkKey);
+    Bytes reply = Inbound({0x72, 0x06});
     reply[11] ^= 0xFF;
     reply[12] = 0x7E;
-    stream.insert(stream.end(), reply.begin(), reply.end());
-    Feed(stream);
-    EXPECT_EQ(log.Lines(), std::vector<std::string>(3, "INVALID PROTOCOL REPLY RETURN"));
-    EXPECT_EQ(frames, Frames{Hex("020002 7206 78 03")});
+    Feed(Hex("41 03 FF"));
+    Feed(reply);
+    EXPECT_EQ(log.Lines(), Lines(3, "INVALID PROTOCOL REPLY RETURN"));
+    EXPECT_EQ(frames.back(), Hex("020002 7206 78 03"));
 }
 
 TEST_F(FrameCodecTest, FrameTooLongForTheWorkAreaIsDroppedAtItsLengthTheLongestThatFitsIsTaken) {
     Feed(Hex("02 088C 55"));  // L = 2188: L + 5 = 2193; its body is stray bytes now
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"OVERSIZE FRAME DROPPED (length 2188)",
-                                                     "INVALID PROTOCOL REPLY RETURN"}));
+    EXPECT_EQ(log.Lines(), (Lines{"OVERSIZE FRAME DROPPED (length 2188)",
+                                  "INVALID PROTOCOL REPLY RETURN"}));
     // L = 2187. Spaces pass the cipher and the scramble; the last byte (a partial block, never
     // deciphered) says 3 bytes of padding.
     Bytes wire = Hex("02 088B");
@@ -219,61 +205,49 @@ TEST_F(FrameCodecTest, FrameTooLongForTheWorkAreaIsDroppedAtItsLengthTheLongestT
     Feed(wire);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].size(), 2184u + 5);
-    EXPECT_EQ(Bytes(frames[0].begin(), frames[0].begin() + 3), Hex("02 0888"));
+    EXPECT_EQ(Part(frames[0], 0, 3), Hex("02 0888"));
 }
 
 TEST_F(FrameCodecTest, ShortAndBadlyPaddedFramesCompleteAtTheirLengthWithAtLeastSevenBytes) {
-    const struct {
-        const char *wire, *decoded;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"020000 41424344", "020000 00 03"},
         {"020001 05 0003 00", "020000 00 03"},    // count above the length
         {"020002 7201 0003", "020001 72 72 03"},  // one data byte survives
         {"020010 2020202020202020 2020202020202009 00 03", "020000 00 03"},  // count above 8
     };
     for (const auto& c : cases) {
-        const Bytes wire = Hex(c.wire);
+        const Bytes wire = Hex(c.first);
         frames.clear();
         Feed(Bytes(wire.begin(), wire.end() - 1));
-        EXPECT_TRUE(frames.empty()) << c.wire;
+        EXPECT_TRUE(frames.empty()) << c.first;
         Feed({wire.back()});
-        EXPECT_EQ(frames, Frames{Hex(c.decoded)}) << c.wire;
+        EXPECT_EQ(frames, Frames{Hex(c.second)}) << c.first;
     }
 }
 
 TEST_F(FrameCodecTest, ACommandSentMidReplyRestartsCollectionAndFramesFollowInOrder) {
-    const Bytes first = Inbound({0x94, 0x00, 0x00, 0xA0}, LinkKey);
-    const Bytes second = Inbound({0x94, 0x00, 0x00, 0xA6}, LinkKey);
-    Feed(Bytes(second.begin(), second.begin() + 6));
+    const Bytes first = Inbound({0x94, 0, 0, 0xA0}), second = Inbound({0x94, 0, 0, 0xA6});
+    Feed(Part(second, 0, 6));
     g_nRxLen = 0;  // as a command builder does when it sends
     Feed(first);
     Feed(second);
     EXPECT_EQ(frames, (Frames{Hex("020004 940000A0 34 03"), Hex("020004 940000A6 3A 03")}));
     SetReplyTarget(nullptr);  // decoded and dropped
-    Feed(Inbound({0x72, 0x06}, LinkKey));
+    Feed(Inbound({0x72, 0x06}));
     EXPECT_EQ(Bytes(g_abRxFrame, g_abRxFrame + 7), Hex("020002 7206 78 03"));
 }
 
 using TerminalSimTest = FrameCodecTest;
-
-sim::Scenario Parsed(const std::string& text) {
-    sim::Scenario s;
-    std::string error;
-    EXPECT_TRUE(sim::ParseScenario(text, &s, &error)) << error;
-    return s;
-}
-
-const Bytes kSerialReply = {0x25, 0x06, 0x00, 0x07, 'Q', 'T', '-', '0', '0', '0', '1'};
 
 TEST_F(TerminalSimTest, FramesOfEveryLengthDecodeExactlyOnTheOtherSideBothWays) {
     const uint8_t key[16] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
                              0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
     std::memcpy(LinkKey, key, 16);
     for (size_t length = 1; length <= 2000; ++length) {
-        g_pair[0] = static_cast<uint8_t>(length * 7);
-        g_pair[1] = static_cast<uint8_t>(length * 13 + 1);
+        g_pair[0] = uint8_t(length * 7);
+        g_pair[1] = uint8_t(length * 13 + 1);
         Bytes payload(length);
-        for (size_t i = 0; i < length; ++i) payload[i] = static_cast<uint8_t>(i * 131 + length);
+        for (size_t i = 0; i < length; ++i) payload[i] = uint8_t(i * 131 + length);
         payload[0] = length % 5 == 0 ? 0x23 : 0x28;
         const Bytes wire = Encode(payload);
         sim::HostFrame frame;
@@ -291,74 +265,72 @@ TEST_F(TerminalSimTest, FramesOfEveryLengthDecodeExactlyOnTheOtherSideBothWays) 
     EXPECT_TRUE(log.Lines().empty());
 }
 
+sim::TerminalModel Terminal(const std::string& text) {
+    sim::Scenario s;
+    std::string error;
+    EXPECT_TRUE(sim::ParseScenario(text, &s, &error)) << error;
+    return sim::TerminalModel(s, 7);
+}
+
+const Bytes kSerialReply = {0x25, 0x06, 0x00, 0x07, 'Q', 'T', '-', '0', '0', '0', '1'};
+
 TEST_F(TerminalSimTest, StatusReplyHandsOutAFreshLinkKeyThatBothSidesThenUse) {
-    sim::TerminalModel terminal(Parsed("# a story\nname  ACME # BANK \n"), 7);
+    sim::TerminalModel terminal = Terminal("# a story\nname  ACME # BANK \n");
     const Bytes first = Exchange(&terminal, {0x23}).at(0);
     ASSERT_EQ(first.size(), 3u + 11 + 16 + 16);
     EXPECT_EQ(std::string(first.begin(), first.end() - 16),
-              "\x23\x06\x0B"
-              "ACME # BANKQUILLON-TERM-001");
-    EXPECT_EQ(Bytes(first.end() - 16, first.end()),
-              Bytes(terminal.LinkKey(), terminal.LinkKey() + 16));
+              "\x23\x06\x0B" "ACME # BANKQUILLON-TERM-001");
+    EXPECT_EQ(Part(first, 30, 46), Bytes(terminal.LinkKey(), terminal.LinkKey() + 16));
     // A host process that has not installed a key yet is answered with the zero key.
     EXPECT_EQ(Exchange(&terminal, {0x25}), Frames{kSerialReply});
-
     const Bytes second = Exchange(&terminal, {0x23}).at(0);
-    EXPECT_NE(Bytes(second.end() - 16, second.end()), Bytes(first.end() - 16, first.end()));
-    std::memcpy(LinkKey, second.data() + second.size() - 16, 16);  // as the host installs it
+    EXPECT_NE(Part(second, 30, 46), Part(first, 30, 46));
+    std::memcpy(LinkKey, second.data() + 30, 16);  // as the host installs it
     EXPECT_EQ(Exchange(&terminal, {0x25}), Frames{kSerialReply});
     EXPECT_EQ(Bytes(terminal.LinkKey(), terminal.LinkKey() + 16), Bytes(LinkKey, LinkKey + 16));
 }
 
-// The host's verify command for a 598-byte template, bytes 512..597 sent as spaces.
-Bytes VerifyCommand(Bytes templ) {
-    for (size_t i = 512; i < 598; ++i) templ[i] = 0x20;
-    Bytes c = {0x28, 0x01, 0x04, 0, 0, 0, 0x02, 0x56};
-    c.insert(c.end(), templ.begin(), templ.end());
-    return c;
-}
-
 TEST_F(TerminalSimTest, EnrolmentGivesATemplateOfTheAskedSizeThatVerificationThenMatches) {
-    sim::TerminalModel terminal(sim::Scenario(), 1);
+    sim::TerminalModel terminal = Terminal("");
     const Bytes a0 = {0x94, 0x00, 0x00, 0xA0};
     Bytes templ;
     for (uint8_t d1 : {0xC1, 0x01}) {
-        const Frames answer = Exchange(
-            &terminal, {0x27, d1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        Bytes command(22, 0);
+        command[0] = 0x27;
+        command[1] = d1;
+        const Frames answer = Exchange(&terminal, command);
         const size_t size = d1 == 0xC1 ? 1196 : 598;
         ASSERT_EQ(answer.size(), 4u);
         EXPECT_EQ(Frames(answer.begin(), answer.end() - 1),
                   (Frames{a0, {0x94, 0x00, 0x00, 0xA5}, {0x94, 0x00, 0x00, 0xA6}}));
         ASSERT_EQ(answer[3].size(), 4 + size);
-        EXPECT_EQ(Bytes(answer[3].begin(), answer[3].begin() + 4),
-                  (Bytes{0x27, 0x06, static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)}));
+        EXPECT_EQ(Part(answer[3], 0, 4), (Bytes{0x27, 0x06, uint8_t(size >> 8), uint8_t(size)}));
         EXPECT_EQ(answer[3][4 + 17], 2) << "template byte 17 (frame position 24)";
         templ.assign(answer[3].begin() + 4, answer[3].end());
     }
-    const struct {
-        size_t changed;  // index of a byte changed before sending; templ.size(): none
-        uint8_t event;
-    } cases[] = {{templ.size(), 0xA3}, {0, 0xA4}, {511, 0xA4}};
+    // The host's verify command, bytes 512..597 sent as spaces; a changed byte before them fails.
+    const std::pair<size_t, uint8_t> cases[] = {{templ.size(), 0xA3}, {0, 0xA4}, {511, 0xA4}};
     for (const auto& c : cases) {
-        Bytes sent = templ;
-        if (c.changed < sent.size()) sent[c.changed] ^= 0x01;
-        EXPECT_EQ(Exchange(&terminal, VerifyCommand(sent)),
-                  (Frames{a0, {0x94, 0x00, 0x00, c.event}, {0x28, 0x06}}))
-            << c.changed;
+        Bytes command = {0x28, 0x01, 0x04, 0, 0, 0, 0x02, 0x56};
+        command.insert(command.end(), templ.begin(), templ.end());
+        std::fill(command.begin() + 8 + 512, command.end(), 0x20);
+        if (c.first < templ.size()) command[8 + c.first] ^= 0x01;
+        EXPECT_EQ(Exchange(&terminal, command),
+                  (Frames{a0, {0x94, 0x00, 0x00, c.second}, {0x28, 0x06}}))
+            << c.first;
     }
 }
 
 TEST_F(TerminalSimTest, BadSumSpoilsTheChecksumOfTheNextFrameOnlyAndMuteEndsAllAnswers) {
-    sim::TerminalModel terminal(Parsed("on 25\n badsum\n default\n default\n mute\nend\n"), 1);
+    sim::TerminalModel terminal = Terminal("on 25\n badsum\n default\n default\n mute\nend\n");
     sim::HostFrame frame;
     const std::vector<sim::Action> actions = terminal.OnWireFrame(Encode({0x25}), &frame);
     ASSERT_EQ(actions.size(), 2u);
     const Bytes whole = sim::EncodeTerminalFrame(kSerialReply, LinkKey, g_pair);
     EXPECT_EQ(actions[1].bytes, whole);
     Bytes badSum = actions[0].bytes;
-    ASSERT_EQ(badSum.size(), whole.size());
-    EXPECT_NE(badSum[badSum.size() - 2], whole[whole.size() - 2]);
-    badSum[badSum.size() - 2] = whole[whole.size() - 2];
+    EXPECT_NE(badSum.at(whole.size() - 2), whole[whole.size() - 2]);
+    badSum[whole.size() - 2] = whole[whole.size() - 2];
     EXPECT_EQ(badSum, whole) << "the checksum alone is wrong";
     EXPECT_TRUE(terminal.OnWireFrame(Encode({0x25}), &frame).empty());
     EXPECT_EQ(frame.plain, Plain({0x25})) << "a muted terminal still decodes";
