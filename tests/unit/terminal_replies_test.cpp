@@ -1,3 +1,6 @@
+// The dialog's side of the terminal link: the frame each command sends and what each reply and
+// terminal event does. Result codes are named as the public header names them: a host that
+// tests a code by its name must see the value the library really returns.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,16 +9,46 @@
 #include <vector>
 
 #include "acqdialog/acq_dialog.h"
+#include "cardreader/mykad_reader.h"
+#include "command/dispatch.h"
 #include "dialog_fakes.h"
+#include "quillon.h"
+#include "simulator/scenario.h"
 #include "terminal/frame_codec.h"
 #include "terminal/terminal_commands.h"
 
 namespace quillon {
 namespace {
 
-using namespace testing_support;
-using Bytes = std::vector<uint8_t>;
+static_assert(QUILLON_ACCESS_CODE_LENGTH == sizeof kAccessCode, "access-code length");
+static_assert(QUILLON_RESULT_WRONG_ACCESS == kResultWrongAccess, "-9999");
+static_assert(QUILLON_RESULT_NO_COMMAND == kResultNoCommand, "-1007");
+static_assert(QUILLON_RESULT_BUSY == kResultBusy, "-1008");
+static_assert(QUILLON_RESULT_PORT_OPEN_FAILED == kResultOpenPortFailed, "-4");
+static_assert(QUILLON_RESULT_PORT_OPEN_FAILED == kOrvPortUnusable, "-4 of the reader");
+static_assert(QUILLON_RESULT_NO_RESULT == kResultNoResult, "-9");
+static_assert(QUILLON_RESULT_NO_RESULT == kResultCancelled, "-9 of the reader");
+static_assert(QUILLON_RESULT_NOT_STARTED == kResultNotStarted, "-10");
+static_assert(QUILLON_RESULT_NOT_STARTED == kResultDialogNoResult, "-10 of the runners");
+static_assert(QUILLON_RESULT_TIMEOUT == kResultTimeout, "-30");
+static_assert(QUILLON_RESULT_TIMEOUT == kOrvWaitAbandoned, "-30 of the reader");
+static_assert(QUILLON_RESULT_MYKAD_NOT_VERIFIED == kResultCardAlreadyIn, "-1 of the reader");
+static_assert(QUILLON_RESULT_TERMINAL_ERROR == kOrvNoMatch, "-3 of the reader");
 
+// The codes the reply handling sets as plain numbers.
+const int kNoResult = QUILLON_RESULT_NO_RESULT, kRefused = QUILLON_RESULT_TEMPLATE_REFUSED;
+const int kTerminalError = QUILLON_RESULT_TERMINAL_ERROR;
+const int kNotVerified = QUILLON_RESULT_MYKAD_NOT_VERIFIED;
+const int kReadFailed = QUILLON_RESULT_MYKAD_READ_FAILED;
+
+using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
+
+Bytes Hex(const std::string& text) {
+    Bytes bytes;
+    EXPECT_TRUE(sim::ParseHexBytes(text, &bytes)) << text;
+    return bytes;
+}
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
@@ -23,8 +56,8 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
 }
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-class RepliesTest : public ::testing::Test {
-  protected:
+class TerminalDialogTest : public ::testing::Test {
+protected:
     void SetUp() override {
         dialog.Attach(&rig.window);
         dialog.m_nRetCode = -9;
@@ -34,23 +67,65 @@ class RepliesTest : public ::testing::Test {
     // Puts a decoded reply (code and data) into g_abRxFrame as the parser leaves it.
     void Reply(uint8_t code, const Bytes& data) {
         std::memset(g_abRxFrame, 0, sizeof g_abRxFrame);
-        BuildFrame(g_abRxFrame, sizeof g_abRxFrame, code, data.data(),
-                   static_cast<int>(data.size()));
+        BuildFrame(g_abRxFrame, sizeof g_abRxFrame, code, data.data(), int(data.size()));
         dialog.OnTerminalReply();
     }
 
-    DialogRig rig;
+    testing_support::DialogRig rig;
     CAcqDialog dialog{rig.env};
-    CapturingLog log;
+    testing_support::CapturingLog log;
 };
 
-TEST_F(RepliesTest, EveryReplyRepaintsBothPromptLinesAndAnUnknownCodeDoesNothingElse) {
-    Reply(0x99, {});
-    EXPECT_EQ(rig.window.calls, (std::vector<std::string>{"refresh 11"}));
-    EXPECT_EQ(dialog.m_nRetCode, -9);
+TEST_F(TerminalDialogTest, EachCommandGoesToThePortAsItsExactPlainFrameAndDiscardsAPartReply) {
+    std::strcpy(dialog.m_szTerminalTime, "99AB12345678");  // sent as it is, unchecked
+    const struct {
+        void (CAcqDialog::*send)();
+        int templateFormat;
+        const char* frame;
+    } cases[] = {
+        {&CAcqDialog::SendGetLLTStatus, 1, "020001 23 23 03"},
+        {&CAcqDialog::SendGetSN, 1, "020001 25 25 03"},
+        {&CAcqDialog::SendGetSignature, 1, "020006 F3 0000000000 F3 03"},
+        {&CAcqDialog::SendEnroll, 1, "020016 27 01 0000000000000000000000000000000000000000 28 03"},
+        {&CAcqDialog::SendEnroll, 2, "020016 27 C1 0000000000000000000000000000000000000000 E8 03"},
+        {&CAcqDialog::SendSetTerminalTime, 1, "02000F 72 0100 393941423132333435363738 0C 03"},
+    };
+    for (const auto& c : cases) {
+        dialog.m_nTemplateFormat = c.templateFormat;
+        g_nRxLen = 5;  // part of an earlier reply
+        (dialog.*c.send)();
+        EXPECT_EQ(rig.port.frames.back(), Hex(c.frame));
+        EXPECT_EQ(g_nRxLen.load(), 0) << c.frame;
+    }
 }
 
-TEST_F(RepliesTest, SerialNumberAndClockRepliesEndWithSuccess) {
+// Both formats' headers and blanked ranges are played end to end; the cut only here.
+TEST_F(TerminalDialogTest, VerifyTemplateOneByteTooLongForTheBuildAreaIsCutKeepingBlankedRanges) {
+    for (int i = 0; i < kVerifyBuildAreaSize - 12; ++i) {
+        dialog.m_strVerifyTemplate += char(0x80 | (i & 0x3F));
+    }
+    dialog.SendVerify();
+    const Bytes& frame = rig.port.frames.back();
+    const size_t sent = kVerifyBuildAreaSize - 13;
+    ASSERT_EQ(frame.size(), sent + 13);
+    EXPECT_EQ(frame[1] * 256 + frame[2], int(sent) + 8);
+    EXPECT_EQ(Bytes(frame.begin() + 3, frame.begin() + 11), Hex("28 01 04 000000 0256"));
+    for (size_t i = 0; i < sent; ++i) {
+        const bool blank = (i >= 512 && i <= 597) || (i >= 1110 && i <= 1195);
+        ASSERT_EQ(frame[11 + i], blank ? 0x20 : (0x80 | (i & 0x3F))) << "template byte " << i;
+    }
+    EXPECT_EQ(frame.back(), 0x03);
+}
+
+TEST_F(TerminalDialogTest, EveryReplyRepaintsBothPromptLinesAndAnUnknownCodeDoesNothingElse) {
+    Reply(0x99, {});
+    EXPECT_EQ(rig.window.calls, Lines{"refresh 11"});
+    EXPECT_EQ(dialog.m_nRetCode, -9);
+    Reply(0x94, {0x06, 0x00, 0xA6});
+    EXPECT_EQ(rig.window.text[kPromptLine2], "Enroll Success") << "a message not set: its default";
+}
+
+TEST_F(TerminalDialogTest, SerialNumberIsBoundedByItsLengthFieldTheFrameAndTheBuffer) {
     const struct {
         int claimed, carried;
         size_t copied;
@@ -58,75 +133,70 @@ TEST_F(RepliesTest, SerialNumberAndClockRepliesEndWithSuccess) {
     for (const auto& c : cases) {
         std::strcpy(dialog.m_szSerialNo, "OLD SERIAL NUMBER");
         std::string serial;
-        for (int i = 0; i < c.carried; ++i) serial.push_back(static_cast<char>('A' + i % 26));
-        Reply(0x25,
-              Cat({{0x06, static_cast<uint8_t>(c.claimed >> 8), static_cast<uint8_t>(c.claimed)},
-                   Text(serial)}));
+        for (int i = 0; i < c.carried; ++i) serial.push_back(char('A' + i % 26));
+        Reply(0x25, Cat({{0x06, uint8_t(c.claimed >> 8), uint8_t(c.claimed)}, Text(serial)}));
         EXPECT_EQ(std::string(dialog.m_szSerialNo), serial.substr(0, c.copied)) << c.claimed;
     }
-    EXPECT_EQ(dialog.m_nRetCode, 0);
+    EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_OK);
     dialog.m_nRetCode = -9;
-    Reply(0x72, {0x06});
-    EXPECT_EQ(dialog.m_nRetCode, 0);
+    Reply(0x72, {0x06});  // the clock reply
+    EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_OK);
     EXPECT_EQ(rig.window.closes, 5);
 }
 
-TEST_F(RepliesTest, StatusReplyInstallsTheLinkKeyAndKeepsTheCustomerName) {
-    const Bytes key = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17,
-                       0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F};
+TEST_F(TerminalDialogTest, StatusReplyInstallsTheLinkKeyAndKeepsTheCustomerName) {
+    const Bytes key = Hex("101112131415161718191A1B1C1D1E1F");
     Reply(0x23, Cat({{0x06, 13}, Text("BANK RAKYAT 1"), Bytes(16, 0xEE), key}));
     EXPECT_EQ(Bytes(LinkKey, LinkKey + 16), key);
     EXPECT_EQ(dialog.m_strResult2, "BANK RAKYAT 1");
-    EXPECT_EQ(dialog.m_nRetCode, 0);
+    EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_OK);
     EXPECT_EQ(rig.window.closes, 1);
-
     Reply(0x23, Cat({{0x06, 60}, Bytes(60, 'N'), Bytes(32, 0x01)}));
     EXPECT_EQ(dialog.m_strResult2, std::string(49, 'N'));
     EXPECT_EQ(Bytes(LinkKey, LinkKey + 16), Bytes(16, 0x01));
-
     Reply(0x23, {0x06, 200, 'A', 'B'});  // no room for a key
     EXPECT_EQ(Bytes(LinkKey, LinkKey + 16), Bytes(16, 0x01));
     EXPECT_EQ(dialog.m_strResult2, "AB") << "the name stops where the frame ends";
-    EXPECT_EQ(log.Lines(), std::vector<std::string>{"LINK KEY MISSING IN STATUS REPLY"});
+    EXPECT_EQ(log.Lines(), Lines{"LINK KEY MISSING IN STATUS REPLY"});
 }
 
 // Signature reply: five bytes (positions 4 to 8), status at 9, the signature from 10.
-Bytes Signature(uint8_t status, const Bytes& bytes) { return Cat({Bytes(5, 0), {status}, bytes}); }
-
-TEST_F(RepliesTest, SignatureIsCopiedOnSuccessAndClearedOnFailure) {
-    Reply(0xF3, Signature(0x06, {0xAA, 0xBB, 0xCC}));
-    EXPECT_EQ(dialog.m_nRetCode, 0);
+TEST_F(TerminalDialogTest, SignatureIsCopiedOnSuccessBoundedByItsBufferAndClearedOnFailure) {
+    Reply(0xF3, Cat({Bytes(5, 0), {0x06, 0xAA, 0xBB, 0xCC}}));
+    EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_OK);
     EXPECT_EQ(g_nSignatureLen, 10u) << "the reply's length field";
     EXPECT_EQ(Bytes(dialog.m_abSignature, dialog.m_abSignature + 4), (Bytes{0xAA, 0xBB, 0xCC, 0}));
-    Reply(0xF3, Signature(0x06, Bytes(6000, 0x5C)));
+    Reply(0xF3, Cat({Bytes(5, 0), {0x06}, Bytes(6000, 0x5C)}));
     EXPECT_EQ(g_nSignatureLen, 6007u);
     EXPECT_EQ(dialog.m_abSignature[4999], 0x5C);
-    Reply(0xF3, Signature(0x15, {0xAA}));
-    EXPECT_EQ(dialog.m_nRetCode, kResultNoResult);
+    Reply(0xF3, Cat({Bytes(5, 0), {0x15, 0xAA}}));
+    EXPECT_EQ(dialog.m_nRetCode, kNoResult);
     EXPECT_EQ(g_nSignatureLen, 0u);
     EXPECT_EQ(dialog.m_abSignature[0], 0);
     EXPECT_EQ(rig.window.closes, 3);
 }
 
-TEST_F(RepliesTest, EnrolResultCopiesTheTemplateSizeTheFormatsCallFor) {
+TEST_F(TerminalDialogTest, EnrolResultCopiesTheTemplateSizeTheFormatsCallForOr0x51ItsLengthField) {
     const struct {
         int enrollFormat, templateFormat;
         size_t size;
     } cases[] = {{1, 1, 512}, {2, 1, 598}, {2, 2, 1196}, {1, 2, 1196}};
     Bytes data = {0x06, 0, 0};
-    for (int i = 0; i < 1300; ++i) data.push_back(static_cast<uint8_t>(i));
+    for (int i = 0; i < 1300; ++i) data.push_back(uint8_t(i));
     for (const auto& c : cases) {
         dialog.m_nEnrollFormat = c.enrollFormat;
         dialog.m_nTemplateFormat = c.templateFormat;
         Reply(0x27, data);
         EXPECT_EQ(dialog.m_strTemplate, std::string(data.begin() + 3, data.begin() + 3 + c.size));
-        EXPECT_EQ(dialog.m_nRetCode, 0);
-        EXPECT_EQ(dialog.m_strStatus, "OK");
     }
+    EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_OK);
+    EXPECT_EQ(dialog.m_strStatus, "OK");
     EXPECT_EQ(rig.window.closes, 4);
+    Reply(0x51, Cat({Bytes(5, 0), {0x06, 0x02, 0x58}, Bytes(40, 'q')}));  // 600 claimed, 40 sent
+    EXPECT_EQ(dialog.m_strTemplate, std::string(40, 'q'));
 }
 
-TEST_F(RepliesTest, ResultStatusDecidesCodeClosingStatusTextAndLog) {
+TEST_F(TerminalDialogTest, ResultStatusDecidesCodeClosingStatusTextAndLog) {
     const struct {
         uint8_t code;
         int statusAt;  // frame position
@@ -138,10 +208,10 @@ TEST_F(RepliesTest, ResultStatusDecidesCodeClosingStatusTextAndLog) {
         {0x53, 9, 0x06, 0, 1, "Close after end Verify"},
         {0x51, 9, 0x06, 0, 1, "Copy Minutiae = offset 12 Size 0"},
         // A terminal error closes a verification but leaves an enrolment open.
-        {0x28, 4, 0x15, -3, 1, "RECV: Error Code 0x15"},
-        {0x53, 9, 0x09, -3, 1, "RECV: Error Code 0x 9"},
-        {0x27, 4, 0x1F, -3, 0, "RECV: Error Code 0x1f"},
-        {0x51, 9, 0x15, -3, 0, "RECV: Error Code 0x15"},
+        {0x28, 4, 0x15, kTerminalError, 1, "RECV: Error Code 0x15"},
+        {0x53, 9, 0x09, kTerminalError, 1, "RECV: Error Code 0x 9"},
+        {0x27, 4, 0x1F, kTerminalError, 0, "RECV: Error Code 0x1f"},
+        {0x51, 9, 0x15, kTerminalError, 0, "RECV: Error Code 0x15"},
     };
     for (const auto& c : cases) {
         dialog.m_nRetCode = -9;
@@ -156,20 +226,14 @@ TEST_F(RepliesTest, ResultStatusDecidesCodeClosingStatusTextAndLog) {
     }
 }
 
-TEST_F(RepliesTest, Enrol256TemplateLengthIsBoundedByTheFrame) {
-    Reply(0x51, Cat({Bytes(5, 0), {0x06, 0x02, 0x58}, Bytes(40, 'q')}));  // 600 claimed, 40 sent
-    EXPECT_EQ(dialog.m_strTemplate, std::string(40, 'q'));
-    EXPECT_EQ(dialog.m_nRetCode, 0);
-}
-
 // The prompt of each event is the message of its key in the settings (texts here are the keys).
-TEST_F(RepliesTest, EventsSetThePromptTheResultCodeAndCloseTheDialog) {
+TEST_F(TerminalDialogTest, EventsSetThePromptTheResultCodeAndCloseTheDialog) {
     const struct {
         const char* mode;
         uint8_t event, fingerBefore;
         int retBefore;
         const char* key;  // nullptr: the prompt is left alone
-        bool logged;
+        size_t logs;      // lines logged, the message first
         int retAfter, fingerAfter, closes;
     } cases[] = {
         {"ENROLL", 0xA0, 0, -9, "E2", 1, -9, 0, 0},
@@ -177,19 +241,22 @@ TEST_F(RepliesTest, EventsSetThePromptTheResultCodeAndCloseTheDialog) {
         {"ENROLL", 0xA1, 0, -9, "E4", 1, -9, 0, 0},
         {"ENROLL", 0xA2, 0, -9, "E5", 1, -9, 0, 0},
         {"VERIFY", 0xA3, 0, -9, "V4", 1, -9, 1, 0},
-        {"MYKAD", 0xA3, 0, -9, "M4", 0, -2, 1, 0},
+        {"MYKAD", 0xA3, 0, -9, "M4", 0, kReadFailed, 1, 0},
         {"VERIFY", 0xA4, 1, -9, "V5", 1, -9, 0, 0},
-        {"ENROLL", 0xA4, 1, -9, "M5", 0, -1, 0, 0},
+        {"ENROLL", 0xA4, 1, -9, "M5", 0, kNotVerified, 0, 0},
         {"ENROLL", 0xA5, 0, -9, "E3", 1, -9, 0, 0},
         {"ENROLL", 0xA6, 0, -9, "E9", 1, -9, 0, 0},
-        {"ENROLL", 0xA7, 0, -9, "E7", 0, -5, 0, 1},
+        {"ENROLL", 0xA7, 0, -9, "E7", 0, kRefused, 0, 1},
         // 0xB1 closes with -1 unless a verify event said the finger matched.
         {"MYKAD", 0xB1, 1, -2, "M6", 0, -2, 1, 0},
-        {"MYKAD", 0xB1, 0, -9, "M6", 0, -1, 0, 1},
-        {"MYKAD", 0xB2, 1, 0, "M7", 0, -2, 1, 1},
-        {"MYKAD", 0xB3, 0, 0, "M8", 1, 0, 0, 0},
-        {"MYKAD", 0xB3, 0, -1, "M8", 1, -1, 0, 1},
+        {"MYKAD", 0xB1, 0, -9, "M6", 0, kNotVerified, 0, 1},
+        {"MYKAD", 0xB2, 1, 0, "M7", 0, kReadFailed, 1, 1},
+        // The removal prompts close only after a failure of the card or the finger.
+        {"MYKAD", 0xB3, 0, 0, "M8", 2, 0, 0, 0},
+        {"MYKAD", 0xB3, 0, -1, "M8", 2, -1, 0, 1},
+        {"MYKAD", 0xB3, 1, -2, "M8", 2, -2, 1, 1},
         {"MYKAD", 0xB4, 0, -2, "M9", 0, -2, 0, 1},
+        {"MYKAD", 0xB4, 0, -1, "M9", 0, -1, 0, 1},
         {"MYKAD", 0xB4, 0, -9, "M9", 0, -9, 0, 0},
         {"MYKAD", 0xB5, 0, -9, "P10", 1, -9, 0, 0},
         {"MYKAD", 0xB6, 0, -9, "P11", 1, -9, 0, 0},
@@ -201,35 +268,22 @@ TEST_F(RepliesTest, EventsSetThePromptTheResultCodeAndCloseTheDialog) {
         {"ENROLL", 0xB8, 0, -9, nullptr, 0, -9, 0, 0},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + " " + std::to_string(c.event));
         if (c.key != nullptr) rig.Set("MESSAGE", c.key, c.key);
         dialog.m_strMode = c.mode;
         dialog.m_bFingerVerified = c.fingerBefore;
         dialog.m_nRetCode = c.retBefore;
         rig.window.text[kPromptLine2] = "before";
         const int closes = rig.window.closes;
-        const size_t logged = c.key ? log.Count(c.key) : 0;
+        const size_t logged = log.Lines().size();
         Reply(0x94, {0x06, 0x00, c.event});
-        const std::string what = std::string(c.mode) + " " + std::to_string(c.event);
-        EXPECT_EQ(rig.window.text[kPromptLine2], c.key ? c.key : "before") << what;
-        EXPECT_EQ((c.key ? log.Count(c.key) : 0) - logged, c.logged ? 1u : 0u) << what;
-        EXPECT_EQ(dialog.m_nRetCode, c.retAfter) << what;
-        EXPECT_EQ(dialog.m_bFingerVerified, c.fingerAfter) << what;
-        EXPECT_EQ(rig.window.closes - closes, c.closes) << what;
+        EXPECT_EQ(rig.window.text[kPromptLine2], c.key ? c.key : "before");
+        ASSERT_EQ(log.Lines().size() - logged, c.logs);
+        EXPECT_EQ(c.logs ? log.Lines()[logged] : "", c.logs ? c.key : "");
+        EXPECT_EQ(dialog.m_nRetCode, c.retAfter);
+        EXPECT_EQ(dialog.m_bFingerVerified, c.fingerAfter);
+        EXPECT_EQ(rig.window.closes - closes, c.closes);
     }
-}
-
-TEST_F(RepliesTest, MatchedFingerKeepsTheCardReadOpenUntilTheRemovalPromptWithDefaultTexts) {
-    dialog.m_strMode = "MYKAD";
-    Reply(0x94, {0, 0, 0xA3});
-    EXPECT_EQ(rig.window.text[kPromptLine2],
-              "MyKad verification completed successfully\r\nPengesahan MyKad berjaya");
-    Reply(0x94, {0, 0, 0xB1});
-    EXPECT_EQ(rig.window.closes, 0);
-    Reply(0x94, {0, 0, 0xB3});
-    EXPECT_EQ(rig.window.closes, 1);
-    EXPECT_EQ(dialog.m_nRetCode, -2);
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Remove MYKAD\r\nKeluarkan MYKAD",
-                                                     "Ret code when Remove MyKAD : -2"}));
 }
 
 }  // namespace
