@@ -1,3 +1,5 @@
+// The reader thread against a scripted card-reader library: the calls it makes, in order, and
+// what each answer leads to.
 #include "cardreader/mykad_reader.h"
 
 #include <gtest/gtest.h>
@@ -40,58 +42,56 @@ public:
     void Close() override { events.push_back("close"); }
 };
 
-// Results per function are taken in order; once a list runs out, the function's default answers.
+// Results per function (named as in `calls`, without arguments) are taken in order; once a
+// list runs out, the function answers its default.
 class FakeCardReader : public ICardReaderLibrary {
 public:
-    explicit FakeCardReader(FakeMyKadDialog& dialog) : dialog_(dialog) {}
+    explicit FakeCardReader(int& cancelCode) : cancelCode_(cancelCode) {}
     std::map<std::string, std::deque<int>> results;
     std::map<std::string, int> defaults{{"CS", 2}, {"IsEBA", 1}};  // the others answer 0
     std::string calls;  // "Init(7) FW(2000) ..."
     std::vector<uint8_t> record = std::vector<uint8_t>(120, 0x41);
     int32_t reportedLength = 120;
     std::vector<int> promptCodes;  // handed to the prompt routine during each VerifyFinger
-    std::string cancelOn;          // the user presses Cancel during call number cancelAt of it
-    int cancelAt = 0;
+    std::string cancelDuring;      // "CS#2": the user presses Cancel during the second CS
 
-    int OrvMyKadInit(int port) override { return Call(Format("Init(%d)", port), "Init"); }
+    int OrvMyKadInit(int port) override { return Call(Format("Init(%d)", port)); }
     int OrvMyKadGetFirmwareVersion(int timeoutMs, char*, uint8_t* keyArea) override {
-        const int r = Call(Format("FW(%d)", timeoutMs), "FW");
-        for (int i = 0; r == 0 && i < kOrvKeyAreaSize; ++i) keyArea[i] = uint8_t(i + 1);
-        return r;
+        for (int i = 0; i < kOrvKeyAreaSize; ++i) keyArea[i] = uint8_t(i + 1);
+        return Call(Format("FW(%d)", timeoutMs));
     }
-    int OrvMyKadGetCardStatus(int m, int ms) override {
-        return Call(Format("CS(%d,%d)", m, ms), "CS");
-    }
-    int OrvMyKadResetCard(uint8_t*) override { return Call("Reset", "Reset"); }
+    int OrvMyKadGetCardStatus(int m, int ms) override { return Call(Format("CS(%d,%d)", m, ms)); }
+    int OrvMyKadResetCard(uint8_t*) override { return Call("Reset"); }
     int OrvMyKadReadOpenData(uint8_t* out, int32_t* length) override {
         std::copy(record.begin(), record.end(), out);
         *length = reportedLength;
-        return Call("ReadData", "ReadData");
+        return Call("ReadData");
     }
-    int OrvMyKadIsEBA() override { return Call("IsEBA", "IsEBA"); }
+    int OrvMyKadIsEBA() override { return Call("IsEBA"); }
     int OrvMyKadReadPhoto(uint8_t* photo) override {
         std::fill(photo, photo + kOrvPhotoSize, 0x5C);
-        return Call("Photo", "Photo");
+        return Call("Photo");
     }
-    int OrvMyKadReadBio(char* app) override { return Call(std::string("Bio(") + app + ")", "Bio"); }
-    int OrvMyKadSecurityLevel(int level) override { return Call(Format("L%d", level), "Level"); }
+    int OrvMyKadReadBio(char* app) override { return Call(std::string("Bio(") + app + ")"); }
+    int OrvMyKadSecurityLevel(int level) override { return Call(Format("L%d", level)); }
     int OrvMyKadVerifyFinger(char* app, MyKadPromptRoutine prompt) override {
         for (int code : promptCodes) prompt(code);
-        return Call(std::string("Verify(") + app + ")", "Verify");
+        return Call(std::string("Verify(") + app + ")");
     }
-    int OrvMyKadClose() override { return Call("Close", "Close"); }
+    int OrvMyKadClose() override { return Call("Close"); }
 
 private:
-    int Call(const std::string& call, const std::string& name) {
+    int Call(const std::string& call) {
         calls += (calls.empty() ? "" : " ") + call;
-        if (name == cancelOn && ++counts_[name] == cancelAt) dialog_.cancelCode = -9;
-        auto& queue = results[name];
-        if (queue.empty()) return defaults.count(name) != 0 ? defaults[name] : 0;
+        const std::string name = call.substr(0, call.find('('));
+        if (Format("%s#%d", name.c_str(), ++counts_[name]) == cancelDuring) cancelCode_ = -9;
+        std::deque<int>& queue = results[name];
+        if (queue.empty()) return defaults[name];
         const int r = queue.front();
         queue.pop_front();
         return r;
     }
-    FakeMyKadDialog& dialog_;
+    int& cancelCode_;
     std::map<std::string, int> counts_;
 };
 
@@ -100,7 +100,7 @@ int RecordPromptCode(int code) { return g_promptCodes.push_back(code), 1; }
 
 struct Reader {
     FakeMyKadDialog dialog;
-    FakeCardReader library{dialog};
+    FakeCardReader library{dialog.cancelCode};
     testing_support::FakeProfile profile;
     testing_support::FakeClock clock;
     uint8_t verifySwitch = 1;
@@ -110,8 +110,10 @@ struct Reader {
         MyKadReaderParts parts{library, dialog, profile, clock, &RecordPromptCode, &verifySwitch};
         return RunMyKadReader(parts);
     }
-    void Set(const char* section, const char* key, const char* value) {
-        profile.Set(".\\QUILLON.ini", section, key, value);
+    void Set(const std::string& sectionKey, const char* value) {  // "SECTION/KEY"
+        const size_t slash = sectionKey.find('/');
+        profile.Set(".\\QUILLON.ini", sectionKey.substr(0, slash), sectionKey.substr(slash + 1),
+                    value);
     }
 };
 
@@ -135,14 +137,12 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
         int expected;
         std::string calls;
         const char* lastPrompt;  // line 2 of the last prompt
-        const char* cancelOn = "";
-        int cancelAt = 0;
+        const char* cancelDuring = "";
     };
     const char* done = "Process Completed";
     const Case cases[] = {
-        // Each mode reads the photo and verifies the finger as it asks (MYKADNOVERIFYNOPHOTO
-        // neither, below).
-        {"MYKAD", 1, {}, {}, 0, kStart + kFound + "Photo Bio(DUV) " + kVerify + "Close", done},
+        // Each mode reads the photo and verifies the finger as it asks (MYKAD: the success test
+        // below, MYKADNOVERIFYNOPHOTO neither).
         {"MYKADONLY", 1, {}, {}, 0, kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
         {"MYKADNOVERIFY", 1, {}, {}, 0, kStart + kFound + "Photo Close", done},
         {"MYKAD", 0, {}, {}, 0, kStart + kFound + "Photo Close", done},  // switch off
@@ -163,7 +163,7 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
         {"MYKADNOVERIFYNOPHOTO", 1, {{"CS", {0, 1}}}, {}, 0,  // only status 2 is a card
          kStart + Times(2, kPoll) + kFound + "Close", done},
         {"MYKAD", 1, {{"CS", {0, 0, 0}}}, {}, -9, kStart + Times(2, kPoll) + "Close", "User Cancel",
-         "CS", 2},
+         "CS#2"},
         // Reading the card: a MyKid ends after its record, a failure skips what follows.
         {"MYKAD", 1, {{"ReadData", {9999}}}, {}, 0, kStart + kPoll + "Reset ReadData Close", done},
         {"MYKAD", 1, {{"Reset", {-12}}}, {}, -12, kStart + kPoll + "Reset IsEBA Close", done},
@@ -174,15 +174,14 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
         {"MYKADONLY", 1, {{"Verify", {-3, -3, -3, 0}}},
          {{"MYKAD/SET_LOW_TIMES", "2"}, {"MYKAD/SET_LOW_LEVEL", "2"}, {"MYKAD/VERIFY_TIMES", "5"}},
          0, kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + Times(2, "L2 Verify(DUV) ") +
-                "Close",
-         done},
+                "Close", done},
         {"MYKADONLY", 1, {{"Verify", {-3, 0}}},  // a lower level outside 1 to 4 means 4
          {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "0"}}, 0,
          kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close", done},
         {"MYKADONLY", 1, {{"Verify", {-21}}}, {}, -21,  // only -3 is retried
          kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
         {"MYKADONLY", 1, {{"Verify", {-3, -3, -3}}}, {}, -9,
-         kStart + kFound + "Bio(DUV) " + kVerify + "Close", done, "Verify", 1},
+         kStart + kFound + "Bio(DUV) " + kVerify + "Close", done, "Verify#1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.calls);
@@ -190,12 +189,8 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
         r.dialog.mode = c.mode;
         r.verifySwitch = c.verifySwitch;
         r.library.results = c.results;
-        r.library.cancelOn = c.cancelOn;
-        r.library.cancelAt = c.cancelAt;
-        for (const auto& s : c.settings) {
-            const size_t slash = s.first.find('/');
-            r.Set(s.first.substr(0, slash).c_str(), s.first.substr(slash + 1).c_str(), s.second);
-        }
+        r.library.cancelDuring = c.cancelDuring;
+        for (const auto& s : c.settings) r.Set(s.first, s.second);
         EXPECT_EQ(r.Run(), c.expected);
         EXPECT_EQ(r.library.calls, c.calls);
         // Every way out leaves the result, clears the running flag and closes the dialog.
@@ -215,24 +210,24 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
 TEST(MyKadReader, WaitsAsConfiguredAndAVersionNeverGivenLeavesTheLinkKeyAlone) {
     Reader r;
     r.dialog.mode = "MYKADONLY";
-    r.Set("APDU", "RETRY_WAIT_INIT", "11");
-    r.Set("APDU", "RETRY_WAIT_TRY", "22");
-    r.Set("APDU", "RETRY_WAIT_FW", "33");
-    r.Set("APDU", "RETRY_COUNT_FW", "0");
+    r.Set("APDU/RETRY_WAIT_INIT", "11");
+    r.Set("APDU/RETRY_WAIT_TRY", "22");
+    r.Set("APDU/RETRY_WAIT_FW", "33");
+    r.Set("APDU/RETRY_COUNT_FW", "0");
     r.library.defaults["FW"] = -2;
     r.library.results = {{"CS", {0, 0}}, {"Verify", {-3, -3, -3}}};
     std::fill(LinkKey, LinkKey + kKeySize, 0x77);
     EXPECT_EQ(r.Run(), -3);
     // The version retry, the second and third polls, then two retried fingers.
     EXPECT_EQ(r.clock.sleeps, (std::vector<int>{11, 22, 33, 2000, 2000, 1000, 1000}));
-    for (int i = 0; i < kKeySize; ++i) EXPECT_EQ(LinkKey[i], 0x77);
+    EXPECT_EQ(std::vector<uint8_t>(LinkKey, LinkKey + kKeySize), std::vector<uint8_t>(16, 0x77));
 }
 
 TEST(MyKadReader, SuccessCopiesRecordPhotoAndLinkKeyAndGuidesAnEbaCardHolder) {
     Reader r;
     r.library.promptCodes = {0xA0, 0xA3};
-    std::fill(LinkKey, LinkKey + kKeySize, 0);
     EXPECT_EQ(r.Run(), 0);
+    EXPECT_EQ(r.library.calls, kStart + kFound + "Photo Bio(DUV) " + kVerify + "Close");
     EXPECT_EQ(r.dialog.fullRecord, 1);
     EXPECT_EQ(r.dialog.openData, std::vector<uint8_t>(120, 0x41));
     EXPECT_EQ(r.dialog.photo, std::vector<uint8_t>(4000, 0x5C));
@@ -246,14 +241,12 @@ TEST(MyKadReader, SuccessCopiesRecordPhotoAndLinkKeyAndGuidesAnEbaCardHolder) {
 }
 
 TEST(MyKadReader, RecordCopiesAreBoundedByTheirDestinations) {
-    struct Case {
+    const struct {
         int readResult;
         int32_t reported;
         size_t recordSize, copied;
-    };
-    const Case cases[] = {{0, 600, 600, 599}, {0, -5, 100, 0}, {9999, 10, 10, 10},
-                          {9999, 5000, 2000, 2000}};
-    for (const Case& c : cases) {
+    } cases[] = {{0, 600, 600, 599}, {0, -5, 100, 0}, {9999, 10, 10, 10}, {9999, 5000, 2000, 2000}};
+    for (const auto& c : cases) {
         Reader r;
         r.dialog.mode = "MYKADONLY";
         r.library.results["ReadData"] = {c.readResult};
