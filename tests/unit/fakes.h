@@ -24,20 +24,16 @@ public:
         values_[path + "|" + section + "|" + key] = value;
     }
     int ReadInt(const std::string& path, const char* section, const char* key, int def) override {
-        const std::string* v = Find(path, section, key);
-        return v != nullptr ? std::atoi(v->c_str()) : def;
+        const auto it = values_.find(path + "|" + section + "|" + key);
+        return it != values_.end() ? std::atoi(it->second.c_str()) : def;
     }
     std::string ReadString(const std::string& path, const char* section, const char* key,
                            const char* def, size_t capacity) override {
-        const std::string* v = Find(path, section, key);
-        return (v != nullptr ? *v : std::string(def)).substr(0, capacity - 1);
+        const auto it = values_.find(path + "|" + section + "|" + key);
+        return (it != values_.end() ? it->second : std::string(def)).substr(0, capacity - 1);
     }
 
 private:
-    const std::string* Find(const std::string& path, const char* section, const char* key) {
-        auto it = values_.find(path + "|" + section + "|" + key);
-        return it == values_.end() ? nullptr : &it->second;
-    }
     std::map<std::string, std::string> values_;
 };
 
@@ -46,9 +42,7 @@ public:
     std::set<std::string> files;
     std::string windowsDir = "C:\\windows";
     int probes = 0;  // files looked for
-    bool CanOpenForRead(const std::string& path) override {
-        return ++probes, files.count(path) != 0;
-    }
+    bool CanOpenForRead(const std::string& path) override { return ++probes, files.count(path); }
     std::string WindowsDirectory(size_t capacity) override {
         return windowsDir.substr(0, capacity - 1);
     }
@@ -56,10 +50,9 @@ public:
 
 class FakeRegistry : public ISerialCommRegistry {
 public:
-    bool opens = true;
+    bool opens = true, closed = false;
     std::map<std::string, std::string> values;
     std::vector<std::string> queried;
-    bool closed = false;
     bool Open() override { return opens; }
     bool QueryValue(const char* name, char* data, uint32_t size) override {
         queried.push_back(name);
@@ -85,6 +78,7 @@ public:
     void SleepMs(int milliseconds) override { sleeps.push_back(milliseconds); }
 };
 
+// The log lines written while it exists.
 class CapturingLog : public ILogSink {
 public:
     CapturingLog() { SetLogSink(this); }
@@ -96,11 +90,6 @@ public:
     std::vector<std::string> Lines() {
         std::lock_guard<std::mutex> hold(mutex_);
         return lines_;
-    }
-    size_t Count(const std::string& line) {
-        size_t n = 0;
-        for (const auto& l : Lines()) n += (l == line);
-        return n;
     }
 
 private:
