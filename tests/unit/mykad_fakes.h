@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <vector>
 
 #include "command/mykad_record.h"
@@ -27,13 +26,9 @@ public:
 // rand(): the scripted values in order, then 0.
 class FakeRandomSequence : public IRandomSequence {
 public:
-    std::deque<int> values;
-    int Next() override {
-        if (values.empty()) return 0;
-        const int v = values.front();
-        values.pop_front();
-        return v;
-    }
+    std::vector<int> values;
+    size_t taken = 0;
+    int Next() override { return taken < values.size() ? values[taken++] : 0; }
 };
 
 // The MyKad reply record with fake sources, and card-data and photo buffers of the dispatcher's
