@@ -1,5 +1,6 @@
-// The runners' own rules: the template check and copies bounded by the dispatcher's buffers. The
-// dialogs they run, ports, clock texts, signatures and MyKad modes are checked end to end.
+// The runners' own rules: the template check, the delay after the status query and copies
+// bounded by the dispatcher's buffers. The dialogs they run, ports, clock texts, signatures and
+// MyKad modes are checked end to end.
 #include "command/operation_runners.h"
 
 #include <gtest/gtest.h>
@@ -16,18 +17,18 @@ namespace {
 
 using namespace testing_support;
 
-// Plays the part of each dialog run: records what the runner set, then lets the test's script
-// for that mode fill in the results (by default the run succeeds).
+// Plays each dialog run: records what the runner set, lets it succeed, then runs the test's
+// script on it.
 class ScriptedDialogs : public IDialogRunner {
 public:
     std::vector<std::string> runs;  // "MODE format length"
-    std::map<std::string, std::function<void(CAcqDialog&)>> script;
+    std::function<void(CAcqDialog&)> script = [](CAcqDialog&) {};
 
     void DoModal(CAcqDialog& d) override {
         runs.push_back(Format("%s %d %zu", d.m_strMode.c_str(), d.m_nTemplateFormat,
                               d.m_strVerifyTemplate.size()));
         d.m_nRetCode = 0;
-        if (script.count(d.m_strMode) != 0) script[d.m_strMode](d);
+        script(d);
     }
 };
 
@@ -38,35 +39,32 @@ protected:
     FakeRegistry registry;
     FakeClock clock;
     OperationRunners runners{rig.env, dialogs, registry, clock};
+    uint8_t templ[604] = {0};
 };
 
 TEST_F(RunnersTest, VerifyRefusesTemplatesWhoseByte17IsNot2AfterTheStatusQuery) {
-    struct Case {
+    const struct {
         size_t length;
         uint8_t byte17, byte615;
-        int expected;
-        const char* verifyRun;  // "" when refused
-    };
-    const Case cases[] = {{598, 2, 0, 0, "VERIFY 1 598"},   {598, 3, 0, -5, ""},
-                          {1196, 2, 2, 0, "VERIFY 2 1196"}, {1196, 2, 7, -5, ""},
-                          {1196, 0, 2, -5, ""},               {1197, 0, 0, 0, "VERIFY 2 1197"}};
-    for (const Case& c : cases) {
+        const char* verifyRun;  // "": refused with -5
+    } cases[] = {{598, 2, 0, "VERIFY 1 598"},   {598, 3, 0, ""}, {1196, 2, 2, "VERIFY 2 1196"},
+                 {1196, 2, 7, ""}, {1196, 0, 2, ""}, {1197, 0, 0, "VERIFY 2 1197"}};
+    for (const auto& c : cases) {
         std::vector<uint8_t> t(c.length, 0x11);
         t[17] = c.byte17;
         if (c.length > 615) t[615] = c.byte615;
         dialogs.runs.clear();
         const int n = static_cast<int>(c.length);
-        EXPECT_EQ(c.length < 1000 ? runners.PerformVerify(1, 7, n, t.data())
-                                  : runners.PerformVerify2F(1, 7, n, t.data()),
-                  c.expected);
-        const std::string last = dialogs.runs.size() == 2 ? dialogs.runs[1] : "";
-        EXPECT_EQ(dialogs.runs[0], "GETLLTSTATUS 1 0");
-        EXPECT_EQ(last, c.verifyRun) << c.length << " " << int(c.byte17) << "/" << int(c.byte615);
+        EXPECT_EQ(n < 1000 ? runners.PerformVerify(1, 7, n, t.data())
+                           : runners.PerformVerify2F(1, 7, n, t.data()),
+                  *c.verifyRun ? 0 : -5);
+        std::vector<std::string> runs = {"GETLLTSTATUS 1 0"};
+        if (*c.verifyRun) runs.push_back(c.verifyRun);
+        EXPECT_EQ(dialogs.runs, runs) << c.length << " " << int(c.byte17) << "/" << int(c.byte615);
     }
 }
 
 TEST_F(RunnersTest, TheStatusQueryBeforeAnOperationIsFollowedByTheConfiguredDelay) {
-    uint8_t templ[604] = {0};
     char text[100] = {0};
     EXPECT_EQ(runners.PerformEnroll(1, 7, templ), 0);
     EXPECT_EQ(clock.sleeps, std::vector<int>{500});  // the default
@@ -77,21 +75,17 @@ TEST_F(RunnersTest, TheStatusQueryBeforeAnOperationIsFollowedByTheConfiguredDela
     EXPECT_EQ(clock.sleeps, std::vector<int>{120});
 }
 
-TEST_F(RunnersTest, EnrollCopiesAtMost600TemplateBytes) {
-    dialogs.script["ENROLL"] = [](CAcqDialog& d) { d.m_strTemplate = std::string(1196, 'Z'); };
-    uint8_t templ[604] = {0};
-    EXPECT_EQ(runners.PerformEnroll(1, 7, templ), 0);
-    EXPECT_EQ(templ[599], 'Z');
-    EXPECT_EQ(templ[600], 0);
-}
-
-TEST_F(RunnersTest, MyKidCopiesTheAlternateRecordBoundedAndNoPhoto) {
-    dialogs.script["MYKAD"] = [](CAcqDialog& d) {
+TEST_F(RunnersTest, EnrollCopiesAtMost600TemplateBytesAndAMyKidItsBoundedRecordAndNoPhoto) {
+    dialogs.script = [](CAcqDialog& d) {
+        d.m_strTemplate = std::string(1196, 'Z');
         d.m_bFullRecord = 0;
         d.m_nAltDataLen = 5000;
         std::memset(d.m_abAltData, 'K', sizeof d.m_abAltData);
         d.m_strPhoto = std::string(4000, 'P');
     };
+    EXPECT_EQ(runners.PerformEnroll(1, 7, templ), 0);
+    EXPECT_EQ(templ[599], 'Z');
+    EXPECT_EQ(templ[600], 0);
     std::vector<uint8_t> card(2004, 0), photo(4100, 0);
     EXPECT_EQ(runners.ReadMyKAD(0, 4, card.data(), photo.data()), 0);
     EXPECT_EQ(card[0], '1');
