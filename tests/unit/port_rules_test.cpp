@@ -14,7 +14,7 @@ TEST(PortRules, OnlyInvalidParameterAndPendingKeepTheMonitorWaitingAndTheWriteBu
                                                       {0, WaitFailure::Fatal},
                                                       {996, WaitFailure::Fatal}};
     for (const auto& c : cases) EXPECT_EQ(ClassifyWaitFailure(c.first), c.second) << c.first;
-    const std::pair<int, bool> fits[] = {{-1, false}, {0, false}, {1, true}, {2048, true}, {2049, false}};
+    const std::pair<int, bool> fits[] = {{-1, 0}, {0, 0}, {1, 1}, {2048, 1}, {2049, 0}};
     for (const auto& f : fits) EXPECT_EQ(FitsWriteBuffer(f.first), f.second) << f.first;
 }
 
