@@ -46,8 +46,6 @@ TEST(AcqDialog, EachModeSetsTitlePromptsAndFirstStep) {
         {"GETSIGNATURE", "SIGNATURE", "Signature", "Place Sign on the Screen", "", 0xF3},
         {"MYKAD", "MYKAD", "", "", "reader thread", -1},
         {"MYKADNOVERIFYNOPHOTO", "MYKAD", "", "", "reader thread", -1},
-        {"enroll", "", "", "", "", -1},  // exact and case-sensitive
-        {"MYKADX", "", "", "", "", -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);

@@ -182,20 +182,20 @@ TEST_F(FrameCodecTest, DecodesAReferenceReplyAndDropsStrayBytesOneByOneWithoutCh
     Feed(Hex("020008 CD31190189 82F38E A4 03"));  // serial number "ABC", computed independently
     EXPECT_EQ(frames, Frames{Hex("020007 25 060003 414243 F4 03")});
     EXPECT_EQ(g_nRxLen.load(), 0);
-    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_TRUE(log.lines.empty());
 
     Bytes reply = Inbound({0x72, 0x06});
     reply[11] ^= 0xFF;
     reply[12] = 0x7E;
     Feed(Hex("41 03 FF"));
     Feed(reply);
-    EXPECT_EQ(log.Lines(), Lines(3, "INVALID PROTOCOL REPLY RETURN"));
+    EXPECT_EQ(log.lines, Lines(3, "INVALID PROTOCOL REPLY RETURN"));
     EXPECT_EQ(frames.back(), Hex("020002 7206 78 03"));
 }
 
 TEST_F(FrameCodecTest, FrameTooLongForTheWorkAreaIsDroppedAtItsLengthTheLongestThatFitsIsTaken) {
     Feed(Hex("02 088C 55"));  // L = 2188: L + 5 = 2193; its body is stray bytes now
-    EXPECT_EQ(log.Lines(), (Lines{"OVERSIZE FRAME DROPPED (length 2188)",
+    EXPECT_EQ(log.lines, (Lines{"OVERSIZE FRAME DROPPED (length 2188)",
                                   "INVALID PROTOCOL REPLY RETURN"}));
     // L = 2187. Spaces pass the cipher and the scramble; the last byte (a partial block, never
     // deciphered) says 3 bytes of padding.
@@ -262,7 +262,7 @@ TEST_F(TerminalSimTest, FramesOfEveryLengthDecodeExactlyOnTheOtherSideBothWays) 
         Feed(sim::EncodeTerminalFrame(payload, frame.defaultKey ? DefaultKey : key, frame.pair));
         ASSERT_EQ(frames, Frames{Plain(payload)}) << length;
     }
-    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_TRUE(log.lines.empty());
 }
 
 sim::TerminalModel Terminal(const std::string& text) {
@@ -290,33 +290,28 @@ TEST_F(TerminalSimTest, StatusReplyHandsOutAFreshLinkKeyThatBothSidesThenUse) {
     EXPECT_EQ(Bytes(terminal.LinkKey(), terminal.LinkKey() + 16), Bytes(LinkKey, LinkKey + 16));
 }
 
-TEST_F(TerminalSimTest, EnrolmentGivesATemplateOfTheAskedSizeThatVerificationThenMatches) {
+// The plain 598-byte format and a terminal that always matches are played end to end.
+TEST_F(TerminalSimTest, EnrolmentGivesATemplateOfTheAskedSizeThatVerificationThenCompares) {
     sim::TerminalModel terminal = Terminal("");
-    const Bytes a0 = {0x94, 0x00, 0x00, 0xA0};
-    Bytes templ;
-    for (uint8_t d1 : {0xC1, 0x01}) {
-        Bytes command(22, 0);
-        command[0] = 0x27;
-        command[1] = d1;
-        const Frames answer = Exchange(&terminal, command);
-        const size_t size = d1 == 0xC1 ? 1196 : 598;
-        ASSERT_EQ(answer.size(), 4u);
-        EXPECT_EQ(Frames(answer.begin(), answer.end() - 1),
-                  (Frames{a0, {0x94, 0x00, 0x00, 0xA5}, {0x94, 0x00, 0x00, 0xA6}}));
-        ASSERT_EQ(answer[3].size(), 4 + size);
-        EXPECT_EQ(Part(answer[3], 0, 4), (Bytes{0x27, 0x06, uint8_t(size >> 8), uint8_t(size)}));
-        EXPECT_EQ(answer[3][4 + 17], 2) << "template byte 17 (frame position 24)";
-        templ.assign(answer[3].begin() + 4, answer[3].end());
-    }
+    Bytes enrol(22, 0);
+    enrol[0] = 0x27;
+    enrol[1] = 0xC1;  // the double-size format
+    const Frames answer = Exchange(&terminal, enrol);
+    ASSERT_EQ(answer.size(), 4u);
+    EXPECT_EQ(Frames(answer.begin(), answer.end() - 1),
+              (Frames{Hex("940000A0"), Hex("940000A5"), Hex("940000A6")}));
+    ASSERT_EQ(answer[3].size(), 4u + 1196);
+    EXPECT_EQ(Part(answer[3], 0, 4), Hex("2706 04AC"));
+    EXPECT_EQ(answer[3][4 + 17], 2) << "template byte 17 (frame position 24)";
     // The host's verify command, bytes 512..597 sent as spaces; a changed byte before them fails.
-    const std::pair<size_t, uint8_t> cases[] = {{templ.size(), 0xA3}, {0, 0xA4}, {511, 0xA4}};
+    const std::pair<size_t, uint8_t> cases[] = {{598, 0xA3}, {0, 0xA4}, {511, 0xA4}};
     for (const auto& c : cases) {
-        Bytes command = {0x28, 0x01, 0x04, 0, 0, 0, 0x02, 0x56};
-        command.insert(command.end(), templ.begin(), templ.end());
+        Bytes command = Hex("28 01 04 000000 0256");
+        command.insert(command.end(), answer[3].begin() + 4, answer[3].begin() + 4 + 598);
         std::fill(command.begin() + 8 + 512, command.end(), 0x20);
-        if (c.first < templ.size()) command[8 + c.first] ^= 0x01;
+        if (c.first < 598) command[8 + c.first] ^= 0x01;
         EXPECT_EQ(Exchange(&terminal, command),
-                  (Frames{a0, {0x94, 0x00, 0x00, c.second}, {0x28, 0x06}}))
+                  (Frames{Hex("940000A0"), {0x94, 0x00, 0x00, c.second}, {0x28, 0x06}}))
             << c.first;
     }
 }
