@@ -47,7 +47,7 @@ long AllocationsIn(Run run) {
 }
 
 class CountingTarget : public IReplyTarget {
-  public:
+public:
     void OnFrameComplete() override { ++frames; }
     int frames = 0;
 };
@@ -55,7 +55,6 @@ class CountingTarget : public IReplyTarget {
 TEST(LinkPathAllocation, EncodingAVerifyAndCollectingAnEnrolmentsRepliesAllocateNothing) {
     EXPECT_EQ(AllocationsIn([] { delete new std::vector<uint8_t>(64); }), 2)
         << "the counter sees the vector object and its bytes";
-
     // A two-finger verification: 1204 payload bytes and room behind them for the padding.
     static uint8_t plain[1204 + 5 + 8] = {kStx, 0x04, 0xB4, 0x28};
     static uint8_t wire[kWorkAreaSize];
@@ -63,19 +62,15 @@ TEST(LinkPathAllocation, EncodingAVerifyAndCollectingAnEnrolmentsRepliesAllocate
     EXPECT_EQ(wire[1] * 256 + wire[2], 1208 + 3);
 
     // What an enrolment brings back: a finger event, then the template.
-    std::vector<uint8_t> result = {0x27, 0x06, 0x02, 0x56};
+    std::vector<uint8_t> result = {0x27, 0x06, 0x02, 0x56}, stream;
     result.resize(4 + 598, 0x33);
-    std::vector<uint8_t> stream =
-        sim::EncodeTerminalFrame({0x94, 0, 0, 0xA0}, LinkKey, ScramblePair);
-    const std::vector<uint8_t> last = sim::EncodeTerminalFrame(result, LinkKey, ScramblePair);
-    stream.insert(stream.end(), last.begin(), last.end());
+    for (const auto& p : {std::vector<uint8_t>{0x94, 0, 0, 0xA0}, result}) {
+        for (uint8_t b : sim::EncodeTerminalFrame(p, LinkKey, ScramblePair)) stream.push_back(b);
+    }
     CountingTarget target;
     SetReplyTarget(&target);
     g_nRxLen = 0;
-    EXPECT_EQ(AllocationsIn([&stream] {
-                  for (uint8_t byte : stream) CollectReplyByte(byte);
-              }),
-              0);
+    EXPECT_EQ(AllocationsIn([&stream] { for (uint8_t b : stream) CollectReplyByte(b); }), 0);
     SetReplyTarget(nullptr);
     EXPECT_EQ(target.frames, 2);
     EXPECT_EQ(g_abRxFrame[3], 0x27);
