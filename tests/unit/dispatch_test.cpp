@@ -17,8 +17,9 @@ namespace {
 
 using namespace testing_support;
 
-// Records which runner ran with which arguments and answers with a scripted code.
-class RecordingRunners : public IRunners {
+// Records which runner ran with which arguments and answers with a scripted code; stands for
+// the record builder too, showing the command and the host's three texts.
+class RecordingRunners : public IRunners, public IMyKadReply {
 public:
     std::string called;  // "Runner show port"
     int result = 0;
@@ -48,6 +49,10 @@ public:
     int ReadMyKADNoVerifyNoPhoto(int s, int p, uint8_t*) override {
         return Note("ReadMyKADNoVerifyNoPhoto", s, p);
     }
+    std::string Build(const char* command, uint8_t*, const uint8_t*,
+                      const char* const t[3]) override {
+        return Format("[%s][0][%s|%s|%s]", command, t[0], t[1], t[2]);
+    }
 
 private:
     int Note(const char* name, int s, int p) {
@@ -60,24 +65,14 @@ private:
     }
 };
 
-// Stands for the record builder: shows the command and the host's three texts.
-class FakeMyKadReply : public IMyKadReply {
-public:
-    std::string Build(const char* command, uint8_t*, const uint8_t*,
-                      const char* const t[3]) override {
-        return Format("[%s][0][%s|%s|%s]", command, t[0], t[1], t[2]);
-    }
-};
-
 class DispatchTest : public ::testing::Test {
 protected:
     FakeFileSystem files;
     FakeProfile profile;
     FakeHostAddress host;
     RecordingRunners runners;
-    FakeMyKadReply mykad;
     IniLocator locator{files};
-    CommandContext context{locator, profile, host, runners, nullptr, &mykad};
+    CommandContext context{locator, profile, host, runners, nullptr, &runners};
     std::vector<char> reply = std::vector<char>(1 << 21, '\0');
 
     int Send(const std::string& request, const char* code = "QLN26") {

@@ -106,7 +106,6 @@ protected:
     void TearDown() override {
         SetScramblePairSource(nullptr);
         SetReplyTarget(nullptr);
-        std::memset(LinkKey, 0, sizeof LinkKey);
     }
     void OnFrameComplete() override {  // the frame as the dialog reads it
         frames.emplace_back(g_abRxFrame, g_abRxFrame + g_abRxFrame[1] * 256 + g_abRxFrame[2] + 5);

@@ -63,7 +63,6 @@ protected:
         dialog.m_nRetCode = -9;
         std::memset(LinkKey, 0, sizeof LinkKey);
     }
-    void TearDown() override { std::memset(LinkKey, 0, sizeof LinkKey); }
     // Puts a decoded reply (code and data) into g_abRxFrame as the parser leaves it.
     void Reply(uint8_t code, const Bytes& data) {
         std::memset(g_abRxFrame, 0, sizeof g_abRxFrame);
