@@ -192,8 +192,8 @@ TEST_F(FrameCodecTest, DecodesAReferenceReplyAndDropsStrayBytesOneByOneWithoutCh
 
 TEST_F(FrameCodecTest, FrameTooLongForTheWorkAreaIsDroppedAtItsLengthTheLongestThatFitsIsTaken) {
     Feed(Hex("02 088C 55"));  // L = 2188: L + 5 = 2193; its body is stray bytes now
-    EXPECT_EQ(log.lines, (Lines{"OVERSIZE FRAME DROPPED (length 2188)",
-                                  "INVALID PROTOCOL REPLY RETURN"}));
+    EXPECT_EQ(log.lines,
+              (Lines{"OVERSIZE FRAME DROPPED (length 2188)", "INVALID PROTOCOL REPLY RETURN"}));
     // L = 2187. Spaces pass the cipher and the scramble; the last byte (a partial block, never
     // deciphered) says 3 bytes of padding.
     Bytes wire = Hex("02 088B");

@@ -167,6 +167,8 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
         // Reading the card: a MyKid ends after its record, a failure skips what follows.
         {"MYKAD", 1, {{"ReadData", {9999}}}, {}, 0, kStart + kPoll + "Reset ReadData Close", done},
         {"MYKAD", 1, {{"Reset", {-12}}}, {}, -12, kStart + kPoll + "Reset IsEBA Close", done},
+        {"MYKAD", 1, {{"ReadData", {-13}}}, {}, -13, kStart + kPoll + "Reset ReadData IsEBA Close",
+         done},
         {"MYKAD", 1, {{"Photo", {-14}}}, {}, -14, kStart + kFound + "Photo Close", done},
         // The finger: VERIFY_TIMES non-matches, then the lower level after SET_LOW_TIMES.
         {"MYKADONLY", 1, {{"Verify", {-3, -3, -3}}}, {}, -3,
@@ -178,6 +180,9 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
         {"MYKADONLY", 1, {{"Verify", {-3, 0}}},  // a lower level outside 1 to 4 means 4
          {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "0"}}, 0,
          kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close", done},
+        {"MYKADONLY", 1, {{"Bio", {-22}}}, {}, -22, kStart + kFound + "Bio(DUV) Close", done},
+        {"MYKADONLY", 1, {{"L4", {-1}}, {"Close", {-1}}}, {}, 0,  // their results are ignored
+         kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
         {"MYKADONLY", 1, {{"Verify", {-21}}}, {}, -21,  // only -3 is retried
          kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
         {"MYKADONLY", 1, {{"Verify", {-3, -3, -3}}}, {}, -9,
@@ -236,6 +241,11 @@ TEST(MyKadReader, SuccessCopiesTheLinkKeyAndGuidesAnEbaCardHolder) {
               "Reading Bio|Verify Bio|Copying MyKad Data and Photo|Process Completed|");
     EXPECT_EQ(r.dialog.lines[1], Times(3, "Pengesahan MyKad|") + Times(6, "Pengesahan EBA MyKad|"));
     EXPECT_EQ(r.dialog.events[1], "refresh") << "each prompt repaints both lines first";
+    Reader older;  // a card that is not EBA is named so in the same prompts
+    older.library.defaults["IsEBA"] = 0;
+    EXPECT_EQ(older.Run(), 0);
+    EXPECT_EQ(older.dialog.lines[1],
+              Times(3, "Pengesahan MyKad|") + Times(6, "Pengesahan OLD MyKad|"));
 }
 
 TEST(MyKadReader, RecordCopiesAreBoundedByTheirDestinations) {
