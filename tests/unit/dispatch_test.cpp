@@ -23,7 +23,7 @@ class RecordingRunners : public IRunners, public IMyKadReply {
 public:
     std::string called;  // "Runner show port"
     int result = 0;
-    std::vector<uint8_t> templ;     // the template a verify runner got
+    std::vector<uint8_t> templ;    // the template a verify runner got
     std::function<void()> during;  // runs inside the runner
 
     int PerformEnroll(int s, int p, uint8_t*) override { return Note("PerformEnroll", s, p); }
