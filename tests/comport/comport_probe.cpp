@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,74 +18,55 @@
 
 using namespace quillon;
 using testing_support::SettledThreadCount;
-using testing_support::ThreadCount;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-int g_passed = 0;
-int g_failed = 0;
-
+int g_passed = 0, g_failed = 0;
 void Check(bool ok, const char* what, int line) {
-    if (ok) {
-        ++g_passed;
-    } else {
-        ++g_failed;
-        std::printf("FAIL line %d: %s\n", line, what);
-    }
+    if (!ok) std::printf("FAIL line %d: %s\n", line, what);
+    ++(ok ? g_passed : g_failed);
 }
 #define CHECK(condition) Check((condition), #condition, __LINE__)
 
-// Every line the port logs, one after another; Logged() asks whether a line since its last call
-// held the text.
-class LogCapture : public ILogSink {
-  public:
-    LogCapture() { InitializeCriticalSection(&lock_); }
+CRITICAL_SECTION g_lock;  // over what the monitor thread hands to the probe
+struct Locked {
+    Locked() { EnterCriticalSection(&g_lock); }
+    ~Locked() { LeaveCriticalSection(&g_lock); }
+};
+
+// Every line the port logs; Logged() asks whether a line since its last call held the text.
+struct LogCapture : ILogSink {
+    std::string text;
     void Write(const std::string& line) override {
-        EnterCriticalSection(&lock_);
-        text_ += line + '\x01';
-        LeaveCriticalSection(&lock_);
+        Locked hold;
+        text += line + '\x01';
     }
-    bool Logged(const char* text) {
-        EnterCriticalSection(&lock_);
-        const bool found = text_.find(text) != std::string::npos;
-        text_.clear();
-        LeaveCriticalSection(&lock_);
+    bool Logged(const std::string& what) {
+        Locked hold;
+        const bool found = text.find(what) != std::string::npos;
+        text.clear();
         return found;
     }
+} g_log;
 
-  private:
-    CRITICAL_SECTION lock_;
-    std::string text_;
-};
-LogCapture g_log;
-
-// Collects every decoded reply frame (L + 5 bytes of g_abRxFrame).
-class FrameCapture : public IReplyTarget {
-  public:
-    FrameCapture() { InitializeCriticalSection(&lock_); }
+// Every decoded reply frame (L + 5 bytes of g_abRxFrame); Next() takes the next one, or gives an
+// empty frame after the time-out.
+struct FrameCapture : IReplyTarget {
+    std::vector<Bytes> frames;
+    size_t taken = 0;
     void OnFrameComplete() override {
-        EnterCriticalSection(&lock_);
-        frames_.emplace_back(g_abRxFrame, g_abRxFrame + g_abRxFrame[1] * 256 + g_abRxFrame[2] + 5);
-        LeaveCriticalSection(&lock_);
+        Locked hold;
+        frames.emplace_back(g_abRxFrame, g_abRxFrame + g_abRxFrame[1] * 256 + g_abRxFrame[2] + 5);
     }
-    // The next reply, or an empty frame after the time-out.
     Bytes Next(DWORD timeoutMs = 3000) {
-        Bytes frame;
-        for (const ULONGLONG end = GetTickCount64() + timeoutMs; frame.empty(); Sleep(5)) {
-            EnterCriticalSection(&lock_);
-            if (taken_ < frames_.size()) frame = frames_[taken_++];
-            LeaveCriticalSection(&lock_);
-            if (GetTickCount64() >= end) break;
+        for (const ULONGLONG end = GetTickCount64() + timeoutMs; GetTickCount64() < end; Sleep(5)) {
+            Locked hold;
+            if (taken < frames.size()) return frames[taken++];
         }
-        return frame;
+        return Bytes();
     }
-
-  private:
-    CRITICAL_SECTION lock_;
-    std::vector<Bytes> frames_;
-    size_t taken_ = 0;
 };
 
 Bytes PlainFrame(uint8_t code, const Bytes& data = Bytes()) {
@@ -103,14 +83,11 @@ void Send(ComPort& port, const Bytes& frame) {
     port.SendToPort(frame.data(), static_cast<int>(frame.size()));
 }
 
-class ProbePort : public ComPort {
-  public:
-    HANDLE Handle() const { return portHandle; }
-    bool Alive() const { return threadAlive != FALSE; }
-    bool ThreadClosedEventSet() const {
-        return threadClosedEvent != nullptr &&
-               WaitForSingleObject(threadClosedEvent, 0) == WAIT_OBJECT_0;
-    }
+HANDLE Open(ComPort& port, unsigned number, DWORD mask = EV_RXCHAR | EV_CTS) {
+    return port.InitPort(number, 115200, 'N', 8, 1, mask, 1024);
+}
+
+struct ProbePort : ComPort {
     // Loses the port's own handle without closing the device, as when the object was reset
     // while the dialog still held the handle.
     void ForgetHandle() {
@@ -118,11 +95,10 @@ class ProbePort : public ComPort {
         portHandle = nullptr;
         Unlock();
     }
+    using ComPort::portHandle;
+    using ComPort::threadAlive;
+    using ComPort::threadClosedEvent;
 };
-
-HANDLE Open(ComPort& port, unsigned number, DWORD mask = EV_RXCHAR | EV_CTS) {
-    return port.InitPort(number, 115200, 'N', 8, 1, mask, 1024);
-}
 
 void WriteBufferLimit(unsigned number) {
     FrameCapture replies;
@@ -170,7 +146,7 @@ void ReopenEndsTheMonitor(unsigned number) {
     Open(port, number);
     port.StartMonitor();
     // The monitor thread, waiting for its events (wine adds a thread of its own for the wait,
-    // which goes a moment after the wait has ended: hence the settled counts below).
+    // which goes a moment after the wait has ended: hence the settled counts).
     CHECK(SettledThreadCount() > baseline);
     CHECK(Open(port, number) != INVALID_HANDLE_VALUE);
     CHECK(SettledThreadCount() == baseline);
@@ -191,7 +167,7 @@ void SharedHandle(unsigned number) {
     Sleep(100);
     port.ForgetHandle();
     Send(port, PlainFrame(0x25));
-    CHECK(port.Handle() == handle);
+    CHECK(port.portHandle == handle);
     CHECK(!replies.Next().empty());
     port.ClosePort();
     CHECK(SharedPortHandle == nullptr);
@@ -203,11 +179,10 @@ void SharedHandle(unsigned number) {
 void MissingPort(unsigned number) {
     ProbePort port;
     CHECK(Open(port, number) == INVALID_HANDLE_VALUE);
-    CHECK(!port.Alive());
-    CHECK(port.ThreadClosedEventSet());
-    const std::string warning = "WARNING:  Open COM ERROR Failed with the following error: \n"
-                                "File not found.\r\n\nPort: " + std::to_string(number) + "\n";
-    CHECK(g_log.Logged(warning.c_str()));
+    CHECK(!port.threadAlive);
+    CHECK(WaitForSingleObject(port.threadClosedEvent, 0) == WAIT_OBJECT_0);
+    CHECK(g_log.Logged("WARNING:  Open COM ERROR Failed with the following error: \n"
+                       "File not found.\r\n\nPort: " + std::to_string(number) + "\n"));
     const ULONGLONG start = GetTickCount64();
     port.ClosePort();
     CHECK(GetTickCount64() - start < 1000);  // the failed open already signalled the end
@@ -215,15 +190,11 @@ void MissingPort(unsigned number) {
 
 // Takes a reply over as the dialog does, by SendMessage to `window` (a window of the thread that
 // will call ClosePort), or, without a window, stays inside the hand-over until released.
-class HandOver : public IReplyTarget {
-  public:
+struct HandOver : IReplyTarget {
     void OnFrameComplete() override {
         SetEvent(entered);
-        if (window != nullptr) {
-            SendMessageW(window, WM_TERMINAL_REPLY, 0, 0);
-        } else {
-            WaitForSingleObject(release, 60000);
-        }
+        if (window != nullptr) SendMessageW(window, WM_TERMINAL_REPLY, 0, 0);
+        if (window == nullptr) WaitForSingleObject(release, 60000);
     }
     HWND window = nullptr;
     HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -244,7 +215,7 @@ void CloseGivesUpOnAStuckThread(unsigned number) {
     const ULONGLONG took = GetTickCount64() - start;
     CHECK(took >= 9900 && took <= 11500);
     CHECK(g_log.Logged("COMThread still running after the close wait"));
-    CHECK(ThreadCount() == baseline + 1);
+    CHECK(testing_support::ThreadCount() == baseline + 1);
     SetEvent(stuck.release);
     CHECK(SettledThreadCount() == baseline);  // it finds the port closed and ends
 
@@ -299,6 +270,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    InitializeCriticalSection(&g_lock);
     const unsigned number = static_cast<unsigned>(std::atoi(argv[1]));
     SetLogSink(&g_log);
     WriteBufferLimit(number);

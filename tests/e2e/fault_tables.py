@@ -30,7 +30,8 @@ READER_INI = ("[APDU]\nRETRY_WAIT_INIT=0\nRETRY_WAIT_TRY=0\nRETRY_WAIT_FW=0\nRET
               "[MYKAD]\nINSERT_COUNT=2\n[CSSSERVER]\nGLOBTIMEOUT=%d\n")
 
 # Card-reader library faults through the stand-in, in the order the reader thread calls the
-# library. Each row's failures are used up by the first read; the next read gets the card.
+# library, played as one scenario in one host process: each read uses up one row's failures, and
+# the read after the last row gets the card.
 READER_FAULTS = [
     # (call, what it answers, stand-in scenario, code of "[READMYKAD][code][123]")
     ("OrvMyKadInit", "-7 (any failure)", "result OrvMyKadInit -7", -4),

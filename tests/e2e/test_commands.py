@@ -1,17 +1,27 @@
-"""Every command end to end: quillon_host.exe -> quillon.dll -> pty COM port -> the terminal
-simulator, asserting the exact reply and result code and, through the simulator's record, the
-exact plain frames the library sent (key flag 1: DefaultKey, 0: the link key handed out)."""
+"""Every command end to end: quillon_host.exe -> quillon.dll -> a pty COM port and the terminal
+simulator, or the stand-in OrvMyKad.dll beside the library. Each checks the exact reply and code
+and what reached the far end: the simulator's record of the plain frames (key flag 1: DefaultKey,
+0: the link key handed out), the stand-in's record of its calls. MyKad replies are taken apart
+with the integrators' decoder (quillon_mykad_decode)."""
 import datetime
 import os
+import re
+import shutil
+import subprocess
 
 import winerig
 from winerig import SERIALCOMM, recorded
 
-NAME = "BANK RAKYAT CAWANGAN SENTRAL"
-SERIAL = "QT-2026-00042"
+NAME, SERIAL = "BANK RAKYAT CAWANGAN SENTRAL", "QT-2026-00042"
 FAST = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=1500\n"
 STATUS = recorded(0x23, key_flag=1)
 ADDRESS = r"\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}"
+TEXTS = ("ALI BIN ABU", "KL01", "OPERATOR7")
+FIELDS = "[0][3][%s][%s][%s]" % TEXTS
+# Every byte value once (0x00 and 0x20 among them), then text: what scrambling must bring back.
+RECORD = bytes(range(256)) + b"900101-14-5678 SITI AMINAH BINTI AHMAD" + bytes(range(255, 99, -1))
+PHOTO = bytes([0xFF, 0xD8]) + bytes((i * 37 + 11) & 0xFF for i in range(3996)) + b"\xFF\xD9"
+B64 = "[A-Za-z0-9+/=]"
 
 
 def template(seed, length=598):
@@ -31,6 +41,13 @@ def verify_frame(templates, two_finger=False):
     return recorded(0x28, header + bytes(body))
 
 
+# The stand-in's record of a READMYKAD: each call with its arguments and result.
+CALLS = ["OrvMyKad" + c for c in (
+    "Init 3 -> 0", "GetFirmwareVersion 2000 -> 0", "GetCardStatus 1 2000 -> 2", "ResetCard -> 0",
+    "ReadOpenData -> 0", "IsEBA -> 1", "ReadPhoto -> 0", "ReadBio DUV -> 0",
+    "SecurityLevel 4 -> 0", "VerifyFinger DUV prompts 160,163 -> 0", "Close -> 0")]
+
+
 class EntryAndSettings(winerig.WineTestCase):
     def test_access_code_unknown_command_and_the_file_log(self):
         self.assertEqual(self.host.send("[GETBRANCHCODE]", access="QLN25", prefill="untouched"),
@@ -48,13 +65,11 @@ class EntryAndSettings(winerig.WineTestCase):
         system32 = os.path.join(self.wine.prefix, "drive_c", "windows", "system32")
         winerig.write_ini(system32, "[BRANCH]\nCODE=SYS32\n")
         self.addCleanup(os.unlink, os.path.join(system32, "QUILLON.ini"))
-        code, reply = self.host.send("[GETBRANCHCODE]")
-        self.assertEqual(code, 0)
-        self.assertRegex(reply, r"^\[GETBRANCHCODE\]\[1\]\[SYS32\]\[EMPTY\]\[%s\]\[123\]$" % ADDRESS)
+        self.assertRegex("%d %s" % self.host.send("[GETBRANCHCODE]"),
+                         r"^0 \[GETBRANCHCODE\]\[1\]\[SYS32\]\[EMPTY\]\[%s\]\[123\]$" % ADDRESS)
         self.host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Kuala Lumpur Sentral\n")
-        code, reply = self.host.send("[GETBRANCHCODE]")
-        self.assertRegex(reply, r"^\[GETBRANCHCODE\]\[0\]\[KL042\]\[Kuala Lumpur Sentral\]\[%s\]"
-                         r"\[123\]$" % ADDRESS)
+        self.assertRegex(self.host.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[0\]\[KL042\]"
+                         r"\[Kuala Lumpur Sentral\]\[%s\]\[123\]$" % ADDRESS)
 
     def test_port_zero_comes_from_the_registry_else_from_the_comport_setting(self):
         self.host.write_ini(FAST + "[COMPORT]\nCOM=3\n")
@@ -70,51 +85,95 @@ class EntryAndSettings(winerig.WineTestCase):
 
 
 class TerminalCommands(winerig.WineTestCase):
+    def test_each_command_sends_its_exact_frames_and_gives_its_exact_reply(self):
+        self.host.write_ini(FAST)
+        enrolled, both = template(3), template(11) + template(13)
+        terminal = self.start_terminal("name %s\nserial %s\nsignature 00 01 7F 80 AB FF\ntemplate %s"
+                                       "\nverify match\n" % (NAME, SERIAL, enrolled.hex()))
+        for request, reply, frames in (
+                ("[GETSERIALNUMBER][1][7]", "[0][%s]" % SERIAL, [STATUS, recorded(0x25)]),
+                ("[GETFIRMWAREVERSION][1][7]", "[0][%s]" % NAME, [STATUS]),
+                # Field 2 is the port; twelve characters go out as given.
+                ("[SETDATETIME][7][99AB12345678]", "[0]",
+                 [recorded(0x72, b"\x01\x00" + b"99AB12345678")]),
+                ("[GETSIGNATURE][1][7]", "[0][00017F80ABFF]", [recorded(0xF3, bytes(5))]),
+                ("[ENROLL][1][7]", "[0][%s]" % enrolled.hex().upper(),
+                 [STATUS, recorded(0x27, b"\x01" + bytes(20))]),
+                ("[VERIFY][1][7][%s]" % enrolled.hex().upper(), "[0]",
+                 [STATUS, verify_frame(enrolled)]),
+                ("[VERIFY2F][1][7][%s]" % both.hex().upper(), "[0]",
+                 [STATUS, verify_frame(both, two_finger=True)])):
+            with self.subTest(request=request[:30]):
+                before = len(terminal.frames())
+                command = request[:request.index("]") + 1]
+                self.assertEqual(self.host.send(request), (0, command + reply + "[123]"))
+                self.assertEqual(terminal.frames()[before:], frames)
+        # Any other length: the PC's local clock.
+        before = datetime.datetime.now().replace(microsecond=0)
+        self.assertEqual(self.host.send("[SETDATETIME][7][26120610150]"),
+                         (0, "[SETDATETIME][0][123]"))
+        sent = datetime.datetime.strptime(
+            bytes.fromhex(terminal.frames()[-1].split()[0])[6:18].decode(), "%y%m%d%H%M%S")
+        self.assertTrue(before <= sent <= datetime.datetime.now(), sent)
+
+
+class MyKad(winerig.WineTestCase):
     def setUp(self):
         super().setUp()
-        self.host.write_ini(FAST)
+        shutil.copy(os.path.join(self.wine.win64, "OrvMyKad.dll"), self.workdir)
+        self.record = os.path.join(self.workdir, "calls.txt")
+        with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
+            f.write("record hex %s\nphoto hex %s\n" % (RECORD.hex(), PHOTO.hex()))
+        self.host.write_ini("[CSSSERVER]\nGLOBTIMEOUT=20000\n")
 
-    def test_serial_number_and_firmware_version_after_the_status_query(self):
-        terminal = self.start_terminal("name %s\nserial %s\n" % (NAME, SERIAL))
-        self.assertEqual(self.host.send("[GETSERIALNUMBER][1][7]"),
-                         (0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL))
-        self.assertEqual(self.host.send("[GETFIRMWAREVERSION][1][7]"),
-                         (0, "[GETFIRMWAREVERSION][0][%s][123]" % NAME))
-        self.assertEqual(terminal.frames(), [STATUS, recorded(0x25), STATUS])
+    def read(self, request):
+        """Sends `request` to the stand-in playing reader.txt; returns (code, reply, calls)."""
+        if os.path.exists(self.record):
+            os.unlink(self.record)
+        code, reply = self.host.send(request, timeout=60, env={
+            "QUILLON_ORVMYKAD_SCENARIO": "reader.txt", "QUILLON_ORVMYKAD_RECORD": self.record})
+        if not os.path.exists(self.record):
+            return code, reply, []
+        with open(self.record) as f:
+            return code, reply, [line.rstrip("\r\n") for line in f if line.strip()]
 
-    def test_set_date_time_sends_twelve_characters_as_given_else_the_local_clock(self):
-        terminal = self.start_terminal(port=4)
-        self.assertEqual(self.host.send("[SETDATETIME][4][99AB12345678]"),
-                         (0, "[SETDATETIME][0][123]"))
-        before = datetime.datetime.now().replace(microsecond=0)
-        self.assertEqual(self.host.send("[SETDATETIME][4][26120610150]"),
-                         (0, "[SETDATETIME][0][123]"))
-        after = datetime.datetime.now()
-        first, second = terminal.frames()
-        self.assertEqual(first, recorded(0x72, b"\x01\x00" + b"99AB12345678"))
-        sent = datetime.datetime.strptime(bytes.fromhex(second.split()[0])[6:18].decode(),
-                                          "%y%m%d%H%M%S")
-        self.assertTrue(before <= sent <= after, sent)
+    def decode(self, reply):
+        """The decoder's fields, name -> text (quotes removed); "data" and "photo" as bytes."""
+        r = subprocess.run([os.path.join(self.wine.native, "quillon_mykad_decode"), "--hex"],
+                           input=reply, capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 0, "every check byte right: " + r.stdout + r.stderr)
+        fields = dict((name, value.strip().strip('"')) for name, _, value in
+                      (line.partition(":") for line in r.stdout.splitlines()))
+        return dict(fields, data=bytes.fromhex(fields["data hex"]),
+                    photo=bytes.fromhex(fields["photo hex"]))
 
-    def test_signature_bytes_come_back_in_uppercase_hex(self):
-        terminal = self.start_terminal("signature 00 01 7F 80 AB FF\n")
-        self.assertEqual(self.host.send("[GETSIGNATURE][1][7]"),
-                         (0, "[GETSIGNATURE][0][00017F80ABFF][123]"))
-        self.assertEqual(terminal.frames(), [recorded(0xF3, bytes(5))])
+    def test_mykad_reply_carries_the_scrambled_card_record_and_photo_and_differs_each_time(self):
+        address = re.search(r"\]\[([0-9.]*)\]\[123\]$", self.host.send("[GETBRANCHCODE]")[1])[1]
+        code, reply, made = self.read("[READMYKAD]" + FIELDS)
+        self.assertEqual((code, made), (0, CALLS))
+        self.assertRegex(reply, r"^\[READMYKAD\]\[0\]\[0\]\[%s{975}\]\[%s{5335}\]$" % (B64, B64))
+        d = self.decode(reply)
+        self.assertEqual((d["card type"], d["marker"], d["layout"]),
+                         ("0 (MyKad)", "KESTRELMARGINFOLDINGPLATE" + " " * 6,
+                          "plain (record at 603)"))
+        stamp = datetime.datetime.strptime(d["time stamp"], "%d%m%Y%H%M%S")
+        self.assertLess(abs((datetime.datetime.now() - stamp).total_seconds()), 60)
+        self.assertEqual(d["address"], address.ljust(19), "the last space is the check byte")
+        record = "%-20s%-6s%s%-20s%-20s" % (TEXTS[0], TEXTS[1], d["time stamp"], TEXTS[2], address)
+        # Type byte, the card's record, zeros up to the record column, the record without its
+        # last byte (the check byte took its place).
+        self.assertEqual(d["data"], b"0" + RECORD + bytes(602 - len(RECORD)) +
+                         record.encode()[:79])
+        self.assertEqual(d["photo"], PHOTO[:3999])
+        code, again, _ = self.read("[READMYKAD]" + FIELDS)
+        self.assertEqual(code, 0)
+        self.assertNotEqual(again, reply, "a fresh random block each time")
 
-    def test_enrolled_template_verifies_with_one_and_with_two_fingers(self):
-        enrolled = template(3)
-        terminal = self.start_terminal("template %s\nverify match\n" % enrolled.hex())
-        self.assertEqual(self.host.send("[ENROLL][1][7]"),
-                         (0, "[ENROLL][0][%s][123]" % enrolled.hex().upper()))
-        self.assertEqual(self.host.send("[VERIFY][1][7][%s]" % enrolled.hex().upper()),
-                         (0, "[VERIFY][0][123]"))
-        both = template(11) + template(13)
-        self.assertEqual(self.host.send("[VERIFY2F][1][7][%s]" % both.hex().upper()),
-                         (0, "[VERIFY2F][0][123]"))
-        self.assertEqual(terminal.frames(), [
-            STATUS, recorded(0x27, b"\x01" + bytes(20)), STATUS, verify_frame(enrolled),
-            STATUS, verify_frame(both, two_finger=True)])
+    def test_without_a_reader_library_mykad_fails_with_minus_4_and_other_commands_work(self):
+        os.unlink(os.path.join(self.workdir, "OrvMyKad.dll"))
+        self.assertEqual(self.read("[READMYKADNOPHOTO]" + FIELDS),
+                         (-4, "[READMYKADNOPHOTO][-4][123]", []))
+        self.assertRegex(self.host.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[1\]\[EMPTY\]")
 
 
 if __name__ == "__main__":
