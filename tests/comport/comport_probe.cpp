@@ -2,8 +2,8 @@
 // on COM<PORT> and checks what only a real port shows: the write-buffer limit, the purge before
 // each write, InitPort ending the old monitor thread, the shared handle, a port that does not
 // exist, and ClosePort's bounded wait (a stuck monitor thread; one inside SendMessage to the
-// closing thread's window). tests/e2e/test_comport.py runs it and checks the frames the
-// simulator got. Prints each failed check and ends with "N passed, N failed".
+// closing thread's window). tests/e2e/test_faults.py runs it and checks the frames the simulator
+// got. Prints each failed check and ends with "N passed, N failed".
 #include <windows.h>
 
 #include <cstdio>
@@ -54,6 +54,7 @@ struct LogCapture : ILogSink {
 // Every decoded reply frame (L + 5 bytes of g_abRxFrame); Next() takes the next one, or gives an
 // empty frame after the time-out.
 struct FrameCapture : IReplyTarget {
+    FrameCapture() { SetReplyTarget(this); }
     std::vector<Bytes> frames;
     size_t taken = 0;
     void OnFrameComplete() override {
@@ -78,80 +79,67 @@ Bytes PlainFrame(uint8_t code, const Bytes& data = Bytes()) {
     return frame;
 }
 
-void Send(ComPort& port, const Bytes& frame) {
-    g_nRxLen = 0;  // as every command builder does
-    port.SendToPort(frame.data(), static_cast<int>(frame.size()));
-}
-
-HANDLE Open(ComPort& port, unsigned number, DWORD mask = EV_RXCHAR | EV_CTS) {
-    return port.InitPort(number, 115200, 'N', 8, 1, mask, 1024);
-}
-
-struct ProbePort : ComPort {
-    // Loses the port's own handle without closing the device, as when the object was reset
-    // while the dialog still held the handle.
-    void ForgetHandle() {
-        Lock();
-        portHandle = nullptr;
-        Unlock();
-    }
+struct Port : ComPort {
+    using ComPort::Lock;
     using ComPort::portHandle;
-    using ComPort::threadAlive;
-    using ComPort::threadClosedEvent;
+    using ComPort::Unlock;
+    // Opens COM<number> and starts its monitor thread; true when both worked.
+    bool Start(unsigned number, DWORD mask = EV_RXCHAR | EV_CTS) {
+        return InitPort(number, 115200, 'N', 8, 1, mask, 1024) != INVALID_HANDLE_VALUE &&
+               StartMonitor();
+    }
+    void Send(const Bytes& frame) {
+        g_nRxLen = 0;  // as every command builder does
+        SendToPort(frame.data(), static_cast<int>(frame.size()));
+    }
 };
 
 void WriteBufferLimit(unsigned number) {
     FrameCapture replies;
-    SetReplyTarget(&replies);
-    ComPort port;
-    CHECK(Open(port, number) != INVALID_HANDLE_VALUE && port.StartMonitor());
+    Port port;
+    CHECK(port.Start(number));
     Bytes data(kWriteBufferSize - 6);  // code + data + 5 framing bytes = the whole buffer
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
     Bytes tooLong = PlainFrame(0x77, data);
     tooLong.insert(tooLong.end() - 2, 0x55);
-    Send(port, tooLong);
+    port.Send(tooLong);
     CHECK(replies.Next(500).empty());
     CHECK(g_log.Logged("FRAME OF 2049 BYTES DOES NOT FIT THE WRITE BUFFER"));
-    Send(port, PlainFrame(0x77, data));
+    port.Send(PlainFrame(0x77, data));
     CHECK(replies.Next() == PlainFrame(0x77, {0x06}));
     port.ClosePort();
 }
 
-DWORD Queued(HANDLE handle) {
-    DWORD errors = 0;
-    COMSTAT comstat = {};
-    ClearCommError(handle, &errors, &comstat);
-    return comstat.cbInQue;
-}
-
 void PurgeBeforeEachWrite(unsigned number) {
-    ComPort port;
+    Port port;
     // Without EV_RXCHAR the monitor thread never drains: replies stay in the driver's queue.
-    const HANDLE handle = Open(port, number, EV_CTS);
-    port.StartMonitor();
-    Send(port, PlainFrame(0x25));
+    port.Start(number, EV_CTS);
+    DWORD errors = 0;
+    COMSTAT queue = {};
+    port.Send(PlainFrame(0x25));
     Sleep(300);
-    CHECK(Queued(handle) == 21);  // the serial-number reply: 16 bytes enciphered + 5
-    Send(port, PlainFrame(0x99));
+    ClearCommError(port.portHandle, &errors, &queue);
+    CHECK(queue.cbInQue == 21);  // the serial-number reply: 16 bytes enciphered + 5
+    port.Send(PlainFrame(0x99));
     Sleep(300);
-    CHECK(Queued(handle) == 13);  // only the second reply: the write purged the first
+    ClearCommError(port.portHandle, &errors, &queue);
+    CHECK(queue.cbInQue == 13);  // only the second reply: the write purged the first
     port.ClosePort();
 }
 
 void ReopenEndsTheMonitor(unsigned number) {
     FrameCapture replies;
-    SetReplyTarget(&replies);
-    ComPort port;
+    Port port;
     const int baseline = SettledThreadCount();
-    Open(port, number);
-    port.StartMonitor();
+    port.Start(number);
     // The monitor thread, waiting for its events (wine adds a thread of its own for the wait,
     // which goes a moment after the wait has ended: hence the settled counts).
     CHECK(SettledThreadCount() > baseline);
-    CHECK(Open(port, number) != INVALID_HANDLE_VALUE);
+    CHECK(port.InitPort(number, 115200, 'N', 8, 1, EV_RXCHAR | EV_CTS, 1024) !=
+          INVALID_HANDLE_VALUE);
     CHECK(SettledThreadCount() == baseline);
     port.StartMonitor();
-    Send(port, PlainFrame(0x25));
+    port.Send(PlainFrame(0x25));
     CHECK(!replies.Next().empty());
     port.ClosePort();
     CHECK(SettledThreadCount() == baseline);
@@ -159,28 +147,26 @@ void ReopenEndsTheMonitor(unsigned number) {
 
 void SharedHandle(unsigned number) {
     FrameCapture replies;
-    SetReplyTarget(&replies);
-    ProbePort port;
-    const HANDLE handle = Open(port, number);
-    SharedPortHandle = handle;  // as the dialog stores it
-    port.StartMonitor();
+    Port port;
+    port.Start(number);
+    const HANDLE handle = SharedPortHandle = port.portHandle;  // as the dialog stores it
     Sleep(100);
-    port.ForgetHandle();
-    Send(port, PlainFrame(0x25));
+    port.Lock();
+    port.portHandle = nullptr;  // lost, as when the object was reset while the dialog held it
+    port.Unlock();
+    port.Send(PlainFrame(0x25));
     CHECK(port.portHandle == handle);
     CHECK(!replies.Next().empty());
     port.ClosePort();
     CHECK(SharedPortHandle == nullptr);
-    Send(port, PlainFrame(0x25));  // no handle anywhere now
+    port.Send(PlainFrame(0x25));  // no handle anywhere now
     CHECK(replies.Next(300).empty());
     CHECK(g_log.Logged("PORT NOT OPENED Trying to Write"));
 }
 
 void MissingPort(unsigned number) {
-    ProbePort port;
-    CHECK(Open(port, number) == INVALID_HANDLE_VALUE);
-    CHECK(!port.threadAlive);
-    CHECK(WaitForSingleObject(port.threadClosedEvent, 0) == WAIT_OBJECT_0);
+    Port port;
+    CHECK(!port.Start(number));
     CHECK(g_log.Logged("WARNING:  Open COM ERROR Failed with the following error: \n"
                        "File not found.\r\n\nPort: " + std::to_string(number) + "\n"));
     const ULONGLONG start = GetTickCount64();
@@ -191,24 +177,23 @@ void MissingPort(unsigned number) {
 // Takes a reply over as the dialog does, by SendMessage to `window` (a window of the thread that
 // will call ClosePort), or, without a window, stays inside the hand-over until released.
 struct HandOver : IReplyTarget {
+    explicit HandOver(HWND w) : window(w) { SetReplyTarget(this); }
     void OnFrameComplete() override {
         SetEvent(entered);
         if (window != nullptr) SendMessageW(window, WM_TERMINAL_REPLY, 0, 0);
         if (window == nullptr) WaitForSingleObject(release, 60000);
     }
-    HWND window = nullptr;
+    HWND window;
     HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 
 void CloseGivesUpOnAStuckThread(unsigned number) {
-    HandOver stuck;
-    SetReplyTarget(&stuck);
-    ComPort port;
+    HandOver stuck(nullptr);
+    Port port;
     const int baseline = SettledThreadCount();
-    Open(port, number);
-    port.StartMonitor();
-    Send(port, PlainFrame(0x25));
+    port.Start(number);
+    port.Send(PlainFrame(0x25));
     CHECK(WaitForSingleObject(stuck.entered, 3000) == WAIT_OBJECT_0);
     const ULONGLONG start = GetTickCount64();
     port.ClosePort();
@@ -220,9 +205,8 @@ void CloseGivesUpOnAStuckThread(unsigned number) {
     CHECK(SettledThreadCount() == baseline);  // it finds the port closed and ends
 
     FrameCapture replies;  // and the object works again
-    SetReplyTarget(&replies);
-    CHECK(Open(port, number) != INVALID_HANDLE_VALUE && port.StartMonitor());
-    Send(port, PlainFrame(0x25));
+    CHECK(port.Start(number));
+    port.Send(PlainFrame(0x25));
     CHECK(!replies.Next().empty());
     port.ClosePort();
     CHECK(SettledThreadCount() == baseline);
@@ -241,15 +225,12 @@ void CloseServesItsWindow(unsigned number) {
     windowClass.lpfnWndProc = ReplyWindowProc;
     windowClass.lpszClassName = L"QuillonComportProbe";
     RegisterClassW(&windowClass);
-    HandOver target;
-    target.window = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, nullptr, nullptr);
-    SetReplyTarget(&target);
-    ComPort port;
+    HandOver target(CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, nullptr, nullptr));
+    Port port;
     const int baseline = SettledThreadCount();
-    Open(port, number);
-    port.StartMonitor();
-    Send(port, PlainFrame(0x25));
+    port.Start(number);
+    port.Send(PlainFrame(0x25));
     // A plain wait does not serve the sent message: the monitor thread stays inside SendMessage.
     CHECK(WaitForSingleObject(target.entered, 3000) == WAIT_OBJECT_0);
     Sleep(200);
