@@ -37,7 +37,8 @@ def logo_bmp(width=300, height=150):
 
 
 def read_xwd(data):
-    """Rows of (r, g, b) of a true-colour ZPixmap dump, as xwd writes a 24-bit Xvfb screen."""
+    """Rows of (r, g, b) of a true-colour ZPixmap dump, as xwd writes an Xvfb screen (24 or 32
+    bits a pixel, from one capture to the next)."""
     f = struct.unpack(">25I", data[:100])
     width, height, step, stride, masks = f[4], f[5], f[11] // 8, f[12], f[14:17]
     at, order = f[0] + f[19] * 12, "little" if f[7] == 0 else "big"

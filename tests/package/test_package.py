@@ -4,7 +4,6 @@ labelled, a decoder and header that build from the zip alone, links that stay in
 version resource of quillon.dll (both builds) with the project version."""
 import os
 import re
-import struct
 import subprocess
 import sys
 import tempfile
@@ -28,21 +27,6 @@ EXPECTED = {
     "decoder/mykad_decoder.cpp": os.path.join(ROOT, "tools", "mykad-decoder"),
     "quillon.dll": WIN32, "quillon_host.exe": WIN32, "decoder/quillon_mykad_decode.exe": WIN32,
     "standin/OrvMyKad.dll": WIN32}
-
-
-def version_resource(path):
-    """(file version, product version, {string name: text}) of the VS_VERSION_INFO resource."""
-    with open(path, "rb") as f:
-        data = f.read()
-    at = data.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO's signature
-    words = [(w >> 16, w & 0xFFFF) for w in struct.unpack_from("<4I", data, at + 8)]
-    strings = {}
-    for name in ("FileVersion", "ProductVersion", "OriginalFilename"):
-        value = data.find((name + "\0").encode("utf-16-le"), at) + 2 * len(name) + 2
-        value += -value % 4  # values are 32-bit aligned
-        end = next(i for i in range(value, len(data), 2) if data[i:i + 2] == b"\0\0")
-        strings[name] = data[value:end].decode("utf-16-le")
-    return words[0] + words[1], words[2] + words[3], strings
 
 
 class ReleasePackage(unittest.TestCase):
@@ -96,12 +80,16 @@ class ReleasePackage(unittest.TestCase):
         self.assertEqual(broken, [])
 
     def test_quillon_dll_of_both_builds_carries_the_project_version(self):
-        numbers = tuple(int(n) for n in VERSION.split("."))
-        numbers += (0,) * (4 - len(numbers))
+        numbers = ", ".join((VERSION.split(".") + ["0"] * 4)[:4])
         for build in (WIN32, WIN64):
-            self.assertEqual(version_resource(os.path.join(build, "quillon.dll")), (
-                numbers, numbers, {"FileVersion": VERSION, "ProductVersion": VERSION,
-                                   "OriginalFilename": "quillon.dll"}), build)
+            rc = subprocess.run(["x86_64-w64-mingw32-windres", "-O", "rc", "-i",
+                                 os.path.join(build, "quillon.dll")], capture_output=True,
+                                text=True, check=True).stdout
+            for line in ("FILEVERSION " + numbers, "PRODUCTVERSION " + numbers,
+                         'VALUE "FileVersion", "%s"' % VERSION,
+                         'VALUE "ProductVersion", "%s"' % VERSION,
+                         'VALUE "OriginalFilename", "quillon.dll"'):
+                self.assertIn(line, rc, build)
 
 
 if __name__ == "__main__":
