@@ -13,8 +13,6 @@ SN_TIMEOUT = (-30, "[GETSERIALNUMBER][-30][123]")
 # query, (code, reply)). Each row is followed by a normal request in the same process.
 TERMINAL_FAULTS = [
     ("silence", "the terminal never answers", "silence", SN_TIMEOUT),
-    ("garbage then a good frame", "400 random bytes, then the answer",
-     "garbage 400\ndefault", SN_OK),
     ("frame cut in the middle", "the first 9 bytes of the answer, never the rest",
      "cut 9\ndefault", SN_TIMEOUT),
 ]

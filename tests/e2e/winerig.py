@@ -75,8 +75,7 @@ class Wine:
         self.unmap_com(number)
         os.symlink(device, os.path.join(self.prefix, "dosdevices", "com%d" % number))
 
-    def unmap_com(self, number=None):
-        """Removes the link of COM`number`, or of every COM port."""
+    def unmap_com(self, number=None):  # COM`number`, or every COM port
         folder = os.path.join(self.prefix, "dosdevices")
         for name in os.listdir(folder):
             if name == "com%d" % number if number else name.startswith("com"):
@@ -142,7 +141,6 @@ class Batch:
         return int(code[len("result: "):]), reply[len("reply: "):]
 
     def counts(self):
-        """(threads, handles) of the host process once its threads have settled."""
         return tuple(int(f.split(": ")[1]) for f in self.ask("counts", 30).split("\t"))
 
     def close(self):
@@ -212,7 +210,6 @@ class WineTestCase(unittest.TestCase):
         self.addCleanup(self.wine.reg_clear, SERIALCOMM)
 
     def start_terminal(self, scenario="", port=7):
-        """The simulator on COM`port` of the prefix, stopped when the test ends."""
         terminal = Terminal(self.wine, self.workdir, scenario)
         self.addCleanup(terminal.stop)
         self.wine.map_com(port, terminal.device)
