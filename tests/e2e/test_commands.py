@@ -120,8 +120,9 @@ class EntryAndSettings(winerig.WineTestCase):
 class Commands(winerig.WineTestCase):
     def test_every_command_round_after_round_in_one_process_leaking_no_threads_or_handles(self):
         self.host.write_ini(FAST)
-        terminal = self.start_terminal("name %s\nserial %s\nsignature 00 01 7F 80 AB FF\ntemplate %s"
-                                       "\nverify match\n" % (NAME, SERIAL, ENROLLED.hex()))
+        terminal = self.start_terminal("name %s\nserial %s\nsignature 00 01 7F 80 AB FF\n"
+                                       "template %s\nverify match\n"
+                                       % (NAME, SERIAL, ENROLLED.hex()))
         process = self.batch()
         for n in range(22):
             for request, code, reply, frames in ROUND:
