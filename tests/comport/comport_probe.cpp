@@ -2,13 +2,12 @@
 // on COM<PORT> and checks what only a real port shows: the write-buffer limit, the purge before
 // each write, InitPort ending the old monitor thread, the shared handle, a port that does not
 // exist, and ClosePort's bounded wait (a stuck monitor thread; one inside SendMessage to the
-// closing thread's window). tests/e2e/test_comport.py runs it and checks the frames the
-// simulator got. Prints each failed check and ends with "N passed, N failed".
+// closing thread's window). tests/e2e/test_faults.py runs it and checks the frames the simulator
+// got. Prints each failed check and ends with "N passed, N failed".
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,74 +18,56 @@
 
 using namespace quillon;
 using testing_support::SettledThreadCount;
-using testing_support::ThreadCount;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-int g_passed = 0;
-int g_failed = 0;
-
+int g_passed = 0, g_failed = 0;
 void Check(bool ok, const char* what, int line) {
-    if (ok) {
-        ++g_passed;
-    } else {
-        ++g_failed;
-        std::printf("FAIL line %d: %s\n", line, what);
-    }
+    if (!ok) std::printf("FAIL line %d: %s\n", line, what);
+    ++(ok ? g_passed : g_failed);
 }
 #define CHECK(condition) Check((condition), #condition, __LINE__)
 
-// Every line the port logs, one after another; Logged() asks whether a line since its last call
-// held the text.
-class LogCapture : public ILogSink {
-  public:
-    LogCapture() { InitializeCriticalSection(&lock_); }
+CRITICAL_SECTION g_lock;  // over what the monitor thread hands to the probe
+struct Locked {
+    Locked() { EnterCriticalSection(&g_lock); }
+    ~Locked() { LeaveCriticalSection(&g_lock); }
+};
+
+// Every line the port logs; Logged() asks whether a line since its last call held the text.
+struct LogCapture : ILogSink {
+    std::string text;
     void Write(const std::string& line) override {
-        EnterCriticalSection(&lock_);
-        text_ += line + '\x01';
-        LeaveCriticalSection(&lock_);
+        Locked hold;
+        text += line + '\x01';
     }
-    bool Logged(const char* text) {
-        EnterCriticalSection(&lock_);
-        const bool found = text_.find(text) != std::string::npos;
-        text_.clear();
-        LeaveCriticalSection(&lock_);
+    bool Logged(const std::string& what) {
+        Locked hold;
+        const bool found = text.find(what) != std::string::npos;
+        text.clear();
         return found;
     }
+} g_log;
 
-  private:
-    CRITICAL_SECTION lock_;
-    std::string text_;
-};
-LogCapture g_log;
-
-// Collects every decoded reply frame (L + 5 bytes of g_abRxFrame).
-class FrameCapture : public IReplyTarget {
-  public:
-    FrameCapture() { InitializeCriticalSection(&lock_); }
+// Every decoded reply frame (L + 5 bytes of g_abRxFrame); Next() takes the next one, or gives an
+// empty frame after the time-out.
+struct FrameCapture : IReplyTarget {
+    FrameCapture() { SetReplyTarget(this); }
+    std::vector<Bytes> frames;
+    size_t taken = 0;
     void OnFrameComplete() override {
-        EnterCriticalSection(&lock_);
-        frames_.emplace_back(g_abRxFrame, g_abRxFrame + g_abRxFrame[1] * 256 + g_abRxFrame[2] + 5);
-        LeaveCriticalSection(&lock_);
+        Locked hold;
+        frames.emplace_back(g_abRxFrame, g_abRxFrame + g_abRxFrame[1] * 256 + g_abRxFrame[2] + 5);
     }
-    // The next reply, or an empty frame after the time-out.
     Bytes Next(DWORD timeoutMs = 3000) {
-        Bytes frame;
-        for (const ULONGLONG end = GetTickCount64() + timeoutMs; frame.empty(); Sleep(5)) {
-            EnterCriticalSection(&lock_);
-            if (taken_ < frames_.size()) frame = frames_[taken_++];
-            LeaveCriticalSection(&lock_);
-            if (GetTickCount64() >= end) break;
+        for (const ULONGLONG end = GetTickCount64() + timeoutMs; GetTickCount64() < end; Sleep(5)) {
+            Locked hold;
+            if (taken < frames.size()) return frames[taken++];
         }
-        return frame;
+        return Bytes();
     }
-
-  private:
-    CRITICAL_SECTION lock_;
-    std::vector<Bytes> frames_;
-    size_t taken_ = 0;
 };
 
 Bytes PlainFrame(uint8_t code, const Bytes& data = Bytes()) {
@@ -98,84 +79,67 @@ Bytes PlainFrame(uint8_t code, const Bytes& data = Bytes()) {
     return frame;
 }
 
-void Send(ComPort& port, const Bytes& frame) {
-    g_nRxLen = 0;  // as every command builder does
-    port.SendToPort(frame.data(), static_cast<int>(frame.size()));
-}
-
-class ProbePort : public ComPort {
-  public:
-    HANDLE Handle() const { return portHandle; }
-    bool Alive() const { return threadAlive != FALSE; }
-    bool ThreadClosedEventSet() const {
-        return threadClosedEvent != nullptr &&
-               WaitForSingleObject(threadClosedEvent, 0) == WAIT_OBJECT_0;
+struct Port : ComPort {
+    using ComPort::Lock;
+    using ComPort::portHandle;
+    using ComPort::Unlock;
+    // Opens COM<number> and starts its monitor thread; true when both worked.
+    bool Start(unsigned number, DWORD mask = EV_RXCHAR | EV_CTS) {
+        return InitPort(number, 115200, 'N', 8, 1, mask, 1024) != INVALID_HANDLE_VALUE &&
+               StartMonitor();
     }
-    // Loses the port's own handle without closing the device, as when the object was reset
-    // while the dialog still held the handle.
-    void ForgetHandle() {
-        Lock();
-        portHandle = nullptr;
-        Unlock();
+    void Send(const Bytes& frame) {
+        g_nRxLen = 0;  // as every command builder does
+        SendToPort(frame.data(), static_cast<int>(frame.size()));
     }
 };
 
-HANDLE Open(ComPort& port, unsigned number, DWORD mask = EV_RXCHAR | EV_CTS) {
-    return port.InitPort(number, 115200, 'N', 8, 1, mask, 1024);
-}
-
 void WriteBufferLimit(unsigned number) {
     FrameCapture replies;
-    SetReplyTarget(&replies);
-    ComPort port;
-    CHECK(Open(port, number) != INVALID_HANDLE_VALUE && port.StartMonitor());
+    Port port;
+    CHECK(port.Start(number));
     Bytes data(kWriteBufferSize - 6);  // code + data + 5 framing bytes = the whole buffer
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
     Bytes tooLong = PlainFrame(0x77, data);
     tooLong.insert(tooLong.end() - 2, 0x55);
-    Send(port, tooLong);
+    port.Send(tooLong);
     CHECK(replies.Next(500).empty());
     CHECK(g_log.Logged("FRAME OF 2049 BYTES DOES NOT FIT THE WRITE BUFFER"));
-    Send(port, PlainFrame(0x77, data));
+    port.Send(PlainFrame(0x77, data));
     CHECK(replies.Next() == PlainFrame(0x77, {0x06}));
     port.ClosePort();
 }
 
-DWORD Queued(HANDLE handle) {
-    DWORD errors = 0;
-    COMSTAT comstat = {};
-    ClearCommError(handle, &errors, &comstat);
-    return comstat.cbInQue;
-}
-
 void PurgeBeforeEachWrite(unsigned number) {
-    ComPort port;
+    Port port;
     // Without EV_RXCHAR the monitor thread never drains: replies stay in the driver's queue.
-    const HANDLE handle = Open(port, number, EV_CTS);
-    port.StartMonitor();
-    Send(port, PlainFrame(0x25));
+    port.Start(number, EV_CTS);
+    DWORD errors = 0;
+    COMSTAT queue = {};
+    port.Send(PlainFrame(0x25));
     Sleep(300);
-    CHECK(Queued(handle) == 21);  // the serial-number reply: 16 bytes enciphered + 5
-    Send(port, PlainFrame(0x99));
+    ClearCommError(port.portHandle, &errors, &queue);
+    CHECK(queue.cbInQue == 21);  // the serial-number reply: 16 bytes enciphered + 5
+    port.Send(PlainFrame(0x99));
     Sleep(300);
-    CHECK(Queued(handle) == 13);  // only the second reply: the write purged the first
+    ClearCommError(port.portHandle, &errors, &queue);
+    CHECK(queue.cbInQue == 13);  // only the second reply: the write purged the first
     port.ClosePort();
 }
 
 void ReopenEndsTheMonitor(unsigned number) {
     FrameCapture replies;
-    SetReplyTarget(&replies);
-    ComPort port;
+    Port port;
     const int baseline = SettledThreadCount();
-    Open(port, number);
-    port.StartMonitor();
+    port.Start(number);
     // The monitor thread, waiting for its events (wine adds a thread of its own for the wait,
-    // which goes a moment after the wait has ended: hence the settled counts below).
+    // which goes a moment after the wait has ended: hence the settled counts).
     CHECK(SettledThreadCount() > baseline);
-    CHECK(Open(port, number) != INVALID_HANDLE_VALUE);
+    CHECK(port.InitPort(number, 115200, 'N', 8, 1, EV_RXCHAR | EV_CTS, 1024) !=
+          INVALID_HANDLE_VALUE);
     CHECK(SettledThreadCount() == baseline);
     port.StartMonitor();
-    Send(port, PlainFrame(0x25));
+    port.Send(PlainFrame(0x25));
     CHECK(!replies.Next().empty());
     port.ClosePort();
     CHECK(SettledThreadCount() == baseline);
@@ -183,31 +147,28 @@ void ReopenEndsTheMonitor(unsigned number) {
 
 void SharedHandle(unsigned number) {
     FrameCapture replies;
-    SetReplyTarget(&replies);
-    ProbePort port;
-    const HANDLE handle = Open(port, number);
-    SharedPortHandle = handle;  // as the dialog stores it
-    port.StartMonitor();
+    Port port;
+    port.Start(number);
+    const HANDLE handle = SharedPortHandle = port.portHandle;  // as the dialog stores it
     Sleep(100);
-    port.ForgetHandle();
-    Send(port, PlainFrame(0x25));
-    CHECK(port.Handle() == handle);
+    port.Lock();
+    port.portHandle = nullptr;  // lost, as when the object was reset while the dialog held it
+    port.Unlock();
+    port.Send(PlainFrame(0x25));
+    CHECK(port.portHandle == handle);
     CHECK(!replies.Next().empty());
     port.ClosePort();
     CHECK(SharedPortHandle == nullptr);
-    Send(port, PlainFrame(0x25));  // no handle anywhere now
+    port.Send(PlainFrame(0x25));  // no handle anywhere now
     CHECK(replies.Next(300).empty());
     CHECK(g_log.Logged("PORT NOT OPENED Trying to Write"));
 }
 
 void MissingPort(unsigned number) {
-    ProbePort port;
-    CHECK(Open(port, number) == INVALID_HANDLE_VALUE);
-    CHECK(!port.Alive());
-    CHECK(port.ThreadClosedEventSet());
-    const std::string warning = "WARNING:  Open COM ERROR Failed with the following error: \n"
-                                "File not found.\r\n\nPort: " + std::to_string(number) + "\n";
-    CHECK(g_log.Logged(warning.c_str()));
+    Port port;
+    CHECK(!port.Start(number));
+    CHECK(g_log.Logged("WARNING:  Open COM ERROR Failed with the following error: \n"
+                       "File not found.\r\n\nPort: " + std::to_string(number) + "\n"));
     const ULONGLONG start = GetTickCount64();
     port.ClosePort();
     CHECK(GetTickCount64() - start < 1000);  // the failed open already signalled the end
@@ -215,43 +176,37 @@ void MissingPort(unsigned number) {
 
 // Takes a reply over as the dialog does, by SendMessage to `window` (a window of the thread that
 // will call ClosePort), or, without a window, stays inside the hand-over until released.
-class HandOver : public IReplyTarget {
-  public:
+struct HandOver : IReplyTarget {
+    explicit HandOver(HWND w) : window(w) { SetReplyTarget(this); }
     void OnFrameComplete() override {
         SetEvent(entered);
-        if (window != nullptr) {
-            SendMessageW(window, WM_TERMINAL_REPLY, 0, 0);
-        } else {
-            WaitForSingleObject(release, 60000);
-        }
+        if (window != nullptr) SendMessageW(window, WM_TERMINAL_REPLY, 0, 0);
+        if (window == nullptr) WaitForSingleObject(release, 60000);
     }
-    HWND window = nullptr;
+    HWND window;
     HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 
 void CloseGivesUpOnAStuckThread(unsigned number) {
-    HandOver stuck;
-    SetReplyTarget(&stuck);
-    ComPort port;
+    HandOver stuck(nullptr);
+    Port port;
     const int baseline = SettledThreadCount();
-    Open(port, number);
-    port.StartMonitor();
-    Send(port, PlainFrame(0x25));
+    port.Start(number);
+    port.Send(PlainFrame(0x25));
     CHECK(WaitForSingleObject(stuck.entered, 3000) == WAIT_OBJECT_0);
     const ULONGLONG start = GetTickCount64();
     port.ClosePort();
     const ULONGLONG took = GetTickCount64() - start;
     CHECK(took >= 9900 && took <= 11500);
     CHECK(g_log.Logged("COMThread still running after the close wait"));
-    CHECK(ThreadCount() == baseline + 1);
+    CHECK(testing_support::ThreadCount() == baseline + 1);
     SetEvent(stuck.release);
     CHECK(SettledThreadCount() == baseline);  // it finds the port closed and ends
 
     FrameCapture replies;  // and the object works again
-    SetReplyTarget(&replies);
-    CHECK(Open(port, number) != INVALID_HANDLE_VALUE && port.StartMonitor());
-    Send(port, PlainFrame(0x25));
+    CHECK(port.Start(number));
+    port.Send(PlainFrame(0x25));
     CHECK(!replies.Next().empty());
     port.ClosePort();
     CHECK(SettledThreadCount() == baseline);
@@ -270,15 +225,12 @@ void CloseServesItsWindow(unsigned number) {
     windowClass.lpfnWndProc = ReplyWindowProc;
     windowClass.lpszClassName = L"QuillonComportProbe";
     RegisterClassW(&windowClass);
-    HandOver target;
-    target.window = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, nullptr, nullptr);
-    SetReplyTarget(&target);
-    ComPort port;
+    HandOver target(CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, nullptr, nullptr));
+    Port port;
     const int baseline = SettledThreadCount();
-    Open(port, number);
-    port.StartMonitor();
-    Send(port, PlainFrame(0x25));
+    port.Start(number);
+    port.Send(PlainFrame(0x25));
     // A plain wait does not serve the sent message: the monitor thread stays inside SendMessage.
     CHECK(WaitForSingleObject(target.entered, 3000) == WAIT_OBJECT_0);
     Sleep(200);
@@ -299,6 +251,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    InitializeCriticalSection(&g_lock);
     const unsigned number = static_cast<unsigned>(std::atoi(argv[1]));
     SetLogSink(&g_log);
     WriteBufferLimit(number);

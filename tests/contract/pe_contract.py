@@ -4,6 +4,8 @@ calling convention of each export (a cdecl function returns with a plain `ret`; 
 pops its arguments with `ret $N`)."""
 import re
 import subprocess
+import sys
+import unittest
 
 OBJDUMP = "i686-w64-mingw32-objdump"
 
@@ -12,17 +14,16 @@ def pe_info(path):
     """{"format", "image_base", "exports": {name: rva}, "imports": {dll (lower case): [names]}}"""
     text = subprocess.run([OBJDUMP, "-p", path], capture_output=True, text=True,
                           check=True).stdout
-    info = {"format": re.search(r"file format (\S+)", text)[1],
-            "image_base": int(re.search(r"^ImageBase\s+([0-9a-f]+)", text, re.M)[1], 16),
-            "exports": {}, "imports": {}}
     addresses = dict(re.findall(r"^\t\[\s*(\d+)\] \+base\[\s*\d+\] ([0-9a-f]+) Export RVA", text,
                                 re.M))
     names = text.partition("[Ordinal/Name Pointer] Table")[2].split("\n\n")[0]
-    for ordinal, name in re.findall(r"\[\s*(\d+)\] (\S+)", names):
-        info["exports"][name] = int(addresses[ordinal], 16)
-    for dll, table in re.findall(r"DLL Name: (\S+)\n\tvma:.*\n((?:\t[0-9a-f]+\t.*\n)*)", text):
-        info["imports"][dll.lower()] = re.findall(r"\t[0-9a-f]+\t\s*\d+\s+(\S+)", table)
-    return info
+    return {"format": re.search(r"file format (\S+)", text)[1],
+            "image_base": int(re.search(r"^ImageBase\s+([0-9a-f]+)", text, re.M)[1], 16),
+            "exports": {name: int(addresses[n], 16)
+                        for n, name in re.findall(r"\[\s*(\d+)\] (\S+)", names)},
+            "imports": {dll.lower(): re.findall(r"\t[0-9a-f]+\t\s*\d+\s+(\S+)", table)
+                        for dll, table in re.findall(
+                            r"DLL Name: (\S+)\n\tvma:.*\n((?:\t[0-9a-f]+\t.*\n)*)", text)}}
 
 
 def first_return(path, address):
@@ -50,3 +51,11 @@ def check_dll(path, cdecl_names):
             problems.append("%s returns with '%s', not a plain ret (caller must clean the stack)"
                             % (name, ret))
     return problems
+
+
+def main():
+    """unittest.main ending with a line any runner reads."""
+    result = unittest.main(exit=False, verbosity=2).result
+    failed = len(result.failures) + len(result.errors)
+    print("%d passed, %d failed" % (result.testsRun - failed, failed))
+    sys.exit(1 if failed or not result.testsRun else 0)

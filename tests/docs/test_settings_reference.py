@@ -3,6 +3,7 @@ QUILLON.ini key the library reads (found in src/) is documented with its type, e
 the folder that reads it; nothing is documented that the library never reads; the sample holds
 every key at its default. A read the extractor below does not understand fails the test, so a new
 way of reading a setting cannot slip past the reference."""
+import glob
 import os
 import re
 import sys
@@ -25,61 +26,59 @@ EBA_FORMATS = {"EBA_M%d_L1", "EBA_M%d.1_L1", "EBA_M%d_L2"}  # the reader thread'
 
 
 def extract():
-    """({(section, key): {"defaults": [...], "kinds": {...}, "folders": {...}}}, [problems])"""
+    """({(section, key): ([defaults], {kinds}, {folders})}, [problems])"""
     found, problems = {}, []
 
     def add(section, key, default, folder, kind="text"):
-        s = found.setdefault((section, key), {"defaults": [], "kinds": set(), "folders": set()})
-        if default not in s["defaults"]:
-            s["defaults"].append(default)
-        s["kinds"].add(kind)
-        s["folders"].add(folder)
+        defaults, kinds, folders = found.setdefault((section, key), ([], set(), set()))
+        defaults += [] if default in defaults else [default]
+        kinds.add(kind)
+        folders.add(folder)
 
-    for folder in sorted(os.listdir(os.path.join(ROOT, "src"))):
-        for name in sorted(os.listdir(os.path.join(ROOT, "src", folder))):
-            if not name.endswith((".cpp", ".h")):
-                continue
-            with open(os.path.join(ROOT, "src", folder, name), encoding="utf-8") as f:
-                text = re.sub(STR + r"|//[^\n]*|/\*.*?\*/",
-                              lambda m: m[0] if m[0][0] == '"' else " ", f.read(), flags=re.S)
-            constants = dict(re.findall(r"const char (k\w+)\[\] = (%s);" % STR, text))
+    for path in sorted(glob.glob(os.path.join(ROOT, "src", "*", "*.cpp")) +
+                       glob.glob(os.path.join(ROOT, "src", "*", "*.h"))):
+        folder, name = os.path.basename(os.path.dirname(path)), os.path.basename(path)
+        with open(path, encoding="utf-8") as f:
+            text = re.sub(STR + r"|//[^\n]*|/\*.*?\*/",
+                          lambda m: m[0] if m[0][0] == '"' else " ", f.read(), flags=re.S)
+        constants = dict(re.findall(r"const char (k\w+)\[\] = (%s);" % STR, text))
 
-            def value(arg):
-                """A literal as written (escapes kept, so a line break reads \\r\\n, but \\\\
-                read as one backslash), a number, or a named constant's literal."""
-                arg = constants.get(arg.strip(), arg.strip())
-                if not arg.startswith('"'):
-                    return arg
-                return "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', arg)).replace("\\\\", "\\")
+        def value(arg):
+            """A literal as written (escapes kept, so a line break reads \\r\\n, but \\\\
+            read as one backslash), a number, or a named constant's literal."""
+            arg = constants.get(arg.strip(), arg.strip())
+            if not arg.startswith('"'):
+                return arg
+            return "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', arg)).replace("\\\\", "\\")
 
-            for m in READ.finditer(text):
-                add(value(m[2]), value(m[3]), value(m[4]), folder,
-                    "integer" if m[1] == "Int" else "text")
-            for m in re.finditer(r"\bSetting\(\s*(%s),\s*(%s),%s\)" % (STR, STR, ARG), text):
-                add(value(m[1]), value(m[2]), value(m[3]), folder, "integer")
-            for pattern in MESSAGE:
-                for m in pattern.finditer(text):
-                    add("MESSAGE", value(m[1]), value(m[2]), folder)
-            for m in re.finditer(r"\bPrompt\(\s*(\d+),%s,%s\)" % (ARG, ARG), text):
-                add("MESSAGE", "EBA_M%s_L1" % m[1], value(m[2]), folder)
-                add("MESSAGE", "EBA_M%s_L2" % m[1], value(m[3]), folder)
-            card_line1 = re.findall(r'ShowPrompt\(n, Format\("(EBA_M%d(?:\.1)?_L1)", n\)\.c_str\(\),'
-                                    r"\s*(k\w+)", text)
-            for m in re.finditer(r"\bCardPrompt\(\s*(\d+),%s\)" % ARG, text):
-                for key_format, constant in card_line1:
-                    add("MESSAGE", key_format % int(m[1]), value(constant), folder)
-                add("MESSAGE", "EBA_M%s_L2" % m[1], value(m[2]), folder)
-            if "CardPrompt(" in text and (len(card_line1) != 2 or set(re.findall(
-                    r'Format\("(EBA_[^"]*)"', text)) != EBA_FORMATS):
-                problems.append("%s: the reader's prompt keys changed; teach this test" % name)
-            # Every other read or helper call must be a known forward.
-            for m in re.finditer(r"\.Read(?:Int|String)\(|\b(?:ShowEvent|ReadMessage|line)\(", text):
-                args = ", ".join(" ".join(a.split()) for a in
-                                 text[m.end():].split(",")[:3 if m[0][0] == "." else 1])
-                known = READ.match(text, m.start()) or any(p.match(text, m.start()) for p in MESSAGE)
-                if not (known or args.startswith("const ") or (name, args) in FORWARDS):
-                    problems.append("%s/%s: %s%s) reads a setting this test does not know"
-                                    % (folder, name, m[0], args))
+        for m in READ.finditer(text):
+            add(value(m[2]), value(m[3]), value(m[4]), folder,
+                "integer" if m[1] == "Int" else "text")
+        for m in re.finditer(r"\bSetting\(\s*(%s),\s*(%s),%s\)" % (STR, STR, ARG), text):
+            add(value(m[1]), value(m[2]), value(m[3]), folder, "integer")
+        for pattern in MESSAGE:
+            for m in pattern.finditer(text):
+                add("MESSAGE", value(m[1]), value(m[2]), folder)
+        for m in re.finditer(r"\bPrompt\(\s*(\d+),%s,%s\)" % (ARG, ARG), text):
+            add("MESSAGE", "EBA_M%s_L1" % m[1], value(m[2]), folder)
+            add("MESSAGE", "EBA_M%s_L2" % m[1], value(m[3]), folder)
+        card_line1 = re.findall(r'ShowPrompt\(n, Format\("(EBA_M%d(?:\.1)?_L1)", n\)\.c_str\(\),'
+                                r"\s*(k\w+)", text)
+        for m in re.finditer(r"\bCardPrompt\(\s*(\d+),%s\)" % ARG, text):
+            for key_format, constant in card_line1:
+                add("MESSAGE", key_format % int(m[1]), value(constant), folder)
+            add("MESSAGE", "EBA_M%s_L2" % m[1], value(m[2]), folder)
+        if "CardPrompt(" in text and (len(card_line1) != 2 or set(re.findall(
+                r'Format\("(EBA_[^"]*)"', text)) != EBA_FORMATS):
+            problems.append("%s: the reader's prompt keys changed; teach this test" % name)
+        # Every other read or helper call must be a known forward.
+        for m in re.finditer(r"\.Read(?:Int|String)\(|\b(?:ShowEvent|ReadMessage|line)\(", text):
+            args = ", ".join(" ".join(a.split()) for a in
+                             text[m.end():].split(",")[:3 if m[0][0] == "." else 1])
+            known = READ.match(text, m.start()) or any(p.match(text, m.start()) for p in MESSAGE)
+            if not (known or args.startswith("const ") or (name, args) in FORWARDS):
+                problems.append("%s/%s: %s%s) reads a setting this test does not know"
+                                % (folder, name, m[0], args))
     return found, problems
 
 
@@ -119,14 +118,14 @@ class SettingsReference(unittest.TestCase):
         self.assertEqual(sorted(set(self.settings) - set(rows)), [], "not in docs/settings.md")
         self.assertEqual(sorted(set(rows) - set(self.settings)), [], "documented, never read")
         wrong = []
-        for key, s in sorted(self.settings.items()):
+        for key, (defaults, kinds, folders) in sorted(self.settings.items()):
             kind, default, read_by, effect = rows[key]
             wrong += ["%s: default `%s` not in %r" % (key, d, default)
-                      for d in s["defaults"] if "`%s`" % d not in default]
-            wrong += ["%s: read as %s, not %r" % (key, k, kind)
-                      for k in s["kinds"] if not kind.startswith(k)]
-            wrong += ["%s: read by %s, not %r" % (key, f, read_by)
-                      for f in s["folders"] if f not in read_by]
+                      for d in defaults if "`%s`" % d not in default]
+            wrong += ["%s: read as %s, not %r" % (key, k, kind) for k in kinds
+                      if not kind.startswith(k)]
+            wrong += ["%s: read by %s, not %r" % (key, f, read_by) for f in folders
+                      if f not in read_by]
             wrong += ["%s: no description" % (key,)] if not effect else []
         self.assertEqual(wrong, [])
 
@@ -135,10 +134,9 @@ class SettingsReference(unittest.TestCase):
         self.assertEqual(sorted(set(self.settings) ^ set(entries)), [])
         # A key whose default an INI line cannot hold (a two-line prompt, several defaults) is
         # commented out: set to any one value it would change the behaviour.
-        wrong = ["%s=%s, default %s" % (key, value, self.settings[key]["defaults"])
-                 for key, (value, commented) in sorted(entries.items())
-                 if key in self.settings and not commented and
-                 (self.settings[key]["defaults"] != [value] or "\\r\\n" in value)]
+        wrong = ["%s=%s, default %s" % (key, value, self.settings[key][0])
+                 for key, (value, commented) in sorted(entries.items()) if not commented and
+                 (self.settings[key][0] != [value] or "\\r\\n" in value)]
         self.assertEqual(wrong, [])
 
 

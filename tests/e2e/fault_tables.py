@@ -9,13 +9,10 @@ GETSN = "[GETSERIALNUMBER][0][7]"
 SN_OK = (0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL)
 SN_TIMEOUT = (-30, "[GETSERIALNUMBER][-30][123]")
 
-# What the terminal does instead of answering the serial-number query (0x25), and what the host
-# then gets. Each row is followed by a normal request in the same process.
+# (name, what the line does, the simulator's steps instead of the answer to the serial-number
+# query, (code, reply)). Each row is followed by a normal request in the same process.
 TERMINAL_FAULTS = [
-    # (name, what the line does, scenario steps for the 0x25 answer, (code, reply))
     ("silence", "the terminal never answers", "silence", SN_TIMEOUT),
-    ("garbage then a good frame", "400 random bytes, then the answer",
-     "garbage 400\ndefault", SN_OK),
     ("frame cut in the middle", "the first 9 bytes of the answer, never the rest",
      "cut 9\ndefault", SN_TIMEOUT),
 ]
@@ -28,11 +25,10 @@ READ = "[READMYKAD][0][3][ALI BIN ABU][KL01][OPERATOR7]"
 READ_OK = r"^\[READMYKAD\]\[0\]\[0\]\[[A-Za-z0-9+/=]{975}\]\[[A-Za-z0-9+/=]+\]$"
 READER_INI = ("[APDU]\nRETRY_WAIT_INIT=0\nRETRY_WAIT_TRY=0\nRETRY_WAIT_FW=0\nRETRY_COUNT_FW=1\n"
               "[MYKAD]\nINSERT_COUNT=2\n[CSSSERVER]\nGLOBTIMEOUT=%d\n")
-
-# Card-reader library faults through the stand-in, in the order the reader thread calls the
-# library. Each row's failures are used up by the first read; the next read gets the card.
+# (call, what it answers, stand-in scenario, code of "[READMYKAD][code][123]"), in the order the
+# reader thread calls the library, played as one scenario in one host process: each read uses up
+# one row's failures, and the read after the last row gets the card.
 READER_FAULTS = [
-    # (call, what it answers, stand-in scenario, code of "[READMYKAD][code][123]")
     ("OrvMyKadInit", "-7 (any failure)", "result OrvMyKadInit -7", -4),
     ("OrvMyKadGetFirmwareVersion", "-15 (a card still inserted)",
      "result OrvMyKadGetFirmwareVersion -15", -1),
@@ -46,8 +42,8 @@ READER_FAULTS = [
 BLOCKING = ("OrvMyKadGetCardStatus", "nothing until the cancel event is set (nobody cancels)",
             "delay OrvMyKadGetCardStatus 600000", -30)
 
+# (input, what is too long, scenario (None: no terminal), request, (code, reply))
 OVERLONG = [
-    # (input, what is too long, scenario (None: no terminal), request, (code, reply))
     ("field 1", "600 characters, no keyword (buffer 500)", None,
      "[" + "X" * 600 + "]", (-1007, "[" + "X" * 499 + "][-1007][123]")),
     ("0x25 reply", "2,176 serial bytes, the longest frame the parser takes",

@@ -1,17 +1,32 @@
-"""Every command end to end: quillon_host.exe -> quillon.dll -> pty COM port -> the terminal
-simulator, asserting the exact reply and result code and, through the simulator's record, the
-exact plain frames the library sent (key flag 1: DefaultKey, 0: the link key handed out)."""
+"""Every command end to end under wine64, with its exact reply and code: quillon.dll loaded by
+quillon_host.exe or by quillon_batch.exe, a pty COM port with the terminal simulator, whose record
+shows the plain frames the library sent (key flag 1: DefaultKey, 0: the link key handed out), and
+the stand-in OrvMyKad.dll, whose record shows the calls it got. MyKad replies are taken apart with
+the integrators' decoder (quillon_mykad_decode)."""
 import datetime
 import os
+import re
+import shutil
+import subprocess
 
 import winerig
 from winerig import SERIALCOMM, recorded
 
-NAME = "BANK RAKYAT CAWANGAN SENTRAL"
-SERIAL = "QT-2026-00042"
-FAST = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=1500\n"
+NAME, SERIAL = "BANK RAKYAT CAWANGAN SENTRAL", "QT-2026-00042"
+FAST = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=3000\n"
 STATUS = recorded(0x23, key_flag=1)
 ADDRESS = r"\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}"
+B64 = "[A-Za-z0-9+/=]"
+TEXTS = ("ALI BIN ABU", "KL01", "OPERATOR7")
+FIELDS = "[0][3][%s][%s][%s]" % TEXTS
+# Every byte value once (0x00 and 0x20 among them), then text: what scrambling must bring back.
+RECORD = bytes(range(256)) + b"900101-14-5678 SITI AMINAH BINTI AHMAD" + bytes(range(255, 99, -1))
+PHOTO = bytes([0xFF, 0xD8]) + bytes((i * 37 + 11) & 0xFF for i in range(3996)) + b"\xFF\xD9"
+# The stand-in's record of a READMYKAD: each call with its arguments and result.
+CALLS = ["OrvMyKad" + c for c in (
+    "Init 3 -> 0", "GetFirmwareVersion 2000 -> 0", "GetCardStatus 1 2000 -> 2", "ResetCard -> 0",
+    "ReadOpenData -> 0", "IsEBA -> 1", "ReadPhoto -> 0", "ReadBio DUV -> 0",
+    "SecurityLevel 4 -> 0", "VerifyFinger DUV prompts 160,163 -> 0", "Close -> 0")]
 
 
 def template(seed, length=598):
@@ -31,11 +46,46 @@ def verify_frame(templates, two_finger=False):
     return recorded(0x28, header + bytes(body))
 
 
+def mykad(command, photo):
+    return re.compile(r"^\[%s\]\[0\]\[0\]\[%s{975}\]%s$" % (command, B64, (
+        r"\[%s{5335}\]" % B64) if photo else ""))
+
+
+ENROLLED, BOTH = template(3), template(11) + template(13)
+# One round: (request, code, exact reply or pattern, the frames the terminal gets). A terminal
+# command comes before the process's first card read: the reader library must still load once
+# port threads have ended. A card read installs the reader's link key, so only commands that run
+# the status query follow one.
+ROUND = [
+    ("[GETSERIALNUMBER][1][7]", 0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL,
+     [STATUS, recorded(0x25)]),
+    ("[READMYKADNOVERIFYNOPHOTO]" + FIELDS, 0, mykad("READMYKADNOVERIFYNOPHOTO", False), []),
+    ("[GETBRANCHCODE]", 0, re.compile(r"^\[GETBRANCHCODE\]\[1\]\[EMPTY\]\[EMPTY\]\[%s\]\[123\]$"
+                                      % ADDRESS), []),
+    ("[PING]", -1007, "[PING][-1007][123]", []),
+    ("[GETFIRMWAREVERSION][1][7]", 0, "[GETFIRMWAREVERSION][0][%s][123]" % NAME, [STATUS]),
+    # Field 2 is the port; twelve characters go out as given.
+    ("[SETDATETIME][7][99AB12345678]", 0, "[SETDATETIME][0][123]",
+     [recorded(0x72, b"\x01\x00" + b"99AB12345678")]),
+    ("[GETSIGNATURE][1][7]", 0, "[GETSIGNATURE][0][00017F80ABFF][123]",
+     [recorded(0xF3, bytes(5))]),
+    ("[READMYKADNOPHOTO]" + FIELDS, 0, mykad("READMYKADNOPHOTO", False), []),
+    ("[GETSERIALNUMBER][0][9]", -4, "[GETSERIALNUMBER][-4][123]", []),  # no such port
+    ("[READMYKADNOVERIFYWITHPHOTO]" + FIELDS, 0, mykad("READMYKADNOVERIFYWITHPHOTO", True), []),
+    ("[VERIFY][0][7][%s]" % ("00" * 598), -5, "[VERIFY][-5][123]", [STATUS]),  # byte 17 not 2
+    ("[ENROLL][1][7]", 0, "[ENROLL][0][%s][123]" % ENROLLED.hex().upper(),
+     [STATUS, recorded(0x27, b"\x01" + bytes(20))]),
+    ("[VERIFY][1][7][%s]" % ENROLLED.hex().upper(), 0, "[VERIFY][0][123]",
+     [STATUS, verify_frame(ENROLLED)]),
+    ("[VERIFY2F][0][7][%s]" % BOTH.hex().upper(), 0, "[VERIFY2F][0][123]",
+     [STATUS, verify_frame(BOTH, two_finger=True)]),
+]
+
+
 class EntryAndSettings(winerig.WineTestCase):
-    def test_access_code_unknown_command_and_the_file_log(self):
+    def test_access_code_and_the_file_log(self):
         self.assertEqual(self.host.send("[GETBRANCHCODE]", access="QLN25", prefill="untouched"),
                          (-9999, "untouched"))
-        self.assertEqual(self.host.send(""), (-1007, "[][-1007][123]"))
         self.assertNotIn("Log.txt", os.listdir(self.workdir), "no log by default")
         self.host.write_ini("[DEBUG]\nENABLE=1\nFILE=.\\trace.txt\n")
         self.assertEqual(self.host.send("[PING]"), (-1007, "[PING][-1007][123]"))
@@ -48,13 +98,11 @@ class EntryAndSettings(winerig.WineTestCase):
         system32 = os.path.join(self.wine.prefix, "drive_c", "windows", "system32")
         winerig.write_ini(system32, "[BRANCH]\nCODE=SYS32\n")
         self.addCleanup(os.unlink, os.path.join(system32, "QUILLON.ini"))
-        code, reply = self.host.send("[GETBRANCHCODE]")
-        self.assertEqual(code, 0)
-        self.assertRegex(reply, r"^\[GETBRANCHCODE\]\[1\]\[SYS32\]\[EMPTY\]\[%s\]\[123\]$" % ADDRESS)
+        self.assertRegex("%d %s" % self.host.send("[GETBRANCHCODE]"),
+                         r"^0 \[GETBRANCHCODE\]\[1\]\[SYS32\]\[EMPTY\]\[%s\]\[123\]$" % ADDRESS)
         self.host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Kuala Lumpur Sentral\n")
-        code, reply = self.host.send("[GETBRANCHCODE]")
-        self.assertRegex(reply, r"^\[GETBRANCHCODE\]\[0\]\[KL042\]\[Kuala Lumpur Sentral\]\[%s\]"
-                         r"\[123\]$" % ADDRESS)
+        self.assertRegex(self.host.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[0\]\[KL042\]"
+                         r"\[Kuala Lumpur Sentral\]\[%s\]\[123\]$" % ADDRESS)
 
     def test_port_zero_comes_from_the_registry_else_from_the_comport_setting(self):
         self.host.write_ini(FAST + "[COMPORT]\nCOM=3\n")
@@ -69,52 +117,85 @@ class EntryAndSettings(winerig.WineTestCase):
                 self.assertEqual(len(terminal.frames()), 2)
 
 
-class TerminalCommands(winerig.WineTestCase):
+class Commands(winerig.WineTestCase):
+    def test_every_command_round_after_round_in_one_process_leaking_no_threads_or_handles(self):
+        self.host.write_ini(FAST)
+        terminal = self.start_terminal("name %s\nserial %s\nsignature 00 01 7F 80 AB FF\n"
+                                       "template %s\nverify match\n"
+                                       % (NAME, SERIAL, ENROLLED.hex()))
+        process = self.batch()
+        for n in range(22):
+            for request, code, reply, frames in ROUND:
+                where, before = "round %d, %s" % (n, request[:40]), len(terminal.frames())
+                got = process.send(request, timeout=60)
+                self.assertEqual(got[0], code, where)
+                check = self.assertEqual if isinstance(reply, str) else self.assertRegex
+                check(got[1], reply, where)
+                self.assertEqual(terminal.frames()[before:], frames, where)
+            if n == 0:
+                # Now every lazily made object (fonts, the reader library, the socket layer)
+                # exists; from here on nothing may pile up.
+                baseline = process.counts()
+        final = process.counts()
+        print("%d requests; threads and handles %s -> %s" % (22 * len(ROUND), baseline, final))
+        self.assertEqual(final, baseline)
+        # Any other length than twelve: the PC's local clock.
+        before = datetime.datetime.now().replace(microsecond=0)
+        self.assertEqual(process.send("[SETDATETIME][7][26120610150]"),
+                         (0, "[SETDATETIME][0][123]"))
+        sent = datetime.datetime.strptime(
+            bytes.fromhex(terminal.frames()[-1].split()[0])[6:18].decode(), "%y%m%d%H%M%S")
+        self.assertTrue(before <= sent <= datetime.datetime.now(), sent)
+
+
+class MyKad(winerig.WineTestCase):
     def setUp(self):
         super().setUp()
-        self.host.write_ini(FAST)
+        shutil.copy(os.path.join(self.wine.win64, "OrvMyKad.dll"), self.workdir)
+        self.record = os.path.join(self.workdir, "calls.txt")
+        with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
+            f.write("record hex %s\nphoto hex %s\n" % (RECORD.hex(), PHOTO.hex()))
+        self.host.write_ini("[CSSSERVER]\nGLOBTIMEOUT=20000\n")
 
-    def test_serial_number_and_firmware_version_after_the_status_query(self):
-        terminal = self.start_terminal("name %s\nserial %s\n" % (NAME, SERIAL))
-        self.assertEqual(self.host.send("[GETSERIALNUMBER][1][7]"),
-                         (0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL))
-        self.assertEqual(self.host.send("[GETFIRMWAREVERSION][1][7]"),
-                         (0, "[GETFIRMWAREVERSION][0][%s][123]" % NAME))
-        self.assertEqual(terminal.frames(), [STATUS, recorded(0x25), STATUS])
+    def read(self, request):
+        """Sends `request` to the stand-in playing reader.txt; returns (code, reply, calls)."""
+        if os.path.exists(self.record):
+            os.unlink(self.record)
+        code, reply = self.host.send(request, timeout=60, env={
+            "QUILLON_ORVMYKAD_SCENARIO": "reader.txt", "QUILLON_ORVMYKAD_RECORD": self.record})
+        if not os.path.exists(self.record):
+            return code, reply, []
+        with open(self.record) as f:
+            return code, reply, [line.rstrip("\r\n") for line in f if line.strip()]
 
-    def test_set_date_time_sends_twelve_characters_as_given_else_the_local_clock(self):
-        terminal = self.start_terminal(port=4)
-        self.assertEqual(self.host.send("[SETDATETIME][4][99AB12345678]"),
-                         (0, "[SETDATETIME][0][123]"))
-        before = datetime.datetime.now().replace(microsecond=0)
-        self.assertEqual(self.host.send("[SETDATETIME][4][26120610150]"),
-                         (0, "[SETDATETIME][0][123]"))
-        after = datetime.datetime.now()
-        first, second = terminal.frames()
-        self.assertEqual(first, recorded(0x72, b"\x01\x00" + b"99AB12345678"))
-        sent = datetime.datetime.strptime(bytes.fromhex(second.split()[0])[6:18].decode(),
-                                          "%y%m%d%H%M%S")
-        self.assertTrue(before <= sent <= after, sent)
+    def test_mykad_reply_carries_the_scrambled_card_record_and_photo_and_differs_each_time(self):
+        address = re.search(r"\]\[([0-9.]*)\]\[123\]$", self.host.send("[GETBRANCHCODE]")[1])[1]
+        code, reply, made = self.read("[READMYKAD]" + FIELDS)
+        self.assertEqual((code, made), (0, CALLS))
+        self.assertRegex(reply, mykad("READMYKAD", True))
+        r = subprocess.run([os.path.join(self.wine.native, "quillon_mykad_decode"), "--hex"],
+                           input=reply, capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 0, "every check byte right: " + r.stdout + r.stderr)
+        d = dict((name, value.strip().strip('"')) for name, _, value in
+                 (line.partition(":") for line in r.stdout.splitlines()))
+        stamp = datetime.datetime.strptime(d["time stamp"], "%d%m%Y%H%M%S")
+        self.assertLess(abs((datetime.datetime.now() - stamp).total_seconds()), 60)
+        self.assertEqual(d["address"], address.ljust(19), "the last space is the check byte")
+        record = "%-20s%-6s%s%-20s%-20s" % (TEXTS[0], TEXTS[1], d["time stamp"], TEXTS[2], address)
+        # Type byte, the card's record, zeros up to the record column, the record without its
+        # last byte (the check byte took its place).
+        self.assertEqual(bytes.fromhex(d["data hex"]), b"0" + RECORD + bytes(602 - len(RECORD)) +
+                         record.encode()[:79])
+        self.assertEqual(bytes.fromhex(d["photo hex"]), PHOTO[:3999])
+        code, again, _ = self.read("[READMYKAD]" + FIELDS)
+        self.assertEqual(code, 0)
+        self.assertNotEqual(again, reply, "a fresh random block each time")
 
-    def test_signature_bytes_come_back_in_uppercase_hex(self):
-        terminal = self.start_terminal("signature 00 01 7F 80 AB FF\n")
-        self.assertEqual(self.host.send("[GETSIGNATURE][1][7]"),
-                         (0, "[GETSIGNATURE][0][00017F80ABFF][123]"))
-        self.assertEqual(terminal.frames(), [recorded(0xF3, bytes(5))])
-
-    def test_enrolled_template_verifies_with_one_and_with_two_fingers(self):
-        enrolled = template(3)
-        terminal = self.start_terminal("template %s\nverify match\n" % enrolled.hex())
-        self.assertEqual(self.host.send("[ENROLL][1][7]"),
-                         (0, "[ENROLL][0][%s][123]" % enrolled.hex().upper()))
-        self.assertEqual(self.host.send("[VERIFY][1][7][%s]" % enrolled.hex().upper()),
-                         (0, "[VERIFY][0][123]"))
-        both = template(11) + template(13)
-        self.assertEqual(self.host.send("[VERIFY2F][1][7][%s]" % both.hex().upper()),
-                         (0, "[VERIFY2F][0][123]"))
-        self.assertEqual(terminal.frames(), [
-            STATUS, recorded(0x27, b"\x01" + bytes(20)), STATUS, verify_frame(enrolled),
-            STATUS, verify_frame(both, two_finger=True)])
+    def test_without_a_reader_library_mykad_fails_with_minus_4_and_other_commands_work(self):
+        os.unlink(os.path.join(self.workdir, "OrvMyKad.dll"))
+        self.assertEqual(self.read("[READMYKADNOPHOTO]" + FIELDS),
+                         (-4, "[READMYKADNOPHOTO][-4][123]", []))
+        self.assertRegex(self.host.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[1\]\[EMPTY\]")
 
 
 if __name__ == "__main__":

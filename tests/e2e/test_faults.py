@@ -1,27 +1,30 @@
-"""The failure paths end to end under wine64, each in a host process that keeps quillon.dll loaded
-(quillon_batch.exe), so every row also shows that the next request works normally: a serial line
-that misbehaves (the simulator), a card-reader library that fails (the stand-in OrvMyKad.dll),
-over-long input, and a call made while another runs. The rows are in fault_tables.py."""
+"""The failure paths end to end under wine64, in a host process that keeps quillon.dll loaded
+(quillon_batch.exe), so each fault is followed by a request that works: a serial line that
+misbehaves (the simulator), a card-reader library that fails (the stand-in), over-long input, a
+call made while another runs (rows in fault_tables.py); and the serial port driven directly
+(quillon_comport_probe.exe, tests/comport)."""
 import os
 import time
 import unittest
 
 import fault_tables as ft
 import winerig
-
-INI = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=2000\n"
-
+from winerig import recorded
 
 class TerminalFaults(winerig.WineTestCase):
     def setUp(self):
         super().setUp()
-        self.host.write_ini(INI)
+        self.host.write_ini("[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=2000\n")
         self.process = self.batch(reader=False)
+
+    def terminal(self, steps):
+        """The simulator answering the first serial-number query with `steps`."""
+        return self.start_terminal("serial %s\non 25\n%s\nend\n" % (ft.SERIAL, steps))
 
     def test_each_line_fault_gives_its_code_and_the_next_request_works(self):
         for name, _, steps, expected in ft.TERMINAL_FAULTS:
             with self.subTest(fault=name):
-                terminal = self.start_terminal("serial %s\non 25\n%s\nend\n" % (ft.SERIAL, steps))
+                terminal = self.terminal(steps)
                 start = time.monotonic()
                 self.assertEqual(self.process.send(ft.GETSN), expected)
                 if expected == ft.SN_TIMEOUT:  # the 2 s step, then "Timeout" shown for 1 s
@@ -31,7 +34,7 @@ class TerminalFaults(winerig.WineTestCase):
                 terminal.stop()
 
     def test_line_closed_by_the_far_end_then_a_missing_port_then_a_terminal_again(self):
-        self.start_terminal("serial %s\non 25\n%s\nend\n" % (ft.SERIAL, ft.HANGUP[2]))
+        self.terminal(ft.HANGUP[2])
         self.assertEqual(self.process.send(ft.GETSN), ft.HANGUP[3])
         self.assertEqual(self.process.send(ft.GETSN), ft.HANGUP_NEXT)
         self.start_terminal("serial %s\n" % ft.SERIAL)
@@ -40,7 +43,7 @@ class TerminalFaults(winerig.WineTestCase):
     def test_call_while_another_runs_is_refused_with_minus_1008(self):
         # The first call waits for a terminal that never answers; the second comes from another
         # thread of the host meanwhile.
-        self.start_terminal("serial %s\non 25\nsilence\nend\n" % ft.SERIAL)
+        self.terminal("silence")
         answer = self.process.ask("busy %s\t[GETBRANCHCODE]" % ft.GETSN)
         self.assertEqual(answer.split("\t"), ["result: -1008", "reply: [GETBRANCHCODE][-1008][123]",
                                               "result: -30", "reply: " + ft.SN_TIMEOUT[1]])
@@ -55,27 +58,41 @@ class TerminalFaults(winerig.WineTestCase):
 
 
 class ReaderFaults(winerig.WineTestCase):
-    def reader(self, scenario, globtimeout=20000):
+    def reader(self, scenario, globtimeout):
         with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
             f.write(scenario + "\n")
         self.host.write_ini(ft.READER_INI % globtimeout)
         return self.batch(env={"QUILLON_ORVMYKAD_SCENARIO": "reader.txt"})
 
     def test_each_failing_library_call_gives_its_code_and_the_next_read_works(self):
-        for call, what, scenario, code in ft.READER_FAULTS:
+        process = self.reader("\n".join(row[2] for row in ft.READER_FAULTS), 20000)
+        for call, what, _, code in ft.READER_FAULTS:
             with self.subTest(call=call, answers=what):
-                process = self.reader(scenario)
                 self.assertEqual(process.send(ft.READ, 60), (code, "[READMYKAD][%d][123]" % code))
-                self.assertRegex(process.send(ft.READ, 60)[1], ft.READ_OK)
-                process.close()
+        self.assertRegex(process.send(ft.READ, 60)[1], ft.READ_OK)
 
     def test_card_wait_that_blocks_until_cancel_is_ended_by_the_time_out(self):
         # Nobody presses Cancel: the read's own time-out must set the cancel event.
-        process = self.reader(ft.BLOCKING[2], globtimeout=2000)
+        process = self.reader(ft.BLOCKING[2], 2000)
         start = time.monotonic()
         self.assertEqual(process.send(ft.READ, 60), (-30, "[READMYKAD][-30][123]"))
         self.assertLess(time.monotonic() - start, 10)
         self.assertRegex(process.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[1\]")
+
+
+class ComPort(winerig.WineTestCase):
+    def test_port_behaviours_that_only_a_real_port_shows(self):
+        terminal = self.start_terminal("serial SN-0042\n", port=7)
+        r = self.wine.run(os.path.join(self.wine.win64, "quillon_comport_probe.exe"), ["7", "42"],
+                          cwd=self.workdir, timeout=120)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertRegex(r.stdout, r"(?m)^[1-9]\d* passed, 0 failed$")
+        # The over-long frame never goes out, the one that fills the write buffer goes out whole;
+        # the purge case sends two frames; every other case one serial-number query, the stuck
+        # close one more after reopening.
+        full = bytes((i * 7 + 1) & 0xFF for i in range(2048 - 6))
+        self.assertEqual(terminal.frames(), [recorded(0x77, full), recorded(0x25),
+                                             recorded(0x99)] + [recorded(0x25)] * 5)
 
 
 class ReliabilityPage(unittest.TestCase):

@@ -1,8 +1,7 @@
-"""What the counter staff see: a visible ENROLL dialog with a logo and both prompt lines, on an X
-server of its own (Xvfb), captured with xwd. The window takes the logo's size and the screen's
-centre, the logo starts exactly where the client area starts, and the prompt text is drawn over
-the picture, not on a background of its own. A hidden dialog leaves the screen untouched.
-Skipped only when Xvfb cannot start.
+"""What the counter staff see: a visible ENROLL dialog on an X server of its own (Xvfb), captured
+with xwd. The window takes the logo's size and the screen's centre, the logo starts exactly where
+the client area starts, and both prompt lines are drawn over the picture, not on a background of
+their own. A hidden dialog leaves the screen untouched. Skipped only when Xvfb cannot start.
 
 The dialog runs in a copy of the run's prefix switched to the X11 driver, so the rest of the
 suite stays headless. The capture is kept as artefacts/enroll-dialog.png in the native build."""
@@ -20,8 +19,6 @@ import winerig
 
 SCREEN = (640, 480)
 CLIENT = (170, 171)  # where a centred 306 by 182 window has its client area (logo 300 by 150)
-# Line 2 gets the terminal's "place your right thumb" event; then the terminal stays silent.
-SCENARIO = "on 27\n  event A1\nend\n"
 SETTINGS = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=5000\n[IMAGE]\nLOC=.\\logo.bmp\n"
 
 
@@ -32,37 +29,31 @@ def logo_pixel(x, y):
 
 
 def logo_bmp(width=300, height=150):
-    """An uncompressed 24-bit bottom-up BMP of logo_pixel."""
-    pad = bytes(-width * 3 % 4)
-    data = b"".join(b"".join(bytes(logo_pixel(x, y)[::-1]) for x in range(width)) + pad
-                    for y in range(height - 1, -1, -1))
+    """An uncompressed 24-bit bottom-up BMP of logo_pixel (rows already 4-byte aligned)."""
+    data = b"".join(bytes(logo_pixel(x, y)[::-1]) for y in range(height - 1, -1, -1)
+                    for x in range(width))
     info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 3780, 3780, 0, 0)
     return struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54) + info + data
 
 
 def read_xwd(data):
-    """Rows of (r, g, b) of a true-colour ZPixmap dump, as xwd writes a 24-bit Xvfb screen."""
+    """Rows of (r, g, b) of a true-colour ZPixmap dump, as xwd writes an Xvfb screen (24 or 32
+    bits a pixel, from one capture to the next)."""
     f = struct.unpack(">25I", data[:100])
-    header, width, height, order, bits, stride, masks, ncolors = (
-        f[0], f[4], f[5], f[7], f[11], f[12], f[14:17], f[19])
+    width, height, step, stride, masks = f[4], f[5], f[11] // 8, f[12], f[14:17]
+    at, order = f[0] + f[19] * 12, "little" if f[7] == 0 else "big"
     shifts = [(m & -m).bit_length() - 1 for m in masks]
-    step, at = bits // 8, header + ncolors * 12
-    rows = []
-    for y in range(height):
-        line = data[at + y * stride:at + (y + 1) * stride]
-        values = (int.from_bytes(line[x * step:(x + 1) * step], "little" if order == 0 else "big")
-                  for x in range(width))
-        rows.append([tuple(((v & m) >> s) * 255 // (m >> s) for s, m in zip(shifts, masks))
-                     for v in values])
-    return rows
+    return [[tuple(((v & m) >> s) * 255 // (m >> s) for s, m in zip(shifts, masks))
+             for v in (int.from_bytes(data[i:i + step], order)
+                       for i in range(at + y * stride, at + y * stride + width * step, step))]
+            for y in range(height)]
 
 
 def png(rows):
-    raw = b"".join(b"\0" + b"".join(bytes(p) for p in row) for row in rows)
-
     def chunk(kind, body):
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
 
+    raw = b"".join(b"\0" + b"".join(bytes(p) for p in row) for row in rows)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", len(rows[0]), len(rows),
                                                              8, 2, 0, 0, 0)) +
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
@@ -80,22 +71,20 @@ class VisibleDialog(winerig.WineTestCase):
              "-nolisten", "tcp", "-br"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(write_end)
-        ready = select.select([read_end], [], [], 20)[0]
-        number = os.read(read_end, 16).strip() if ready else b""
+        number = os.read(read_end, 16).strip() if select.select([read_end], [], [], 20)[0] else b""
         os.close(read_end)
         if not number.isdigit():
             cls.tearDownClass()
             raise unittest.SkipTest("Xvfb did not start")
         cls.display = ":" + number.decode()
         cls.prefix_dir = tempfile.mkdtemp(prefix="quillon-x11-")
-        prefix = os.path.join(cls.prefix_dir, "prefix")
-        shutil.copytree(os.environ["QUILLON_WINEPREFIX"], prefix, symlinks=True)
-        with open(os.path.join(prefix, "user.reg")) as f:
+        cls.x11 = winerig.Wine(os.path.join(cls.prefix_dir, "prefix"))
+        shutil.copytree(os.environ["QUILLON_WINEPREFIX"], cls.x11.prefix, symlinks=True)
+        with open(os.path.join(cls.x11.prefix, "user.reg"), "r+") as f:
             text = f.read().replace('"Graphics"="null"', '"Graphics"="x11"')
-        with open(os.path.join(prefix, "user.reg"), "w") as f:
             # No window manager runs here: wine draws the caption and frame itself.
+            f.seek(0)
             f.write(text + '\n[Software\\\\Wine\\\\X11 Driver]\n"Managed"="N"\n')
-        cls.x11 = winerig.Wine(prefix)
 
     @classmethod
     def tearDownClass(cls):
@@ -127,7 +116,8 @@ class VisibleDialog(winerig.WineTestCase):
         """Runs an ENROLL dialog with the show flag; `settle` seconds after the terminal got the
         enrolment frame, captures the screen until shown(screen) holds (or for 6 s). Returns the
         last capture; the dialog ends by the step time-out."""
-        terminal = self.start_terminal(SCENARIO)
+        # Line 2 gets the terminal's "place your right thumb" event; then the terminal is silent.
+        terminal = self.start_terminal("on 27\n  event A1\nend\n")
         with tempfile.TemporaryFile() as out:
             proc = subprocess.Popen([winerig.LOADER, "quillon_host.exe", "[ENROLL][%d][7]" % show],
                                     cwd=self.workdir, env=self.x11.env({"DISPLAY": self.display}),
@@ -136,7 +126,7 @@ class VisibleDialog(winerig.WineTestCase):
             deadline = time.monotonic() + 45
             while len(terminal.frames()) < 2 and time.monotonic() < deadline:
                 time.sleep(0.1)
-            deadline = time.monotonic() + 6
+            deadline = time.monotonic() + 6 + settle
             time.sleep(settle)
             screen = self.capture()
             while not shown(screen) and time.monotonic() < deadline:
@@ -167,11 +157,10 @@ class VisibleDialog(winerig.WineTestCase):
         self.assertEqual(wrong[:5], [], "%d logo pixels differ" % len(wrong))
         # Inside each prompt line: dark text, and between its strokes the logo itself.
         for name, top, bottom in (("line 1", 60, 85), ("line 2", 85, 140)):
-            area = [(x, y) for y in range(top, bottom) for x in range(300)]
-            logo = sum(1 for x, y in area if at(screen, x, y) == logo_pixel(x, y))
-            dark = sum(1 for x, y in area if max(at(screen, x, y)) < 90)
-            self.assertGreater(logo, len(area) * 0.7, name + ": the logo shows through")
-            self.assertGreater(dark, 40, name + ": text is drawn")
+            area = [(at(screen, x, y), logo_pixel(x, y)) for y in range(top, bottom)
+                    for x in range(300)]
+            self.assertGreater(sum(p == l for p, l in area), len(area) * 0.7, name + ": the logo")
+            self.assertGreater(sum(max(p) < 90 for p, _ in area), 40, name + ": text is drawn")
 
     def test_hidden_dialog_leaves_the_screen_black(self):
         screen = self.enrol(0, lambda screen: True, settle=2)

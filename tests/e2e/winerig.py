@@ -1,12 +1,7 @@
 """The wine64 test rig: one throw-away prefix per test run, in which the x86_64 twin of
-quillon.dll and its Windows tools run headless against pseudo-terminal COM ports.
-
-Environment (set by CTest from tests/e2e/native.cmake): QUILLON_WINEPREFIX (the prefix of this
-test run), QUILLON_WIN64_DIR (the x86_64 Windows build), QUILLON_NATIVE_DIR (the native build:
-simulator, pty shim, decoder).
-
-    python3 winerig.py create|stop PREFIX     makes the run's prefix, or stops its wineserver
-"""
+quillon.dll and its Windows tools run headless against pseudo-terminal COM ports. CTest sets
+QUILLON_WINEPREFIX, QUILLON_WIN64_DIR (the x86_64 build) and QUILLON_NATIVE_DIR (simulator, pty
+shim, decoder); `python3 winerig.py create|stop PREFIX` makes the prefix or stops its server."""
 import os
 import select
 import shutil
@@ -16,13 +11,9 @@ import tempfile
 import time
 import unittest
 
-
-def _loader():
-    out = subprocess.run(["dpkg", "-L", "wine64"], capture_output=True, text=True, check=True)
-    return next(l for l in out.stdout.splitlines() if l.endswith("/wine64") and os.path.isfile(l))
-
-
-LOADER = _loader()
+LOADER = next(l for l in subprocess.run(["dpkg", "-L", "wine64"], capture_output=True, text=True,
+                                        check=True).stdout.splitlines()
+              if l.endswith("/wine64") and os.path.isfile(l))
 WINESERVER = os.path.join(os.path.dirname(LOADER), "wineserver")
 SERIALCOMM = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
 
@@ -40,21 +31,20 @@ class Wine:
                     LD_PRELOAD=os.path.join(self.native, "libquillon_ptyshim.so"), **(extra or {}))
 
     def run(self, program, args, cwd=None, timeout=120, env=None):
-        """Runs a Windows program; returns the CompletedProcess with CRLF folded to LF."""
+        """Runs a Windows program; stdout and stderr come back with CRLF folded to LF."""
         # Files, not pipes: wine's service processes inherit the descriptors and hold pipes open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             result = subprocess.run([LOADER, program] + list(args), cwd=cwd, env=self.env(env),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                     timeout=timeout)
-            out.seek(0)
-            err.seek(0)
-            result.stdout = out.read().decode("latin-1").replace("\r\n", "\n")
-            result.stderr = err.read().decode("latin-1").replace("\r\n", "\n")
+            for name, f in (("stdout", out), ("stderr", err)):
+                f.seek(0)
+                setattr(result, name, f.read().decode("latin-1").replace("\r\n", "\n"))
         return result
 
     def create(self):
-        """A fresh prefix with the null graphics driver (modal dialogs work headless) and no
-        serial ports of its own (COM1 would be this machine's console)."""
+        """A fresh prefix with the null graphics driver (modal dialogs work headless), a
+        persistent wineserver (SERIALCOMM values outlive programs) and no COM ports of its own."""
         shutil.rmtree(self.prefix, ignore_errors=True)
         os.makedirs(self.prefix)
         self.run("wineboot", ["-i"], timeout=300)
@@ -65,7 +55,6 @@ class Wine:
         self.reg_clear(SERIALCOMM)
 
     def start_server(self):
-        """A persistent wineserver: programs start fast and SERIALCOMM values survive them."""
         subprocess.Popen([WINESERVER, "-p"], env=self.env(), stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                          start_new_session=True)
@@ -77,22 +66,19 @@ class Wine:
 
     def reg_add(self, key, name, value):
         r = self.run("reg", ["add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"])
-        if r.returncode != 0:
-            raise RuntimeError("reg add failed: " + r.stdout + r.stderr)
+        assert r.returncode == 0, "reg add: " + r.stdout + r.stderr
 
     def reg_clear(self, key):
-        # The SERIALCOMM key is volatile: delete its values, never the key itself.
-        self.run("reg", ["delete", key, "/va", "/f"])
+        self.run("reg", ["delete", key, "/va", "/f"])  # SERIALCOMM is volatile: keep the key
 
     def map_com(self, number, device):
         self.unmap_com(number)
         os.symlink(device, os.path.join(self.prefix, "dosdevices", "com%d" % number))
 
-    def unmap_com(self, number=None):
-        """Removes the link of COM`number`, or of every COM port."""
+    def unmap_com(self, number=None):  # COM`number`, or every COM port
         folder = os.path.join(self.prefix, "dosdevices")
         for name in os.listdir(folder):
-            if (name == "com%d" % number) if number else name.startswith("com"):
+            if name == "com%d" % number if number else name.startswith("com"):
                 os.unlink(os.path.join(folder, name))
 
 
@@ -102,8 +88,7 @@ def write_ini(folder, text):
 
 
 class Host:
-    """quillon_host.exe with quillon.dll beside it, in a working directory of its own (where
-    .\\QUILLON.ini is looked for)."""
+    """quillon_host.exe and quillon.dll in a working directory of their own (.\\QUILLON.ini)."""
 
     def __init__(self, wine, workdir):
         self.wine, self.workdir = wine, workdir
@@ -126,8 +111,8 @@ class Host:
 
 
 class Batch:
-    """quillon_batch.exe: one host process that keeps quillon.dll loaded and answers request
-    after request on its standard input (tests/batch/quillon_batch.cpp)."""
+    """quillon_batch.exe (tests/batch): one process that keeps quillon.dll loaded and answers
+    request after request on its standard input."""
 
     def __init__(self, wine, workdir, env=None, reader=True):
         for name in ["quillon.dll", "quillon_batch.exe"] + (["OrvMyKad.dll"] if reader else []):
@@ -143,12 +128,9 @@ class Batch:
         self.proc.stdin.flush()
         deadline = time.monotonic() + timeout
         while b"\n" not in self.buffer:
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self.proc.stdout], [], [], left)[0]:
-                raise AssertionError("quillon_batch gave no answer within %d s" % timeout)
-            chunk = os.read(self.proc.stdout.fileno(), 1 << 20)
-            if not chunk:
-                raise AssertionError("quillon_batch ended (exit %s)" % self.proc.poll())
+            ready = select.select([self.proc.stdout], [], [], max(0, deadline - time.monotonic()))
+            chunk = os.read(self.proc.stdout.fileno(), 1 << 20) if ready[0] else None
+            assert chunk, "quillon_batch: no answer (exit %s)" % self.proc.poll()
             self.buffer += chunk
         line, self.buffer = self.buffer.split(b"\n", 1)
         return line.decode("latin-1").rstrip("\r")
@@ -159,7 +141,6 @@ class Batch:
         return int(code[len("result: "):]), reply[len("reply: "):]
 
     def counts(self):
-        """(threads, handles) of the host process once its threads have settled."""
         return tuple(int(f.split(": ")[1]) for f in self.ask("counts", 30).split("\t"))
 
     def close(self):
@@ -172,31 +153,27 @@ class Batch:
         self.errors.close()
 
 
-def plain_frame(code, data=b""):
-    """A plain frame: STX, L, code and data, checksum, ETX."""
-    body = bytes([code]) + data
-    return bytes([2, len(body) >> 8, len(body) & 0xFF]) + body + bytes([sum(body) & 0xFF, 3])
-
-
 def recorded(code, data=b"", key_flag=0):
-    """A line of the simulator's record for a frame the host sent."""
-    return "%s %d" % (plain_frame(code, data).hex().upper(), key_flag)
+    """The simulator's record line of a plain frame (STX, L, code and data, sum, ETX) it got."""
+    body = bytes([code]) + data
+    frame = bytes([2, len(body) >> 8, len(body) & 0xFF]) + body + bytes([sum(body) & 0xFF, 3])
+    return "%s %d" % (frame.hex().upper(), key_flag)
 
 
 class Terminal:
     """The counter-terminal simulator on a fresh pty, recording every frame it receives."""
 
     def __init__(self, wine, workdir, scenario=""):
-        self.record = os.path.join(workdir, "record.txt")
+        self.record, script = (os.path.join(workdir, n) for n in ("record.txt", "scenario.txt"))
         if os.path.exists(self.record):
             os.unlink(self.record)
-        with open(os.path.join(workdir, "scenario.txt"), "w") as f:
+        with open(script, "w") as f:
             f.write(scenario)
         self.errors = open(os.path.join(workdir, "simulator.err"), "w")
         self.proc = subprocess.Popen(
             [os.path.join(wine.native, "quillon_terminal_sim"), "--record", self.record,
-             "--scenario", os.path.join(workdir, "scenario.txt")],
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.errors, text=True)
+             "--scenario", script], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=self.errors, text=True)
         first = self.proc.stdout.readline().strip()
         if not first.startswith("pty: "):
             self.stop()
@@ -233,7 +210,6 @@ class WineTestCase(unittest.TestCase):
         self.addCleanup(self.wine.reg_clear, SERIALCOMM)
 
     def start_terminal(self, scenario="", port=7):
-        """The simulator on COM`port` of the prefix, stopped when the test ends."""
         terminal = Terminal(self.wine, self.workdir, scenario)
         self.addCleanup(terminal.stop)
         self.wine.map_com(port, terminal.device)
@@ -246,11 +222,10 @@ class WineTestCase(unittest.TestCase):
 
 
 def main():
-    """unittest.main with a closing line that any runner understands; 77 (CTest: skipped) when
-    every test was skipped."""
+    """unittest.main ending with a line any runner reads; exit 77 (CTest: skipped) when every
+    test was skipped."""
     result = unittest.main(exit=False, verbosity=2).result
-    failed = len(result.failures) + len(result.errors)
-    skipped = len(result.skipped)
+    failed, skipped = len(result.failures) + len(result.errors), len(result.skipped)
     print("%d passed, %d failed, %d skipped" % (result.testsRun - failed - skipped, failed, skipped))
     sys.exit(1 if failed or not result.testsRun else 77 if skipped == result.testsRun else 0)
 

@@ -8,28 +8,23 @@
 
 #include "terminal/frame_codec.h"
 
-namespace {
-
 using namespace quillon;
+
+namespace {
 
 void Check(bool ok) {
     if (!ok) std::abort();
 }
 
-class CheckingTarget : public IReplyTarget {
-public:
+struct CheckingTarget : IReplyTarget {
     void OnFrameComplete() override {
         const int32_t count = g_nRxLen.load();
-        Check(count >= 7 && count <= kWorkAreaSize);
         const int m = g_abRxFrame[1] * 256 + g_abRxFrame[2];
-        Check(m + 5 <= count);
-        Check(g_abRxFrame[0] == kStx);
+        Check(count >= 7 && count <= kWorkAreaSize && m + 5 <= count);
+        Check(g_abRxFrame[0] == kStx && g_abRxFrame[m + 4] == kEtx);
         Check(g_abRxFrame[m + 3] == ByteSum(g_abRxFrame + 3, m));
-        Check(g_abRxFrame[m + 4] == kEtx);
     }
-};
-
-CheckingTarget g_target;
+} g_target;
 
 }  // namespace
 
@@ -40,11 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScramblePair[0] = data[1];
     ScramblePair[1] = data[2];
     size_t at = 3;
+    std::memset(LinkKey, 0, kKeySize);
     if ((data[0] & 2) != 0 && size >= at + kKeySize) {
         std::memcpy(LinkKey, data + at, kKeySize);
         at += kKeySize;
-    } else {
-        std::memset(LinkKey, 0, kKeySize);
     }
     g_nRxLen = 0;
     for (; at < size; ++at) {

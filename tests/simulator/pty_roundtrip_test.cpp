@@ -1,6 +1,6 @@
 // Runs the simulator program on a pseudo-terminal and talks to it as the host does, for what only
 // the running program shows: its link to the pty and the pacing of a slow line. What the line
-// carries is played against the real host by the end-to-end tests and the simulator's unit tests.
+// carries is played by the end-to-end tests and the simulator's unit tests.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -15,10 +15,8 @@
 #include <string>
 #include <vector>
 
-namespace quillon {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 TEST(SimulatorProgram, ServesAPacedPtyThroughItsLinkAndRemovesTheLinkWhenStopped) {
@@ -34,11 +32,10 @@ TEST(SimulatorProgram, ServesAPacedPtyThroughItsLinkAndRemovesTheLinkWhenStopped
         _exit(127);
     }
     close(out[1]);
-    FILE* stdoutOfSim = fdopen(out[0], "r");
-    char line[256] = {};
-    const bool started = fgets(line, sizeof line, stdoutOfSim) != nullptr;
-    fclose(stdoutOfSim);
-    char slave[256] = {};
+    FILE* simOut = fdopen(out[0], "r");
+    char line[256] = {}, slave[256] = {};
+    const bool started = fgets(line, sizeof line, simOut) != nullptr;
+    fclose(simOut);
     EXPECT_TRUE(started && readlink(link.c_str(), slave, sizeof slave - 1) > 0);
     EXPECT_EQ("pty: " + std::string(slave) + "\n", line);
     const int fd = open(slave, O_RDWR | O_NOCTTY);
@@ -53,7 +50,7 @@ TEST(SimulatorProgram, ServesAPacedPtyThroughItsLinkAndRemovesTheLinkWhenStopped
                                  0x3D, 0x22, 0xC4, 0x4B, 0x99, 0x00, 0xCA, 0x03};
         const auto start = Clock::now();
         EXPECT_EQ(write(fd, query, sizeof query), static_cast<ssize_t>(sizeof query));
-        Bytes answer;
+        std::vector<uint8_t> answer;
         while (answer.size() < 21 && Clock::now() - start < std::chrono::seconds(3)) {
             struct pollfd p = {fd, POLLIN, 0};
             uint8_t buffer[64];
@@ -64,7 +61,7 @@ TEST(SimulatorProgram, ServesAPacedPtyThroughItsLinkAndRemovesTheLinkWhenStopped
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
         EXPECT_EQ(answer.size(), 21u);
         answer.resize(3);
-        EXPECT_EQ(answer, (Bytes{0x02, 0x00, 0x10}));
+        EXPECT_EQ(answer, (std::vector<uint8_t>{0x02, 0x00, 0x10}));
         close(fd);
     }
     int status = -1;
@@ -76,4 +73,3 @@ TEST(SimulatorProgram, ServesAPacedPtyThroughItsLinkAndRemovesTheLinkWhenStopped
 }
 
 }  // namespace
-}  // namespace quillon

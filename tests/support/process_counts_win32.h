@@ -12,12 +12,11 @@ namespace testing_support {
 
 inline int ThreadCount() {
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
     THREADENTRY32 entry;
     entry.dwSize = sizeof entry;
     int count = 0;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
     }
     CloseHandle(snapshot);
     return count;
@@ -28,11 +27,11 @@ inline int ThreadCount() {
 inline int SettledThreadCount() {
     const ULONGLONG deadline = GetTickCount64() + 5000;
     int count = ThreadCount();
-    ULONGLONG stableSince = GetTickCount64();
-    while (GetTickCount64() < deadline && GetTickCount64() - stableSince < 500) {
+    for (ULONGLONG stable = GetTickCount64(); GetTickCount64() < deadline &&
+                                              GetTickCount64() - stable < 500;) {
         Sleep(50);
         const int now = ThreadCount();
-        if (now != count) stableSince = GetTickCount64();
+        if (now != count) stable = GetTickCount64();
         count = now;
     }
     return count;
@@ -41,9 +40,9 @@ inline int SettledThreadCount() {
 // Asks about every handle value in turn: wine's GetProcessHandleCount answers 0.
 inline int HandleCount() {
     int count = 0;
+    DWORD flags = 0;
     for (uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
     }
     return count;
 }
