@@ -66,12 +66,24 @@ class VisibleDialog(winerig.WineTestCase):
         if not (shutil.which("Xvfb") and shutil.which("xwd")):
             raise unittest.SkipTest("Xvfb or xwd is not installed")
         read_end, write_end = os.pipe()
+        cls.xvfb_log = tempfile.TemporaryFile()
         cls.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % SCREEN,
-             "-nolisten", "tcp", "-br"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+             "-nolisten", "tcp", "-br"], pass_fds=(write_end,),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=cls.xvfb_log,
+            start_new_session=True)
         os.close(write_end)
-        number = os.read(read_end, 16).strip() if select.select([read_end], [], [], 20)[0] else b""
+        # The server writes the number and the line end separately and dies if the pipe is gone
+        # before the second write: read up to the line end.
+        number, deadline = b"", time.monotonic() + 20
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            if not select.select([read_end], [], [], max(0, deadline - time.monotonic()))[0]:
+                break
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        number = number.strip()
         os.close(read_end)
         if not number.isdigit():
             cls.tearDownClass()
@@ -108,7 +120,9 @@ class VisibleDialog(winerig.WineTestCase):
                                   capture_output=True, timeout=30)
             if dump.returncode == 0:
                 return read_xwd(dump.stdout)
-            self.assertIsNone(self.xvfb.poll(), "Xvfb has ended")
+            if self.xvfb.poll() is not None:
+                self.xvfb_log.seek(0)
+                self.fail("Xvfb has ended: " + self.xvfb_log.read().decode(errors="replace"))
             time.sleep(0.5)
         self.fail("xwd: " + dump.stderr.decode(errors="replace"))
 
