@@ -15,6 +15,8 @@ namespace {
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 // Exit code of a monitor thread ended by an unexpected comm-event wait error.
 const DWORD kFatalWaitExitCode = 100;
+// How long a cancelled write or read may take to report that it has ended.
+const DWORD kCancelLandsMs = 1000;
 
 // Waits for `object` until `deadline` (GetTickCount64 time) while serving messages sent to this
 // thread's windows. The monitor thread reaches the dialog only by a sent message, so a dialog
@@ -97,27 +99,44 @@ void ComPort::Purge() {
     Unlock();
 }
 
-void ComPort::ReapMonitorThread() {
-    if (monitorThread == nullptr) return;
+bool ComPort::ReapMonitorThread() {
+    if (monitorThread == nullptr) return !threadAlive;
     if (shutdownEvent != nullptr) SetEvent(shutdownEvent);
-    WaitServingSentMessages(monitorThread, GetTickCount64() + kThreadCloseWaitMs);
+    if (!WaitServingSentMessages(monitorThread, GetTickCount64() + kThreadCloseWaitMs)) {
+        return false;
+    }
     CloseAndClear(&monitorThread);
+    threadAlive = FALSE;
+    return true;
+}
+
+void ComPort::StopTransfers() {
+    if (!lockReady) return;
+    Lock();
+    closing = true;
+    if (portHandle != nullptr) {
+        // Clearing the mask ends the comm-event wait (cancelling it does not, under wine);
+        // cancelling ends a write the line does not take, or a read, wherever it waits.
+        SetCommMask(portHandle, 0);
+        CancelIoEx(portHandle, nullptr);
+    }
+    Unlock();
 }
 
 HANDLE ComPort::InitPort(unsigned portNumber_, unsigned baud, char parity, unsigned dataBits,
                          unsigned stopBits, DWORD commEvents_, unsigned writeBufferSize_) {
     WriteLog("Entering InitPort");
 
-    // Stop a monitor thread still running on this object before its events are replaced.
-    while (threadAlive) {
+    // Stop a monitor thread still running on this object before its events are replaced. It
+    // gets the close deadline; one that outlives it keeps its events, and the port stays shut.
+    if (threadAlive || monitorThread != nullptr) {
+        StopTransfers();
         if (shutdownEvent != nullptr) SetEvent(shutdownEvent);
-        if (monitorThread != nullptr) {
-            WaitServingSentMessages(monitorThread, GetTickCount64() + 1);
-        } else {
-            Sleep(0);
+        if (!ReapMonitorThread()) {
+            WriteLog("COMThread still running, port not reopened");
+            return INVALID_HANDLE_VALUE;
         }
     }
-    ReapMonitorThread();
 
     if (overlap.hEvent != nullptr) {
         WriteLog("Reset Read Event if already Set");
@@ -135,6 +154,11 @@ HANDLE ComPort::InitPort(unsigned portNumber_, unsigned baud, char parity, unsig
         WriteLog("Reset ShutdownSet Event if already Set");
         CloseAndClear(&threadClosedEvent);
     }
+    if (transferStuck) {
+        // A transfer that ignored its cancellation may still signal these: leave them to it.
+        readOverlap.hEvent = writeOverlap.hEvent = nullptr;
+        transferStuck = false;
+    }
     CloseAndClear(&readOverlap.hEvent);
     CloseAndClear(&writeOverlap.hEvent);
     overlap.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -151,6 +175,7 @@ HANDLE ComPort::InitPort(unsigned portNumber_, unsigned baud, char parity, unsig
         InitializeCriticalSection(&lock);
         lockReady = true;
     }
+    closing = false;
     portNumber = portNumber_;
     commEvents = commEvents_;
     writeBufferSize = writeBufferSize_;
@@ -218,7 +243,11 @@ bool ComPort::StartMonitor() {
         }
         CloseAndClear(&monitorThread);
     }
+    // Alive from here on, not from the thread's first step: a close or reopen that comes before
+    // the thread has run must still wait for it.
+    threadAlive = TRUE;
     monitorThread = CreateThread(nullptr, 0, COMThread, this, 0, nullptr);
+    if (monitorThread == nullptr) threadAlive = FALSE;
     return monitorThread != nullptr;
 }
 
@@ -253,18 +282,11 @@ void ComPort::SendToPort(const uint8_t* data, int length) {
 
 void ComPort::ClosePort() {
     WriteLog("Begin Close COM Port");
-    if (portHandle != nullptr) {
-        // Under the lock, so the monitor thread is neither inside a call on the handle nor
-        // starting a new wait. Its outstanding comm-event wait is ended first: closing the
-        // handle alone does not end a wait for modem-line events (under wine), and such a wait
-        // would complete into this object at some later time.
-        if (lockReady) Lock();
-        SetCommMask(portHandle, 0);
-        AwaitWaitEnd();
-        if (SharedPortHandle == portHandle) SharedPortHandle = nullptr;
-        CloseAndClear(&portHandle);
-        if (lockReady) Unlock();
-    }
+    // Nothing pending may hold the close: no new transfer starts, the comm-event wait and any
+    // write or read in flight are ended, and no wait below holds the lock. The handle itself is
+    // closed once the monitor thread is done with it (or has had its deadline), so the thread
+    // never issues a call on a handle that is closed, or already reused.
+    StopTransfers();
     if (shutdownEvent != nullptr) SetEvent(shutdownEvent);
 
     WriteLog("Waiting for ThreadClose");
@@ -278,7 +300,13 @@ void ComPort::ClosePort() {
         ended = WaitServingSentMessages(monitorThread, deadline);
         if (ended) CloseAndClear(&monitorThread);
     }
-    if (ended) {
+    if (lockReady) Lock();
+    if (portHandle != nullptr) {
+        if (SharedPortHandle == portHandle) SharedPortHandle = nullptr;
+        CloseAndClear(&portHandle);
+    }
+    if (lockReady) Unlock();
+    if (ended && !transferStuck) {
         // Nothing uses the events or the lock any more.
         CloseAndClear(&overlap.hEvent);
         CloseAndClear(&writeEvent);
@@ -293,9 +321,10 @@ void ComPort::ClosePort() {
             lockReady = false;
         }
     } else {
-        // Still stuck (in a reply hand-over that never returns): it finds the port closed when
-        // it comes back and ends by itself. Its events and the lock stay for it, threadAlive
-        // stays set, and the next InitPort waits for it before replacing them.
+        // Still stuck (in a reply hand-over that never returns, or a transfer that ignored its
+        // cancellation): it finds the port closed when it comes back and ends by itself. Its
+        // events and the lock stay for it, and the next InitPort waits for it before replacing
+        // them.
         WriteLog("COMThread still running after the close wait");
     }
     WriteLog("End Close COM Port");
@@ -351,7 +380,7 @@ DWORD WINAPI ComPort::COMThread(LPVOID param) {
         COMSTAT comstat = {};
         if (!waitPending) {
             port->Lock();
-            const HANDLE handle = port->portHandle;
+            const HANDLE handle = port->closing ? nullptr : port->portHandle;
             BOOL done = FALSE;
             DWORD error = 0;
             if (handle != nullptr) {
@@ -439,7 +468,7 @@ DWORD WINAPI ComPort::COMThread(LPVOID param) {
 void ComPort::FlushWrite(ComPort* port) {
     ResetEvent(port->writeEvent);
     port->Lock();
-    const HANDLE handle = port->portHandle;
+    const HANDLE handle = port->closing ? nullptr : port->portHandle;
     if (handle == nullptr) {
         port->Unlock();
         return;
@@ -459,20 +488,19 @@ void ComPort::FlushWrite(ComPort* port) {
     }
 
     DWORD written = 0;
-    if (WriteFile(handle, g_abWorkArea, static_cast<DWORD>(wireLength), &written,
-                  &port->writeOverlap)) {
-        port->Unlock();
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-        const BOOL completed = GetOverlappedResult(handle, &port->writeOverlap, &written, TRUE);
-        const DWORD error = GetLastError();
-        port->Unlock();
-        if (!completed) {
-            SetLastError(error);
+    // Issued outside the lock: a driver may take its time inside the call itself, and a close
+    // must not queue behind it. The handle stays open until this thread has ended.
+    port->Unlock();
+    const BOOL done = WriteFile(handle, g_abWorkArea, static_cast<DWORD>(wireLength), &written,
+                                &port->writeOverlap);
+    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    if (!done && error == ERROR_IO_PENDING) {
+        // A line that takes no bytes keeps the write pending for its whole time-out (10 s a
+        // byte): it is waited for without the lock, and the close cancels it.
+        if (!port->AwaitTransfer(handle, &port->writeOverlap, &written)) {
             port->ReportError("GetOverlappedResults() in WriteFile()");
         }
-    } else {
-        const DWORD error = GetLastError();
-        port->Unlock();
+    } else if (!done) {
         SetLastError(error);
         port->ReportError("WriteFile()");
     }
@@ -482,6 +510,27 @@ void ComPort::FlushWrite(ComPort* port) {
         COMSTAT comstat = {};
         port->ClearErrors(&comstat);
     }
+}
+
+bool ComPort::AwaitTransfer(HANDLE handle, OVERLAPPED* io, DWORD* transferred) {
+    const HANDLE waits[2] = {io->hEvent, shutdownEvent};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        // The close has cancelled the transfer: let the cancellation land before the record is
+        // used again. One that never lands leaves the record and its event to the transfer.
+        if (WaitForSingleObject(io->hEvent, kCancelLandsMs) != WAIT_OBJECT_0) {
+            WriteLog("TRANSFER NOT ENDED BY THE CLOSE");
+            transferStuck = true;
+            *transferred = 0;
+            SetLastError(ERROR_OPERATION_ABORTED);
+            return false;
+        }
+    }
+    // Completed (or cancelled): the record holds the outcome, the handle is not waited on.
+    if (!GetOverlappedResult(handle, io, transferred, FALSE)) {
+        *transferred = 0;
+        return false;
+    }
+    return true;
 }
 
 void ComPort::DrainReceive(ComPort* port, COMSTAT comstat) {
@@ -505,33 +554,35 @@ void ComPort::DrainReceive(ComPort* port, COMSTAT comstat) {
         --queued;
 
         port->Lock();
-        const HANDLE handle = port->portHandle;
+        const HANDLE handle = port->closing ? nullptr : port->portHandle;
         DWORD got = 0;
         if (handle == nullptr) {
             port->Unlock();
             return;
         }
-        if (!ReadFile(handle, &port->readByte, 1, &got, &port->readOverlap)) {
-            const DWORD error = GetLastError();
-            DWORD errors = 0;
+        const BOOL done = ReadFile(handle, &port->readByte, 1, &got, &port->readOverlap);
+        const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+        DWORD errors = 0;
+        if (!done && error == ERROR_IO_PENDING) ClearCommError(handle, &errors, &comstat);
+        port->Unlock();
+        if (!done) {
             if (error == ERROR_IO_PENDING) {
-                ClearCommError(handle, &errors, &comstat);
-                if (!GetOverlappedResult(handle, &port->readOverlap, &got, TRUE)) {
+                // Waited for without the lock, like a write: the close cancels it.
+                if (!port->AwaitTransfer(handle, &port->readOverlap, &got)) {
                     port->ReportError("GetOverlappedResults() in ReadFile()");
-                    ClearCommError(handle, &errors, &comstat);
-                    got = 0;
+                    if (port->transferStuck) return;
+                    port->ClearErrors(&comstat);
                 }
             } else if (error == ERROR_INVALID_HANDLE) {
                 WriteLog("Read File ERROR_INVALID_HANDLE");
-                port->Unlock();
                 return;
             } else {
+                SetLastError(error);
                 port->ReportError("ReadFile()");
-                ClearCommError(handle, &errors, &comstat);
+                port->ClearErrors(&comstat);
                 got = 0;
             }
         }
-        port->Unlock();
         // A failed read has no byte to hand on.
         if (got == 1) CollectReplyByte(port->readByte);
     }

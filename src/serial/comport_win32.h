@@ -63,8 +63,14 @@ class ComPort {
     void EndPendingWait();
     // Waits (at most 1 s) until the comm-event wait in `overlap` is no longer outstanding.
     void AwaitWaitEnd();
-    // Waits for the old monitor thread's object to end and releases it.
-    void ReapMonitorThread();
+    // Waits (up to the close deadline) for the old monitor thread to end and releases it; false
+    // when it still runs.
+    bool ReapMonitorThread();
+    // No new transfer starts; the comm-event wait and any pending write or read are ended.
+    void StopTransfers();
+    // Waits for a pending write or read without the lock, until it completes or the port closes
+    // (which cancels it); true when it completed, with the byte count in `transferred`.
+    bool AwaitTransfer(HANDLE handle, OVERLAPPED* io, DWORD* transferred);
     void Lock();
     void Unlock();
     // ClearCommError under the lock; false when there is no port.
@@ -103,6 +109,10 @@ class ComPort {
     // the monitor thread has ended, however often either is called.
     bool lockReady;
     volatile LONG writesCompleted = 0;
+    // Set under the lock by a close: the monitor thread starts no wait, read or write after it.
+    bool closing = false;
+    // A cancelled transfer that never reported its end: its record and event are left to it.
+    volatile bool transferStuck = false;
     HANDLE writeDoneEvent;
 };
 

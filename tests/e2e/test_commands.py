@@ -12,7 +12,7 @@ import subprocess
 import winerig
 from winerig import SERIALCOMM, recorded
 
-NAME, SERIAL = "BANK RAKYAT CAWANGAN SENTRAL", "QT-2026-00042"
+NAME, SERIAL = "BANK SERINDIT CAWANGAN TENGAH", "QT-2026-00042"
 FAST = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=3000\n"
 STATUS = recorded(0x23, key_flag=1)
 ADDRESS = r"\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}"

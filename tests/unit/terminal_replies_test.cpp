@@ -137,9 +137,9 @@ TEST_F(TerminalDialogTest, SerialNumberIsBoundedByItsLengthFieldTheFrameAndTheBu
 
 TEST_F(TerminalDialogTest, StatusReplyInstallsTheLinkKeyAndKeepsTheCustomerName) {
     const Bytes key = Hex("101112131415161718191A1B1C1D1E1F");
-    Reply(0x23, Cat({{0x06, 13}, Text("BANK RAKYAT 1"), Bytes(16, 0xEE), key}));
+    Reply(0x23, Cat({{0x06, 15}, Text("BANK SERINDIT 1"), Bytes(16, 0xEE), key}));
     EXPECT_EQ(Bytes(LinkKey, LinkKey + 16), key);
-    EXPECT_EQ(dialog.m_strResult2, "BANK RAKYAT 1");
+    EXPECT_EQ(dialog.m_strResult2, "BANK SERINDIT 1");
     EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_OK);
     EXPECT_EQ(rig.window.closes, 1);
     Reply(0x23, Cat({{0x06, 60}, Bytes(60, 'N'), Bytes(32, 0x01)}));

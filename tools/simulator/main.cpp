@@ -133,6 +133,14 @@ public:
     }
 
     const std::string& SlavePath() const { return slavePath_; }
+
+    // Suspends output on the host's side of the pty, as a terminal holding the line by flow
+    // control does: the host's writes stay pending and never reach this end.
+    bool Hold() {
+        if (slaveFd_ < 0 || tcflow(slaveFd_, TCOOFF) != 0) return Fail("tcflow");
+        fprintf(stderr, "sim: line held, no more bytes from the host\n");
+        return true;
+    }
     int Fd() const { return fd_; }
 
     // Writes everything, waiting for room; gives up after two seconds without progress.
@@ -219,6 +227,9 @@ bool Perform(const std::vector<Action>& actions, Line* line, long baud) {
             case Action::Kind::kHangup:
                 fprintf(stderr, "sim: hang-up\n");
                 return false;
+            case Action::Kind::kHold:
+                line->Hold();
+                break;
             case Action::Kind::kSend: {
                 const size_t piece =
                     a.pieceSize > 0 ? static_cast<size_t>(a.pieceSize) : a.bytes.size();
@@ -284,6 +295,7 @@ int main(int argc, char** argv) {
         if (!line.OpenDevice(options.device)) return 1;
         printf("device: %s\n", options.device.c_str());
     }
+    if (scenario.held) line.Hold();
     fflush(stdout);
 
     quillon::sim::TerminalModel terminal(scenario, std::random_device{}());

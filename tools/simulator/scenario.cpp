@@ -137,6 +137,9 @@ bool ParseScenario(const std::string& text, Scenario* out, std::string* error) {
                 } else {
                     return fail("verify takes compare, match or nomatch");
                 }
+            } else if (keyword == "held") {
+                if (!args.empty()) return fail("held takes nothing");
+                out->held = true;
             } else if (keyword == "on") {
                 const std::vector<std::string> w = Words(args);
                 Block b;
@@ -167,12 +170,13 @@ bool ParseScenario(const std::string& text, Scenario* out, std::string* error) {
             }
             step.kind = Step::Kind::kDelay;
         } else if (keyword == "default" || keyword == "badsum" || keyword == "silence" ||
-                   keyword == "mute" || keyword == "hangup") {
+                   keyword == "mute" || keyword == "hangup" || keyword == "hold") {
             if (!args.empty()) return fail(keyword + " takes nothing");
             step.kind = keyword == "default"   ? Step::Kind::kDefault
                         : keyword == "badsum"  ? Step::Kind::kBadSum
                         : keyword == "silence" ? Step::Kind::kSilence
                         : keyword == "mute"    ? Step::Kind::kMute
+                        : keyword == "hold"    ? Step::Kind::kHold
                                                : Step::Kind::kHangup;
         } else if (keyword == "reply" || keyword == "raw") {
             if (!ParseHexBytes(args, &step.bytes)) return fail("bad hexadecimal bytes");

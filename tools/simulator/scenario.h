@@ -27,6 +27,7 @@ struct Step {
         kSilence,   // nothing (documents an intended missing answer)
         kMute,      // no answers at all from now on
         kHangup,    // close the line and end the simulator
+        kHold,      // take no more bytes from the host (output held, as by flow control)
     };
     Kind kind;
     std::vector<uint8_t> bytes;
@@ -50,6 +51,7 @@ struct Scenario {
     std::vector<uint8_t> signature;
     std::vector<uint8_t> enrolTemplate;  // 1196 bytes; the 598-byte format uses the first 598
     VerifyRule verify = VerifyRule::kCompare;
+    bool held = false;  // the line takes no bytes from the host from the start
     std::vector<Block> blocks;
 
     Scenario();

@@ -14,7 +14,7 @@ namespace quillon {
 namespace sim {
 
 struct Action {
-    enum class Kind { kDelay, kSend, kHangup };
+    enum class Kind { kDelay, kSend, kHangup, kHold };
     Kind kind = Kind::kSend;
     int delayMs = 0;
     std::vector<uint8_t> bytes;

@@ -1,0 +1,69 @@
+"""A serial line that stops taking bytes (a USB bridge whose device stopped reading, a line held
+by flow control): the simulator suspends output on the host's side of its pty, so the library's
+overlapped write stays pending. Each command must still end at its step limit with -30, within the
+bound that docs/time-bounds.md gives, and the next request in the same process must work."""
+import os
+import time
+
+import winerig
+from winerig import recorded
+
+SERIAL = "SN-STALL-07"
+GETSN = "[GETSERIALNUMBER][0][7]"
+SN_OK = (0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL)
+STEP_MS = 2000
+INI = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=%d\n" % STEP_MS
+# The documented bound for two dialogs with these settings: each ends by its step limit, shows
+# "Timeout" for a second, and may take the close deadline (11 s) to close its port.
+BOUND_S = 2 * (STEP_MS / 1000 + 1 + 11)
+# What a close that does not wait behind the write costs on top of the step limit and the second
+# of "Timeout": a port close and a dialog, a few tenths under wine.
+SLACK_S = 3.0
+
+
+def template(seed):
+    t = bytearray((seed + 5 * i) & 0xFF for i in range(598))
+    t[17] = 2
+    return t.hex().upper()
+
+
+# (request, when the line stops taking bytes, the frames the terminal gets). Held from the start,
+# the status query's own frame stalls; held after the status answer, the command's frame does:
+# the two-template verification's is about 1,200 bytes, whose write time-outs (10 s a byte) ran
+# for hours.
+AFTER_STATUS = "on 23\ndefault\nhold\nend\n"
+ROWS = [
+    ("[GETSERIALNUMBER][0][7]", "held\n", []),
+    ("[ENROLL][0][7]", AFTER_STATUS, [recorded(0x23, key_flag=1)]),
+    ("[VERIFY2F][0][7][%s%s]" % (template(1), template(2)), AFTER_STATUS,
+     [recorded(0x23, key_flag=1)]),
+]
+
+
+class StalledLine(winerig.WineTestCase):
+    def test_each_command_ends_at_its_step_limit_and_the_next_request_works(self):
+        self.host.write_ini(INI)
+        process = self.batch(reader=False)
+        terminal = self.start_terminal("serial %s\n" % SERIAL)
+        self.assertEqual(process.send(GETSN), SN_OK)
+        baseline = process.counts()
+        for request, scenario, frames in ROWS:
+            command = request[1:request.index("]")]
+            with self.subTest(command=command):
+                terminal.stop()
+                terminal = self.start_terminal("serial %s\n%s" % (SERIAL, scenario))
+                start = time.monotonic()
+                got = process.send(request, timeout=BOUND_S + 30)
+                took = time.monotonic() - start
+                self.assertEqual(got, (-30, "[%s][-30][123]" % command))
+                self.assertLess(took, BOUND_S)
+                self.assertLess(took, STEP_MS / 1000 + 1 + SLACK_S, "the close waited")
+                self.assertEqual(terminal.frames(), frames)
+                terminal.stop()
+                terminal = self.start_terminal("serial %s\n" % SERIAL)
+                self.assertEqual(process.send(GETSN), SN_OK, "the next call")
+        self.assertEqual(process.counts(), baseline, "threads and handles after the stalls")
+
+
+if __name__ == "__main__":
+    winerig.main()
