@@ -47,8 +47,7 @@ std::string ReplyForLog(const std::string& reply) {
     std::string logged;
     for (size_t i = 0; i < fields.size(); ++i) {
         // Unknown fields are taken for data: a new reply field stays out of the log by default.
-        const bool keep = i < 2 || KeepsAllFields(command) ||
-                          (i == 2 && IsMyKadReply(command)) ||
+        const bool keep = i < 2 || KeepsAllFields(command) || (i == 2 && IsMyKadReply(command)) ||
                           (i + 1 == fields.size() && fields[i] == "123");
         logged += '[';
         logged += keep ? fields[i] : Length(fields[i].size());

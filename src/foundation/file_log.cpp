@@ -29,10 +29,10 @@ LogSettings ReadLogSettings(IProfile& profile, const std::string& path) {
 
 std::string FormatLogLine(const LogStamp& stamp, const std::string& text) {
     const LocalTime& t = stamp.time;
-    std::string line = Format("%02d/%02d/%04d %02d:%02d:%02d.%03d | pid %u tid %u | ", t.day,
-                              t.month, t.year, t.hour, t.minute, t.second, t.millisecond,
-                              static_cast<unsigned>(stamp.processId),
-                              static_cast<unsigned>(stamp.threadId));
+    std::string line =
+        Format("%02d/%02d/%04d %02d:%02d:%02d.%03d | pid %u tid %u | ", t.day, t.month, t.year,
+               t.hour, t.minute, t.second, t.millisecond, static_cast<unsigned>(stamp.processId),
+               static_cast<unsigned>(stamp.threadId));
     line.reserve(line.size() + text.size() + 2);
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];

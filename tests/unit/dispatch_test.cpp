@@ -82,7 +82,8 @@ public:
                       const char* const t[3]) override {
         std::string record = std::string(t[0]) + t[1] + t[2];
         record.resize(975, '=');
-        return Format("[%s][0][0][%s][%s]", command, record.c_str(), std::string(5335, 'P').c_str());
+        return Format("[%s][0][0][%s][%s]", command, record.c_str(),
+                      std::string(5335, 'P').c_str());
     }
 };
 

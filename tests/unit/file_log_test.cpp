@@ -105,10 +105,12 @@ TEST(FormatLogLine, StampsDateTimeProcessAndThreadAndKeepsEachLineOnOneLine) {
         LogStamp stamp;
         std::string text, line;
     } cases[] = {
-        {first, "Before Checking", "06/12/2026 14:46:40.123 | pid 1234 tid 5678 | Before Checking\r\n"},
+        {first, "Before Checking",
+         "06/12/2026 14:46:40.123 | pid 1234 tid 5678 | Before Checking\r\n"},
         {edge, "", "02/01/2027 03:04:05.006 | pid 4294967295 tid 0 | \r\n"},
         // The two-language prompts hold line breaks of every kind.
-        {first, "Place Finger\r\nLetak jari", std::string(kPrefix) + "Place Finger / Letak jari\r\n"},
+        {first, "Place Finger\r\nLetak jari",
+         std::string(kPrefix) + "Place Finger / Letak jari\r\n"},
         {first, "a\nb\rc\r\n\r\nd", std::string(kPrefix) + "a / b / c /  / d\r\n"},
         {first, "100% | %s", std::string(kPrefix) + "100% | %s\r\n"},
     };
@@ -154,8 +156,8 @@ TEST_F(FileLogTest, FileIsOpenedOnceForTheCallTakesEveryLineAndIsClosedAtItsEnd)
     log.Write("after the call, straight to the log");
 
     EXPECT_EQ(file.calls, (std::vector<std::string>{"open L.txt", "close"}));
-    EXPECT_EQ(file.files["L.txt"], std::string(kPrefix) + "Before Checking\r\n" + kPrefix +
-                                       "[PING][-1007][123]\r\n");
+    EXPECT_EQ(file.files["L.txt"],
+              std::string(kPrefix) + "Before Checking\r\n" + kPrefix + "[PING][-1007][123]\r\n");
     CapturingLog other;
     log.Close();
     WriteLog("a closed log leaves another's sink alone");
@@ -188,31 +190,22 @@ TEST_F(FileLogTest, SwitchedOffOrUnopenableTheLogTouchesNoFileAndTakesNoLines) {
     EXPECT_TRUE(file.files.empty());
 }
 
-// Each line below is 46 + text + 2 bytes long.
+// Each line below is 46 + text + 2 bytes long; the cap is 200 bytes.
 TEST_F(FileLogTest, LineThatWouldPassTheCapFirstRenamesTheFileToDot1AndStartsANewOne) {
     const struct {
         const char* name;
-        size_t existing;           // bytes in L.txt before the call
+        size_t existing;            // bytes in L.txt before the call
         std::vector<size_t> texts;  // lengths of the texts written
-        uint64_t maxBytes;
-        bool renames;
-        std::vector<std::string> calls;
-        size_t sizeL, sizeL1;  // the files at the end (L.txt.1 starts with 7 bytes)
+        bool renames;               // whether a rename succeeds
+        int tries;                  // renames tried
+        size_t sizeL, sizeL1;       // the files at the end (L.txt.1 starts with 7 bytes)
     } cases[] = {
-        {"a line that just fits", 0, {52, 52}, 200, true, {"open L.txt", "close"}, 200, 7},
-        {"one byte over", 0, {52, 53}, 200, true,
-         {"open L.txt", "close", "replace L.txt L.txt.1", "open L.txt", "close"}, 101, 100},
-        {"an empty file takes a line beyond the cap", 0, {300, 1}, 200, true,
-         {"open L.txt", "close", "replace L.txt L.txt.1", "open L.txt", "close"}, 49, 348},
-        {"a file already beyond the cap", 500, {1}, 200, true,
-         {"open L.txt", "close", "replace L.txt L.txt.1", "open L.txt", "close"}, 49, 500},
-        {"each time the cap is reached", 0, {52, 52, 52, 52, 52}, 200, true,
-         {"open L.txt", "close", "replace L.txt L.txt.1", "open L.txt", "close",
-          "replace L.txt L.txt.1", "open L.txt", "close"},
-         100, 200},
-        {"a failed rename keeps the lines and is not tried again in the call", 150, {52, 52},
-         200, false,
-         {"open L.txt", "close", "replace L.txt L.txt.1", "open L.txt", "close"}, 350, 7},
+        {"a line that just fits", 0, {52, 52}, true, 0, 200, 7},
+        {"one byte over", 0, {52, 53}, true, 1, 101, 100},
+        {"an empty file takes a line beyond the cap", 0, {300, 1}, true, 1, 49, 348},
+        {"a file already beyond the cap", 500, {1}, true, 1, 49, 500},
+        {"each time the cap is reached", 0, {52, 52, 52, 52, 52}, true, 2, 100, 200},
+        {"a failed rename keeps the lines, not tried again", 150, {52, 52}, false, 1, 350, 7},
     };
     for (const auto& c : cases) {
         file.calls.clear();
@@ -220,10 +213,15 @@ TEST_F(FileLogTest, LineThatWouldPassTheCapFirstRenamesTheFileToDot1AndStartsANe
         file.files["L.txt"] = std::string(c.existing, 'o');
         file.files["L.txt.1"] = "older\r\n";
         file.renames = c.renames;
-        log.Open(Enabled("L.txt", c.maxBytes));
+        log.Open(Enabled("L.txt", 200));
         for (size_t n : c.texts) WriteLog(std::string(n, 't'));
         log.Close();
-        EXPECT_EQ(file.calls, c.calls) << c.name;
+        std::vector<std::string> calls{"open L.txt"};
+        for (int i = 0; i < c.tries; ++i) {
+            calls.insert(calls.end(), {"close", "replace L.txt L.txt.1", "open L.txt"});
+        }
+        calls.push_back("close");
+        EXPECT_EQ(file.calls, calls) << c.name;
         EXPECT_EQ(file.files["L.txt"].size(), c.sizeL) << c.name;
         EXPECT_EQ(file.files["L.txt.1"].size(), c.sizeL1) << c.name;
     }
