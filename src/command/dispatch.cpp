@@ -6,6 +6,7 @@
 
 #include "command/branch.h"
 #include "command/fields.h"
+#include "command/reply_log.h"
 #include "foundation/log.h"
 #include "quillon_build_config.h"
 
@@ -35,6 +36,11 @@ void ReadArguments(const char* request, Arguments& args) {
     std::memset(&args, 0, sizeof args);
     GetField(2, request, args.first, sizeof args.first);
     GetField(3, request, args.second, sizeof args.second);
+}
+
+// The values as read, not the texts: a host that mixed up its fields would put a name there.
+void LogShowAndPort(const Arguments& args) {
+    WriteLog(Format("show %d, port %d", ParseInt(args.first), ParseInt(args.second)));
 }
 
 // GETSERIALNUMBER and GETFIRMWAREVERSION: a runner that fills a result text.
@@ -82,9 +88,9 @@ std::string RunVerify2F(const char* request, IRunners& runners, int& code) {
     std::memset(text, 0, sizeof text);
     GetField(4, request, text, sizeof text);
     WriteLog("Inside Verify2F function");
-    WriteLog(args.first);
-    WriteLog(args.second);
-    WriteLog(text);
+    LogShowAndPort(args);
+    // The templates are personal data: only their length goes to the log.
+    WriteLog(Format("templates: %lu characters", static_cast<unsigned long>(std::strlen(text))));
     uint8_t templates[1200] = {0};
     HexDecode(text, 2 * kTemplateSize, templates);
     code = runners.PerformVerify2F(ParseInt(args.first), ParseInt(args.second),
@@ -121,10 +127,12 @@ std::string RunMyKad(const char* command, const char* request, CommandContext& c
     Arguments args;
     ReadArguments(request, args);
     for (int i = 0; i < 3; ++i) GetField(4 + i, request, texts[i], kMyKadTextSize);
-    WriteLog(args.first);
-    WriteLog(args.second);
-    for (int i = 0; i < 3; ++i) WriteLog(texts[i]);
-    WriteLog(texts[0]);
+    LogShowAndPort(args);
+    // The texts name the card holder and the staff: only their lengths go to the log.
+    for (int i = 0; i < 3; ++i) {
+        WriteLog(Format("text %d: %lu characters", i + 1,
+                        static_cast<unsigned long>(std::strlen(texts[i]))));
+    }
 
     static uint8_t card[kMyKadCardSize];
     static uint8_t photo[kMyKadPhotoSize];
@@ -152,14 +160,22 @@ std::string RunMyKad(const char* command, const char* request, CommandContext& c
     return context.mykadReply->Build(command, card, photo, textPointers);
 }
 
-void ConfigureLog(CommandContext& context, const std::string& path) {
-    if (context.logSwitch == nullptr) return;
-    const bool enabled = context.profile.ReadInt(path, "DEBUG", "ENABLE", 0) != 0;
-    const std::string file =
-        enabled ? context.profile.ReadString(path, "DEBUG", "FILE", ".\\Log.txt", 260)
-                : std::string();
-    context.logSwitch->Configure(enabled, file);
-}
+// The file log is open from the call's first line to its last, and closed on every way out.
+class CallLog {
+public:
+    CallLog(ILogSwitch* logSwitch, IProfile& profile, const std::string& path)
+        : switch_(logSwitch) {
+        if (switch_ != nullptr) switch_->Open(ReadLogSettings(profile, path));
+    }
+    ~CallLog() {
+        if (switch_ != nullptr) switch_->Close();
+    }
+    CallLog(const CallLog&) = delete;
+    CallLog& operator=(const CallLog&) = delete;
+
+private:
+    ILogSwitch* switch_;
+};
 
 }  // namespace
 
@@ -198,7 +214,7 @@ int ProcessWebMessageCore(const char* accessCode, const char* request, char* rep
         return kResultBusy;
     }
     const std::string& path = context.locator.GetIniPath();
-    ConfigureLog(context, path);
+    CallLog log(context.logSwitch, context.profile, path);
 
     if (request == nullptr) request = "";
     char command[kCommandSize];
@@ -242,7 +258,7 @@ int ProcessWebMessageCore(const char* accessCode, const char* request, char* rep
         text = Format("[%s][%d][123]", command, code);
     }
     WriteReply(reply, text);
-    WriteLog(text);
+    WriteLog(ReplyForLog(text));
     return code;
 }
 

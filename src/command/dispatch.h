@@ -6,17 +6,11 @@
 #include <string>
 
 #include "command/runners.h"
+#include "foundation/file_log.h"
 #include "foundation/platform.h"
 #include "foundation/settings.h"
 
 namespace quillon {
-
-// Turns the file log on or off for one call; read once per call from [DEBUG].
-class ILogSwitch {
-public:
-    virtual ~ILogSwitch() = default;
-    virtual void Configure(bool enabled, const std::string& file) = 0;
-};
 
 // Forms the reply of a MyKad command whose runner returned 0 (the scrambled MyKad record).
 class IMyKadReply {
@@ -32,7 +26,7 @@ struct CommandContext {
     IProfile& profile;
     IHostAddress& host;
     IRunners& runners;
-    ILogSwitch* logSwitch;    // optional
+    ILogSwitch* logSwitch;    // optional: the file log, opened for the call from [DEBUG]
     IMyKadReply* mykadReply;  // optional until the card reader is built in
 };
 

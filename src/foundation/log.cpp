@@ -18,6 +18,10 @@ void WriteLog(std::string line) {
 
 void SetLogSink(ILogSink* sink) { g_sink.store(sink, std::memory_order_release); }
 
+void RemoveLogSink(ILogSink* sink) {
+    g_sink.compare_exchange_strong(sink, nullptr, std::memory_order_acq_rel);
+}
+
 ILogSink* GetLogSink() { return g_sink.load(std::memory_order_acquire); }
 
 std::string Format(const char* format, ...) {
@@ -40,11 +44,6 @@ std::string Format(const char* format, ...) {
     std::vsnprintf(big.data(), big.size(), format, copy);
     va_end(copy);
     return std::string(big.data(), static_cast<size_t>(needed));
-}
-
-std::string FormatLogLine(const LogTime& t, const std::string& line) {
-    return Format("%02d/%02d/%04d %02d:%02d:%02d.%03d | %s\r\n", t.day, t.month, t.year, t.hour,
-                  t.minute, t.second, t.millisecond, line.c_str());
 }
 
 }  // namespace quillon

@@ -17,6 +17,8 @@ void WriteLog(std::string line);
 
 // nullptr restores the default (discard). The sink must outlive its installation.
 void SetLogSink(ILogSink* sink);
+// Restores the default only if `sink` is the one installed.
+void RemoveLogSink(ILogSink* sink);
 ILogSink* GetLogSink();
 
 // printf-style formatting into a std::string, for building log lines and replies.
@@ -25,13 +27,5 @@ std::string Format(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
-
-// Local time as the file log stamps it.
-struct LogTime {
-    int year, month, day, hour, minute, second, millisecond;
-};
-
-// "%02d/%02d/%04d %02d:%02d:%02d.%03d | %s" followed by "\r\n": one line of the file log.
-std::string FormatLogLine(const LogTime& time, const std::string& line);
 
 }  // namespace quillon

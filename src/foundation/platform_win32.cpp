@@ -55,32 +55,54 @@ LocalTime Win32Clock::Now() {
 
 void Win32Clock::SleepMs(int milliseconds) { Sleep(milliseconds > 0 ? milliseconds : 0); }
 
-Win32FileLog::Win32FileLog() { InitializeCriticalSection(&lock_); }
+Win32LogFile::~Win32LogFile() { Close(); }
 
-Win32FileLog::~Win32FileLog() { DeleteCriticalSection(&lock_); }
-
-void Win32FileLog::Configure(bool enabled, const std::string& file) {
-    EnterCriticalSection(&lock_);
-    file_ = enabled ? file : std::string();
-    LeaveCriticalSection(&lock_);
-    SetLogSink(enabled ? this : nullptr);
+bool Win32LogFile::Open(const std::string& path) {
+    Close();
+    file_ = CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file_ != INVALID_HANDLE_VALUE;
 }
 
-void Win32FileLog::Write(const std::string& line) {
+uint64_t Win32LogFile::Size() {
+    LARGE_INTEGER size;
+    if (file_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(file_, &size)) return 0;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+size_t Win32LogFile::Write(const char* data, size_t size) {
+    DWORD written = 0;
+    if (file_ == INVALID_HANDLE_VALUE ||
+        !WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr)) {
+        return 0;
+    }
+    return written;
+}
+
+void Win32LogFile::Close() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+}
+
+bool Win32LogFile::Replace(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+Win32LogThreads::Win32LogThreads() { InitializeCriticalSection(&lock_); }
+
+Win32LogThreads::~Win32LogThreads() { DeleteCriticalSection(&lock_); }
+
+LogStamp Win32LogThreads::Stamp() {
     SYSTEMTIME t;
     GetLocalTime(&t);
-    const std::string text = FormatLogLine(
-        LogTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds}, line);
-    EnterCriticalSection(&lock_);
-    if (!file_.empty()) {
-        // Binary mode: the line already ends in CR LF.
-        FILE* out = std::fopen(file_.c_str(), "ab");
-        if (out != nullptr) {
-            std::fwrite(text.data(), 1, text.size(), out);
-            std::fclose(out);
-        }
-    }
-    LeaveCriticalSection(&lock_);
+    return LogStamp{
+        LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds},
+        GetCurrentProcessId(), GetCurrentThreadId()};
 }
+
+void Win32LogThreads::Lock() { EnterCriticalSection(&lock_); }
+
+void Win32LogThreads::Unlock() { LeaveCriticalSection(&lock_); }
 
 }  // namespace quillon

@@ -3,8 +3,7 @@
 
 #include <windows.h>
 
-#include "command/dispatch.h"
-#include "foundation/log.h"
+#include "foundation/file_log.h"
 #include "foundation/platform.h"
 
 namespace quillon {
@@ -43,17 +42,42 @@ public:
     void SleepMs(int milliseconds) override;
 };
 
-// The optional file log: lines appended to one file, each under a lock, while switched on.
-class Win32FileLog : public ILogSink, public ILogSwitch {
+// The file of the optional file log, opened for appending; readers and a rename by another
+// process are not locked out.
+class Win32LogFile : public ILogFile {
 public:
-    Win32FileLog();
-    ~Win32FileLog() override;
-    void Write(const std::string& line) override;
-    void Configure(bool enabled, const std::string& file) override;
+    ~Win32LogFile() override;
+    bool Open(const std::string& path) override;
+    uint64_t Size() override;
+    size_t Write(const char* data, size_t size) override;
+    void Close() override;
+    bool Replace(const std::string& from, const std::string& to) override;
+
+private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+class Win32LogThreads : public ILogThreads {
+public:
+    Win32LogThreads();
+    ~Win32LogThreads() override;
+    LogStamp Stamp() override;
+    void Lock() override;
+    void Unlock() override;
 
 private:
     CRITICAL_SECTION lock_;
-    std::string file_;
+};
+
+struct Win32LogParts {
+    Win32LogFile file;
+    Win32LogThreads threads;
+};
+
+// The optional file log (foundation/file_log.h) on the Win32 file and thread calls.
+class Win32FileLog : private Win32LogParts, public FileLog {
+public:
+    Win32FileLog() : FileLog(file, threads) {}
 };
 
 }  // namespace quillon

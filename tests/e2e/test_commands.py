@@ -91,8 +91,9 @@ class EntryAndSettings(winerig.WineTestCase):
         self.assertEqual(self.host.send("[PING]"), (-1007, "[PING][-1007][123]"))
         with open(os.path.join(self.workdir, "trace.txt"), "rb") as f:
             lines = f.read().decode("latin-1").split("\r\n")
-        self.assertRegex(lines[0], r"^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \| Before Checking$")
-        self.assertEqual([l.split(" | ")[1] for l in lines[1:] if l], ["[PING][-1007][123]"])
+        self.assertRegex(lines[0], r"^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \| pid \d+ tid \d+ \| "
+                                   r"Before Checking$")
+        self.assertEqual([l.split(" | ")[2] for l in lines[1:] if l], ["[PING][-1007][123]"])
 
     def test_branch_code_from_system32_then_from_the_working_directory(self):
         system32 = os.path.join(self.wine.prefix, "drive_c", "windows", "system32")

@@ -1,0 +1,158 @@
+"""The file log in the field, end to end under wine64: with [DEBUG] ENABLE=1, every command that
+carries personal data (templates, signature, the card record and photo, the MyKad texts) runs with
+distinctive data in one host process, and the log holds its progress lines, each stamped with the
+process and thread, but none of that data. With a small MAX_KB the file is renamed to FILE.1 and
+started anew."""
+import os
+import random
+import re
+
+import winerig
+
+FAST = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=3000\n[CSSSERVER]\nGLOBTIMEOUT=20000\n"
+LINE = re.compile(r"^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \| pid (\d+) tid (\d+) \| (.*)$")
+# Invented holder, staff and terminal owner; at most 19, 6 and 19 characters.
+TEXTS = ("NORVANA QADRISH", "QZ7X9W", "CLERK VANTELIO")
+MYKAD = ("READMYKAD", "READMYKADNOPHOTO", "READMYKADNOVERIFYWITHPHOTO", "READMYKADNOVERIFYNOPHOTO")
+
+rng = random.Random(2026)
+
+
+def data(length):
+    return bytes(rng.randrange(256) for _ in range(length))
+
+
+def template():
+    t = bytearray(data(598))
+    t[17] = 2  # what the verify runners test
+    return bytes(t)
+
+
+ENROLLED, SINGLE, FIRST, SECOND = template(), template(), template(), template()
+SIGNATURE = data(400)
+RECORD = (b"\x01\x07871203-08-5523\x00NORVANA BINTI QADRISH\x00\x00NO 12 JALAN KERAWANG 7\x1f"
+          b"TAMAN SERI ORKIDVALE\x00MUKIM PELANGI TUJUH" + data(200))
+PHOTO = b"\xFF\xD8" + data(3996) + b"\xFF\xD9"
+
+
+def windows(text, size=16):
+    return {text[i:i + size] for i in range(len(text) - size + 1)}
+
+
+def log_lines(path):
+    with open(path, "rb") as f:
+        text = f.read().decode("latin-1")
+    return text, text.split("\r\n")
+
+
+class LogPrivacy(winerig.WineTestCase):
+    def setUp(self):
+        super().setUp()
+        self.terminal = self.start_terminal(
+            "name KOPERASI CONTOH UTARA\nserial QX-LOG-0001\nverify match\ntemplate %s\n"
+            "signature %s\n" % (ENROLLED.hex(), SIGNATURE.hex()))
+        with open(os.path.join(self.workdir, "OrvMyKad.scenario"), "w") as f:
+            f.write("record hex %s\nphoto hex %s\n" % (RECORD.hex(), PHOTO.hex()))
+
+    def test_log_holds_progress_lines_but_no_personal_data_and_is_capped_by_max_kb(self):
+        self.host.write_ini(FAST + "[DEBUG]\nENABLE=1\nFILE=.\\privacy.txt\n")
+        process = self.batch()
+        fields = "[0][3][%s][%s][%s]" % TEXTS
+        # Terminal commands first: a card read installs the reader's link key, which the
+        # signature (no status query of its own) would then use.
+        requests = [
+            ("[ENROLL][0][7]", "[ENROLL][0][%s][123]" % ENROLLED.hex().upper()),
+            ("[VERIFY][0][7][%s]" % SINGLE.hex(), "[VERIFY][0][123]"),
+            ("[VERIFY2F][0][7][%s]" % (FIRST + SECOND).hex().upper(), "[VERIFY2F][0][123]"),
+            ("[GETSIGNATURE][0][7]", "[GETSIGNATURE][0][%s][123]" % SIGNATURE.hex().upper()),
+        ]
+        for request, reply in requests:
+            self.assertEqual(process.send(request, timeout=60), (0, reply), request[:20])
+        scrambled = []
+        for command in MYKAD:
+            code, reply = process.send("[%s]%s" % (command, fields), timeout=60)
+            self.assertEqual(code, 0, command)
+            scrambled += re.match(r"^\[%s\]\[0\]\[0\]((?:\[[^]]+\])+)$" % command,
+                                  reply)[1].strip("[]").split("][")
+        self.assertEqual([len(s) for s in scrambled], [975, 5335, 975, 975, 5335, 975])
+        self.assertEqual(self.open_files(process), [], "the file is closed when a call ends")
+
+        path = os.path.join(self.workdir, "privacy.txt")
+        text, lines = log_lines(path)
+        self.assertEqual(lines[-1], "", "the file ends with a whole line")
+        stamped = [LINE.match(line) for line in lines[:-1]]
+        self.assertEqual([l for l, m in zip(lines, stamped) if not m], [], "unstamped lines")
+
+        held = windows(text)
+        leaks = []
+        for name, secret in [("enrolled template", ENROLLED.hex()), ("template", SINGLE.hex()),
+                             ("two templates", (FIRST + SECOND).hex()),
+                             ("signature", SIGNATURE.hex()), ("photo", PHOTO.hex())]:
+            for case in (secret.upper(), secret.lower()):
+                leaks += [name] if windows(case) & held else []
+        leaks += ["scrambled record or photo %d" % i
+                  for i, s in enumerate(scrambled) if windows(s) & held]
+        leaks += ["MyKad text %d" % (i + 1) for i, t in enumerate(TEXTS) if t in text]
+        runs = re.findall(rb"[\x20-\x7e]{8,}", RECORD)
+        self.assertGreaterEqual(len(runs), 5)
+        leaks += ["card record run %r" % r for r in runs if r.decode() in text]
+        self.assertEqual(leaks, [])
+
+        said = [m[3] for m in stamped]
+        self.assertEqual(len({m[1] for m in stamped}), 1, "one process")
+        self.assertEqual(said.count("Before Checking"), 8)
+        missing = []
+        for line in ["Begin PerformEnroll", "[ENROLL][0][1196 characters][123]",
+                     "Place Finger / Letak jari", "[VERIFY][0][123]", "Inside Verify2F function",
+                     "show 0, port 7", "templates: 2392 characters", "[VERIFY2F][0][123]",
+                     "[GETSIGNATURE][0][800 characters][123]", "Begin COMThread", "show 0, port 3",
+                     "text 1: 15 characters", "text 2: 6 characters", "text 3: 14 characters",
+                     "MYKAD DATA GOT", "Reading Photo",
+                     "[READMYKAD][0][0][975 characters][5335 characters]",
+                     "[READMYKADNOPHOTO][0][0][975 characters]",
+                     "[READMYKADNOVERIFYWITHPHOTO][0][0][975 characters][5335 characters]",
+                     "[READMYKADNOVERIFYNOPHOTO][0][0][975 characters]"]:
+            missing += [] if line in said else [line]
+        self.assertEqual(missing, [])
+        # The monitor's and the reader's lines went to the same file, under their own thread ids.
+        tid = {said[i]: m[2] for i, m in enumerate(stamped)}
+        self.assertNotEqual(tid["Begin COMThread"], tid["Before Checking"])
+        self.assertNotEqual(tid["INSIDE THREAD"], tid["Before Checking"])
+
+        # A file at its cap is renamed to FILE.1, replacing the older one, and a new one starts.
+        small = os.path.join(self.workdir, "small.txt")
+        with open(small + ".1", "w") as f:
+            f.write("OLDER CONTENT\n")
+        self.host.write_ini(FAST + "[DEBUG]\nENABLE=1\nFILE=.\\small.txt\nMAX_KB=1\n")
+        self.assertEqual(process.send("[READMYKADNOVERIFYNOPHOTO]" + fields, timeout=60)[0], 0)
+        branch = process.send("[GETBRANCHCODE]")[1]
+        older, older_lines = log_lines(small + ".1")
+        newer, newer_lines = log_lines(small)
+        self.assertNotIn("OLDER CONTENT", older)
+        longest = max(len(l) + 2 for l in older_lines + newer_lines)
+        self.assertLessEqual(len(older), 1024)
+        self.assertLessEqual(len(newer), 1024 + longest)
+        for name, part in (("small.txt.1", older_lines), ("small.txt", newer_lines)):
+            self.assertEqual(part[-1], "", name)
+            self.assertEqual([l for l in part[:-1] if not LINE.match(l)], [], name)
+        self.assertEqual(LINE.match(newer_lines[-2])[3], branch, "kept whole: no personal data")
+        self.assertEqual(os.path.getsize(path), len(text), "the first file is left alone")
+
+    def open_files(self, process):
+        """Files of the working directory that the host process holds open."""
+        with open("/proc/%d/cmdline" % process.proc.pid, "rb") as f:
+            self.assertIn(b"quillon_batch.exe", f.read())
+        folder = "/proc/%d/fd" % process.proc.pid
+        names = []
+        for fd in os.listdir(folder):
+            try:
+                target = os.readlink(os.path.join(folder, fd))
+            except OSError:
+                continue
+            if target.startswith(self.workdir) and target.endswith(".txt"):
+                names.append(os.path.basename(target))
+        return names
+
+
+if __name__ == "__main__":
+    winerig.main()
