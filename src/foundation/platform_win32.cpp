@@ -60,8 +60,10 @@ Win32FileLog::Win32FileLog() { InitializeCriticalSection(&lock_); }
 Win32FileLog::~Win32FileLog() { DeleteCriticalSection(&lock_); }
 
 void Win32FileLog::Configure(bool enabled, const std::string& file) {
+    // Copied outside the lock: a copy that runs out of memory must not leave the lock held.
+    std::string name = enabled ? file : std::string();
     EnterCriticalSection(&lock_);
-    file_ = enabled ? file : std::string();
+    file_.swap(name);
     LeaveCriticalSection(&lock_);
     SetLogSink(enabled ? this : nullptr);
 }
