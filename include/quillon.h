@@ -42,6 +42,10 @@ extern "C" {
 /* Another call of ProcessWebMessage was still running; the reply is [field 1][-1008][123] and
    the running call is not disturbed. */
 #define QUILLON_RESULT_BUSY (-1008)
+/* The call failed inside the library (it ran out of memory, say); the reply is
+   [field 1][-1009][123]. A command that drives hardware may have run in part. The library stays
+   usable: the next call runs as usual. */
+#define QUILLON_RESULT_INTERNAL_ERROR (-1009)
 /* VERIFY / VERIFY2F: a template was refused before any dialog opened (its byte 17 is not 2).
    ENROLL: the terminal reported that the enrolment failed. */
 #define QUILLON_RESULT_TEMPLATE_REFUSED (-5)

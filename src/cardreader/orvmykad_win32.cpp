@@ -11,6 +11,25 @@ namespace {
 const char kLibraryName[] = "OrvMyKad.dll";
 const int kUnavailable = -4;
 
+// The full path only, so no search of the working directory or PATH can put another file in its
+// place. Its own imports come from its folder or System32; where the loader does not know these
+// flags (Windows 7 without KB2533623) the altered search order resolves them from its folder too.
+HMODULE LoadByFullPath(const std::string& path) {
+    HMODULE module = LoadLibraryExA(
+        path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+        module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    return module;
+}
+
+std::string SystemFolder() {
+    char path[MAX_PATH + 1] = {0};
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    return std::string(path, length) + "\\";
+}
+
 template <typename Fn>
 bool Resolve(HMODULE module, const char* name, Fn& fn) {
     fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -22,9 +41,10 @@ bool Resolve(HMODULE module, const char* name, Fn& fn) {
 bool Win32OrvMyKadLibrary::Load() {
     if (loaded_) return true;
     if (module_ == nullptr) {
-        const std::string folder = OwnModuleFolder();
-        if (!folder.empty()) module_ = LoadLibraryA((folder + kLibraryName).c_str());
-        if (module_ == nullptr) module_ = LoadLibraryA(kLibraryName);
+        for (const std::string& folder : {OwnModuleFolder(), SystemFolder()}) {
+            if (!folder.empty()) module_ = LoadByFullPath(folder + kLibraryName);
+            if (module_ != nullptr) break;
+        }
         if (module_ == nullptr) return false;
     }
     bool all = true;

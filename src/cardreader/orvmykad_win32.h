@@ -1,5 +1,6 @@
-// The card maker's OrvMyKad.dll, loaded at run time: from the folder of quillon.dll first, then
-// by the system's normal search. Without the library, or with any of its functions missing,
+// The card maker's OrvMyKad.dll, loaded at run time by full path: from the folder of quillon.dll,
+// else from the system folder; never by the system's search of the host's working directory and
+// PATH, where anyone able to drop a file could plant one. Without the library, or with any of its functions missing,
 // OrvMyKadInit answers -4 (the reader cannot be initialised) and the other calls fail harmlessly,
 // so the commands that do not read cards never depend on it.
 #pragma once

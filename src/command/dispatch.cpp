@@ -5,6 +5,7 @@
 #include <string>
 
 #include "command/branch.h"
+#include "command/call_barrier.h"
 #include "command/fields.h"
 #include "command/reply_log.h"
 #include "foundation/log.h"
@@ -198,19 +199,22 @@ private:
 
 }  // namespace
 
+bool AccessCodeMatches(const char* accessCode) {
+    if (accessCode == nullptr) return false;
+    for (size_t i = 0; i < sizeof kAccessCode; ++i) {
+        if (static_cast<unsigned char>(accessCode[i]) != kAccessCode[i]) return false;
+    }
+    return true;
+}
+
 int ProcessWebMessageCore(const char* accessCode, const char* request, char* reply,
                           CommandContext& context) {
-    if (accessCode == nullptr) return kResultWrongAccess;
-    for (size_t i = 0; i < sizeof kAccessCode; ++i) {
-        if (static_cast<unsigned char>(accessCode[i]) != kAccessCode[i]) return kResultWrongAccess;
-    }
+    if (!AccessCodeMatches(accessCode)) return kResultWrongAccess;
     CallGuard guard;
     if (!guard.Owner()) {
         // Another call runs (another thread, or the host re-entered from its own window
         // procedure during a dialog): answer from local buffers only.
-        char field[kCommandSize] = {0};
-        GetField(1, request != nullptr ? request : "", field, sizeof field);
-        WriteReply(reply, Format("[%s][%d][123]", field, kResultBusy));
+        WriteFieldReply(reply, request, kResultBusy);
         return kResultBusy;
     }
     const std::string& path = context.locator.GetIniPath();
@@ -258,7 +262,11 @@ int ProcessWebMessageCore(const char* accessCode, const char* request, char* rep
         text = Format("[%s][%d][123]", command, code);
     }
     WriteReply(reply, text);
-    WriteLog(ReplyForLog(text));
+    // The reply is out and the code must go with it: a log line that cannot be built is lost.
+    try {
+        WriteLog(ReplyForLog(text));
+    } catch (...) {
+    }
     return code;
 }
 

@@ -48,6 +48,11 @@ const int kResultWrongAccess = -9999;
 const int kResultNoCommand = -1007;
 // A call arrived while another was still running; nothing of the running call was touched.
 const int kResultBusy = -1008;
+// The call failed inside the library (out of memory, or any other exception): see call_barrier.h.
+const int kResultInternalError = -1009;
+
+// True when the five bytes at accessCode are the library's access code.
+bool AccessCodeMatches(const char* accessCode);
 
 int ProcessWebMessageCore(const char* accessCode, const char* request, char* reply,
                           CommandContext& context);

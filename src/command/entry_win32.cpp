@@ -7,6 +7,7 @@
 #include "acqdialog/acq_dialog_win32.h"
 #include "cardreader/mykad_reader_win32.h"
 #include "cardreader/orvmykad_win32.h"
+#include "command/call_barrier.h"
 #include "command/dispatch.h"
 #include "command/mykad_random_win32.h"
 #include "command/mykad_record.h"
@@ -18,6 +19,7 @@
 static_assert(QUILLON_RESULT_WRONG_ACCESS == quillon::kResultWrongAccess, "quillon.h: -9999");
 static_assert(QUILLON_RESULT_NO_COMMAND == quillon::kResultNoCommand, "quillon.h: -1007");
 static_assert(QUILLON_RESULT_BUSY == quillon::kResultBusy, "quillon.h: -1008");
+static_assert(QUILLON_RESULT_INTERNAL_ERROR == quillon::kResultInternalError, "quillon.h: -1009");
 static_assert(QUILLON_RESULT_PORT_OPEN_FAILED == quillon::kResultOpenPortFailed, "quillon.h: -4");
 static_assert(QUILLON_RESULT_NO_RESULT == quillon::kResultNoResult, "quillon.h: -9");
 static_assert(QUILLON_RESULT_NOT_STARTED == quillon::kResultNotStarted, "quillon.h: -10");
@@ -36,7 +38,8 @@ struct Win32Services::Parts {
     explicit Parts(Win32Services& s)
         : environment{s.profile, s.files, s.locator, port},
           runners(environment, dialogs, s.registry, s.clock),
-          mykadReply(s.locator, s.profile, s.clock, s.host, guid, fallback) {}
+          mykadReply(s.locator, s.profile, s.clock, recordHost, guid, fallback),
+          context{s.locator, s.profile, s.host, runners, &s.fileLog, &mykadReply} {}
 
     Win32TerminalPort port;
     DialogEnvironment environment;
@@ -45,15 +48,14 @@ struct Win32Services::Parts {
     Win32OrvMyKadLibrary cardReader;
     Win32GuidSource guid;
     RuntimeRandomSequence fallback;
+    // The MyKad record's lookup starts the sockets interface and shuts it down again.
+    Win32HostAddress recordHost{Win32HostAddress::Sockets::kShutDownAfter};
     MyKadRecordReply mykadReply;
+    CommandContext context;
 };
 
 Win32Services::Win32Services() : locator(files), parts_(new Parts(*this)) {
     SetReaderThreadRoutine(MyKadReaderThread);
-    // Load the card-reader library with the first call, before any of our threads has ended:
-    // wine's loader hangs on a DLL with thread-local storage loaded after that. A library that
-    // is missing now is looked for again by the first MyKad command.
-    parts_->cardReader.Load();
 }
 
 Win32Services::~Win32Services() {
@@ -61,21 +63,32 @@ Win32Services::~Win32Services() {
     delete parts_;
 }
 
-IRunners& Win32Services::Runners() { return parts_->runners; }
+CommandContext& Win32Services::ForCall() {
+    // Load the card-reader library with the first call that passed the access gate, before any
+    // of our threads has ended: wine's loader hangs on a DLL with thread-local storage loaded
+    // after that. A library that is missing now is looked for again by the first MyKad command.
+    if (!cardReaderTried_.exchange(true)) parts_->cardReader.Load();
+    return parts_->context;
+}
 
 DialogEnvironment& Win32Services::Environment() { return parts_->environment; }
 
 ICardReaderLibrary& Win32Services::CardReader() { return parts_->cardReader; }
 
-IMyKadReply& Win32Services::MyKadReply() { return parts_->mykadReply; }
-
 }  // namespace quillon
+
+namespace {
+
+// Makes the process-wide services only for a call that passed the access gate.
+class GatedServices : public quillon::ICallServices {
+public:
+    quillon::CommandContext& Context() override { return quillon::Services().ForCall(); }
+};
+
+}  // namespace
 
 extern "C" QUILLON_API int __cdecl ProcessWebMessage(const char* accessCode,
                                                    const char* request, char* reply) {
-    using namespace quillon;
-    Win32Services& services = Services();
-    CommandContext context{services.locator, services.profile, services.host, services.Runners(),
-                           &services.fileLog, &services.MyKadReply()};
-    return ProcessWebMessageCore(accessCode, request, reply, context);
+    GatedServices services;
+    return quillon::ProcessWebMessageGuarded(accessCode, request, reply, services);
 }

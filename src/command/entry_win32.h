@@ -1,6 +1,8 @@
 // Process-wide Win32 services of the library, shared by the entry point and the runners.
 #pragma once
 
+#include <atomic>
+
 #include "acqdialog/acq_dialog.h"
 #include "cardreader/card_reader_library.h"
 #include "command/dispatch.h"
@@ -24,14 +26,16 @@ struct Win32Services {
     Win32FileLog fileLog;
     IniLocator locator;
 
-    IRunners& Runners();
+    // The context of a call that passed the access gate; the first such call also loads the
+    // card-reader library.
+    CommandContext& ForCall();
     DialogEnvironment& Environment();
     ICardReaderLibrary& CardReader();
-    IMyKadReply& MyKadReply();
 
 private:
     struct Parts;
     Parts* parts_;
+    std::atomic<bool> cardReaderTried_{false};
 };
 
 Win32Services& Services();

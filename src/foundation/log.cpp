@@ -13,7 +13,22 @@ std::atomic<ILogSink*> g_sink{nullptr};
 
 void WriteLog(std::string line) {
     ILogSink* sink = g_sink.load(std::memory_order_acquire);
-    if (sink != nullptr) sink->Write(line);
+    if (sink == nullptr) return;
+    try {
+        sink->Write(line);
+    } catch (...) {
+        // A diagnostic line is not worth failing a command for (out of memory, a full disk).
+    }
+}
+
+void WriteLog(const char* line) noexcept {
+    ILogSink* sink = g_sink.load(std::memory_order_acquire);
+    if (sink == nullptr || line == nullptr) return;
+    try {
+        sink->Write(std::string(line));
+    } catch (...) {
+        // As above: the line is lost, the caller goes on.
+    }
 }
 
 void SetLogSink(ILogSink* sink) { g_sink.store(sink, std::memory_order_release); }

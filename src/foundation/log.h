@@ -13,7 +13,11 @@ public:
 };
 
 // Takes the line by value, as callers build it on the spot; never fails, never blocks for long.
+// A sink that throws loses the line, never the caller's work.
 void WriteLog(std::string line);
+// A fixed or stack-built text: makes a string only when a sink is installed, so the default
+// (discarding) configuration touches no heap, as the monitor thread's byte loop needs.
+void WriteLog(const char* line) noexcept;
 
 // nullptr restores the default (discard). The sink must outlive its installation.
 void SetLogSink(ILogSink* sink);

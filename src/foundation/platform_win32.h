@@ -33,7 +33,14 @@ private:
 
 class Win32HostAddress : public IHostAddress {
 public:
+    // Whether a lookup leaves the sockets interface started (GETBRANCHCODE: later lookups of the
+    // process reuse it) or shuts it down again (the MyKad record: every start has its clean-up).
+    enum class Sockets { kLeaveStarted, kShutDownAfter };
+    explicit Win32HostAddress(Sockets after = Sockets::kLeaveStarted) : after_(after) {}
     std::string FirstIPv4() override;
+
+private:
+    Sockets after_;
 };
 
 class Win32Clock : public IClock {

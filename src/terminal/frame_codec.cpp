@@ -1,5 +1,6 @@
 #include "terminal/frame_codec.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -199,7 +200,9 @@ void CollectReplyByte(uint8_t byte) {
     if (length + 5 > kWorkAreaSize) {
         // Too long for the work area: give the frame up and wait for the next STX.
         g_nRxLen = 0;
-        WriteLog(Format("OVERSIZE FRAME DROPPED (length %d)", length));
+        char line[48];
+        std::snprintf(line, sizeof line, "OVERSIZE FRAME DROPPED (length %d)", length);
+        WriteLog(line);
         return;
     }
     if (count <= 6 || count < length + 5) return;

@@ -4,8 +4,15 @@
 //   busy FIRST<TAB>SECOND -> FIRST runs on a thread of its own, SECOND is sent 500 ms later from
 //                            this thread; SECOND's answer, a tab, then FIRST's
 //   counts                -> "threads: N<TAB>handles: M" once the thread count has settled
+//   access CODE<TAB>REQ   -> REQ sent with the access code CODE (padded with NULs to five bytes)
+//   loaded NAME           -> "loaded: 1" if the module NAME is in the process, else "loaded: 0"
+//   search NAME           -> "search: PATH", where the system's DLL search would find NAME
+//                            (working directory and PATH included), or "search: " for nowhere
+//   sockets               -> "sockets: N", how often the sockets interface is started now
+//                            (counted by shutting it down; it is started again as often)
 //   quit                  -> the program ends
 #include <windows.h>
+#include <winsock2.h>
 
 #include <cstdio>
 #include <iostream>
@@ -17,11 +24,27 @@
 
 namespace {
 
-std::string Call(const std::string& request) {
+std::string Call(const std::string& request, const std::string& access = "QLN26") {
     std::vector<char> reply(4u << 20, '\0');  // the longest reply, a signature, is about 1 MiB
-    const int result = ProcessWebMessage("QLN26", request.c_str(), reply.data());
+    char code[8] = {0};
+    access.copy(code, 5);
+    const int result = ProcessWebMessage(code, request.c_str(), reply.data());
     reply.back() = '\0';
     return "result: " + std::to_string(result) + "\treply: " + reply.data();
+}
+
+int StartedSockets() {
+    int count = 0;
+    while (count < 1000 && WSACleanup() == 0) ++count;
+    WSADATA data;
+    for (int i = 0; i < count; ++i) WSAStartup(MAKEWORD(2, 2), &data);
+    return count;
+}
+
+std::string SearchedPath(const std::string& name) {
+    char path[MAX_PATH + 1] = {0};
+    const DWORD n = SearchPathA(nullptr, name.c_str(), nullptr, MAX_PATH, path, nullptr);
+    return n > 0 && n < MAX_PATH ? std::string(path, n) : std::string();
 }
 
 struct Running {
@@ -53,6 +76,15 @@ int main() {
             WaitForSingleObject(thread, INFINITE);
             CloseHandle(thread);
             answer += "\t" + first.answer;
+        } else if (line.compare(0, 7, "access ") == 0 && tab != std::string::npos) {
+            answer = Call(line.substr(tab + 1), line.substr(7, tab - 7));
+        } else if (line.compare(0, 7, "loaded ") == 0) {
+            answer = std::string("loaded: ") +
+                     (GetModuleHandleA(line.substr(7).c_str()) != nullptr ? "1" : "0");
+        } else if (line.compare(0, 7, "search ") == 0) {
+            answer = "search: " + SearchedPath(line.substr(7));
+        } else if (line == "sockets") {
+            answer = "sockets: " + std::to_string(StartedSockets());
         } else {
             answer = Call(line);
         }

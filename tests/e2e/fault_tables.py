@@ -66,5 +66,30 @@ def markdown_rows():
     return rows
 
 
+# The library's edge (tests/e2e/test_library_boundary.py). (where a stand-in OrvMyKad.dll is
+# planted, what is planted how, (code, reply) of READ). quillon.dll and the host program sit in a
+# folder of their own, with no OrvMyKad.dll beside them and none in the system folder.
+PLANTED = [
+    ("working directory", "`OrvMyKad.dll` only in the host's working directory",
+     (-4, "[READMYKAD][-4][123]")),
+    ("PATH", "`OrvMyKad.dll` only in a folder on PATH", (-4, "[READMYKAD][-4][123]")),
+]
+# (access code, what, (code, reply)): the stand-in sits beside quillon.dll; the reply buffer is
+# the host's zeroed one and stays empty.
+WRONG_ACCESS = [
+    ("qln26", "lower case", (-9999, "")),
+    ("QLN2", "four bytes and a NUL", (-9999, "")),
+]
+
+
+def boundary_rows():
+    rows = ["| %s; the planted library is never loaded, its code never runs | %d, `%s` |"
+            % (what, code, reply) for _, what, (code, reply) in PLANTED]
+    rows += ["| wrong access code (%s), `OrvMyKad.dll` beside quillon.dll | %d, reply buffer "
+             "untouched; the reader library stays unloaded |" % (what, code)
+             for _, what, (code, _) in WRONG_ACCESS]
+    return rows
+
+
 if __name__ == "__main__":
-    print("\n".join(markdown_rows()))
+    print("\n".join(markdown_rows() + boundary_rows()))

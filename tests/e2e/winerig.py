@@ -114,11 +114,13 @@ class Batch:
     """quillon_batch.exe (tests/batch): one process that keeps quillon.dll loaded and answers
     request after request on its standard input."""
 
-    def __init__(self, wine, workdir, env=None, reader=True):
+    def __init__(self, wine, workdir, env=None, reader=True, cwd=None):
+        """The programs go into workdir; the process runs in cwd (default: workdir)."""
         for name in ["quillon.dll", "quillon_batch.exe"] + (["OrvMyKad.dll"] if reader else []):
             shutil.copy(os.path.join(wine.win64, name), workdir)
         self.errors = open(os.path.join(workdir, "batch.err"), "w")
-        self.proc = subprocess.Popen([LOADER, "quillon_batch.exe"], cwd=workdir, env=wine.env(env),
+        self.proc = subprocess.Popen([LOADER, os.path.join(workdir, "quillon_batch.exe")],
+                                     cwd=cwd or workdir, env=wine.env(env),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=self.errors)
         self.buffer = b""

@@ -1,55 +1,28 @@
 // The terminal link path runs on the monitor thread for every byte and every frame: it must not
-// touch the heap. This file replaces the global operator new (for the whole test binary) with one
-// that forwards to malloc and counts the calls made on a thread that has switched counting on.
+// touch the heap. The counting operator new is in counting_allocator.cpp.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <vector>
 
+#include "counting_allocator.h"
+#include "foundation/log.h"
 #include "simulator/terminal_wire.h"
 #include "terminal/frame_codec.h"
-
-namespace {
-thread_local bool t_counting = false;
-thread_local long t_allocations = 0;
-}  // namespace
-
-// Every form, so that nothing allocated here is freed by the sanitizer's allocator or the reverse.
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (t_counting) ++t_allocations;
-    return std::malloc(size != 0 ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return operator new(size, std::nothrow);
-}
-void* operator new(std::size_t size) {
-    void* p = operator new(size, std::nothrow);
-    if (p == nullptr) throw std::bad_alloc();
-    return p;
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace quillon {
 namespace {
 
-template <typename Run>
-long AllocationsIn(Run run) {
-    t_allocations = 0;
-    t_counting = true;
-    run();
-    t_counting = false;
-    return t_allocations;
-}
+using testing_support::AllocationsIn;
 
+// Keeps the reply code of each frame in a fixed array: the target must not allocate either.
 class CountingTarget : public IReplyTarget {
 public:
-    void OnFrameComplete() override { ++frames; }
+    void OnFrameComplete() override {
+        if (frames < 8) codes[frames] = g_abRxFrame[3];
+        ++frames;
+    }
     int frames = 0;
+    uint8_t codes[8] = {};
 };
 
 TEST(LinkPathAllocation, EncodingAVerifyAndCollectingAnEnrolmentsRepliesAllocateNothing) {
@@ -74,6 +47,42 @@ TEST(LinkPathAllocation, EncodingAVerifyAndCollectingAnEnrolmentsRepliesAllocate
     SetReplyTarget(nullptr);
     EXPECT_EQ(target.frames, 2);
     EXPECT_EQ(g_abRxFrame[3], 0x27);
+}
+
+// The promise holds for the default configuration, where log lines are discarded; with the file
+// log switched on, each dropped byte's line is written to the file, which allocates.
+TEST(LinkPathAllocation,
+     GarbageBadLengthsOversizeFramesAndStrayBytesAllocateNothingWithoutAFileLog) {
+    ASSERT_EQ(GetLogSink(), nullptr);
+    std::vector<uint8_t> stream(40, 0x41);  // garbage, no STX among it
+    for (uint8_t b : sim::EncodeTerminalFrame({0x94, 0, 0, 0xA0}, LinkKey, ScramblePair)) {
+        stream.push_back(b);
+    }
+    for (uint8_t b : {0x03, 0xFF, 0x00, 0x20}) stream.push_back(b);  // stray between frames
+    // Oversize: L = 2188 does not fit the work area; the frame is dropped at its length and its
+    // body is stray bytes.
+    for (uint8_t b : {0x02, 0x08, 0x8C}) stream.push_back(b);
+    stream.insert(stream.end(), 30, 0x55);
+    // A length that is no whole block: L = 3, its last byte (0x20, never scrambled) an invalid
+    // padding count, so it decodes to an empty frame.
+    for (uint8_t b : {0x02, 0x00, 0x03, 0x41, 0x42, 0x20, 0xA3, 0x03}) stream.push_back(b);
+    std::vector<uint8_t> result = {0x27, 0x06, 0x02, 0x56};
+    result.resize(4 + 598, 0x33);
+    for (uint8_t b : sim::EncodeTerminalFrame(result, LinkKey, ScramblePair)) stream.push_back(b);
+
+    CountingTarget target;
+    SetReplyTarget(&target);
+    g_nRxLen = 0;
+    const auto collect = [&stream] {
+        for (uint8_t b : stream) CollectReplyByte(b);
+    };
+    EXPECT_EQ(AllocationsIn(collect), 0);
+    SetReplyTarget(nullptr);
+    ASSERT_EQ(target.frames, 3);
+    EXPECT_EQ(target.codes[0], 0x94);
+    EXPECT_EQ(target.codes[1], 0x00) << "the empty frame's code position holds its checksum";
+    EXPECT_EQ(target.codes[2], 0x27);
+    EXPECT_EQ(g_nRxLen.load(), 0);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@ if(NOT TARGET GTest::gtest_main)
 endif()
 include(GoogleTest)
 file(GLOB QUILLON_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
-add_executable(quillon_unit_tests ${QUILLON_UNIT_TESTS})
+# counting_allocator.cpp replaces the global operator new for the whole binary.
+add_executable(quillon_unit_tests ${QUILLON_UNIT_TESTS}
+               ${CMAKE_SOURCE_DIR}/tests/unit/counting_allocator.cpp)
 target_include_directories(quillon_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
 target_link_libraries(quillon_unit_tests PRIVATE quillon_core GTest::gtest GTest::gtest_main)
 # The simulator's logic (tools/simulator) is tested here too.
