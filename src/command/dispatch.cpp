@@ -263,9 +263,12 @@ int ProcessWebMessageCore(const char* accessCode, const char* request, char* rep
     }
     WriteReply(reply, text);
     // The reply is out and the code must go with it: a log line that cannot be built is lost.
-    try {
-        WriteLog(ReplyForLog(text));
-    } catch (...) {
+    // Nothing is built while no log keeps it.
+    if (GetLogSink() != nullptr) {
+        try {
+            WriteLog(ReplyForLog(text));
+        } catch (...) {
+        }
     }
     return code;
 }
