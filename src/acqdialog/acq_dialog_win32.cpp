@@ -139,8 +139,9 @@ public:
     ~DialogWindow() override {
         if (thread_ != nullptr) {
             // A thread that handed its result over has only its last steps left. One left behind
-            // in the library is not waited for: it ends on its own, and owns nothing of ours.
-            if (!dialog_.ReaderAbandoned()) WaitServingSentMessages(thread_, kReaderEndWaitMs);
+            // in the library is not waited for (it ends on its own and owns nothing of ours); a
+            // prompt it had on its way is answered now rather than at its bound.
+            WaitServingSentMessages(thread_, dialog_.ReaderAbandoned() ? 0 : kReaderEndWaitMs);
             CloseHandle(thread_);
         }
         if (cancelEvent_ != nullptr) CloseHandle(cancelEvent_);

@@ -44,8 +44,7 @@ int OnPromptCode(int code) {
     session->RefreshPromptLines();
     for (const PromptText& prompt : kPromptTexts) {
         if (prompt.code != code) continue;
-        const std::string text = session->Profile().ReadString(
-            session->Inputs().settingsPath, "MESSAGE", prompt.key, prompt.def, sizeof g_szPromptText);
+        const std::string text = session->ReadMessage(prompt.key, prompt.def);
         std::memset(g_szPromptText, 0, sizeof g_szPromptText);
         std::memcpy(g_szPromptText, text.data(),
                     text.size() < sizeof g_szPromptText ? text.size() : sizeof g_szPromptText - 1);

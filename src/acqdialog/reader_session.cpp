@@ -7,6 +7,7 @@ std::atomic<ReaderSession*> g_pPromptSession{nullptr};
 namespace {
 std::atomic<int> g_liveSessions{0};
 const int kOperatorCancel = -9;
+const size_t kMessageCapacity = 100;
 }  // namespace
 
 ReaderSession* ReaderSession::Create(IProfile& profile, const ReaderInputs& inputs) {
@@ -16,6 +17,10 @@ ReaderSession* ReaderSession::Create(IProfile& profile, const ReaderInputs& inpu
 }
 
 int ReaderSession::Live() { return g_liveSessions.load(); }
+
+std::string ReaderSession::ReadMessage(const char* key, const char* def) const {
+    return profile_.ReadString(inputs_.settingsPath, "MESSAGE", key, def, kMessageCapacity);
+}
 
 void ReaderSession::Retain() { owners_.fetch_add(1); }
 

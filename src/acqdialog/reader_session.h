@@ -64,6 +64,8 @@ public:
 
     const ReaderInputs& Inputs() const { return inputs_; }
     IProfile& Profile() const { return profile_; }
+    // A prompt text: [MESSAGE] key of the dialog's settings file, at most 99 characters.
+    std::string ReadMessage(const char* key, const char* def) const;
 
     // ---- The dialog's side, on the dialog's thread ----
     // The window the thread's prompts and close go to; attached before the thread starts.
