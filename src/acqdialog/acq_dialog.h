@@ -52,7 +52,8 @@ public:
     bool OnInitDialog();
     void OnCommand(int id);
     void OnOK();
-    // WM_CLOSE or Esc: true when the dialog may end now.
+    // WM_CLOSE or Esc: true when the dialog may end now. While the reader thread runs, only its
+    // own close, after it has handed its result over, may end it (the result is taken then).
     bool OnCancel();
     void DestroyWindow();
     void OnTimer(int id);

@@ -115,8 +115,8 @@ public:
 private:
     bool Send(UINT message, WPARAM wParam, LPARAM lParam) {
         DWORD_PTR result = 0;
-        return SendMessageTimeoutA(hwnd_, message, wParam, lParam, SMTO_NORMAL,
-                                   kReaderSendBoundMs, &result) != 0;
+        return SendMessageTimeoutA(hwnd_, message, wParam, lParam, SMTO_NORMAL, kReaderSendBoundMs,
+                                   &result) != 0;
     }
     HWND hwnd_;
 };

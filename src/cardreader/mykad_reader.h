@@ -42,7 +42,7 @@ public:
     virtual void SetPromptLine(int line, const std::string& text) = 0;
 
     // Results.
-    virtual void SetRetCode(int code) = 0;      // m_nRetCode
+    virtual void SetRetCode(int code) = 0;            // m_nRetCode
     virtual void SetLinkKey(const uint8_t* key) = 0;  // LinkKey: the first 16 bytes of the key area
     virtual void SetFullRecord(bool full) = 0;        // m_bFullRecord
     // m_abOpenData / m_nOpenDataLen: `length` <= 599 bytes, followed by a zero byte.

@@ -65,8 +65,8 @@ private:
 int RunReaderThread(ReaderSession& session, ICardReaderLibrary& library, IClock& clock) {
     SessionDialog dialog(session);
     g_pPromptSession.store(&session);
-    MyKadReaderParts parts{library,      dialog,      session.Profile(),
-                           clock,        OnPromptCode, &session.Inputs().verifySwitch};
+    MyKadReaderParts parts{library, dialog,       session.Profile(),
+                           clock,   OnPromptCode, &session.Inputs().verifySwitch};
     const int result = RunMyKadReader(parts);
     ReaderSession* self = &session;
     g_pPromptSession.compare_exchange_strong(self, nullptr);

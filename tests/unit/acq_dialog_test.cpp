@@ -118,7 +118,7 @@ TEST(AcqDialog, ReaderPromptCodesShowTheirMessageInLine2OfTheRunningReader) {
                      "thread line 4004 MyKad verification completed successfully\r\n"
                      "Pengesahan MyKad berjaya",
                      "thread refresh", "thread line 4004 ",  // an empty setting, not the default
-                     "thread refresh"}));                     // an unknown code shows nothing
+                     "thread refresh"}));                    // an unknown code shows nothing
 }
 
 TEST(AcqDialog, CancelSignalsTheOperationButCloseWaitsForTheReaderThread) {

@@ -11,8 +11,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <memory>
@@ -129,8 +129,12 @@ public:
     bool cardWaitBlocks = false;
     bool photoSticks = false;
 
-    void SetCancelEvent() { Change([this] { cancel_ = true; }); }
-    void Unstick() { Change([this] { unstuck_ = true; }); }
+    void SetCancelEvent() {
+        Change([this] { cancel_ = true; });
+    }
+    void Unstick() {
+        Change([this] { unstuck_ = true; });
+    }
     bool Inside(const std::string& call) {
         std::lock_guard<std::mutex> lock(m_);
         return inside_ == call;
@@ -228,7 +232,7 @@ public:
 struct ThreadWorld {
     BlockingLibrary library;
     testing_support::FakeClock clock;
-    Signal firstStep;  // the thread's body starts once this is set
+    Signal firstStep;            // the thread's body starts once this is set
     std::atomic<int> result{1};  // what the thread handed over, or would have
     std::thread thread;
     ~ThreadWorld() {
@@ -321,16 +325,13 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingOutlivesIt
     } rows[] = {
         {kNever, "never: the read succeeds", 0, "Process Completed",
          "Init FW CS Reset ReadData IsEBA Photo Bio Level Verify Close", true},
-        {kBeforeFirstStep, "before the thread's first step", -30, "User Cancel",
-         "Init FW CS Close", true},
-        {kDuringCardWait, "while the card wait runs", -30, "User Cancel", "Init FW CS Close",
+        {kBeforeFirstStep, "before the thread's first step", -30, "User Cancel", "Init FW CS Close",
          true},
+        {kDuringCardWait, "while the card wait runs", -30, "User Cancel", "Init FW CS Close", true},
         {kAfterResultStored, "after the result was stored, before its hand-over", 0,
-         "Process Completed", "Init FW CS Reset ReadData IsEBA Photo Bio Level Verify Close",
-         true},
-        {kAfterHandOver, "after the hand-over, before the close is handled", 0,
-         "Process Completed", "Init FW CS Reset ReadData IsEBA Photo Bio Level Verify Close",
-         true},
+         "Process Completed", "Init FW CS Reset ReadData IsEBA Photo Bio Level Verify Close", true},
+        {kAfterHandOver, "after the hand-over, before the close is handled", 0, "Process Completed",
+         "Init FW CS Reset ReadData IsEBA Photo Bio Level Verify Close", true},
         // Left behind in the photo call: what it does after it comes back reaches neither the
         // dialog nor the link key.
         {kLibraryNeverReturns, "while a library call that ignores the cancel event runs", -30,
