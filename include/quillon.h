@@ -40,7 +40,8 @@ extern "C" {
 /* Field 1 of the request holds no command keyword; the reply is [field 1][-1007][123]. */
 #define QUILLON_RESULT_NO_COMMAND (-1007)
 /* Another call of ProcessWebMessage was still running; the reply is [field 1][-1008][123] and
-   the running call is not disturbed. */
+   the running call is not disturbed. MyKad commands also answer it while the reader thread of an
+   earlier, timed-out MyKad call is still inside OrvMyKad.dll; they work again once it is back. */
 #define QUILLON_RESULT_BUSY (-1008)
 /* The call failed inside the library (it ran out of memory, say); the reply is
    [field 1][-1009][123]. A command that drives hardware may have run in part. The library stays

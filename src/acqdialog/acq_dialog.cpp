@@ -2,15 +2,22 @@
 
 #include <cstring>
 
+#include "acqdialog/reader_session.h"
 #include "command/fields.h"
 #include "foundation/log.h"
+#include "terminal/frame_codec.h"
 
 namespace quillon {
 
 bool g_bShowDialog = false;
 uint32_t g_nSignatureLen = 0;
 uint8_t g_bVerifyFinger = 1;
-CAcqDialog* volatile g_pAcqDialog = nullptr;
+
+static_assert(sizeof(ReaderResult::openData) == sizeof(CAcqDialog::m_abOpenData),
+              "the reader's record buffer is the dialog's");
+static_assert(sizeof(ReaderResult::altData) == sizeof(CAcqDialog::m_abAltData),
+              "the reader's MyKid buffer is the dialog's");
+static_assert(kReaderKeySize == kKeySize, "the reader hands out a link key");
 
 namespace {
 const size_t kMessageCapacity = 100;
@@ -34,8 +41,10 @@ CAcqDialog::CAcqDialog(DialogEnvironment& environment) : env_(environment) {
 }
 
 CAcqDialog::~CAcqDialog() {
-    if (g_pAcqDialog == this) g_pAcqDialog = nullptr;
+    if (reader_ != nullptr) reader_->Release();
 }
+
+bool CAcqDialog::ReaderAbandoned() const { return reader_ != nullptr && reader_->Abandoned(); }
 
 bool CAcqDialog::IsReaderMode() const {
     return m_strMode == "MYKAD" || m_strMode == "MYKADONLY" || m_strMode == "MYKADNOVERIFY" ||
@@ -132,15 +141,37 @@ void CAcqDialog::OnOK() {
     m_nCancelCode = -9;
     window_->EnableItem(kButtonCancel, false);
     window_->SignalCancel();
+    if (reader_ != nullptr) reader_->Cancel(m_nCancelCode);
     if (m_bThreadRunning) WriteLog("CLOSE CALLED WITHOUT THREAD END");
 }
 
 bool CAcqDialog::OnCancel() {
-    if (m_bThreadRunning) {
+    if (m_bThreadRunning && !TakeReaderResult()) {
         WriteLog("CLOSE CALLED WITHOUT THREAD END");
         return false;
     }
     WriteLog(Format("Return CODE : %d  -  CANCEL CODE : %d", m_nRetCode, m_nCancelCode));
+    return true;
+}
+
+bool CAcqDialog::TakeReaderResult() {
+    if (reader_ == nullptr || !reader_->HandedOver()) return false;
+    const ReaderResult& r = reader_->Result();
+    m_nRetCode = r.retCode;
+    if (r.fullRecordSet) m_bFullRecord = r.fullRecord;
+    if (r.openDataSet) {
+        std::memcpy(m_abOpenData, r.openData, sizeof m_abOpenData);
+        m_nOpenDataLen = r.openDataLength;
+    }
+    if (r.altDataSet) {
+        std::memcpy(m_abAltData, r.altData, sizeof m_abAltData);
+        m_nAltDataLen = r.altDataLength;
+    }
+    if (r.photoSet) m_strPhoto = r.photo;
+    // Installed here, on the caller's thread, so that a thread left behind can never change the
+    // key under a later terminal command.
+    if (r.linkKeySet) std::memcpy(LinkKey, r.linkKey, sizeof LinkKey);
+    m_bThreadRunning = 0;
     return true;
 }
 
@@ -154,12 +185,24 @@ void CAcqDialog::DestroyWindow() {
 void CAcqDialog::OnTimer(int id) {
     if (id == kTimerReader) {
         window_->StopTimer(kTimerReader);
+        // A read that has handed its result over has finished: its close is on its way and its
+        // result stands.
+        if (reader_ != nullptr && reader_->HandedOver()) return;
         m_nRetCode = kResultTimeout;
         WriteLog("Timeout");
         // The close is refused while the reader thread runs, and a library call waiting for a
         // card returns only when the cancel event is set: without it a card wait longer than
-        // the time-out would hold the host's call for as long as the library likes.
+        // the time-out would hold the host's call for as long as the library likes. A call that
+        // ignores the event gets the grace period, then is left behind.
         window_->SignalCancel();
+        if (m_bThreadRunning) window_->StartTimer(kTimerReaderGrace, kReaderGraceMs);
+        window_->SendClose();
+    } else if (id == kTimerReaderGrace) {
+        window_->StopTimer(kTimerReaderGrace);
+        // Handed over meanwhile: its close comes next, with its result.
+        if (reader_ == nullptr || !reader_->Abandon()) return;
+        m_bThreadRunning = 0;
+        WriteLog("READER THREAD ABANDONED");
         window_->SendClose();
     } else if (id == kTimerGlobal || id == kTimerStep) {
         window_->RefreshPromptLines(false, true);

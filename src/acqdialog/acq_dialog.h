@@ -31,6 +31,12 @@ const int kResultNoResult = -9;
 const int kResultNotStarted = -10;
 const int kResultTimeout = -30;
 
+// After the read's time-out has set the cancel event, how long the reader thread still has to
+// end before the dialog ends without it (a library call that ignores the event is left behind).
+const int kReaderGraceMs = 5000;
+
+class ReaderSession;
+
 class CAcqDialog {
 public:
     explicit CAcqDialog(DialogEnvironment& environment);
@@ -46,7 +52,8 @@ public:
     bool OnInitDialog();
     void OnCommand(int id);
     void OnOK();
-    // WM_CLOSE or Esc: true when the dialog may end now.
+    // WM_CLOSE or Esc: true when the dialog may end now. While the reader thread runs, only its
+    // own close, after it has handed its result over, may end it (the result is taken then).
     bool OnCancel();
     void DestroyWindow();
     void OnTimer(int id);
@@ -72,13 +79,15 @@ public:
     std::string GetResult2() const { return m_strResult2; }
 
     bool IsReaderMode() const;
+    // True once the reader thread was left behind in the library (its session says so).
+    bool ReaderAbandoned() const;
     IDialogWindow* Window() const { return window_; }
     DialogEnvironment& Environment() const { return env_; }
 
     // ---- Members ----
     int m_nCancelCode = 0;
     void* m_hCancelEvent = nullptr;  // owned by the window adapter (named cancel event)
-    volatile int m_bThreadRunning = 0;
+    int m_bThreadRunning = 0;  // the reader thread runs; set and cleared on the dialog's thread
     int m_nRetCode = kResultNotStarted;
     int m_nDeviceType = 0;
     std::string m_strIniPath;
@@ -107,15 +116,17 @@ private:
     void HandleResultReply(uint8_t code);
     void HandleTerminalEvent(uint8_t event);
     void ShowEvent(const char* key, const char* def, bool log);
+    void StartReader();
+    // Takes the reader thread's result once it has been handed over; false while it has not.
+    bool TakeReaderResult();
 
     DialogEnvironment& env_;
     IDialogWindow* window_ = nullptr;
+    ReaderSession* reader_ = nullptr;  // the dialog's reference, in the reader modes
 };
 
-// The dialog whose card-reader operation runs, for the prompt-by-code routine.
-extern CAcqDialog* volatile g_pAcqDialog;
-
-// Prompt routine handed to the card-reader library: shows the text of a message code in line 2.
+// Prompt routine handed to the card-reader library: shows the text of a message code in line 2
+// of the running reader thread's dialog.
 int OnPromptCode(int code);
 
 }  // namespace quillon

@@ -3,12 +3,15 @@
 #include <commctrl.h>
 #include <winsock2.h>
 
+#include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "acqdialog/logo_layout.h"
 #include "acqdialog/picture_win32.h"
+#include "acqdialog/reader_session.h"
 #include "foundation/log.h"
 #include "terminal/frame_codec.h"
 
@@ -19,6 +22,16 @@ HWND volatile g_hAcqDialogWnd = nullptr;
 namespace {
 
 ReaderThreadRoutine g_readerRoutine = nullptr;
+
+// The reader thread's prompt lines, sent to the dialog's thread, which alone draws: wParam 0
+// repaints both lines, 4003 or 4004 sets that line to the text at lParam.
+const UINT WM_READER_PROMPT = WM_APP + 1;
+// Longest wait of a reader thread's message to the dialog. The dialog's thread serves them within
+// milliseconds while it runs; the bound matters only to a thread whose dialog has stopped serving.
+const UINT kReaderSendBoundMs = 5000;
+// How long a dialog waits for its reader thread to end after the thread's close: the thread has
+// left the library by then and has only its last steps to take.
+const DWORD kReaderEndWaitMs = 1000;
 
 HMODULE ThisModule() {
     HMODULE module = nullptr;
@@ -64,6 +77,57 @@ private:
     HRESULT result_ = E_FAIL;
 };
 
+// Waits up to `ms` for `handle` while serving the messages that other threads send to this one
+// (a thread inside SendMessage to our windows would otherwise stall until the wait ends). Posted
+// messages stay queued for the host's own loop.
+bool WaitServingSentMessages(HANDLE handle, DWORD ms) {
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    for (;;) {
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        const DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r != WAIT_OBJECT_0 + 1) return false;
+    }
+}
+
+// The dialog's window as the reader thread reaches it: by handle only, through messages that the
+// dialog's thread handles, each wait bounded. Once the window is gone every call fails at once,
+// so a thread left behind in the library can hold this for as long as it likes.
+class HwndReaderWindow : public IReaderWindow {
+public:
+    explicit HwndReaderWindow(HWND hwnd) : hwnd_(hwnd) {}
+    void RefreshPromptLines() override { Send(WM_READER_PROMPT, 0, 0); }
+    void SetPromptLine(int id, const std::string& text) override {
+        // The dialog's thread reads the copy while we wait. A send that ran out of time may still
+        // be handled later, so its copy is left to it: a few bytes, and never in normal running.
+        char* copy = new char[text.size() + 1];
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+        if (Send(WM_READER_PROMPT, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(copy)) ||
+            !IsWindow(hwnd_)) {
+            delete[] copy;
+        }
+    }
+    void SendClose() override { Send(WM_CLOSE, 0, 0); }
+
+private:
+    bool Send(UINT message, WPARAM wParam, LPARAM lParam) {
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutA(hwnd_, message, wParam, lParam, SMTO_NORMAL, kReaderSendBoundMs,
+                                   &result) != 0;
+    }
+    HWND hwnd_;
+};
+
+// The reader thread holds a reference to this module while it runs: one left behind in the
+// library must find its code still mapped when it comes back, even if the host has unloaded us.
+DWORD WINAPI ReaderThreadMain(LPVOID session) {
+    g_readerRoutine(session);
+    FreeLibraryAndExitThread(ThisModule(), 0);
+}
+
 class DialogWindow : public IDialogWindow {
 public:
     DialogWindow(CAcqDialog& dialog, ComForDialog& com) : dialog_(dialog), com_(com) {
@@ -71,12 +135,13 @@ public:
         cancelEvent_ = CreateEventA(nullptr, TRUE, FALSE, "ORVMYKADCANCELEVENT");
         if (cancelEvent_ != nullptr) ResetEvent(cancelEvent_);
         dialog_.m_hCancelEvent = cancelEvent_;
-        dialog_.m_bThreadRunning = 0;
     }
     ~DialogWindow() override {
         if (thread_ != nullptr) {
-            // The thread cleared its flag and sent its close; let it finish its last steps.
-            WaitForSingleObject(thread_, 10000);
+            // A thread that handed its result over has only its last steps left. One left behind
+            // in the library is not waited for (it ends on its own and owns nothing of ours); a
+            // prompt it had on its way is answered now rather than at its bound.
+            WaitServingSentMessages(thread_, dialog_.ReaderAbandoned() ? 0 : kReaderEndWaitMs);
             CloseHandle(thread_);
         }
         if (cancelEvent_ != nullptr) CloseHandle(cancelEvent_);
@@ -147,10 +212,22 @@ public:
     void SignalCancel() override {
         if (cancelEvent_ != nullptr) SetEvent(cancelEvent_);
     }
-    bool StartReaderThread() override {
+    bool StartReaderThread(ReaderSession& session) override {
         if (g_readerRoutine == nullptr) return false;
-        thread_ = CreateThread(nullptr, 0, g_readerRoutine, &dialog_, 0, nullptr);
-        return thread_ != nullptr;
+        HMODULE module = nullptr;
+        if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                reinterpret_cast<LPCSTR>(&ReaderThreadMain), &module)) {
+            return false;
+        }
+        session.AttachWindow(std::unique_ptr<IReaderWindow>(new HwndReaderWindow(hwnd)));
+        session.Retain();
+        thread_ = CreateThread(nullptr, 0, ReaderThreadMain, &session, 0, nullptr);
+        if (thread_ == nullptr) {
+            session.Release();
+            FreeLibrary(module);
+            return false;
+        }
+        return true;
     }
 
 private:
@@ -216,6 +293,15 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         case WM_TERMINAL_REPLY:
             // A reply that reaches a closing dialog is dropped.
             if (!run->window->destroying) dialog.OnTerminalReply();
+            return TRUE;
+        case WM_READER_PROMPT:
+            if (run->window->destroying) return TRUE;
+            if (wParam == 0) {
+                run->window->RefreshPromptLines(true, true);
+            } else {
+                run->window->SetItemText(static_cast<int>(wParam),
+                                         reinterpret_cast<const char*>(lParam));
+            }
             return TRUE;
         case WM_SHOWWINDOW:
             SetWindowPos(hwnd, g_bShowDialog ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,

@@ -2,6 +2,8 @@
 #include <cstring>
 
 #include "acqdialog/acq_dialog.h"
+#include "acqdialog/reader_session.h"
+#include "command/dispatch.h"
 #include "foundation/log.h"
 
 namespace quillon {
@@ -31,11 +33,7 @@ void CAcqDialog::InitProgramParam() {
         window.SendClose();
     } else if (IsReaderMode()) {
         window.SetTitle("MYKAD");
-        g_pAcqDialog = this;
-        if (!window.StartReaderThread()) {
-            g_pAcqDialog = nullptr;
-            WriteLog("READER THREAD NOT STARTED");
-        }
+        StartReader();
     } else if (m_strMode == "GETLLTSTATUS") {
         SendGetLLTStatus();
     } else if (m_strMode == "GETSN") {
@@ -49,6 +47,26 @@ void CAcqDialog::InitProgramParam() {
         SendGetSignature();
     }
     WriteLog("End Init Program Param");
+}
+
+void CAcqDialog::StartReader() {
+    if (ReaderSession::Live() > 0) {
+        // A thread of an earlier call is still inside the card-reader library, which must not
+        // be entered twice at once; the host may ask again once that call has come back.
+        WriteLog("READER STILL BUSY");
+        m_nRetCode = kResultBusy;
+        window_->SendClose();
+        return;
+    }
+    reader_ = ReaderSession::Create(
+        env_.profile, ReaderInputs{m_nComPort, m_strMode, m_strIniPath, g_bVerifyFinger});
+    // Running from before the start: a time-out or close in the moment before the thread's
+    // first step must already find it running.
+    m_bThreadRunning = 1;
+    if (!window_->StartReaderThread(*reader_)) {
+        m_bThreadRunning = 0;
+        WriteLog("READER THREAD NOT STARTED");
+    }
 }
 
 }  // namespace quillon

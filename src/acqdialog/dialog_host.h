@@ -26,7 +26,10 @@ enum DialogTimer {
     kTimerGlobal = 77,
     kTimerStep = 88,
     kTimerReader = 99,
+    kTimerReaderGrace = 100,  // after timer 99: how long the reader thread still has to end
 };
+
+class ReaderSession;
 
 // Received character and clear-to-send: the events the monitor thread waits for.
 const uint32_t kCommEventsRxCharCts = 0x0001 | 0x0008;
@@ -55,8 +58,24 @@ public:
     virtual void InitSocketLayer() = 0;
     // Sets the named cancel event that the card-reader library watches.
     virtual void SignalCancel() = 0;
-    // Starts the card-reader thread on this dialog; false when no thread could be made.
-    virtual bool StartReaderThread() = 0;
+    // Starts the card-reader thread on `session`, after attaching the window the thread is to
+    // use. The thread then owns a reference to the session and lets go of it at its end. False
+    // when no thread could be made; the session's owners are then as before.
+    virtual bool StartReaderThread(ReaderSession& session) = 0;
+};
+
+// The dialog's window as the card-reader thread reaches it, from its own thread. Owned by the
+// reader's session, so it may outlive the dialog: each call must return within a bound whatever
+// the dialog's thread does, and must be harmless once the window is gone.
+class IReaderWindow {
+public:
+    virtual ~IReaderWindow() = default;
+    // Both prompt lines: invalidate, erase and repaint their areas at once (not children).
+    virtual void RefreshPromptLines() = 0;
+    // Line 1 (4003) or 2 (4004).
+    virtual void SetPromptLine(int id, const std::string& text) = 0;
+    // WM_CLOSE, sent: handled before this returns, unless the bound passed first.
+    virtual void SendClose() = 0;
 };
 
 class ITerminalPort {

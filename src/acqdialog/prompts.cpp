@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "acqdialog/acq_dialog.h"
+#include "acqdialog/reader_session.h"
 
 namespace quillon {
 
@@ -32,22 +33,22 @@ const PromptText kPromptTexts[] = {
     {0xB7, "P12", "Enter Pin Success"},
 };
 
-// One writer at a time: only one dialog and one library thread run in the process.
+// One writer at a time: only one reader thread runs in the process.
 char g_szPromptText[100];
 
 }  // namespace
 
 int OnPromptCode(int code) {
-    CAcqDialog* dialog = g_pAcqDialog;
-    if (dialog == nullptr || dialog->Window() == nullptr) return 1;
-    dialog->Window()->RefreshPromptLines(true, true);
+    ReaderSession* session = g_pPromptSession.load();
+    if (session == nullptr) return 1;
+    session->RefreshPromptLines();
     for (const PromptText& prompt : kPromptTexts) {
         if (prompt.code != code) continue;
-        const std::string text = dialog->ReadMessage(prompt.key, prompt.def);
+        const std::string text = session->ReadMessage(prompt.key, prompt.def);
         std::memset(g_szPromptText, 0, sizeof g_szPromptText);
         std::memcpy(g_szPromptText, text.data(),
                     text.size() < sizeof g_szPromptText ? text.size() : sizeof g_szPromptText - 1);
-        dialog->SetLine(kPromptLine2, g_szPromptText);
+        session->SetPromptLine(kPromptLine2, g_szPromptText);
         break;
     }
     return 1;

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "foundation/log.h"
-#include "terminal/frame_codec.h"
 
 namespace quillon {
 
@@ -105,7 +104,7 @@ int ReaderRun::AskVersion() {
                                                        version_, keyArea_);
         WriteLog(Format("FW : %d", fw));
         if (fw == kOrvOk) {
-            std::memcpy(LinkKey, keyArea_, kKeySize);
+            dialog_.SetLinkKey(keyArea_);
             return 0;
         }
         if (fw == kOrvCardStillInserted) {
@@ -257,13 +256,12 @@ int ReaderRun::Run() {
 }  // namespace
 
 int RunMyKadReader(MyKadReaderParts& parts) {
-    parts.dialog.SetThreadRunning(true);
+    // The dialog counts the thread as running from before its start.
     WriteLog("INSIDE THREAD");
     ReaderRun run(parts);
     const int result = run.Run();
     parts.dialog.SetRetCode(result);
     WriteLog("EXIT THREAD");
-    parts.dialog.SetThreadRunning(false);
     parts.dialog.Close();
     return result;
 }

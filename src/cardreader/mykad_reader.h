@@ -24,7 +24,8 @@ const int kResultCancelled = -9;
 const int kResultCardAlreadyIn = -1;
 
 // The acquisition dialog as the reader thread sees it. The thread calls it from its own thread;
-// the dialog's thread only writes the cancel code (in OnOK).
+// the dialog's thread only writes the cancel code (in OnOK). The results wait until Close hands
+// them to the dialog in one step.
 class IMyKadDialog {
 public:
     virtual ~IMyKadDialog() = default;
@@ -41,8 +42,8 @@ public:
     virtual void SetPromptLine(int line, const std::string& text) = 0;
 
     // Results.
-    virtual void SetThreadRunning(bool running) = 0;  // m_bThreadRunning
     virtual void SetRetCode(int code) = 0;            // m_nRetCode
+    virtual void SetLinkKey(const uint8_t* key) = 0;  // LinkKey: the first 16 bytes of the key area
     virtual void SetFullRecord(bool full) = 0;        // m_bFullRecord
     // m_abOpenData / m_nOpenDataLen: `length` <= 599 bytes, followed by a zero byte.
     virtual void SetOpenData(const uint8_t* bytes, int length) = 0;
@@ -51,7 +52,7 @@ public:
     // m_strPhoto: 4000 bytes, or 0 for an empty photo.
     virtual void SetPhoto(const uint8_t* bytes, size_t length) = 0;
 
-    // Sends WM_CLOSE to the dialog and returns once it has been handled.
+    // Hands the results over and sends WM_CLOSE to the dialog; returns once it has been handled.
     virtual void Close() = 0;
 };
 

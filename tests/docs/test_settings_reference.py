@@ -21,7 +21,8 @@ MESSAGE = [re.compile(p % (STR, ARG)) for p in (
 FORWARDS = {("acq_dialog.cpp", 'm_strIniPath, "MESSAGE", key'), ("mykad_reader.cpp", "path_, section, key"),
             ("mykad_reader.cpp", 'path_, "MESSAGE", line1Key'),
             ("mykad_reader.cpp", 'path_, "MESSAGE", key2.c_str()'),
-            ("acq_modes.cpp", "key"), ("terminal_replies.cpp", "key"), ("prompts.cpp", "prompt.key")}
+            ("acq_modes.cpp", "key"), ("terminal_replies.cpp", "key"), ("prompts.cpp", "prompt.key"),
+            ("reader_session.cpp", 'inputs_.settingsPath, "MESSAGE", key')}
 EBA_FORMATS = {"EBA_M%d_L1", "EBA_M%d.1_L1", "EBA_M%d_L2"}  # the reader thread's prompt keys
 
 

@@ -63,6 +63,36 @@ def markdown_rows():
         shown = "`%s`" % reply if len(reply) <= 60 else "`%s…%s` (%d characters)" % (
             reply[:30], reply[-10:], len(reply))
         rows.append("| %s | %s | %d, %s |" % (field, what, code, shown))
+    rows += reader_time_out_rows()
+    return rows
+
+
+# The reader's own time-out ([CSSSERVER] GLOBTIMEOUT) against a library that is slow, or that
+# does not come back when the cancel event is set (tests/e2e/test_reader_hammer.py): (name, what
+# the library does, stand-in scenario, (code, reply)).
+READ_NO_PHOTO = "[READMYKADNOVERIFYNOPHOTO]" + READ[len("[READMYKAD]"):]
+SLOW_LIBRARY = "\n".join("delay OrvMyKad%s 200" % f for f in (
+    "Init", "GetFirmwareVersion", "GetCardStatus", "ResetCard", "ReadOpenData", "IsEBA",
+    "ReadPhoto", "ReadBio", "SecurityLevel", "VerifyFinger", "Close"))
+HAMMER = ("time-out 1 ms, every library call 200 ms, both cores busy",
+          "50 reads in one process; the time-out lands before or during the thread's first steps",
+          SLOW_LIBRARY, (-30, "[READMYKAD][-30][123]"))
+LEFT_BEHIND = ("time-out 1 s, `OrvMyKadReadPhoto` takes 7 s",
+               "it ignores the cancel event, so the call ends after the 5 s grace",
+               "delay OrvMyKadReadPhoto 7000 0", (-30, "[READMYKAD][-30][123]"))
+LEFT_BEHIND_NEXT = ("the next MyKad read while that photo call still runs",
+                    (-1008, "[READMYKADNOVERIFYNOPHOTO][-1008][123]"))
+NEVER_RETURNS = ("time-out 1 s, `OrvMyKadReadPhoto` never returns (10 minutes)",
+                 "the host gets its answer, the next read -1008, GETBRANCHCODE works, the host "
+                 "can quit", "delay OrvMyKadReadPhoto 600000", (-30, "[READMYKAD][-30][123]"))
+READER_TIME_OUTS = [HAMMER, LEFT_BEHIND, NEVER_RETURNS]
+
+
+def reader_time_out_rows():
+    rows = ["| %s: %s | %d, `%s` |" % (name, what, code, reply)
+            for name, what, _, (code, reply) in READER_TIME_OUTS]
+    rows.append("| %s | %d, `%s`; once the call has come back: 0 |"
+                % ((LEFT_BEHIND_NEXT[0],) + LEFT_BEHIND_NEXT[1]))
     return rows
 
 

@@ -70,6 +70,9 @@ ROUND = [
     ("[GETSIGNATURE][1][7]", 0, "[GETSIGNATURE][0][00017F80ABFF][123]",
      [recorded(0xF3, bytes(5))]),
     ("[READMYKADNOPHOTO]" + FIELDS, 0, mykad("READMYKADNOPHOTO", False), []),
+    # A card wait that only the cancel event ends: the read's own time-out ends it (the third
+    # card wait of each round, by the stand-in's scenario CARD_WAITS).
+    ("[READMYKADNOVERIFYNOPHOTO]" + FIELDS, -30, "[READMYKADNOVERIFYNOPHOTO][-30][123]", []),
     ("[GETSERIALNUMBER][0][9]", -4, "[GETSERIALNUMBER][-4][123]", []),  # no such port
     ("[READMYKADNOVERIFYWITHPHOTO]" + FIELDS, 0, mykad("READMYKADNOVERIFYWITHPHOTO", True), []),
     ("[VERIFY][0][7][%s]" % ("00" * 598), -5, "[VERIFY][-5][123]", [STATUS]),  # byte 17 not 2
@@ -118,14 +121,21 @@ class EntryAndSettings(winerig.WineTestCase):
                 self.assertEqual(len(terminal.frames()), 2)
 
 
+ROUNDS = 22
+# The card waits of one round, in milliseconds the stand-in waits for the cancel event.
+CARD_WAITS = "0 0 600000 0 "
+
+
 class Commands(winerig.WineTestCase):
     def test_every_command_round_after_round_in_one_process_leaking_no_threads_or_handles(self):
-        self.host.write_ini(FAST)
+        self.host.write_ini(FAST + "[CSSSERVER]\nGLOBTIMEOUT=1000\n")
+        with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
+            f.write("delay OrvMyKadGetCardStatus %s0\n" % (CARD_WAITS * ROUNDS))
         terminal = self.start_terminal("name %s\nserial %s\nsignature 00 01 7F 80 AB FF\n"
                                        "template %s\nverify match\n"
                                        % (NAME, SERIAL, ENROLLED.hex()))
-        process = self.batch()
-        for n in range(22):
+        process = self.batch(env={"QUILLON_ORVMYKAD_SCENARIO": "reader.txt"})
+        for n in range(ROUNDS):
             for request, code, reply, frames in ROUND:
                 where, before = "round %d, %s" % (n, request[:40]), len(terminal.frames())
                 got = process.send(request, timeout=60)
@@ -138,7 +148,7 @@ class Commands(winerig.WineTestCase):
                 # exists; from here on nothing may pile up.
                 baseline = process.counts()
         final = process.counts()
-        print("%d requests; threads and handles %s -> %s" % (22 * len(ROUND), baseline, final))
+        print("%d requests; threads and handles %s -> %s" % (ROUNDS * len(ROUND), baseline, final))
         self.assertEqual(final, baseline)
         # Any other length than twelve: the PC's local clock.
         before = datetime.datetime.now().replace(microsecond=0)

@@ -71,6 +71,18 @@ TEST(StandinScenario, ACancelledCardWaitAnswersMinus30WithoutTakingAResult) {
     EXPECT_EQ(host.cancelWaits, (std::vector<int>{1500, 1500, 1500}));
 }
 
+TEST(StandinScenario, DelaysGoCallByCallAndTheLastOneHoldsForTheRest) {
+    Host host;
+    StandinReader reader(Parse("delay OrvMyKadGetCardStatus 0 0 900 0\n"
+                               "delay OrvMyKadReadPhoto 70 0 30\n"),
+                         host);
+    for (int i = 0; i < 6; ++i) reader.GetCardStatus(1, 2000);
+    EXPECT_EQ(host.cancelWaits, (std::vector<int>{0, 0, 900, 0, 0, 0}));
+    unsigned char photo[4000];
+    for (int i = 0; i < 5; ++i) reader.ReadPhoto(photo);
+    EXPECT_EQ(host.sleeps, (std::vector<int>{70, 30, 30, 30})) << "0: no sleep at all";
+}
+
 TEST(StandinScenario, BadLinesAreReportedWithTheirNumber) {
     const std::pair<const char*, const char*> cases[] = {
         {"card passport", "line 1: expected mykad or mykid"},
@@ -80,7 +92,8 @@ TEST(StandinScenario, BadLinesAreReportedWithTheirNumber) {
          "line 1: expected up to 20 hexadecimal bytes"},
         {"record fill 2001 0", "line 1: more than 2000 bytes"},
         {"photo hex 4", "line 1: bad hexadecimal bytes"},
-        {"delay OrvMyKadClose", "line 1: expected: delay FUNCTION MILLISECONDS"},
+        {"delay OrvMyKadClose", "line 1: expected: delay FUNCTION MILLISECONDS..."},
+        {"delay OrvMyKadClose 10 -1", "line 1: expected: delay FUNCTION MILLISECONDS..."},
         {"speed fast", "line 1: unknown directive 'speed'"},
     };
     for (const auto& c : cases) {

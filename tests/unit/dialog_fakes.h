@@ -2,18 +2,38 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "acqdialog/acq_dialog.h"
+#include "acqdialog/reader_session.h"
 #include "fakes.h"
 
 namespace quillon {
 namespace testing_support {
 
+// The window as a reader thread reaches it: each call lands in `calls` with a "thread " prefix.
+class FakeReaderWindow : public IReaderWindow {
+public:
+    explicit FakeReaderWindow(std::vector<std::string>& calls) : calls_(calls) {}
+    void RefreshPromptLines() override { calls_.push_back("thread refresh"); }
+    void SetPromptLine(int id, const std::string& text) override {
+        calls_.push_back(Format("thread line %d ", id) + text);
+    }
+    void SendClose() override { calls_.push_back("thread close"); }
+
+private:
+    std::vector<std::string>& calls_;
+};
+
 class FakeWindow : public IDialogWindow {
 public:
+    ~FakeWindow() override {
+        if (reader != nullptr) reader->Release();
+    }
     std::vector<std::string> calls;
     std::map<int, std::string> text;
     std::map<int, int> timers;  // running timers and their periods
@@ -34,7 +54,20 @@ public:
     void Wait(int ms) override { Note("wait %d", ms); }
     void InitSocketLayer() override { calls.push_back("sockets"); }
     void SignalCancel() override { calls.push_back("cancel event"); }
-    bool StartReaderThread() override { return calls.push_back("reader thread"), true; }
+    // No thread runs: the test plays its steps on `reader`, the session a thread would hold.
+    // `duringStart` runs inside the start, before the thread could take its first step.
+    ReaderSession* reader = nullptr;
+    bool startWorks = true;
+    std::function<void()> duringStart;
+    bool StartReaderThread(ReaderSession& session) override {
+        calls.push_back("reader thread");
+        if (duringStart) duringStart();
+        if (!startWorks) return false;
+        session.AttachWindow(std::unique_ptr<IReaderWindow>(new FakeReaderWindow(calls)));
+        session.Retain();
+        reader = &session;
+        return true;
+    }
     bool Has(const std::string& call) const {
         return std::find(calls.begin(), calls.end(), call) != calls.end();
     }

@@ -19,9 +19,9 @@ class FakeMyKadDialog : public IMyKadDialog {
 public:
     std::string mode = "MYKAD";
     int cancelCode = 0, fullRecord = -1;  // -1: never set
-    std::vector<std::string> events;      // "refresh", "line1:TEXT", "ret:N", "running:1", ...
+    std::vector<std::string> events;      // "refresh", "line1:TEXT", "ret:N", "close", ...
     std::string lines[3];                 // the texts put into prompt line 1 and 2, "|" after each
-    std::vector<uint8_t> openData, altData, photo;
+    std::vector<uint8_t> openData, altData, photo, linkKey;
     bool photoSet = false;
 
     int ComPort() override { return 7; }
@@ -33,7 +33,7 @@ public:
         events.push_back(Format("line%d:", n) + text);
         lines[n] += text + "|";
     }
-    void SetThreadRunning(bool on) override { events.push_back(Format("running:%d", on)); }
+    void SetLinkKey(const uint8_t* key) override { linkKey.assign(key, key + kKeySize); }
     void SetRetCode(int code) override { events.push_back(Format("ret:%d", code)); }
     void SetFullRecord(bool full) override { fullRecord = full; }
     void SetOpenData(const uint8_t* b, int n) override { openData.assign(b, b + n); }
@@ -198,13 +198,13 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
         for (const auto& s : c.settings) r.Set(s.first, s.second);
         EXPECT_EQ(r.Run(), c.expected);
         EXPECT_EQ(r.library.calls, c.calls);
-        // Every way out leaves the result, clears the running flag and closes the dialog.
+        // Every way out leaves the result, then hands it over with the close, last of all.
         const auto& e = r.dialog.events;
-        ASSERT_GE(e.size(), 5u);
-        EXPECT_EQ(e.front(), "running:1");
-        EXPECT_EQ(std::vector<std::string>(e.end() - 4, e.end()),
+        ASSERT_GE(e.size(), 4u);
+        EXPECT_EQ(e.front(), "refresh");
+        EXPECT_EQ(std::vector<std::string>(e.end() - 3, e.end()),
                   (std::vector<std::string>{std::string("line2:") + c.lastPrompt,
-                                            Format("ret:%d", c.expected), "running:0", "close"}));
+                                            Format("ret:%d", c.expected), "close"}));
         if (c.expected != 0) {
             EXPECT_EQ(r.dialog.fullRecord, -1) << "a failure leaves the result members alone";
             EXPECT_TRUE(r.dialog.openData.empty() && !r.dialog.photoSet);
@@ -221,11 +221,10 @@ TEST(MyKadReader, WaitsAsConfiguredAndAVersionNeverGivenLeavesTheLinkKeyAlone) {
     r.Set("APDU/RETRY_COUNT_FW", "0");
     r.library.defaults["FW"] = -2;
     r.library.results = {{"CS", {0, 0}}, {"Verify", {-3, -3, -3}}};
-    std::fill(LinkKey, LinkKey + kKeySize, 0x77);
     EXPECT_EQ(r.Run(), -3);
     // The version retry, the second and third polls, then two retried fingers.
     EXPECT_EQ(r.clock.sleeps, (std::vector<int>{11, 22, 33, 2000, 2000, 1000, 1000}));
-    EXPECT_EQ(std::vector<uint8_t>(LinkKey, LinkKey + kKeySize), std::vector<uint8_t>(16, 0x77));
+    EXPECT_TRUE(r.dialog.linkKey.empty());
 }
 
 // The calls, the record and the photo of a plain MYKAD read are played end to end.
@@ -234,13 +233,14 @@ TEST(MyKadReader, SuccessCopiesTheLinkKeyAndGuidesAnEbaCardHolder) {
     r.library.promptCodes = {0xA0, 0xA3};
     EXPECT_EQ(r.Run(), 0);
     EXPECT_EQ(r.dialog.fullRecord, 1);
-    for (int i = 0; i < kKeySize; ++i) EXPECT_EQ(LinkKey[i], i + 1);
+    ASSERT_EQ(r.dialog.linkKey.size(), 16u);
+    for (int i = 0; i < kKeySize; ++i) EXPECT_EQ(r.dialog.linkKey[i], i + 1);
     EXPECT_EQ(g_promptCodes, (std::vector<int>{0xA0, 0xA3}));
     EXPECT_EQ(r.dialog.lines[2],
               "Init Port|Please Insert MyKad|Reading Open Data|Reading Photo|Reading Photo|"
               "Reading Bio|Verify Bio|Copying MyKad Data and Photo|Process Completed|");
     EXPECT_EQ(r.dialog.lines[1], Times(3, "Pengesahan MyKad|") + Times(6, "Pengesahan EBA MyKad|"));
-    EXPECT_EQ(r.dialog.events[1], "refresh") << "each prompt repaints both lines first";
+    EXPECT_EQ(r.dialog.events[0], "refresh") << "each prompt repaints both lines first";
     Reader older;  // a card that is not EBA is named so in the same prompts
     older.library.defaults["IsEBA"] = 0;
     EXPECT_EQ(older.Run(), 0);

@@ -42,7 +42,7 @@ public:
     void SetPromptLine(int line, const std::string& text) override {
         std::printf("prompt %d: %s\n", line, text.c_str());
     }
-    void SetThreadRunning(bool running) override { std::printf("running: %d\n", running ? 1 : 0); }
+    void SetLinkKey(const uint8_t*) override { std::printf("link key handed out\n"); }
     void SetRetCode(int code) override { std::printf("result: %d\n", code); }
     void SetFullRecord(bool full) override { std::printf("full record: %d\n", full ? 1 : 0); }
     void SetOpenData(const uint8_t*, int length) override { std::printf("open data: %d\n", length); }

@@ -202,10 +202,12 @@ bool ParseScenario(const std::string& text, Scenario& s, std::string& error) {
                     auto& list = s.results[name];
                     list.insert(list.end(), values.begin(), values.end());
                 } else if (why.empty()) {
-                    if (values.size() != 1 || values[0] < 0) {
-                        why = "expected: delay FUNCTION MILLISECONDS";
+                    bool negative = false;
+                    for (int v : values) negative |= v < 0;
+                    if (values.empty() || negative) {
+                        why = "expected: delay FUNCTION MILLISECONDS...";
                     } else {
-                        s.delays[name] = values[0];
+                        s.delays[name] = values;
                     }
                 }
             }
@@ -239,9 +241,17 @@ int StandinReader::Next(const char* name, int def) {
     return r;
 }
 
-void StandinReader::Delay(const char* name) {
+int StandinReader::NextDelay(const char* name) {
     auto it = scenario_.delays.find(name);
-    if (it != scenario_.delays.end() && it->second > 0) host_.Sleep(it->second);
+    if (it == scenario_.delays.end() || it->second.empty()) return 0;
+    const int ms = it->second.front();
+    if (it->second.size() > 1) it->second.pop_front();  // the last one stays
+    return ms;
+}
+
+void StandinReader::Delay(const char* name) {
+    const int ms = NextDelay(name);
+    if (ms > 0) host_.Sleep(ms);
 }
 
 int StandinReader::Finish(const std::string& call, int result) {
@@ -271,8 +281,7 @@ int StandinReader::GetFirmwareVersion(int timeoutMs, char* version, unsigned cha
 int StandinReader::GetCardStatus(int mode, int timeoutMs) {
     const std::string call =
         "OrvMyKadGetCardStatus " + std::to_string(mode) + " " + std::to_string(timeoutMs);
-    auto it = scenario_.delays.find("OrvMyKadGetCardStatus");
-    const int wait = it == scenario_.delays.end() ? 0 : it->second;
+    const int wait = NextDelay("OrvMyKadGetCardStatus");
     // A pending wait gives up once the user cancels, whatever the scenario says.
     if (host_.WaitForCancel(wait)) return Finish(call, -30);
     return Finish(call, Next("OrvMyKadGetCardStatus", 2));

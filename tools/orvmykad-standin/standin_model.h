@@ -21,7 +21,9 @@ struct Scenario {
     int64_t recordLength = -1;       // the length reported; -1: the record's size
     std::vector<uint8_t> photo;      // up to 4000 bytes; the rest of the buffer is zero
     std::map<std::string, std::deque<int>> results;  // by function name, taken in order
-    std::map<std::string, int> delays;               // ms before answering, by function name
+    // ms before answering, by function name: one value per call in order, the last one for
+    // every call after it.
+    std::map<std::string, std::deque<int>> delays;
     std::vector<int> prompts;        // codes handed to the callback in every VerifyFinger
 };
 
@@ -63,6 +65,7 @@ public:
 
 private:
     int Next(const char* name, int def);
+    int NextDelay(const char* name);
     void Delay(const char* name);
     int Finish(const std::string& call, int result);
 

@@ -1,0 +1,99 @@
+"""The card reader's time-out under pressure, end to end under wine64 in one host process
+(quillon_batch.exe) with the stand-in OrvMyKad.dll: a time-out that lands at once, again and again,
+while every library call is slow and both cores are busy; and a library call that does not come
+back when the cancel event is set, which the call leaves behind after its grace period (rows in
+fault_tables.py, READER_TIME_OUTS). Every MyKad call must return within
+[CSSSERVER] GLOBTIMEOUT + GRACE + END_WAIT, whatever the library does."""
+import os
+import subprocess
+import sys
+import time
+
+import fault_tables as ft
+import winerig
+
+GRACE = 5.0     # the reader thread's grace after the time-out (kReaderGraceMs)
+END_WAIT = 1.0  # the dialog's wait for a thread that handed over to end (kReaderEndWaitMs)
+MARGIN = 1.5    # wine, the pipe and two busy cores
+
+
+def bound(globtimeout_ms):
+    return globtimeout_ms / 1000.0 + GRACE + END_WAIT
+
+
+class ReaderTimeOuts(winerig.WineTestCase):
+    def reader(self, scenario, globtimeout):
+        with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
+            f.write(scenario + "\n")
+        self.host.write_ini(ft.READER_INI % globtimeout)
+        return self.batch(env={"QUILLON_ORVMYKAD_SCENARIO": "reader.txt"})
+
+    def timed(self, process, request):
+        start = time.monotonic()
+        answer = process.send(request, timeout=60)
+        return answer, time.monotonic() - start
+
+    def busy_cores(self):
+        hogs = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
+                for _ in range(os.cpu_count() or 2)]
+        for hog in hogs:
+            self.addCleanup(hog.wait)
+            self.addCleanup(hog.kill)
+
+    def test_hammer_fifty_time_outs_at_once_with_every_call_slow_and_the_cores_busy(self):
+        _, _, scenario, (code, reply) = ft.HAMMER
+        process = self.reader(scenario, 1)
+        self.busy_cores()
+        times = []
+        for n in range(50):
+            answer, took = self.timed(process, ft.READ)
+            self.assertEqual(answer, (code, reply), "call %d" % n)
+            self.assertLess(took, bound(1) + MARGIN, "call %d" % n)
+            times.append(took)
+            if n == 0:
+                baseline = process.counts()  # the library, fonts and sockets exist from here on
+        final = process.counts()
+        print("50 time-outs: %.2f s to %.2f s each; threads and handles %s -> %s"
+              % (min(times), max(times), baseline, final))
+        self.assertEqual(final, baseline)
+        self.assertRegex(process.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[1\]")
+
+    def test_a_call_that_outlasts_the_grace_is_left_behind_and_reads_wait_until_it_is_back(self):
+        _, _, scenario, (code, reply) = ft.LEFT_BEHIND
+        process = self.reader(scenario, 1000)
+        self.assertEqual(process.send(ft.READ_NO_PHOTO, 60)[0], 0)  # no photo: not held
+        baseline = process.counts()
+        answer, took = self.timed(process, ft.READ)
+        self.assertEqual(answer, (code, reply))
+        self.assertTrue(1.0 + GRACE <= took < bound(1000) + MARGIN, took)
+        left_at = time.monotonic()
+        # The thread is still inside the photo call: the reader is not entered twice, and
+        # commands that do not need it work.
+        answer, took = self.timed(process, ft.READ_NO_PHOTO)
+        self.assertEqual(answer, ft.LEFT_BEHIND_NEXT[1])
+        self.assertLess(took, 2.0)
+        self.assertRegex(process.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[1\]")
+        # One thread outlives its call. Its handle is closed; the one more handle is wine's, held
+        # by a live thread that has sent messages to another thread's window, until it ends.
+        self.assertEqual(process.counts(), (baseline[0] + 1, baseline[1] + 1))
+        # The photo call comes back 7 s after it began; the thread then ends on its own.
+        time.sleep(max(0.0, 7.0 - GRACE - 1.0 - (time.monotonic() - left_at)) + 1.0)
+        self.assertRegex(process.send(ft.READ, 60)[1], ft.READ_OK)
+        self.assertEqual(process.counts(), baseline)
+
+    def test_a_call_that_never_returns_leaves_the_host_free_to_work_and_to_quit(self):
+        _, _, scenario, (code, reply) = ft.NEVER_RETURNS
+        process = self.reader(scenario, 1000)
+        answer, took = self.timed(process, ft.READ)
+        self.assertEqual(answer, (code, reply))
+        self.assertLess(took, bound(1000) + MARGIN)
+        self.assertEqual(process.send(ft.READ)[0], ft.LEFT_BEHIND_NEXT[1][0])
+        self.assertRegex(process.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[1\]")
+        start = time.monotonic()
+        process.proc.communicate(b"quit\n", timeout=30)
+        self.assertEqual(process.proc.returncode, 0)
+        print("host quit in %.1f s with a thread inside the library" % (time.monotonic() - start))
+
+
+if __name__ == "__main__":
+    winerig.main()
