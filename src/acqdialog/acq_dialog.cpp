@@ -44,6 +44,12 @@ CAcqDialog::~CAcqDialog() {
     if (reader_ != nullptr) reader_->Release();
 }
 
+void CAcqDialog::EndAfterFailure() {
+    if (reader_ != nullptr) reader_->Abandon();
+    m_bThreadRunning = 0;
+    m_nRetCode = kResultInternalError;
+}
+
 bool CAcqDialog::ReaderAbandoned() const { return reader_ != nullptr && reader_->Abandoned(); }
 
 bool CAcqDialog::IsReaderMode() const {

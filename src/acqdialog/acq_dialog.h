@@ -30,6 +30,9 @@ const int kResultOpenPortFailed = -4;
 const int kResultNoResult = -9;
 const int kResultNotStarted = -10;
 const int kResultTimeout = -30;
+// The call failed inside the library (out of memory, or any other exception): the entry point's
+// barrier answers it, and a dialog or reader thread that fails ends its operation with it.
+const int kResultInternalError = -1009;
 
 // After the read's time-out has set the cancel event, how long the reader thread still has to
 // end before the dialog ends without it (a library call that ignores the event is left behind).
@@ -81,6 +84,9 @@ public:
     bool IsReaderMode() const;
     // True once the reader thread was left behind in the library (its session says so).
     bool ReaderAbandoned() const;
+    // A handler failed (an exception): the dialog is ended at once. A reader thread still at work
+    // is left behind, as after its grace period; nothing of it reaches the ended call.
+    void EndAfterFailure();
     IDialogWindow* Window() const { return window_; }
     DialogEnvironment& Environment() const { return env_; }
 

@@ -4,6 +4,7 @@
 #include <winsock2.h>
 
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
 #include <string>
@@ -261,12 +262,29 @@ private:
 struct DialogRun {
     CAcqDialog* dialog;
     DialogWindow* window;
+    // What a handler threw: an exception cannot unwind through the system's frames around the
+    // window procedure, so it is caught there and thrown again once the dialog has ended.
+    std::exception_ptr failure;
 };
+
+INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     DialogRun* run = reinterpret_cast<DialogRun*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (message == WM_INITDIALOG) run = reinterpret_cast<DialogRun*>(lParam);
+    try {
+        return HandleMessage(run, hwnd, message, wParam, lParam);
+    } catch (...) {
+        if (run == nullptr) return FALSE;
+        if (!run->failure) run->failure = std::current_exception();
+        run->dialog->EndAfterFailure();
+        if (!run->window->destroying) EndDialog(hwnd, IDABORT);
+        return TRUE;
+    }
+}
+
+INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        run = reinterpret_cast<DialogRun*>(lParam);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(run));
         run->window->hwnd = hwnd;
         g_hAcqDialogWnd = hwnd;
@@ -357,11 +375,12 @@ void Win32DialogRunner::DoModal(CAcqDialog& dialog) {
     ComForDialog com;
     DialogWindow window(dialog, com);
     dialog.Attach(&window);
-    DialogRun run{&dialog, &window};
+    DialogRun run{&dialog, &window, nullptr};
     const INT_PTR result = DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(4000), nullptr,
                                            DialogProc, reinterpret_cast<LPARAM>(&run));
-    if (result == -1) WriteLog(Format("DIALOG NOT CREATED (error %lu)", GetLastError()));
     dialog.Attach(nullptr);
+    if (run.failure) std::rethrow_exception(run.failure);
+    if (result == -1) WriteLog(Format("DIALOG NOT CREATED (error %lu)", GetLastError()));
 }
 
 }  // namespace quillon

@@ -67,7 +67,16 @@ int RunReaderThread(ReaderSession& session, ICardReaderLibrary& library, IClock&
     g_pPromptSession.store(&session);
     MyKadReaderParts parts{library, dialog,       session.Profile(),
                            clock,   OnPromptCode, &session.Inputs().verifySwitch};
-    const int result = RunMyKadReader(parts);
+    int result = kResultInternalError;
+    try {
+        result = RunMyKadReader(parts);
+    } catch (...) {
+        // Out of memory, say: the reader is closed and the read ends with the library's failure
+        // code instead of leaving the dialog waiting for a close that never comes.
+        library.OrvMyKadClose();
+        session.Out().retCode = kResultInternalError;
+        session.HandOver();
+    }
     ReaderSession* self = &session;
     g_pPromptSession.compare_exchange_strong(self, nullptr);
     session.Release();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "acqdialog/acq_dialog.h"
 #include "command/runners.h"
 #include "foundation/file_log.h"
 #include "foundation/platform.h"
@@ -48,8 +49,6 @@ const int kResultWrongAccess = -9999;
 const int kResultNoCommand = -1007;
 // A call arrived while another was still running; nothing of the running call was touched.
 const int kResultBusy = -1008;
-// The call failed inside the library (out of memory, or any other exception): see call_barrier.h.
-const int kResultInternalError = -1009;
 
 // True when the five bytes at accessCode are the library's access code.
 bool AccessCodeMatches(const char* accessCode);

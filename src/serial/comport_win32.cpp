@@ -181,6 +181,9 @@ HANDLE ComPort::InitPort(unsigned portNumber_, unsigned baud, char parity, unsig
     writeBufferSize = writeBufferSize_;
     WriteLog("Create Port and Baud buffer");
 
+    // Built before the lock: nothing that can throw runs while it is held.
+    const std::string device = ComDeviceName(portNumber);
+    const std::string line = LineSettings(baud, parity, dataBits, stopBits);
     Lock();
     if (portHandle != nullptr) {
         WriteLog("COM Port already Open Trying to Close");
@@ -188,11 +191,9 @@ HANDLE ComPort::InitPort(unsigned portNumber_, unsigned baud, char parity, unsig
         CloseAndClear(&portHandle);
     }
 
-    const std::string device = ComDeviceName(portNumber);
-    const std::string line = LineSettings(baud, parity, dataBits, stopBits);
     WriteLog("Begin Open COM");
-    WriteLog(device);
-    WriteLog(line);
+    WriteLog(device.c_str());
+    WriteLog(line.c_str());
 
     const HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -362,6 +363,20 @@ void ComPort::AwaitWaitEnd() {
 
 DWORD WINAPI ComPort::COMThread(LPVOID param) {
     ComPort* port = static_cast<ComPort*>(param);
+    try {
+        return MonitorLoop(port);
+    } catch (...) {
+        // Out of memory in a log line, say. The thread ends as after a fatal wait error, leaving
+        // no wait outstanding; the dialog's own time-out ends the operation.
+        if (port == nullptr) return kFatalWaitExitCode;
+        port->EndPendingWait();
+        port->threadAlive = FALSE;
+        if (port->threadClosedEvent != nullptr) SetEvent(port->threadClosedEvent);
+        return kFatalWaitExitCode;
+    }
+}
+
+DWORD ComPort::MonitorLoop(ComPort* port) {
     WriteLog("Begin COMThread");
     if (port == nullptr) {
         WriteLog("COMThread Pointer not exists");

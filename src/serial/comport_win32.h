@@ -56,6 +56,7 @@ class ComPort {
 
   protected:
     static DWORD WINAPI COMThread(LPVOID param);
+    static DWORD MonitorLoop(ComPort* port);
     static void FlushWrite(ComPort* port);
     static void DrainReceive(ComPort* port, COMSTAT comstat);
 

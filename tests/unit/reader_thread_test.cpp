@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,6 +129,7 @@ class BlockingLibrary : public ICardReaderLibrary {
 public:
     bool cardWaitBlocks = false;
     bool photoSticks = false;
+    bool photoThrows = false;
 
     void SetCancelEvent() {
         Change([this] { cancel_ = true; });
@@ -171,6 +173,10 @@ public:
         Enter("Photo");
         std::unique_lock<std::mutex> lock(m_);
         if (photoSticks) cv_.wait_for(lock, kBound, [this] { return unstuck_; });
+        if (photoThrows) {
+            Leave(lock, kOrvOk);
+            throw std::bad_alloc();
+        }
         return Leave(lock, kOrvOk);
     }
     int OrvMyKadReadBio(char*) override { return Call("Bio"); }
@@ -313,7 +319,8 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingOutlivesIt
         kDuringCardWait,
         kAfterResultStored,
         kAfterHandOver,
-        kLibraryNeverReturns
+        kLibraryNeverReturns,
+        kThreadThrows
     };
     const struct {
         Lands lands;
@@ -336,6 +343,10 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingOutlivesIt
         // dialog nor the link key.
         {kLibraryNeverReturns, "while a library call that ignores the cancel event runs", -30,
          "Reading Photo", "Init FW CS Reset ReadData IsEBA Photo Bio Level Verify Close", false},
+        // Out of memory on the reader thread: the reader is closed and the read ends with the
+        // library's failure code, handed over like any result.
+        {kThreadThrows, "never, but the thread fails with an exception in the photo step", -1009,
+         "Reading Photo", "Init FW CS Reset ReadData IsEBA Photo Close", true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.when);
@@ -348,6 +359,7 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingOutlivesIt
         ThreadWorld world;
         world.library.cardWaitBlocks = row.lands == kDuringCardWait;
         world.library.photoSticks = row.lands == kLibraryNeverReturns;
+        world.library.photoThrows = row.lands == kThreadThrows;
         auto dialog = std::make_unique<CAcqDialog>(rig.env);
         auto window = std::make_unique<LoopWindow>(*dialog, world);
         dialog->Attach(window.get());
