@@ -22,12 +22,6 @@ def bound(globtimeout_ms):
 
 
 class ReaderTimeOuts(winerig.WineTestCase):
-    def reader(self, scenario, globtimeout):
-        with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
-            f.write(scenario + "\n")
-        self.host.write_ini(ft.READER_INI % globtimeout)
-        return self.batch(env={"QUILLON_ORVMYKAD_SCENARIO": "reader.txt"})
-
     def timed(self, process, request):
         start = time.monotonic()
         answer = process.send(request, timeout=60)
@@ -42,7 +36,7 @@ class ReaderTimeOuts(winerig.WineTestCase):
 
     def test_hammer_fifty_time_outs_at_once_with_every_call_slow_and_the_cores_busy(self):
         _, _, scenario, (code, reply) = ft.HAMMER
-        process = self.reader(scenario, 1)
+        process = self.reader(scenario, ft.READER_INI % 1)
         self.busy_cores()
         times = []
         for n in range(50):
@@ -60,7 +54,7 @@ class ReaderTimeOuts(winerig.WineTestCase):
 
     def test_a_call_that_outlasts_the_grace_is_left_behind_and_reads_wait_until_it_is_back(self):
         _, _, scenario, (code, reply) = ft.LEFT_BEHIND
-        process = self.reader(scenario, 1000)
+        process = self.reader(scenario, ft.READER_INI % 1000)
         self.assertEqual(process.send(ft.READ_NO_PHOTO, 60)[0], 0)  # no photo: not held
         baseline = process.counts()
         answer, took = self.timed(process, ft.READ)
@@ -83,7 +77,7 @@ class ReaderTimeOuts(winerig.WineTestCase):
 
     def test_a_call_that_never_returns_leaves_the_host_free_to_work_and_to_quit(self):
         _, _, scenario, (code, reply) = ft.NEVER_RETURNS
-        process = self.reader(scenario, 1000)
+        process = self.reader(scenario, ft.READER_INI % 1000)
         answer, took = self.timed(process, ft.READ)
         self.assertEqual(answer, (code, reply))
         self.assertLess(took, bound(1000) + MARGIN)

@@ -217,6 +217,13 @@ class WineTestCase(unittest.TestCase):
         self.wine.map_com(port, terminal.device)
         return terminal
 
+    def reader(self, scenario, ini):
+        """A batch host whose stand-in OrvMyKad.dll plays `scenario`, with `ini` as QUILLON.ini."""
+        with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
+            f.write(scenario + "\n")
+        self.host.write_ini(ini)
+        return self.batch(env={"QUILLON_ORVMYKAD_SCENARIO": "reader.txt"})
+
     def batch(self, **kwargs):
         batch = Batch(self.wine, self.workdir, **kwargs)
         self.addCleanup(batch.close)
