@@ -321,13 +321,14 @@ void ComPort::ClosePort() {
             DeleteCriticalSection(&lock);
             lockReady = false;
         }
-    } else {
-        // Still stuck (in a reply hand-over that never returns, or a transfer that ignored its
-        // cancellation): it finds the port closed when it comes back and ends by itself. Its
-        // events and the lock stay for it, and the next InitPort waits for it before replacing
-        // them.
+    } else if (!ended) {
+        // Still stuck (in a reply hand-over that never returns): it finds the port closed when it
+        // comes back and ends by itself. Its events and the lock stay for it, and the next
+        // InitPort waits for it before replacing them.
         WriteLog("COMThread still running after the close wait");
     }
+    // A transfer that ignored its cancellation keeps its events; the next InitPort leaves them
+    // to it.
     WriteLog("End Close COM Port");
 }
 
@@ -530,8 +531,11 @@ void ComPort::FlushWrite(ComPort* port) {
 bool ComPort::AwaitTransfer(HANDLE handle, OVERLAPPED* io, DWORD* transferred) {
     const HANDLE waits[2] = {io->hEvent, shutdownEvent};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-        // The close has cancelled the transfer: let the cancellation land before the record is
-        // used again. One that never lands leaves the record and its event to the transfer.
+        // The port is closing. Its close cancelled what was pending then; a transfer issued just
+        // after that is cancelled here (the handle stays open until this thread has ended). Let
+        // the cancellation land before the record is used again; one that never lands leaves the
+        // record and its event to the transfer.
+        CancelIoEx(handle, io);
         if (WaitForSingleObject(io->hEvent, kCancelLandsMs) != WAIT_OBJECT_0) {
             WriteLog("TRANSFER NOT ENDED BY THE CLOSE");
             transferStuck = true;
