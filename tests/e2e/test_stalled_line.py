@@ -13,12 +13,12 @@ GETSN = "[GETSERIALNUMBER][0][7]"
 SN_OK = (0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL)
 STEP_MS = 2000
 INI = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=%d\n" % STEP_MS
-# The documented bound for two dialogs with these settings: each ends by its step limit, shows
-# "Timeout" for a second, and may take the close deadline (11 s) to close its port.
-BOUND_S = 2 * (STEP_MS / 1000 + 1 + 11)
-# What a close that does not wait behind the write costs on top of the step limit and the second
-# of "Timeout": a port close and a dialog, a few tenths under wine.
-SLACK_S = 3.0
+# The documented bound of a command with a status query first, with these settings (step limit
+# L = 2 s, no pause after the status query, the close deadline C = 10 s): 2 L + 1 s + 2 C.
+BOUND_S = 2 * STEP_MS / 1000 + 1 + 2 * 10
+# What a close that does not wait behind the write may add to the waits of a row: a port close
+# and a dialog, a few tenths under wine, more on a loaded machine.
+SLACK_S = 5.0
 
 
 def template(seed):
