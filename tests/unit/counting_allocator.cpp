@@ -1,5 +1,5 @@
 // Replaces the global operator new of the whole unit-test binary with one that forwards to malloc
-// and, on a thread that has switched counting on, counts the calls and fails them on demand.
+// and, on a thread inside AllocationsIn, counts the calls and fails them on demand.
 #include "counting_allocator.h"
 
 #include <cstdlib>
@@ -14,15 +14,12 @@ thread_local long t_failAfter = -1;
 namespace quillon {
 namespace testing_support {
 
-void StartCountingAllocations(long failAfter) {
+long AllocationsIn(const std::function<void()>& run, long failAfter) {
     t_allocations = 0;
     t_failAfter = failAfter;
     t_counting = true;
-}
-
-long StopCountingAllocations() {
+    run();
     t_counting = false;
-    t_failAfter = -1;
     return t_allocations;
 }
 
