@@ -16,17 +16,14 @@ namespace quillon {
 namespace testing_support {
 
 // The window as a reader thread reaches it: each call lands in `calls` with a "thread " prefix.
-class FakeReaderWindow : public IReaderWindow {
-public:
-    explicit FakeReaderWindow(std::vector<std::string>& calls) : calls_(calls) {}
-    void RefreshPromptLines() override { calls_.push_back("thread refresh"); }
+struct FakeReaderWindow : IReaderWindow {
+    explicit FakeReaderWindow(std::vector<std::string>& c) : calls(c) {}
+    void RefreshPromptLines() override { calls.push_back("thread refresh"); }
     void SetPromptLine(int id, const std::string& text) override {
-        calls_.push_back(Format("thread line %d ", id) + text);
+        calls.push_back(Format("thread line %d ", id) + text);
     }
-    void SendClose() override { calls_.push_back("thread close"); }
-
-private:
-    std::vector<std::string>& calls_;
+    void SendClose() override { calls.push_back("thread close"); }
+    std::vector<std::string>& calls;
 };
 
 class FakeWindow : public IDialogWindow {
