@@ -224,6 +224,19 @@ TEST(AcqDialogReader, AThreadThatDoesNotEndInTheGraceIsLeftBehindAndKeepsOtherRe
     EXPECT_EQ(ReaderSession::Live(), 0) << "the last owner freed it";
 }
 
+// A handler that threw ends the dialog at once: the thread is left behind as after its grace.
+TEST(AcqDialogReader, AFailedHandlerEndsTheReadWithMinus1009AndLeavesTheThreadBehind) {
+    Dialog t("MYKAD");
+    t.Start();
+    ReaderSession* thread = t.window.reader;
+    thread->Retain();
+    t.dialog.EndAfterFailure();
+    EXPECT_TRUE(t.dialog.OnCancel());
+    EXPECT_EQ(t.dialog.m_nRetCode, -1009);
+    EXPECT_TRUE(thread->Abandoned());
+    thread->Release();
+}
+
 TEST(AcqDialogReader, AThreadThatCannotStartLeavesTheTimeOutToEndTheDialog) {
     Dialog t("MYKAD");
     t.window.startWorks = false;
