@@ -32,7 +32,7 @@ def machine():
                     name = line.split("=", 1)[1].strip().strip('"')
     except OSError:
         pass
-    wine = subprocess.run([winerig.LOADER, "--version"], capture_output=True, text=True)
+    wine = subprocess.run(winerig.Wine().command("--version"), capture_output=True, text=True)
     return "%s, %d cores, %s" % (name, os.cpu_count(), wine.stdout.strip() or "wine ?")
 
 
@@ -106,7 +106,7 @@ def main():
         wine.start_server()
     workdir = tempfile.mkdtemp(prefix="quillon-benchmark-")
     for name in ("quillon.dll", "quillon_benchmark.exe", "OrvMyKad.dll"):
-        shutil.copy(os.path.join(wine.win64, name), workdir)
+        shutil.copy(os.path.join(wine.build, name), workdir)
     print("Machine: %s\n" % machine(), flush=True)
     failed = 0
     try:

@@ -133,9 +133,9 @@ class VisibleDialog(winerig.WineTestCase):
         # Line 2 gets the terminal's "place your right thumb" event; then the terminal is silent.
         terminal = self.start_terminal("on 27\n  event A1\nend\n")
         with tempfile.TemporaryFile() as out:
-            proc = subprocess.Popen([winerig.LOADER, "quillon_host.exe", "[ENROLL][%d][7]" % show],
-                                    cwd=self.workdir, env=self.x11.env({"DISPLAY": self.display}),
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
+            proc = self.x11.popen("quillon_host.exe", ["[ENROLL][%d][7]" % show],
+                                  cwd=self.workdir, env={"DISPLAY": self.display},
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
             self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
             deadline = time.monotonic() + 45
             while len(terminal.frames()) < 2 and time.monotonic() < deadline:
