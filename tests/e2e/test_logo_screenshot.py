@@ -4,7 +4,8 @@ the client area starts, and both prompt lines are drawn over the picture, not on
 their own. A hidden dialog leaves the screen untouched. Skipped only when Xvfb cannot start.
 
 The dialog runs in a copy of the run's prefix switched to the X11 driver, so the rest of the
-suite stays headless. The capture is kept as artefacts/enroll-dialog.png in the native build."""
+suite stays headless. The capture is kept in the native build as artefacts/enroll-dialog.png (the
+x86_64 twin) or artefacts/enroll-dialog-win32.png (the 32-bit product)."""
 import os
 import select
 import shutil
@@ -161,7 +162,8 @@ class VisibleDialog(winerig.WineTestCase):
         screen = self.enrol(1, line2_drawn)
         artefacts = os.path.join(os.environ.get("QUILLON_NATIVE_DIR") or self.workdir, "artefacts")
         os.makedirs(artefacts, exist_ok=True)
-        with open(os.path.join(artefacts, "enroll-dialog.png"), "wb") as f:
+        name = "enroll-dialog-win32.png" if self.wine.arch == "win32" else "enroll-dialog.png"
+        with open(os.path.join(artefacts, name), "wb") as f:
             f.write(png([row[CLIENT[0] - 15:CLIENT[0] + 315] for row in
                          screen[CLIENT[1] - 41:CLIENT[1] + 162]]))
         self.assertNotEqual(screen[CLIENT[1]][CLIENT[0] - 1], logo_pixel(0, 0))

@@ -8,7 +8,7 @@ build, so every test runs on both without being written twice:
 
 CTest sets that, QUILLON_WINEPREFIX (one prefix per build and run) and QUILLON_NATIVE_DIR
 (simulator, pty shims, decoder). `python3 winerig.py create|stop PREFIX` makes the prefix or
-stops its server."""
+stops its server; `python3 winerig.py run PREFIX PROGRAM ARGS...` runs a program in it."""
 import os
 import select
 import shutil
@@ -299,5 +299,9 @@ if __name__ == "__main__":
     if sys.argv[1] == "create":
         Wine(sys.argv[2]).create()
         print("prefix ready in %.1f s" % (time.time() - start))
+    elif sys.argv[1] == "run":  # run PREFIX PROGRAM ARGS...: by hand, in the current directory
+        r = Wine(sys.argv[2]).run(sys.argv[3], sys.argv[4:], timeout=None)
+        print(r.stdout + r.stderr, end="")
+        sys.exit(r.returncode)
     else:
         Wine(sys.argv[2]).kill_server()
