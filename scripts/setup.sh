@@ -34,7 +34,8 @@ fi
 
 # bookworm-backports, from the same archive and with the same key as bookworm itself.
 sources=/etc/apt/sources.list.d/debian.sources
-if ! grep -rqs '^[^#]*bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+if ! grep -qs '^[^#]*bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+    /etc/apt/sources.list.d/*.sources; then
     echo "setup: adding the bookworm-backports suite"
     if grep -qs '^Suites: *bookworm bookworm-updates *$' "$sources"; then
         $sudo_cmd sed -i 's/^\(Suites: *bookworm bookworm-updates\) *$/\1 bookworm-backports/' \
