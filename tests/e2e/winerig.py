@@ -99,6 +99,13 @@ class Wine:
         persistent wineserver (SERIALCOMM values outlive programs) and no COM ports of its own."""
         shutil.rmtree(self.prefix, ignore_errors=True)
         os.makedirs(self.prefix)
+        if self.emulated:
+            r = subprocess.run(self.command("--version"), env=self.env(), capture_output=True,
+                               text=True, timeout=120)
+            assert r.returncode == 0, (
+                "the 32-bit wine does not start (%s): it needs wine32:i386, qemu-user-static and "
+                "a kernel that lets a user namespace mount binfmt_misc (6.7 or later)"
+                % (r.stdout + r.stderr).strip())
         r = self.run("wineboot", ["-i"], timeout=600)
         assert r.returncode == 0, "wineboot: " + r.stdout + r.stderr
         self.reg_add(r"HKCU\Software\Wine\Drivers", "Graphics", "null")
