@@ -3,7 +3,7 @@
 # tests, which drive the Windows build named by QUILLON_WIN64_DIR.
 enable_testing()
 set(QUILLON_WIN64_DIR "" CACHE PATH "Build directory of the x86_64 Windows twin (end-to-end tests)")
-set(QUILLON_WIN32_DIR "" CACHE PATH "Build directory of the i686 Windows product (contract checks)")
+set(QUILLON_WIN32_DIR "" CACHE PATH "Build directory of the i686 Windows product (contract checks, 32-bit end-to-end tests)")
 
 option(QUILLON_FUZZ "Build the libFuzzer targets only (clang)" OFF)
 set(QUILLON_FUZZ_DIR "" CACHE PATH "Build directory of the fuzz targets (bounded fuzz runs as tests)")

@@ -1,7 +1,9 @@
-"""The performance benchmark: quillon_benchmark.exe under wine64 against the terminal simulator
+"""The performance benchmark: quillon_benchmark.exe under wine against the terminal simulator
 paced at 115200 baud in both directions (COM7) and the stand-in OrvMyKad.dll, once with
 DELAY_AFTER_FIRSTCALL 500 (the default) and once with 0. Prints the machine, the load and one
-table per run. How to read the table: docs/performance.md."""
+table per run. How to read the table: docs/performance.md. The x86_64 twin runs under wine64;
+with QUILLON_E2E_ARCH=win32 the 32-bit product runs under the 32-bit wine in qemu's user-mode
+emulator, and every figure carries the emulation's cost."""
 import argparse
 import os
 import platform
@@ -14,8 +16,11 @@ import tty
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(root, "tests", "e2e"))
-os.environ.setdefault("QUILLON_WINEPREFIX", os.path.join(root, "build", "benchmark-prefix"))
+EMULATED = os.environ.get("QUILLON_E2E_ARCH") == "win32"
+os.environ.setdefault("QUILLON_WINEPREFIX", os.path.join(
+    root, "build", "benchmark-prefix32" if EMULATED else "benchmark-prefix"))
 os.environ.setdefault("QUILLON_WIN64_DIR", os.path.join(root, "build", "win-x86_64"))
+os.environ.setdefault("QUILLON_WIN32_DIR", os.path.join(root, "build", "win-i686"))
 os.environ.setdefault("QUILLON_NATIVE_DIR", os.path.join(root, "build", "native"))
 
 import winerig  # noqa: E402
@@ -32,8 +37,15 @@ def machine():
                     name = line.split("=", 1)[1].strip().strip('"')
     except OSError:
         pass
-    wine = subprocess.run([winerig.LOADER, "--version"], capture_output=True, text=True)
-    return "%s, %d cores, %s" % (name, os.cpu_count(), wine.stdout.strip() or "wine ?")
+    wine = subprocess.run(winerig.Wine().command("--version"), capture_output=True, text=True)
+    text = "%s, %d cores, %s" % (name, os.cpu_count(), wine.stdout.strip() or "wine ?")
+    if EMULATED:
+        qemu = subprocess.run(["qemu-i386-static", "--version"], capture_output=True, text=True)
+        text += ("\nBuild: the 32-bit product under the 32-bit wine in %s: every time below "
+                 "carries the emulation's cost" % (qemu.stdout.splitlines() or ["qemu ?"])[0])
+    else:
+        text += "\nBuild: the x86_64 twin under wine64"
+    return text
 
 
 def load():
@@ -106,7 +118,7 @@ def main():
         wine.start_server()
     workdir = tempfile.mkdtemp(prefix="quillon-benchmark-")
     for name in ("quillon.dll", "quillon_benchmark.exe", "OrvMyKad.dll"):
-        shutil.copy(os.path.join(wine.win64, name), workdir)
+        shutil.copy(os.path.join(wine.build, name), workdir)
     print("Machine: %s\n" % machine(), flush=True)
     failed = 0
     try:

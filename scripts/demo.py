@@ -29,7 +29,7 @@ def show(host, request):
 
 def read_mykad(wine, host):
     """A MyKad read through the stand-in reader library (its default card), decoded."""
-    shutil.copy(os.path.join(wine.win64, "OrvMyKad.dll"), host.workdir)
+    shutil.copy(os.path.join(wine.build, "OrvMyKad.dll"), host.workdir)
     code, reply = show(host, "[READMYKAD][0][3][ALI BIN ABU][KL01][OPERATOR7]")
     decoded = subprocess.run([os.path.join(wine.native, "quillon_mykad_decode")], input=reply,
                              capture_output=True, text=True)

@@ -38,7 +38,7 @@ def main():
     wine.create()
     workdir = tempfile.mkdtemp(prefix="quillon-examples-")
     host = winerig.Host(wine, workdir)
-    shutil.copy(os.path.join(wine.win64, "OrvMyKad.dll"), workdir)
+    shutil.copy(os.path.join(wine.build, "OrvMyKad.dll"), workdir)
     host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Kuala Lumpur Sentral\n")
     terminal = winerig.Terminal(wine, workdir, SCENARIO)
     wine.map_com(7, terminal.device)

@@ -1,4 +1,5 @@
-# Static checks of the 32-bit product's export contract (the i686 binaries cannot run here).
+# Static checks of the 32-bit product's export contract: a decorated or stdcall export shows here
+# before anything runs.
 if(QUILLON_WIN32_DIR AND QUILLON_WIN64_DIR)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME contract_pe COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/contract/test_pe_contract.py

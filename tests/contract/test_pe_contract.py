@@ -1,4 +1,4 @@
-"""The export contract of the 32-bit kit, checked statically (no 32-bit code runs here): the
+"""The export contract of the 32-bit kit, checked statically (before anything runs): the
 product DLL, the host program, the stand-in reader library and the decoder, and the checker
 itself against a DLL built to break the contract."""
 import os

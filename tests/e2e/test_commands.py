@@ -162,7 +162,7 @@ class Commands(winerig.WineTestCase):
 class MyKad(winerig.WineTestCase):
     def setUp(self):
         super().setUp()
-        shutil.copy(os.path.join(self.wine.win64, "OrvMyKad.dll"), self.workdir)
+        shutil.copy(os.path.join(self.wine.build, "OrvMyKad.dll"), self.workdir)
         self.record = os.path.join(self.workdir, "calls.txt")
         with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
             f.write("record hex %s\nphoto hex %s\n" % (RECORD.hex(), PHOTO.hex()))

@@ -78,7 +78,7 @@ class ReaderFaults(winerig.WineTestCase):
 class ComPort(winerig.WineTestCase):
     def test_port_behaviours_that_only_a_real_port_shows(self):
         terminal = self.start_terminal("serial SN-0042\n", port=7)
-        r = self.wine.run(os.path.join(self.wine.win64, "quillon_comport_probe.exe"), ["7", "42"],
+        r = self.wine.run(os.path.join(self.wine.build, "quillon_comport_probe.exe"), ["7", "42"],
                           cwd=self.workdir, timeout=120)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         self.assertRegex(r.stdout, r"(?m)^[1-9]\d* passed, 0 failed$")

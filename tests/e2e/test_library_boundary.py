@@ -29,7 +29,7 @@ class LibraryBoundary(winerig.WineTestCase):
         self.addCleanup(shutil.rmtree, folder, True)
         winerig.write_ini(folder, ft.READER_INI % 20000)
         if reader:
-            shutil.copy(os.path.join(self.wine.win64, READER), folder)
+            shutil.copy(os.path.join(self.wine.build, READER), folder)
         return folder
 
     def process(self, cwd, reader=False, env=None):
@@ -64,7 +64,7 @@ class LibraryBoundary(winerig.WineTestCase):
         for where in ("system folder", "beside quillon.dll"):
             with self.subTest(found=where):
                 if where == "system folder":
-                    shutil.copy(os.path.join(self.wine.win64, READER), system)
+                    shutil.copy(os.path.join(self.wine.build, READER), system)
                 process = self.process(self.folder(), reader=where != "system folder")
                 try:
                     code, reply = process.send(ft.READ, 60)

@@ -4,7 +4,8 @@ the client area starts, and both prompt lines are drawn over the picture, not on
 their own. A hidden dialog leaves the screen untouched. Skipped only when Xvfb cannot start.
 
 The dialog runs in a copy of the run's prefix switched to the X11 driver, so the rest of the
-suite stays headless. The capture is kept as artefacts/enroll-dialog.png in the native build."""
+suite stays headless. The capture is kept in the native build as artefacts/enroll-dialog.png (the
+x86_64 twin) or artefacts/enroll-dialog-win32.png (the 32-bit product)."""
 import os
 import select
 import shutil
@@ -133,9 +134,9 @@ class VisibleDialog(winerig.WineTestCase):
         # Line 2 gets the terminal's "place your right thumb" event; then the terminal is silent.
         terminal = self.start_terminal("on 27\n  event A1\nend\n")
         with tempfile.TemporaryFile() as out:
-            proc = subprocess.Popen([winerig.LOADER, "quillon_host.exe", "[ENROLL][%d][7]" % show],
-                                    cwd=self.workdir, env=self.x11.env({"DISPLAY": self.display}),
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
+            proc = self.x11.popen("quillon_host.exe", ["[ENROLL][%d][7]" % show],
+                                  cwd=self.workdir, env={"DISPLAY": self.display},
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
             self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
             deadline = time.monotonic() + 45
             while len(terminal.frames()) < 2 and time.monotonic() < deadline:
@@ -161,7 +162,8 @@ class VisibleDialog(winerig.WineTestCase):
         screen = self.enrol(1, line2_drawn)
         artefacts = os.path.join(os.environ.get("QUILLON_NATIVE_DIR") or self.workdir, "artefacts")
         os.makedirs(artefacts, exist_ok=True)
-        with open(os.path.join(artefacts, "enroll-dialog.png"), "wb") as f:
+        name = "enroll-dialog-win32.png" if self.wine.arch == "win32" else "enroll-dialog.png"
+        with open(os.path.join(artefacts, name), "wb") as f:
             f.write(png([row[CLIENT[0] - 15:CLIENT[0] + 315] for row in
                          screen[CLIENT[1] - 41:CLIENT[1] + 162]]))
         self.assertNotEqual(screen[CLIENT[1]][CLIENT[0] - 1], logo_pixel(0, 0))

@@ -1,7 +1,14 @@
-"""The wine64 test rig: one throw-away prefix per test run, in which the x86_64 twin of
-quillon.dll and its Windows tools run headless against pseudo-terminal COM ports. CTest sets
-QUILLON_WINEPREFIX, QUILLON_WIN64_DIR (the x86_64 build) and QUILLON_NATIVE_DIR (simulator, pty
-shim, decoder); `python3 winerig.py create|stop PREFIX` makes the prefix or stops its server."""
+"""The wine test rig: one throw-away prefix per test run, in which a Windows build of quillon.dll
+and its Windows tools run headless against pseudo-terminal COM ports. One switch chooses the
+build, so every test runs on both without being written twice:
+
+    QUILLON_E2E_ARCH=win64  the x86_64 twin (QUILLON_WIN64_DIR) under wine64 (the default)
+    QUILLON_E2E_ARCH=win32  the 32-bit product (QUILLON_WIN32_DIR) under the 32-bit wine, whose
+                            i386 code runs in qemu's user-mode emulator
+
+CTest sets that, QUILLON_WINEPREFIX (one prefix per build and run) and QUILLON_NATIVE_DIR
+(simulator, pty shims, decoder). `python3 winerig.py create|stop PREFIX` makes the prefix or
+stops its server; `python3 winerig.py run PREFIX PROGRAM ARGS...` runs a program in it."""
 import os
 import select
 import shutil
@@ -11,30 +18,69 @@ import tempfile
 import time
 import unittest
 
+ARCH = os.environ.get("QUILLON_E2E_ARCH", "win64")
+if ARCH not in ("win32", "win64"):
+    raise SystemExit("QUILLON_E2E_ARCH must be win32 or win64, not %r" % ARCH)
 LOADER = next(l for l in subprocess.run(["dpkg", "-L", "wine64"], capture_output=True, text=True,
                                         check=True).stdout.splitlines()
               if l.endswith("/wine64") and os.path.isfile(l))
+LOADER32 = os.path.join(os.path.dirname(LOADER), "wine")
 WINESERVER = os.path.join(os.path.dirname(LOADER), "wineserver")
 SERIALCOMM = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
 
+# The 32-bit loader execs further i386 programs, which this machine cannot run natively: inside a
+# user and mount namespace of its own, each command registers qemu for i386 ELF files with a
+# binfmt_misc instance private to it, leaving the machine's settings alone. The pty shim is
+# preloaded only here, so the 64-bit helpers on the way do not complain about its ELF class.
+I386 = (r":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:"
+        r"\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:"
+        r"/usr/bin/qemu-i386-static:F")
+EMULATED = ("mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc && "
+            "printf '%%s' '%s' > /proc/sys/fs/binfmt_misc/register && "
+            'LD_PRELOAD="$QUILLON_PRELOAD" exec "$@"' % I386)
+
 
 class Wine:
-    def __init__(self, prefix=None):
+    """The chosen build under its wine: loader, prefix, programs and pty shim."""
+
+    def __init__(self, prefix=None, arch=None):
+        self.arch = arch or ARCH
         self.prefix = prefix or os.environ["QUILLON_WINEPREFIX"]
-        self.win64 = os.environ.get("QUILLON_WIN64_DIR", "")
+        self.build = os.environ.get(
+            "QUILLON_WIN32_DIR" if self.arch == "win32" else "QUILLON_WIN64_DIR", "")
         self.native = os.environ.get("QUILLON_NATIVE_DIR", "")
+        self.emulated = self.arch == "win32"
+        self.shim = os.path.join(self.native, "libquillon_ptyshim32.so" if self.emulated else
+                                 "libquillon_ptyshim.so")
+
+    def command(self, program, args=()):
+        """The command line that runs a Windows program (or a wine tool) in the prefix."""
+        if self.emulated:
+            return ["unshare", "-Urm", "sh", "-c", EMULATED, "sh", LOADER32, program] + list(args)
+        return [LOADER, program] + list(args)
+
+    def server_command(self, *args):
+        if self.emulated:  # the namespace's root, as the emulated programs see their owner
+            return ["unshare", "-Ur", WINESERVER] + list(args)
+        return [WINESERVER] + list(args)
 
     def env(self, extra=None):
         # The shim gives the pty COM ports modem lines (the dialog waits for EV_CTS too).
-        return dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
-                    WINEDLLOVERRIDES="mscoree,mshtml=",
-                    LD_PRELOAD=os.path.join(self.native, "libquillon_ptyshim.so"), **(extra or {}))
+        env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=")
+        env.pop("LD_PRELOAD", None)
+        if self.emulated:
+            env.update(WINEARCH="win32", QUILLON_PRELOAD=self.shim)
+        else:
+            env.update(WINEARCH="win64", LD_PRELOAD=self.shim)
+        env.update(extra or {})
+        return env
 
     def run(self, program, args, cwd=None, timeout=120, env=None):
         """Runs a Windows program; stdout and stderr come back with CRLF folded to LF."""
         # Files, not pipes: wine's service processes inherit the descriptors and hold pipes open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run([LOADER, program] + list(args), cwd=cwd, env=self.env(env),
+            result = subprocess.run(self.command(program, args), cwd=cwd, env=self.env(env),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                     timeout=timeout)
             for name, f in (("stdout", out), ("stderr", err)):
@@ -42,12 +88,26 @@ class Wine:
                 setattr(result, name, f.read().decode("latin-1").replace("\r\n", "\n"))
         return result
 
+    def popen(self, program, args=(), **kwargs):
+        """Starts a Windows program; keyword arguments go to subprocess.Popen, env= adds to the
+        prefix's environment."""
+        return subprocess.Popen(self.command(program, args), env=self.env(kwargs.pop("env", None)),
+                                **kwargs)
+
     def create(self):
         """A fresh prefix with the null graphics driver (modal dialogs work headless), a
         persistent wineserver (SERIALCOMM values outlive programs) and no COM ports of its own."""
         shutil.rmtree(self.prefix, ignore_errors=True)
         os.makedirs(self.prefix)
-        self.run("wineboot", ["-i"], timeout=300)
+        if self.emulated:
+            r = subprocess.run(self.command("--version"), env=self.env(), capture_output=True,
+                               text=True, timeout=120)
+            assert r.returncode == 0, (
+                "the 32-bit wine does not start (%s): it needs wine32:i386, qemu-user-static and "
+                "a kernel that lets a user namespace mount binfmt_misc (6.7 or later)"
+                % (r.stdout + r.stderr).strip())
+        r = self.run("wineboot", ["-i"], timeout=600)
+        assert r.returncode == 0, "wineboot: " + r.stdout + r.stderr
         self.reg_add(r"HKCU\Software\Wine\Drivers", "Graphics", "null")
         self.kill_server()
         self.start_server()
@@ -55,14 +115,14 @@ class Wine:
         self.reg_clear(SERIALCOMM)
 
     def start_server(self):
-        subprocess.Popen([WINESERVER, "-p"], env=self.env(), stdin=subprocess.DEVNULL,
+        subprocess.Popen(self.server_command("-p"), env=self.env(), stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                          start_new_session=True)
         time.sleep(1)
 
     def kill_server(self):
-        subprocess.run([WINESERVER, "-k"], env=self.env(), capture_output=True)
-        subprocess.run([WINESERVER, "-w"], env=self.env(), capture_output=True, timeout=60)
+        subprocess.run(self.server_command("-k"), env=self.env(), capture_output=True)
+        subprocess.run(self.server_command("-w"), env=self.env(), capture_output=True, timeout=60)
 
     def reg_add(self, key, name, value):
         r = self.run("reg", ["add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"])
@@ -93,7 +153,7 @@ class Host:
     def __init__(self, wine, workdir):
         self.wine, self.workdir = wine, workdir
         for name in ("quillon.dll", "quillon_host.exe"):
-            shutil.copy(os.path.join(wine.win64, name), workdir)
+            shutil.copy(os.path.join(wine.build, name), workdir)
 
     def write_ini(self, text):
         write_ini(self.workdir, text)
@@ -117,13 +177,15 @@ class Batch:
     def __init__(self, wine, workdir, env=None, reader=True, cwd=None):
         """The programs go into workdir; the process runs in cwd (default: workdir)."""
         for name in ["quillon.dll", "quillon_batch.exe"] + (["OrvMyKad.dll"] if reader else []):
-            shutil.copy(os.path.join(wine.win64, name), workdir)
+            shutil.copy(os.path.join(wine.build, name), workdir)
         self.errors = open(os.path.join(workdir, "batch.err"), "w")
-        self.proc = subprocess.Popen([LOADER, os.path.join(workdir, "quillon_batch.exe")],
-                                     cwd=cwd or workdir, env=wine.env(env),
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=self.errors)
+        self.proc = wine.popen(os.path.join(workdir, "quillon_batch.exe"), cwd=cwd or workdir,
+                               env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=self.errors)
         self.buffer = b""
+        # Started once it answers: a test that times a call times the call, not the process's
+        # start-up (seconds under the emulator).
+        assert self.ask("loaded quillon.dll") == "loaded: 1"
 
     def ask(self, line, timeout=120):
         self.proc.stdin.write(line.encode("latin-1") + b"\n")
@@ -244,5 +306,9 @@ if __name__ == "__main__":
     if sys.argv[1] == "create":
         Wine(sys.argv[2]).create()
         print("prefix ready in %.1f s" % (time.time() - start))
+    elif sys.argv[1] == "run":  # run PREFIX PROGRAM ARGS...: by hand, in the current directory
+        r = Wine(sys.argv[2]).run(sys.argv[3], sys.argv[4:], timeout=None)
+        print(r.stdout + r.stderr, end="")
+        sys.exit(r.returncode)
     else:
         Wine(sys.argv[2]).kill_server()

@@ -83,6 +83,49 @@ Reader& TheReader() {
     return reader;
 }
 
+using PromptRoutine = int(__cdecl*)(int);
+
+// Calls the host's message callback as the maker's library does: a cdecl function, whose argument
+// the caller pushes and removes. Returns how far the stack pointer moved across the call: 0, or
+// the bytes a routine of another convention removed itself (4 for a stdcall one), which in the
+// real library would corrupt its frame. The stack is put back either way. Only 32-bit x86 has
+// more than one convention.
+int CallAsCdecl(PromptRoutine routine, int code, long& moved) {
+#if defined(__i386__)
+    int result;
+    unsigned long before, after;
+    asm volatile(
+        "movl %%esp, %[before]\n\t"
+        "subl $12, %%esp\n\t"  // keeps the 16-byte alignment across the push
+        "pushl %[code]\n\t"
+        "call *%[routine]\n\t"
+        "addl $16, %%esp\n\t"
+        "movl %%esp, %[after]\n\t"
+        "movl %[before], %%esp\n\t"
+        : "=a"(result), [before] "=&S"(before), [after] "=&D"(after)
+        : [code] "r"(code), [routine] "r"(routine)
+        : "ecx", "edx", "memory", "cc");
+    moved = static_cast<long>(after - before);
+    return result;
+#else
+    moved = 0;
+    return routine(code);
+#endif
+}
+
+// The host's callback of the OrvMyKadVerifyFinger that runs (the host runs one at a time).
+PromptRoutine g_hostPrompt = nullptr;
+
+int __cdecl CheckedPrompt(int code) {
+    long moved = 0;
+    const int result = CallAsCdecl(g_hostPrompt, code, moved);
+    if (moved != 0) {
+        TheReader().host.Record("prompt routine " + std::to_string(code) + " moved the stack by " +
+                                std::to_string(moved) + " bytes: not a cdecl function");
+    }
+    return result;
+}
+
 }  // namespace
 
 #define ORV_EXPORT extern "C" __declspec(dllexport)
@@ -125,7 +168,8 @@ ORV_EXPORT int __cdecl OrvMyKadSecurityLevel(int level) {
 }
 
 ORV_EXPORT int __cdecl OrvMyKadVerifyFinger(char* application, int(__cdecl* prompt)(int)) {
-    return TheReader().model->VerifyFinger(application, prompt);
+    g_hostPrompt = prompt;
+    return TheReader().model->VerifyFinger(application, prompt ? CheckedPrompt : nullptr);
 }
 
 ORV_EXPORT int __cdecl OrvMyKadClose() { return TheReader().model->Close(); }
