@@ -14,6 +14,7 @@
 #include "acqdialog/picture_win32.h"
 #include "acqdialog/reader_session.h"
 #include "foundation/log.h"
+#include "foundation/wait_win32.h"
 #include "terminal/frame_codec.h"
 
 namespace quillon {
@@ -78,22 +79,6 @@ private:
     HRESULT result_ = E_FAIL;
 };
 
-// Waits up to `ms` for `handle` while serving the messages that other threads send to this one
-// (a thread inside SendMessage to our windows would otherwise stall until the wait ends). Posted
-// messages stay queued for the host's own loop.
-bool WaitServingSentMessages(HANDLE handle, DWORD ms) {
-    const ULONGLONG deadline = GetTickCount64() + ms;
-    for (;;) {
-        MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        const ULONGLONG now = GetTickCount64();
-        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-        const DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0) return true;
-        if (r != WAIT_OBJECT_0 + 1) return false;
-    }
-}
-
 // The dialog's window as the reader thread reaches it: by handle only, through messages that the
 // dialog's thread handles, each wait bounded. Once the window is gone every call fails at once,
 // so a thread left behind in the library can hold this for as long as it likes.
@@ -142,7 +127,8 @@ public:
             // A thread that handed its result over has only its last steps left. One left behind
             // in the library is not waited for (it ends on its own and owns nothing of ours); a
             // prompt it had on its way is answered now rather than at its bound.
-            WaitServingSentMessages(thread_, dialog_.ReaderAbandoned() ? 0 : kReaderEndWaitMs);
+            WaitServingSentMessages(
+                thread_, GetTickCount64() + (dialog_.ReaderAbandoned() ? 0 : kReaderEndWaitMs));
             CloseHandle(thread_);
         }
         if (cancelEvent_ != nullptr) CloseHandle(cancelEvent_);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "foundation/log.h"
+#include "foundation/wait_win32.h"
 #include "terminal/frame_codec.h"
 
 namespace quillon {
@@ -17,23 +18,6 @@ const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RX
 const DWORD kFatalWaitExitCode = 100;
 // How long a cancelled write or read may take to report that it has ended.
 const DWORD kCancelLandsMs = 1000;
-
-// Waits for `object` until `deadline` (GetTickCount64 time) while serving messages sent to this
-// thread's windows. The monitor thread reaches the dialog only by a sent message, so a dialog
-// thread that waited without serving them would hold both threads until the deadline.
-bool WaitServingSentMessages(HANDLE object, ULONGLONG deadline) {
-    if (object == nullptr) return false;
-    for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        const DWORD remaining = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-        const DWORD result =
-            MsgWaitForMultipleObjects(1, &object, FALSE, remaining, QS_SENDMESSAGE);
-        if (result == WAIT_OBJECT_0) return true;
-        if (result != WAIT_OBJECT_0 + 1) return false;
-        MSG msg;
-        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
 
 void CloseAndClear(HANDLE* handle) {
     if (*handle != nullptr) CloseHandle(*handle);
