@@ -79,7 +79,7 @@ bool CAcqDialog::OnInitDialog() {
         WriteLog(Format("Before Calling Init Port (COM%d, %ld)", m_nComPort, m_nBaudRate));
         const bool opened = env_.port.InitPort(static_cast<unsigned>(m_nComPort),
                                                static_cast<unsigned>(m_nBaudRate), 'N', 8, 1,
-                                               kCommEventsRxCharCts, 1024);
+                                               kCommEventsRxCharCts, 1024, window_->ReplySink());
         m_nDeviceType = profile.ReadInt(m_strIniPath, "DEVICE", "TYPE", 1);
         const int global = profile.ReadInt(m_strIniPath, "MYKAD", "GLOBTIMEOUT", 60000);
         window_->StartTimer(kTimerGlobal, global);
@@ -176,7 +176,7 @@ bool CAcqDialog::TakeReaderResult() {
     if (r.photoSet) m_strPhoto = r.photo;
     // Installed here, on the caller's thread, so that a thread left behind can never change the
     // key under a later terminal command.
-    if (r.linkKeySet) std::memcpy(LinkKey, r.linkKey, sizeof LinkKey);
+    if (r.linkKeySet) env_.port.InstallLinkKey(r.linkKey);
     m_bThreadRunning = 0;
     return true;
 }

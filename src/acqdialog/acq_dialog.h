@@ -60,8 +60,8 @@ public:
     bool OnCancel();
     void DestroyWindow();
     void OnTimer(int id);
-    // WM_TERMINAL_REPLY: the decoded frame is in g_abRxFrame.
-    long OnTerminalReply();
+    // WM_TERMINAL_REPLY: a decoded plain frame (`length` bytes), valid during the call.
+    long OnTerminalReply(const uint8_t* frame, int length);
     void InitProgramParam();
 
     // ---- Terminal command builders ----
@@ -119,7 +119,7 @@ public:
 
 private:
     void SendFrame(const uint8_t* frame, int length);
-    void HandleResultReply(uint8_t code);
+    void HandleResultReply(const uint8_t* frame, uint8_t code);
     void HandleTerminalEvent(uint8_t event);
     void ShowEvent(const char* key, const char* def, bool log);
     void StartReader();

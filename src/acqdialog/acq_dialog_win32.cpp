@@ -19,7 +19,6 @@
 
 namespace quillon {
 
-HWND volatile g_hAcqDialogWnd = nullptr;
 
 namespace {
 
@@ -114,7 +113,7 @@ DWORD WINAPI ReaderThreadMain(LPVOID session) {
     FreeLibraryAndExitThread(ThisModule(), 0);
 }
 
-class DialogWindow : public IDialogWindow {
+class DialogWindow : public IDialogWindow, public IFrameSink {
 public:
     DialogWindow(CAcqDialog& dialog, ComForDialog& com) : dialog_(dialog), com_(com) {
         // The event may outlive an earlier dialog (the reader library holds it open): start clear.
@@ -137,6 +136,16 @@ public:
 
     HWND hwnd = nullptr;
     bool destroying = false;
+
+    IFrameSink* ReplySink() override { return this; }
+    // On the monitor thread. Sent, not posted: the frame must not change while the dialog reads
+    // it, and the monitor thread waits until it has.
+    void OnFrame(const uint8_t* frame, int length) override {
+        if (hwnd != nullptr && IsWindow(hwnd)) {
+            SendMessageA(hwnd, WM_TERMINAL_REPLY, static_cast<WPARAM>(length),
+                         reinterpret_cast<LPARAM>(frame));
+        }
+    }
 
     void SetTitle(const std::string& title) override { SetWindowTextA(hwnd, title.c_str()); }
     void SetItemText(int id, const std::string& text) override {
@@ -273,7 +282,6 @@ INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LP
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(run));
         run->window->hwnd = hwnd;
-        g_hAcqDialogWnd = hwnd;
         return run->dialog->OnInitDialog() ? TRUE : FALSE;
     }
     if (run == nullptr) return FALSE;
@@ -296,7 +304,10 @@ INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LP
             return TRUE;
         case WM_TERMINAL_REPLY:
             // A reply that reaches a closing dialog is dropped.
-            if (!run->window->destroying) dialog.OnTerminalReply();
+            if (!run->window->destroying) {
+                dialog.OnTerminalReply(reinterpret_cast<const uint8_t*>(lParam),
+                                       static_cast<int>(wParam));
+            }
             return TRUE;
         case WM_READER_PROMPT:
             if (run->window->destroying) return TRUE;
@@ -327,7 +338,6 @@ INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LP
         }
         case WM_DESTROY:
             run->window->destroying = true;
-            if (g_hAcqDialogWnd == hwnd) g_hAcqDialogWnd = nullptr;
             dialog.DestroyWindow();
             return TRUE;
         default:
@@ -335,28 +345,13 @@ INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LP
     }
 }
 
-class DialogReplyTarget : public IReplyTarget {
-public:
-    void OnFrameComplete() override {
-        HWND hwnd = g_hAcqDialogWnd;
-        // Sent, not posted: g_abRxFrame must not change while the dialog reads it.
-        if (hwnd != nullptr && IsWindow(hwnd)) SendMessageA(hwnd, WM_TERMINAL_REPLY, 0, 0);
-    }
-};
-
 }  // namespace
 
 void SetReaderThreadRoutine(ReaderThreadRoutine routine) { g_readerRoutine = routine; }
 
-void InstallDialogReplyTarget() {
-    static DialogReplyTarget target;
-    SetReplyTarget(&target);
-}
-
 void Win32DialogRunner::DoModal(CAcqDialog& dialog) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    InstallDialogReplyTarget();
     // Declared before the window, so the logo is released while COM is still up.
     ComForDialog com;
     DialogWindow window(dialog, com);

@@ -9,17 +9,10 @@
 
 namespace quillon {
 
-// Window of the running dialog; the serial receive path sends its replies here.
-extern HWND volatile g_hAcqDialogWnd;
-
 class Win32DialogRunner : public IDialogRunner {
 public:
     void DoModal(CAcqDialog& dialog) override;
 };
-
-// Hands every decoded terminal frame to the running dialog, synchronously; a frame that arrives
-// when no dialog runs is dropped.
-void InstallDialogReplyTarget();
 
 // The card-reader thread routine; the card-reader path provides it.
 using ReaderThreadRoutine = DWORD(WINAPI*)(LPVOID dialog);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/terminal_port.h"
+
 namespace quillon {
 
 // Controls of dialog template 4000.
@@ -62,6 +64,9 @@ public:
     // use. The thread then owns a reference to the session and lets go of it at its end. False
     // when no thread could be made; the session's owners are then as before.
     virtual bool StartReaderThread(ReaderSession& session) = 0;
+    // Where the port hands complete replies: the window passes each to the dialog on the dialog's
+    // thread (OnTerminalReply). Null: replies are dropped.
+    virtual IFrameSink* ReplySink() { return nullptr; }
 };
 
 // The dialog's window as the card-reader thread reaches it, from its own thread. Owned by the
@@ -76,21 +81,6 @@ public:
     virtual void SetPromptLine(int id, const std::string& text) = 0;
     // WM_CLOSE, sent: handled before this returns, unless the bound passed first.
     virtual void SendClose() = 0;
-};
-
-class ITerminalPort {
-public:
-    virtual ~ITerminalPort() = default;
-    // Opens and configures the port; false when it cannot be opened (its handle is invalid).
-    virtual bool InitPort(unsigned portNumber, unsigned baud, char parity, unsigned dataBits,
-                          unsigned stopBits, uint32_t commEvents, unsigned writeBufferSize) = 0;
-    virtual bool StartMonitor() = 0;
-    virtual void SendToPort(const uint8_t* frame, int length) = 0;
-    // Waits until the monitor thread has written the frame handed over last; false on time-out.
-    virtual bool WaitForWrite(int milliseconds) = 0;
-    virtual void ClosePort() = 0;
-    // Forgets the handle the dialog kept from its last InitPort (after a failed open).
-    virtual void ForgetSharedHandle() = 0;
 };
 
 }  // namespace quillon

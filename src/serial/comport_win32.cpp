@@ -9,8 +9,6 @@
 
 namespace quillon {
 
-HANDLE SharedPortHandle = nullptr;
-
 namespace {
 
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
@@ -52,7 +50,7 @@ ComPort::ComPort()
 
 ComPort::~ComPort() {
     // At unload: release what is still held without waiting on a thread.
-    if (portHandle != nullptr && SharedPortHandle == portHandle) SharedPortHandle = nullptr;
+    if (portHandle != nullptr && sharedHandle == portHandle) sharedHandle = nullptr;
     CloseAndClear(&portHandle);
     CloseAndClear(&monitorThread);
     CloseAndClear(&overlap.hEvent);
@@ -108,7 +106,8 @@ void ComPort::StopTransfers() {
 }
 
 HANDLE ComPort::InitPort(unsigned portNumber_, unsigned baud, char parity, unsigned dataBits,
-                         unsigned stopBits, DWORD commEvents_, unsigned writeBufferSize_) {
+                         unsigned stopBits, DWORD commEvents_, unsigned writeBufferSize_,
+                         IFrameSink* sink_) {
     WriteLog("Entering InitPort");
 
     // Stop a monitor thread still running on this object before its events are replaced. It
@@ -160,6 +159,7 @@ HANDLE ComPort::InitPort(unsigned portNumber_, unsigned baud, char parity, unsig
         lockReady = true;
     }
     closing = false;
+    sink = sink_;
     portNumber = portNumber_;
     commEvents = commEvents_;
     writeBufferSize = writeBufferSize_;
@@ -171,7 +171,7 @@ HANDLE ComPort::InitPort(unsigned portNumber_, unsigned baud, char parity, unsig
     Lock();
     if (portHandle != nullptr) {
         WriteLog("COM Port already Open Trying to Close");
-        if (SharedPortHandle == portHandle) SharedPortHandle = nullptr;
+        if (sharedHandle == portHandle) sharedHandle = nullptr;
         CloseAndClear(&portHandle);
     }
 
@@ -247,9 +247,10 @@ bool ComPort::SuspendMonitor() {
 }
 
 void ComPort::SendToPort(const uint8_t* data, int length) {
-    if (portHandle == nullptr && SharedPortHandle != nullptr) {
+    link.ResetReceive();  // what came in part-way belonged to an earlier exchange
+    if (portHandle == nullptr && sharedHandle != nullptr) {
         WriteLog("FOUND GLOBAL HANDLE GOT");
-        portHandle = SharedPortHandle;
+        portHandle = sharedHandle;
     }
     if (portHandle == nullptr) {
         WriteLog("PORT NOT OPENED Trying to Write");
@@ -272,6 +273,7 @@ void ComPort::ClosePort() {
     // closed once the monitor thread is done with it (or has had its deadline), so the thread
     // never issues a call on a handle that is closed, or already reused.
     StopTransfers();
+    sink = nullptr;
     if (shutdownEvent != nullptr) SetEvent(shutdownEvent);
 
     WriteLog("Waiting for ThreadClose");
@@ -287,7 +289,7 @@ void ComPort::ClosePort() {
     }
     if (lockReady) Lock();
     if (portHandle != nullptr) {
-        if (SharedPortHandle == portHandle) SharedPortHandle = nullptr;
+        if (sharedHandle == portHandle) sharedHandle = nullptr;
         CloseAndClear(&portHandle);
     }
     if (lockReady) Unlock();
@@ -479,7 +481,7 @@ void ComPort::FlushWrite(ComPort* port) {
     PurgeComm(handle, kPurgeAll);
 
     const int wireLength =
-        EncodeFrame(g_abWorkArea, port->writeBuffer, static_cast<int>(port->writeLength));
+        port->link.Encode(port->writeBuffer, static_cast<int>(port->writeLength));
     if (wireLength <= 0) {
         port->Unlock();
         WriteLog(Format("FRAME OF %lu BYTES CANNOT BE ENCODED",
@@ -491,7 +493,7 @@ void ComPort::FlushWrite(ComPort* port) {
     // Issued outside the lock: a driver may take its time inside the call itself, and a close
     // must not queue behind it. The handle stays open until this thread has ended.
     port->Unlock();
-    const BOOL done = WriteFile(handle, g_abWorkArea, static_cast<DWORD>(wireLength), &written,
+    const BOOL done = WriteFile(handle, port->link.WorkArea(), static_cast<DWORD>(wireLength), &written,
                                 &port->writeOverlap);
     const DWORD error = done ? ERROR_SUCCESS : GetLastError();
     if (!done && error == ERROR_IO_PENDING) {
@@ -587,7 +589,7 @@ void ComPort::DrainReceive(ComPort* port, COMSTAT comstat) {
             }
         }
         // A failed read has no byte to hand on.
-        if (got == 1) CollectReplyByte(port->readByte);
+        if (got == 1) port->link.CollectReplyByte(port->readByte, port->sink.load());
     }
 }
 

@@ -6,16 +6,13 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "serial/port_rules.h"
+#include "terminal/frame_codec.h"
 
 namespace quillon {
-
-// The handle the dialog stored from its last InitPort (emptied again after a failed open).
-// SendToPort falls back on it when the port's own handle is empty; ClosePort empties it when it
-// closes that very handle, so no copy of a closed handle is left behind.
-extern HANDLE SharedPortHandle;
 
 class ComPort {
   public:
@@ -28,7 +25,8 @@ class ComPort {
     // still running on this object and closes a port still open first. Returns the port handle,
     // or INVALID_HANDLE_VALUE when the device cannot be opened.
     HANDLE InitPort(unsigned portNumber, unsigned baud, char parity, unsigned dataBits,
-                    unsigned stopBits, DWORD commEvents, unsigned writeBufferSize);
+                    unsigned stopBits, DWORD commEvents, unsigned writeBufferSize,
+                    IFrameSink* sink);
     // Starts COMThread on this object; true when a thread was created.
     bool StartMonitor();
     bool ResumeMonitor();
@@ -115,6 +113,14 @@ class ComPort {
     // A cancelled transfer that never reported its end: its record and event are left to it.
     volatile bool transferStuck = false;
     HANDLE writeDoneEvent;
+    // The handle the dialog kept from its last InitPort (emptied again after a failed open).
+    // SendToPort falls back on it when the port's own handle is empty; ClosePort empties it when
+    // it closes that very handle, so no copy of a closed handle is left behind.
+    HANDLE sharedHandle = nullptr;
+    // The link lives as long as the port: a link key installed for one command serves the next.
+    TerminalLink link;
+    // Where complete replies go; emptied by ClosePort before it waits for the monitor thread.
+    std::atomic<IFrameSink*> sink{nullptr};
 };
 
 }  // namespace quillon

@@ -3,10 +3,11 @@
 namespace quillon {
 
 bool Win32TerminalPort::InitPort(unsigned number, unsigned baud, char parity, unsigned dataBits,
-                                 unsigned stopBits, uint32_t events, unsigned writeSize) {
-    SharedPortHandle =
-        ComPort::InitPort(number, baud, parity, dataBits, stopBits, events, writeSize);
-    return SharedPortHandle != INVALID_HANDLE_VALUE;
+                                 unsigned stopBits, uint32_t events, unsigned writeSize,
+                                 IFrameSink* replies) {
+    sharedHandle =
+        ComPort::InitPort(number, baud, parity, dataBits, stopBits, events, writeSize, replies);
+    return sharedHandle != INVALID_HANDLE_VALUE;
 }
 
 void Win32TerminalPort::SendToPort(const uint8_t* frame, int length) {

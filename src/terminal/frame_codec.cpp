@@ -13,27 +13,10 @@ namespace quillon {
 const uint8_t DefaultKey[kKeySize] = {QUILLON_DEFAULT_KEY_BYTES};
 const uint8_t kTrailerMask = QUILLON_TRAILER_MASK;
 
-uint8_t LinkKey[kKeySize] = {};
-uint8_t ScramblePair[2] = {};
-bool KeyFlag = false;
-
-uint8_t g_abRxFrame[kRxFrameSize] = {};
-std::atomic<int32_t> g_nRxLen{0};
-uint8_t g_abWorkArea[kWorkAreaSize] = {};
-
 namespace {
 
 const uint32_t kDelta = 0x9E3779B9u;
 const int kCycles = 32;
-
-void TimeSeededPair(uint8_t pair[2]) {
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-    pair[0] = static_cast<uint8_t>(std::rand() & 0xFF);
-    pair[1] = static_cast<uint8_t>(std::rand() & 0xFF);
-}
-
-ScramblePairSource g_pairSource = TimeSeededPair;
-IReplyTarget* g_replyTarget = nullptr;
 
 uint32_t LoadBigEndian(const uint8_t* p) {
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
@@ -136,41 +119,41 @@ uint8_t ByteSum(const uint8_t* bytes, int count) {
     return static_cast<uint8_t>(sum & 0xFF);
 }
 
-void SetScramblePairSource(ScramblePairSource source) {
-    g_pairSource = source != nullptr ? source : TimeSeededPair;
+void TimeSeededPair(uint8_t pair[2]) {
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    pair[0] = static_cast<uint8_t>(std::rand() & 0xFF);
+    pair[1] = static_cast<uint8_t>(std::rand() & 0xFF);
 }
 
-int EncodeFrame(uint8_t* out, uint8_t* plain, int plainLength) {
+int EncodeFrame(uint8_t* out, uint8_t* plain, int plainLength, const uint8_t linkKey[kKeySize],
+                const uint8_t pair[2]) {
     const int length = plainLength - 5;
     if (length < 1) return 0;
     const int n = length + (kBlockSize - length % kBlockSize);
     if (n + 8 > kWorkAreaSize) return 0;
 
-    g_pairSource(ScramblePair);
-    KeyFlag = plain[3] == kCmdGetLltStatus;
-    const uint8_t* key = KeyFlag ? DefaultKey : LinkKey;
-
-    EncipherBlocks(plain + 3, length, key);
+    const bool defaultKey = plain[3] == kCmdGetLltStatus;
+    EncipherBlocks(plain + 3, length, defaultKey ? DefaultKey : linkKey);
     // The last three bytes of the padded payload go out unscrambled: the bound is n, not n + 3.
-    ScrambleBytes(plain, n, ScramblePair);
+    ScrambleBytes(plain, n, pair);
 
     std::memcpy(out, plain, static_cast<size_t>(n + 3));
     out[0] = kStx;
     StoreLength(out, n + 3);
-    out[n + 3] = static_cast<uint8_t>(ScramblePair[0] ^ kTrailerMask);
-    out[n + 4] = static_cast<uint8_t>(ScramblePair[1] ^ kTrailerMask);
-    out[n + 5] = KeyFlag ? 0x01 : 0x00;
+    out[n + 3] = static_cast<uint8_t>(pair[0] ^ kTrailerMask);
+    out[n + 4] = static_cast<uint8_t>(pair[1] ^ kTrailerMask);
+    out[n + 5] = defaultKey ? 0x01 : 0x00;
     out[n + 6] = ByteSum(out + 3, n + 3);
     out[n + 7] = kEtx;
     return n + 8;
 }
 
-int DecodeFrame(uint8_t* out, uint8_t* in) {
+int DecodeFrame(uint8_t* out, uint8_t* in, const uint8_t key[kKeySize], const uint8_t pair[2]) {
     const int length = in[1] * 256 + in[2];
     if (length + 5 > kWorkAreaSize) return 0;
 
-    ScrambleBytes(in, length + 3, ScramblePair);
-    const int m = DecipherBlocks(in + 3, length, KeyFlag ? DefaultKey : LinkKey);
+    ScrambleBytes(in, length + 3, pair);
+    const int m = DecipherBlocks(in + 3, length, key);
 
     std::memcpy(out, in, static_cast<size_t>(m + 5));
     StoreLength(out, m);
@@ -179,27 +162,47 @@ int DecodeFrame(uint8_t* out, uint8_t* in) {
     return m + 5;
 }
 
-void SetReplyTarget(IReplyTarget* target) { g_replyTarget = target; }
+TerminalLink::TerminalLink(ScramblePairSource pairSource)
+    : pairSource_(pairSource != nullptr ? pairSource : TimeSeededPair) {}
 
-IReplyTarget* GetReplyTarget() { return g_replyTarget; }
+void TerminalLink::InstallLinkKey(const uint8_t key[kKeySize]) {
+    std::memcpy(linkKey_, key, sizeof linkKey_);
+}
 
-void CollectReplyByte(uint8_t byte) {
-    int32_t count = g_nRxLen.load();
+void TerminalLink::SetOutbound(const uint8_t pair[2], bool keyFlag) {
+    pair_[0] = pair[0];
+    pair_[1] = pair[1];
+    keyFlag_ = keyFlag;
+}
+
+int TerminalLink::Encode(uint8_t* plain, int plainLength) {
+    if (plainLength < 6) return 0;
+    const bool defaultKey = plain[3] == kCmdGetLltStatus;  // read before it is enciphered
+    uint8_t pair[2];
+    pairSource_(pair);
+    const int wireLength = EncodeFrame(workArea_, plain, plainLength, linkKey_, pair);
+    // A frame that never goes out leaves the link as it was.
+    if (wireLength > 0) SetOutbound(pair, defaultKey);
+    return wireLength;
+}
+
+void TerminalLink::CollectReplyByte(uint8_t byte, IFrameSink* sink) {
+    int32_t count = rxLen_.load();
     if (count < 0 || count >= kWorkAreaSize) count = 0;  // never index past the buffers
 
-    g_abRxFrame[count] = byte;
-    if (g_abRxFrame[0] != kStx) {
-        g_nRxLen = 0;
+    rxFrame_[count] = byte;
+    if (rxFrame_[0] != kStx) {
+        rxLen_ = 0;
         WriteLog("INVALID PROTOCOL REPLY RETURN");
         return;
     }
-    g_nRxLen = ++count;
+    rxLen_ = ++count;
     if (count < 3) return;
 
-    const int length = g_abRxFrame[1] * 256 + g_abRxFrame[2];
+    const int length = rxFrame_[1] * 256 + rxFrame_[2];
     if (length + 5 > kWorkAreaSize) {
         // Too long for the work area: give the frame up and wait for the next STX.
-        g_nRxLen = 0;
+        rxLen_ = 0;
         char line[48];
         std::snprintf(line, sizeof line, "OVERSIZE FRAME DROPPED (length %d)", length);
         WriteLog(line);
@@ -207,10 +210,11 @@ void CollectReplyByte(uint8_t byte) {
     }
     if (count <= 6 || count < length + 5) return;
 
-    DecodeFrame(g_abWorkArea, g_abRxFrame);
-    std::memcpy(g_abRxFrame, g_abWorkArea, static_cast<size_t>(count));
-    if (g_replyTarget != nullptr) g_replyTarget->OnFrameComplete();
-    g_nRxLen = 0;
+    const int plainLength =
+        DecodeFrame(workArea_, rxFrame_, keyFlag_ ? DefaultKey : linkKey_, pair_);
+    std::memcpy(rxFrame_, workArea_, static_cast<size_t>(count));
+    if (sink != nullptr) sink->OnFrame(rxFrame_, plainLength);
+    rxLen_ = 0;
 }
 
 }  // namespace quillon

@@ -1,9 +1,9 @@
 // Terminal frames and their wire encoding: XTEA in 8-byte blocks, byte scrambling with a pair of
-// scramble bytes, the outbound trailer, and the reply parser that collects inbound bytes into
-// g_abRxFrame and hands each complete, decoded frame to the dialog.
+// scramble bytes, the outbound trailer, and the reply parser that collects inbound bytes and hands
+// each complete, decoded frame on.
 //
 // Plain frame: STX, L (2 bytes, big-endian), L bytes (code and data), checksum, ETX; L + 5 bytes.
-// Everything here runs on the serial port's monitor thread and uses fixed buffers only.
+// Everything here uses fixed buffers only: it runs on the serial port's monitor thread.
 #pragma once
 
 #include <atomic>
@@ -12,7 +12,7 @@
 
 namespace quillon {
 
-// Window message sent (synchronously) to the acquisition dialog when a reply frame is complete.
+// Window message the dialog's window is sent (synchronously) when a reply frame is complete.
 const unsigned WM_TERMINAL_REPLY = 0x0402;
 
 const uint8_t kStx = 0x02;
@@ -21,24 +21,12 @@ const int kKeySize = 16;
 const int kBlockSize = 8;
 const int kRxFrameSize = 8192;
 const int kWorkAreaSize = 2192;
-// The only command enciphered with DefaultKey; its reply carries the next LinkKey.
+// The only command enciphered with DefaultKey; its reply carries the next link key.
 const uint8_t kCmdGetLltStatus = 0x23;
 
 // Shared with the terminal's firmware.
 extern const uint8_t DefaultKey[kKeySize];
 extern const uint8_t kTrailerMask;
-
-// Link state of the most recent outbound frame; every reply is decoded with it.
-extern uint8_t LinkKey[kKeySize];
-extern uint8_t ScramblePair[2];
-extern bool KeyFlag;  // true: the most recent outbound frame used DefaultKey
-
-// Reply parser state. Command builders set g_nRxLen to 0 (from the dialog's thread) just before
-// they send, so it is atomic; the parser itself only runs on the monitor thread.
-extern uint8_t g_abRxFrame[kRxFrameSize];
-extern std::atomic<int32_t> g_nRxLen;
-// Receives the encoded outbound frame and the decoded inbound frame, never both at once.
-extern uint8_t g_abWorkArea[kWorkAreaSize];
 
 // ---- Primitives, shared with the terminal simulator ----
 
@@ -66,43 +54,80 @@ void ScrambleBytes(uint8_t* frame, int end, const uint8_t pair[2]);
 // Low 8 bits of the sum of `count` bytes.
 uint8_t ByteSum(const uint8_t* bytes, int count);
 
-// ---- Host side ----
+// Encodes the plain frame (plainLength = L + 5 bytes) into the wire frame at `out` with the
+// scramble pair `pair`, and returns its length n + 8, where n is L padded to whole blocks.
+// Command 0x23 goes out with DefaultKey (key flag 0x01), any other with `linkKey`. Padding is
+// written behind the payload in `plain`, which must have room for plainLength + 6 bytes; the plain
+// frame's own length field and checksum are ignored. Returns 0 and writes nothing when
+// plainLength < 6 (no command byte) or the wire frame would not fit the work area.
+int EncodeFrame(uint8_t* out, uint8_t* plain, int plainLength, const uint8_t linkKey[kKeySize],
+                const uint8_t pair[2]);
 
-// Source of the two scramble bytes of each outbound frame. The default seeds the C runtime's
-// generator with the time in whole seconds and draws two values (low 8 bits each).
-using ScramblePairSource = void (*)(uint8_t pair[2]);
-// nullptr restores the default.
-void SetScramblePairSource(ScramblePairSource source);
+// Decodes the inbound wire frame `in` (L + 5 bytes, L from in[1..2]) with the scramble pair and
+// key of the most recent outbound frame; unscrambles and deciphers `in` in place and writes the
+// plain frame (m + 5 bytes, fresh checksum) to `out`. Returns m + 5. Returns 0 and writes nothing
+// when L + 5 exceeds the work area.
+int DecodeFrame(uint8_t* out, uint8_t* in, const uint8_t key[kKeySize], const uint8_t pair[2]);
 
-// Encodes the plain frame (plainLength = L + 5 bytes) into the wire frame at `out` and returns its
-// length n + 8, where n is L padded to whole blocks. Sets ScramblePair and KeyFlag (command 0x23
-// uses DefaultKey, any other LinkKey). Padding is written behind the payload in `plain`, which
-// must have room for plainLength + 6 bytes; the plain frame's own length field and checksum are
-// ignored. Returns 0 and writes nothing when plainLength < 6 (no command byte) or the wire frame
-// would not fit the work area.
-int EncodeFrame(uint8_t* out, uint8_t* plain, int plainLength);
+// ---- Host side: the link ----
 
-// Decodes the inbound wire frame `in` (L + 5 bytes, L from in[1..2]) with ScramblePair and the key
-// chosen by KeyFlag; unscrambles and deciphers `in` in place and writes the plain frame (m + 5
-// bytes, fresh checksum) to `out`. Returns m + 5. Returns 0 and writes nothing when L + 5 exceeds
-// the work area.
-int DecodeFrame(uint8_t* out, uint8_t* in);
-
-// Told synchronously when the parser has decoded a complete frame into g_abRxFrame; the Win32 side
-// sends WM_TERMINAL_REPLY to the dialog's window. The frame is valid until the call returns.
-class IReplyTarget {
+// Where the parser hands each complete, decoded frame: `frame` is the plain frame (STX .. ETX,
+// `length` bytes), valid during the call. Called on the monitor thread, which waits for it.
+class IFrameSink {
 public:
-    virtual ~IReplyTarget() = default;
-    virtual void OnFrameComplete() = 0;
+    virtual ~IFrameSink() = default;
+    virtual void OnFrame(const uint8_t* frame, int length) = 0;
 };
 
-// nullptr: complete frames are decoded and dropped. The target must outlive its installation.
-void SetReplyTarget(IReplyTarget* target);
-IReplyTarget* GetReplyTarget();
+// Source of the two scramble bytes of each outbound frame.
+using ScramblePairSource = void (*)(uint8_t pair[2]);
+// Seeds the C runtime's generator with the time in whole seconds and draws two values (low 8 bits
+// each): two frames within one second share their pair, which the terminal does not mind.
+void TimeSeededPair(uint8_t pair[2]);
 
-// Takes one received byte. Bytes that do not follow an STX are dropped one by one, each with the
-// log line "INVALID PROTOCOL REPLY RETURN". A frame whose L + 5 exceeds the work area is dropped
-// as soon as its length is in ("OVERSIZE FRAME DROPPED") and the parser waits for the next STX.
-void CollectReplyByte(uint8_t byte);
+// The state of one terminal link: the link key, the scramble pair and key choice of the most
+// recent outbound frame (every reply is decoded with them), the frame being received and the
+// work area. The serial port owns one for the life of the process, so the link key installed by
+// one command serves the next ones.
+class TerminalLink {
+public:
+    explicit TerminalLink(ScramblePairSource pairSource = TimeSeededPair);
+    TerminalLink(const TerminalLink&) = delete;
+    TerminalLink& operator=(const TerminalLink&) = delete;
+
+    // The key for every frame but 0x23 from now on (from a status reply or a MyKad read).
+    void InstallLinkKey(const uint8_t key[kKeySize]);
+    const uint8_t* LinkKey() const { return linkKey_; }
+    const uint8_t* ScramblePair() const { return pair_; }
+    bool KeyFlag() const { return keyFlag_; }  // true: the most recent frame used DefaultKey
+    // As if a frame had gone out with this pair and key choice (a replayed exchange).
+    void SetOutbound(const uint8_t pair[2], bool keyFlag);
+
+    // Encodes the plain frame into the work area with a fresh scramble pair; returns the wire
+    // length (0: not encodable, see EncodeFrame). The wire frame stays valid until the next call.
+    int Encode(uint8_t* plain, int plainLength);
+    const uint8_t* WorkArea() const { return workArea_; }
+
+    // Drops a partly received frame: a new command is going out. Any thread may call it.
+    void ResetReceive() { rxLen_ = 0; }
+    int ReceivedLength() const { return rxLen_.load(); }
+
+    // Takes one received byte. Bytes that do not follow an STX are dropped one by one, each with
+    // the log line "INVALID PROTOCOL REPLY RETURN". A frame whose L + 5 exceeds the work area is
+    // dropped as soon as its length is in ("OVERSIZE FRAME DROPPED") and the parser waits for the
+    // next STX. A complete frame is decoded in place and handed to `sink` (if any).
+    void CollectReplyByte(uint8_t byte, IFrameSink* sink);
+
+private:
+    ScramblePairSource pairSource_;
+    uint8_t linkKey_[kKeySize] = {};
+    uint8_t pair_[2] = {};
+    bool keyFlag_ = false;
+    // Written from the dialog's thread too (ResetReceive), hence atomic.
+    std::atomic<int32_t> rxLen_{0};
+    uint8_t rxFrame_[kRxFrameSize] = {};
+    // Receives the encoded outbound frame and the decoded inbound frame, never both at once.
+    uint8_t workArea_[kWorkAreaSize] = {};
+};
 
 }  // namespace quillon

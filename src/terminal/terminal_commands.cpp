@@ -52,7 +52,6 @@ int BuildSetTerminalTimeFrame(uint8_t* frame, const char* dateTime) {
 }
 
 void CAcqDialog::SendFrame(const uint8_t* frame, int length) {
-    g_nRxLen = 0;
     env_.port.SendToPort(frame, length);
 }
 

@@ -16,8 +16,8 @@ const uint8_t kReplyVerify256 = 0x53;
 const uint8_t kReplyEvent = 0x94;
 
 // Bytes of the decoded frame from `position` up to its last data byte (0 when none).
-int DataFrom(int position) {
-    const int length = g_abRxFrame[1] * 256 + g_abRxFrame[2];
+int DataFrom(const uint8_t* frame, int position) {
+    const int length = frame[1] * 256 + frame[2];
     const int available = length + 3 - position;
     return available > 0 ? available : 0;
 }
@@ -26,16 +26,16 @@ int Min(int a, int b) { return a < b ? a : b; }
 
 }  // namespace
 
-long CAcqDialog::OnTerminalReply() {
+long CAcqDialog::OnTerminalReply(const uint8_t* frame, int /*length*/) {
     if (window_ != nullptr) window_->RefreshPromptLines(true, true);
-    const uint8_t code = g_abRxFrame[3];
+    const uint8_t code = frame[3];
     switch (code) {
         case CMD_GETSN: {
             m_nRetCode = 0;
             std::memset(m_szSerialNo, 0, sizeof m_szSerialNo);
-            const int k = Min(Min(g_abRxFrame[5] * 256 + g_abRxFrame[6], DataFrom(7)),
+            const int k = Min(Min(frame[5] * 256 + frame[6], DataFrom(frame, 7)),
                               static_cast<int>(sizeof m_szSerialNo) - 1);
-            std::memcpy(m_szSerialNo, g_abRxFrame + 7, static_cast<size_t>(k));
+            std::memcpy(m_szSerialNo, frame + 7, static_cast<size_t>(k));
             window_->SendClose();
             break;
         }
@@ -44,16 +44,16 @@ long CAcqDialog::OnTerminalReply() {
             window_->SendClose();
             break;
         case CMD_GETLLTSTATUS: {
-            const int k = g_abRxFrame[5];
+            const int k = frame[5];
             const int keyAt = 6 + k + 16;
-            if (keyAt + kKeySize <= 3 + DataFrom(3)) {
-                std::memcpy(LinkKey, g_abRxFrame + keyAt, kKeySize);
+            if (keyAt + kKeySize <= 3 + DataFrom(frame, 3)) {
+                env_.port.InstallLinkKey(frame + keyAt);
             } else {
                 WriteLog("LINK KEY MISSING IN STATUS REPLY");
             }
             m_nRetCode = 0;
-            const int nameLength = Min(Min(k, DataFrom(6)), 49);
-            m_strResult2.assign(reinterpret_cast<const char*>(g_abRxFrame + 6),
+            const int nameLength = Min(Min(k, DataFrom(frame, 6)), 49);
+            m_strResult2.assign(reinterpret_cast<const char*>(frame + 6),
                                 static_cast<size_t>(nameLength));
             window_->SendClose();
             break;
@@ -61,13 +61,13 @@ long CAcqDialog::OnTerminalReply() {
         case CMD_GETSIGNATURE: {
             std::memset(m_abSignature, 0, sizeof m_abSignature);
             g_nSignatureLen = 0;
-            if (g_abRxFrame[9] == kStatusOk) {
+            if (frame[9] == kStatusOk) {
                 m_nRetCode = 0;
-                const int length = g_abRxFrame[1] * 256 + g_abRxFrame[2];
+                const int length = frame[1] * 256 + frame[2];
                 g_nSignatureLen = static_cast<uint32_t>(length);
-                const int count = Min(Min(length - 7, DataFrom(10)),
+                const int count = Min(Min(length - 7, DataFrom(frame, 10)),
                                       static_cast<int>(sizeof m_abSignature));
-                if (count > 0) std::memcpy(m_abSignature, g_abRxFrame + 10, static_cast<size_t>(count));
+                if (count > 0) std::memcpy(m_abSignature, frame + 10, static_cast<size_t>(count));
             } else {
                 m_nRetCode = kResultNoResult;
             }
@@ -78,10 +78,10 @@ long CAcqDialog::OnTerminalReply() {
         case CMD_VERIFY:
         case kReplyEnroll256:
         case kReplyVerify256:
-            HandleResultReply(code);
+            HandleResultReply(frame, code);
             break;
         case kReplyEvent:
-            HandleTerminalEvent(g_abRxFrame[6]);
+            HandleTerminalEvent(frame[6]);
             break;
         default:
             break;
@@ -89,9 +89,9 @@ long CAcqDialog::OnTerminalReply() {
     return 0;
 }
 
-void CAcqDialog::HandleResultReply(uint8_t code) {
+void CAcqDialog::HandleResultReply(const uint8_t* frame, uint8_t code) {
     const bool status256 = code == kReplyEnroll256 || code == kReplyVerify256;
-    const uint8_t status = g_abRxFrame[status256 ? 9 : 4];
+    const uint8_t status = frame[status256 ? 9 : 4];
     if (status != kStatusOk) {
         m_strStatus = Format("RECV: Error Code 0x%2x", status);
         WriteLog(m_strStatus);
@@ -105,15 +105,15 @@ void CAcqDialog::HandleResultReply(uint8_t code) {
         int size = 512;
         if (m_nEnrollFormat == 2) size = 598;
         if (m_nTemplateFormat == 2) size = 1196;
-        m_strTemplate.assign(reinterpret_cast<const char*>(g_abRxFrame + 7),
+        m_strTemplate.assign(reinterpret_cast<const char*>(frame + 7),
                              static_cast<size_t>(size));
         window_->SendClose();
     } else if (code == CMD_VERIFY) {
         WriteLog("Close after Verify");
         window_->SendClose();
     } else if (code == kReplyEnroll256) {
-        const int size = Min(g_abRxFrame[10] * 256 + g_abRxFrame[11], DataFrom(12));
-        m_strTemplate.assign(reinterpret_cast<const char*>(g_abRxFrame + 12),
+        const int size = Min(frame[10] * 256 + frame[11], DataFrom(frame, 12));
+        m_strTemplate.assign(reinterpret_cast<const char*>(frame + 12),
                              static_cast<size_t>(size));
         WriteLog(Format("Copy Minutiae = offset 12 Size %d", size));
         window_->SendClose();

@@ -51,15 +51,14 @@ struct LogCapture : ILogSink {
     }
 } g_log;
 
-// Every decoded reply frame (L + 5 bytes of g_abRxFrame); Next() takes the next one, or gives an
-// empty frame after the time-out.
-struct FrameCapture : IReplyTarget {
-    FrameCapture() { SetReplyTarget(this); }
+// Every decoded reply frame; Next() takes the next one, or gives an empty frame after the
+// time-out.
+struct FrameCapture : IFrameSink {
     std::vector<Bytes> frames;
     size_t taken = 0;
-    void OnFrameComplete() override {
+    void OnFrame(const uint8_t* frame, int length) override {
         Locked hold;
-        frames.emplace_back(g_abRxFrame, g_abRxFrame + g_abRxFrame[1] * 256 + g_abRxFrame[2] + 5);
+        frames.emplace_back(frame, frame + length);
     }
     Bytes Next(DWORD timeoutMs = 3000) {
         for (const ULONGLONG end = GetTickCount64() + timeoutMs; GetTickCount64() < end; Sleep(5)) {
@@ -82,21 +81,21 @@ Bytes PlainFrame(uint8_t code, const Bytes& data = Bytes()) {
 struct Port : ComPort {
     using ComPort::Lock;
     using ComPort::portHandle;
+    using ComPort::sharedHandle;
     using ComPort::Unlock;
+    explicit Port(IFrameSink* to = nullptr) : replies(to) {}
+    IFrameSink* replies;
     // Opens COM<number> and starts its monitor thread; true when both worked.
     bool Start(unsigned number, DWORD mask = EV_RXCHAR | EV_CTS) {
-        return InitPort(number, 115200, 'N', 8, 1, mask, 1024) != INVALID_HANDLE_VALUE &&
+        return InitPort(number, 115200, 'N', 8, 1, mask, 1024, replies) != INVALID_HANDLE_VALUE &&
                StartMonitor();
     }
-    void Send(const Bytes& frame) {
-        g_nRxLen = 0;  // as every command builder does
-        SendToPort(frame.data(), static_cast<int>(frame.size()));
-    }
+    void Send(const Bytes& frame) { SendToPort(frame.data(), static_cast<int>(frame.size())); }
 };
 
 void WriteBufferLimit(unsigned number) {
     FrameCapture replies;
-    Port port;
+    Port port(&replies);
     CHECK(port.Start(number));
     Bytes data(kWriteBufferSize - 6);  // code + data + 5 framing bytes = the whole buffer
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
@@ -129,13 +128,13 @@ void PurgeBeforeEachWrite(unsigned number) {
 
 void ReopenEndsTheMonitor(unsigned number) {
     FrameCapture replies;
-    Port port;
+    Port port(&replies);
     const int baseline = SettledThreadCount();
     port.Start(number);
     // The monitor thread, waiting for its events (wine adds a thread of its own for the wait,
     // which goes a moment after the wait has ended: hence the settled counts).
     CHECK(SettledThreadCount() > baseline);
-    CHECK(port.InitPort(number, 115200, 'N', 8, 1, EV_RXCHAR | EV_CTS, 1024) !=
+    CHECK(port.InitPort(number, 115200, 'N', 8, 1, EV_RXCHAR | EV_CTS, 1024, &replies) !=
           INVALID_HANDLE_VALUE);
     CHECK(SettledThreadCount() == baseline);
     port.StartMonitor();
@@ -147,9 +146,9 @@ void ReopenEndsTheMonitor(unsigned number) {
 
 void SharedHandle(unsigned number) {
     FrameCapture replies;
-    Port port;
+    Port port(&replies);
     port.Start(number);
-    const HANDLE handle = SharedPortHandle = port.portHandle;  // as the dialog stores it
+    const HANDLE handle = port.sharedHandle = port.portHandle;  // as the dialog keeps it
     Sleep(100);
     port.Lock();
     port.portHandle = nullptr;  // lost, as when the object was reset while the dialog held it
@@ -158,7 +157,7 @@ void SharedHandle(unsigned number) {
     CHECK(port.portHandle == handle);
     CHECK(!replies.Next().empty());
     port.ClosePort();
-    CHECK(SharedPortHandle == nullptr);
+    CHECK(port.sharedHandle == nullptr);
     port.Send(PlainFrame(0x25));  // no handle anywhere now
     CHECK(replies.Next(300).empty());
     CHECK(g_log.Logged("PORT NOT OPENED Trying to Write"));
@@ -176,11 +175,14 @@ void MissingPort(unsigned number) {
 
 // Takes a reply over as the dialog does, by SendMessage to `window` (a window of the thread that
 // will call ClosePort), or, without a window, stays inside the hand-over until released.
-struct HandOver : IReplyTarget {
-    explicit HandOver(HWND w) : window(w) { SetReplyTarget(this); }
-    void OnFrameComplete() override {
+struct HandOver : IFrameSink {
+    explicit HandOver(HWND w) : window(w) {}
+    void OnFrame(const uint8_t* frame, int length) override {
         SetEvent(entered);
-        if (window != nullptr) SendMessageW(window, WM_TERMINAL_REPLY, 0, 0);
+        if (window != nullptr) {
+            SendMessageW(window, WM_TERMINAL_REPLY, static_cast<WPARAM>(length),
+                         reinterpret_cast<LPARAM>(frame));
+        }
         if (window == nullptr) WaitForSingleObject(release, 60000);
     }
     HWND window;
@@ -190,7 +192,7 @@ struct HandOver : IReplyTarget {
 
 void CloseGivesUpOnAStuckThread(unsigned number) {
     HandOver stuck(nullptr);
-    Port port;
+    Port port(&stuck);
     const int baseline = SettledThreadCount();
     port.Start(number);
     port.Send(PlainFrame(0x25));
@@ -205,6 +207,7 @@ void CloseGivesUpOnAStuckThread(unsigned number) {
     CHECK(SettledThreadCount() == baseline);  // it finds the port closed and ends
 
     FrameCapture replies;  // and the object works again
+    port.replies = &replies;
     CHECK(port.Start(number));
     port.Send(PlainFrame(0x25));
     CHECK(!replies.Next().empty());
@@ -216,7 +219,7 @@ int g_windowGot = 0;  // the code of the reply the window took over
 
 LRESULT CALLBACK ReplyWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message != WM_TERMINAL_REPLY) return DefWindowProcW(window, message, wparam, lparam);
-    g_windowGot = g_abRxFrame[3];
+    g_windowGot = reinterpret_cast<const uint8_t*>(lparam)[3];
     return 0;
 }
 
@@ -227,7 +230,7 @@ void CloseServesItsWindow(unsigned number) {
     RegisterClassW(&windowClass);
     HandOver target(CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                   nullptr, nullptr, nullptr));
-    Port port;
+    Port port(&target);
     const int baseline = SettledThreadCount();
     port.Start(number);
     port.Send(PlainFrame(0x25));
@@ -261,7 +264,6 @@ int main(int argc, char** argv) {
     MissingPort(static_cast<unsigned>(std::atoi(argv[2])));
     CloseGivesUpOnAStuckThread(number);
     CloseServesItsWindow(number);
-    SetReplyTarget(nullptr);
     SetLogSink(nullptr);
     std::printf("%d passed, %d failed\n", g_passed, g_failed);
     return g_failed == 0 ? 0 : 1;

@@ -154,7 +154,6 @@ TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lands);
-        std::fill(LinkKey, LinkKey + kKeySize, 0x11);
         Dialog t("MYKAD");
         t.window.duringStart = [&] {
             EXPECT_EQ(t.dialog.m_bThreadRunning, 1) << "running from before the start";
@@ -174,7 +173,7 @@ TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
         EXPECT_EQ(t.dialog.m_nRetCode, -21);
         EXPECT_EQ(t.dialog.m_bThreadRunning, 0);
         EXPECT_EQ(t.window.calls, c.calls);
-        EXPECT_EQ(LinkKey[0], 0x11) << "the thread handed over no key";
+        EXPECT_TRUE(t.rig.port.linkKey.empty()) << "the thread handed over no key";
     }
 }
 
@@ -187,7 +186,6 @@ TEST(AcqDialogReader, TheTakenResultFillsTheDialogAndInstallsTheLinkKey) {
     out.altDataLength = 3;
     std::memcpy(out.altData, "K1D", 3);
     for (int i = 0; i < kKeySize; ++i) out.linkKey[i] = static_cast<uint8_t>(0xA0 + i);
-    std::fill(LinkKey, LinkKey + kKeySize, 0x11);
     t.dialog.m_strPhoto = "old";
     t.window.reader->HandOver();
     ASSERT_TRUE(t.dialog.OnCancel());
@@ -196,8 +194,7 @@ TEST(AcqDialogReader, TheTakenResultFillsTheDialogAndInstallsTheLinkKey) {
     EXPECT_EQ(t.dialog.m_nAltDataLen, 3);
     EXPECT_EQ(t.dialog.m_nOpenDataLen, 0) << "not set by the thread: left alone";
     EXPECT_EQ(t.dialog.m_strPhoto, "");
-    EXPECT_EQ(std::vector<uint8_t>(LinkKey, LinkKey + kKeySize),
-              std::vector<uint8_t>(out.linkKey, out.linkKey + kKeySize));
+    EXPECT_EQ(t.rig.port.linkKey, std::vector<uint8_t>(out.linkKey, out.linkKey + kKeySize));
 }
 
 TEST(AcqDialogReader, AThreadThatDoesNotEndInTheGraceIsLeftBehindAndKeepsOtherReadsOut) {

@@ -79,9 +79,10 @@ class FakePort : public ITerminalPort {
 public:
     std::vector<std::string> calls;
     std::vector<std::vector<uint8_t>> frames;
+    std::vector<uint8_t> linkKey;  // the key installed last (none yet: empty)
 
     bool InitPort(unsigned port, unsigned baud, char parity, unsigned dataBits, unsigned stopBits,
-                  uint32_t events, unsigned writeSize) override {
+                  uint32_t events, unsigned writeSize, IFrameSink*) override {
         calls.push_back(Format("init COM%u %u %c %u %u %u %u", port, baud, parity, dataBits,
                                stopBits, events, writeSize));
         return true;
@@ -91,6 +92,7 @@ public:
     bool WaitForWrite(int) override { return true; }
     void ClosePort() override {}
     void ForgetSharedHandle() override {}
+    void InstallLinkKey(const uint8_t key[16]) override { linkKey.assign(key, key + 16); }
 };
 
 // A dialog's environment with fake window, port and settings, to run its steps by hand.

@@ -91,39 +91,27 @@ TEST(ScrambleBytes, XorsFromPosition3WithThePairInTurnUnlessTheByteIsOrWouldBeco
 uint8_t g_pair[2];
 void FixedPair(uint8_t pair[2]) { std::memcpy(pair, g_pair, 2); }
 
-class FrameCodecTest : public ::testing::Test, public IReplyTarget {
+class FrameCodecTest : public ::testing::Test, public IFrameSink {
 protected:
-    void SetUp() override {
-        std::memset(LinkKey, 0, sizeof LinkKey);
-        KeyFlag = false;
-        ScramblePair[0] = ScramblePair[1] = 0;
-        g_nRxLen = 0;
-        SetScramblePairSource(FixedPair);
-        SetReplyTarget(this);
+    void OnFrame(const uint8_t* frame, int length) override {  // as the dialog reads it
+        frames.emplace_back(frame, frame + length);
     }
-    void TearDown() override {
-        SetScramblePairSource(nullptr);
-        SetReplyTarget(nullptr);
-    }
-    void OnFrameComplete() override {  // the frame as the dialog reads it
-        frames.emplace_back(g_abRxFrame, g_abRxFrame + g_abRxFrame[1] * 256 + g_abRxFrame[2] + 5);
-    }
+    void SetKey(const Bytes& key) { link.InstallLinkKey(key.data()); }
     // Encodes as the port's write step does. The builder's length field and checksum are wrong
     // on purpose: the encoder must not read them.
     Bytes Encode(const Bytes& payload) {
         Bytes plain = Hex("02 7F7F");
         plain.insert(plain.end(), payload.begin(), payload.end());
         plain.resize(plain.size() + 18, 0x99);
-        Bytes out(kWorkAreaSize);
-        out.resize(size_t(EncodeFrame(out.data(), plain.data(), int(payload.size()) + 5)));
-        return out;
+        const int length = link.Encode(plain.data(), int(payload.size()) + 5);
+        return Bytes(link.WorkArea(), link.WorkArea() + length);
     }
-    void Feed(const Bytes& bytes) {
-        for (uint8_t b : bytes) CollectReplyByte(b);
+    void Feed(const Bytes& bytes, bool handOver = true) {
+        for (uint8_t b : bytes) link.CollectReplyByte(b, handOver ? this : nullptr);
     }
     // A reply as the terminal sends it: with the link key and the pair of the host's last frame.
     Bytes Inbound(const Bytes& payload) {
-        return sim::EncodeTerminalFrame(payload, LinkKey, ScramblePair);
+        return sim::EncodeTerminalFrame(payload, link.LinkKey(), link.ScramblePair());
     }
     // Sends a command to the simulated terminal; returns the payloads the host decodes.
     Frames Exchange(sim::TerminalModel* terminal, const Bytes& payload) {
@@ -136,6 +124,7 @@ protected:
     }
 
     testing_support::CapturingLog log;
+    TerminalLink link{FixedPair};
     Frames frames;
 };
 
@@ -154,31 +143,39 @@ TEST_F(FrameCodecTest, EncodesReferenceFramesWithTheKeyTheirCommandCalls) {
     };
     ASSERT_EQ(kTrailerMask, 0x5A) << "the reference trailers assume the default mask";
     for (const auto& c : cases) {
-        std::memcpy(LinkKey, c.linkKey.data(), 16);
+        SetKey(c.linkKey);
         std::memcpy(g_pair, c.pair, 2);
         EXPECT_EQ(Encode(Hex(c.payload)), Hex(c.wire)) << c.payload;
-        EXPECT_EQ(KeyFlag, std::string(c.payload) == "23");
-        EXPECT_EQ(Bytes(ScramblePair, ScramblePair + 2), Bytes(c.pair, c.pair + 2));
+        EXPECT_EQ(link.KeyFlag(), std::string(c.payload) == "23");
+        EXPECT_EQ(Bytes(link.ScramblePair(), link.ScramblePair() + 2), Bytes(c.pair, c.pair + 2));
     }
 }
 
-TEST_F(FrameCodecTest, FramesWithoutACommandOrTooLongForTheWorkAreaAreNotEncoded) {
-    Bytes plain(kWorkAreaSize + 32, 0x41);
+TEST_F(FrameCodecTest, FramesWithoutACommandOrTooLongForTheWorkAreaAreNotEncodedNorChangeTheLink) {
+    Bytes plain(kWorkAreaSize + 32, 0x23);
     Bytes out(kWorkAreaSize, 0xEE);
-    EXPECT_EQ(EncodeFrame(out.data(), plain.data(), 5), 0);
+    const uint8_t pair[2] = {1, 2};
+    EXPECT_EQ(EncodeFrame(out.data(), plain.data(), 5, kKey.data(), pair), 0);
     // L = 2184 pads to 2192: n + 8 = 2200 does not fit; L = 2183 pads to 2184 and fits exactly.
-    EXPECT_EQ(EncodeFrame(out.data(), plain.data(), 2184 + 5), 0);
+    EXPECT_EQ(EncodeFrame(out.data(), plain.data(), 2184 + 5, kKey.data(), pair), 0);
     EXPECT_EQ(out, Bytes(kWorkAreaSize, 0xEE));
-    EXPECT_EQ(EncodeFrame(out.data(), plain.data(), 2183 + 5), kWorkAreaSize);
+    g_pair[0] = 0x77;
+    EXPECT_EQ(link.Encode(plain.data(), 2184 + 5), 0);
+    EXPECT_EQ(link.Encode(plain.data(), 5), 0);
+    EXPECT_FALSE(link.KeyFlag());
+    EXPECT_EQ(link.ScramblePair()[0], 0);
+    EXPECT_EQ(link.Encode(plain.data(), 2183 + 5), kWorkAreaSize);
+    EXPECT_TRUE(link.KeyFlag());
+    EXPECT_EQ(link.ScramblePair()[0], 0x77);
 }
 
 TEST_F(FrameCodecTest, DecodesAReferenceReplyAndDropsStrayBytesOneByOneWithoutCheckingSumOrEtx) {
-    std::memcpy(LinkKey, kKey.data(), 16);
-    ScramblePair[0] = 0x5C;
-    ScramblePair[1] = 0xA7;
+    SetKey(kKey);
+    const uint8_t pair[2] = {0x5C, 0xA7};
+    link.SetOutbound(pair, false);
     Feed(Hex("020008 CD31190189 82F38E A4 03"));  // serial number "ABC", computed independently
     EXPECT_EQ(frames, Frames{Hex("020007 25 060003 414243 F4 03")});
-    EXPECT_EQ(g_nRxLen.load(), 0);
+    EXPECT_EQ(link.ReceivedLength(), 0);
     EXPECT_TRUE(log.lines.empty());
 
     Bytes reply = Inbound({0x72, 0x06});
@@ -225,13 +222,14 @@ TEST_F(FrameCodecTest, ShortAndBadlyPaddedFramesCompleteAtTheirLengthWithAtLeast
 TEST_F(FrameCodecTest, ACommandSentMidReplyRestartsCollectionAndFramesFollowInOrder) {
     const Bytes first = Inbound({0x94, 0, 0, 0xA0}), second = Inbound({0x94, 0, 0, 0xA6});
     Feed(Part(second, 0, 6));
-    g_nRxLen = 0;  // as a command builder does when it sends
+    link.ResetReceive();  // as the port does when a command goes out
     Feed(first);
     Feed(second);
     EXPECT_EQ(frames, (Frames{Hex("020004 940000A0 34 03"), Hex("020004 940000A6 3A 03")}));
-    SetReplyTarget(nullptr);  // decoded and dropped
-    Feed(Inbound({0x72, 0x06}));
-    EXPECT_EQ(Bytes(g_abRxFrame, g_abRxFrame + 7), Hex("020002 7206 78 03"));
+    Feed(Inbound({0x72, 0x06}), false);  // decoded and dropped
+    Feed(first);
+    EXPECT_EQ(frames.size(), 3u);
+    EXPECT_TRUE(log.lines.empty());
 }
 
 using TerminalSimTest = FrameCodecTest;
@@ -239,7 +237,7 @@ using TerminalSimTest = FrameCodecTest;
 TEST_F(TerminalSimTest, FramesOfEveryLengthDecodeExactlyOnTheOtherSideBothWays) {
     const uint8_t key[16] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
                              0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-    std::memcpy(LinkKey, key, 16);
+    link.InstallLinkKey(key);
     for (size_t length = 1; length <= 2000; ++length) {
         g_pair[0] = uint8_t(length * 7);
         g_pair[1] = uint8_t(length * 13 + 1);
@@ -282,9 +280,10 @@ TEST_F(TerminalSimTest, StatusReplyHandsOutAFreshLinkKeyThatBothSidesThenUse) {
     EXPECT_EQ(Exchange(&terminal, {0x25}), Frames{kSerialReply});
     const Bytes second = Exchange(&terminal, {0x23}).at(0);
     EXPECT_NE(Part(second, 30, 46), Part(first, 30, 46));
-    std::memcpy(LinkKey, second.data() + 30, 16);  // as the host installs it
+    link.InstallLinkKey(second.data() + 30);  // as the reply handling does
     EXPECT_EQ(Exchange(&terminal, {0x25}), Frames{kSerialReply});
-    EXPECT_EQ(Bytes(terminal.LinkKey(), terminal.LinkKey() + 16), Bytes(LinkKey, LinkKey + 16));
+    EXPECT_EQ(Bytes(terminal.LinkKey(), terminal.LinkKey() + 16),
+              Bytes(link.LinkKey(), link.LinkKey() + 16));
 }
 
 // The plain 598-byte format and a terminal that always matches are played end to end.
@@ -318,7 +317,7 @@ TEST_F(TerminalSimTest, BadSumSpoilsTheChecksumOfTheNextFrameOnlyAndMuteEndsAllA
     sim::HostFrame frame;
     const std::vector<sim::Action> actions = terminal.OnWireFrame(Encode({0x25}), &frame);
     ASSERT_EQ(actions.size(), 2u);
-    const Bytes whole = sim::EncodeTerminalFrame(kSerialReply, LinkKey, g_pair);
+    const Bytes whole = sim::EncodeTerminalFrame(kSerialReply, link.LinkKey(), g_pair);
     EXPECT_EQ(actions[1].bytes, whole);
     Bytes badSum = actions[0].bytes;
     EXPECT_NE(badSum.at(whole.size() - 2), whole[whole.size() - 2]);

@@ -61,14 +61,16 @@ protected:
     void SetUp() override {
         dialog.Attach(&rig.window);
         dialog.m_nRetCode = -9;
-        std::memset(LinkKey, 0, sizeof LinkKey);
     }
-    // Puts a decoded reply (code and data) into g_abRxFrame as the parser leaves it.
+    // Hands a decoded reply (code and data) over as the port does, from a receive frame whose
+    // bytes behind the reply are zero.
     void Reply(uint8_t code, const Bytes& data) {
-        std::memset(g_abRxFrame, 0, sizeof g_abRxFrame);
-        BuildFrame(g_abRxFrame, sizeof g_abRxFrame, code, data.data(), int(data.size()));
-        dialog.OnTerminalReply();
+        std::fill(rx.begin(), rx.end(), 0);
+        const int length = BuildFrame(rx.data(), int(rx.size()), code, data.data(), int(data.size()));
+        dialog.OnTerminalReply(rx.data(), length);
     }
+
+    std::vector<uint8_t> rx = std::vector<uint8_t>(kRxFrameSize);
 
     testing_support::DialogRig rig;
     CAcqDialog dialog{rig.env};
@@ -76,13 +78,13 @@ protected:
 };
 
 // The exact plain frame of every command is played end to end, but for the double format's enrol.
-TEST_F(TerminalDialogTest, EverySendDiscardsAPartReplyAndTheDoubleFormatEnrolAsksForIt) {
+TEST_F(TerminalDialogTest, EverySendHandsOneFrameToThePortAndTheDoubleFormatEnrolAsksForIt) {
     for (auto send : {&CAcqDialog::SendGetLLTStatus, &CAcqDialog::SendGetSN,
                       &CAcqDialog::SendGetSignature, &CAcqDialog::SendEnroll,
                       &CAcqDialog::SendVerify, &CAcqDialog::SendSetTerminalTime}) {
-        g_nRxLen = 5;  // part of an earlier reply
+        const size_t before = rig.port.frames.size();
         (dialog.*send)();
-        EXPECT_EQ(g_nRxLen.load(), 0);
+        EXPECT_EQ(rig.port.frames.size(), before + 1);
     }
     dialog.m_nTemplateFormat = 2;
     dialog.SendEnroll();
@@ -138,15 +140,16 @@ TEST_F(TerminalDialogTest, SerialNumberIsBoundedByItsLengthFieldTheFrameAndTheBu
 TEST_F(TerminalDialogTest, StatusReplyInstallsTheLinkKeyAndKeepsTheCustomerName) {
     const Bytes key = Hex("101112131415161718191A1B1C1D1E1F");
     Reply(0x23, Cat({{0x06, 15}, Text("BANK SERINDIT 1"), Bytes(16, 0xEE), key}));
-    EXPECT_EQ(Bytes(LinkKey, LinkKey + 16), key);
+    EXPECT_EQ(rig.port.linkKey, key);
     EXPECT_EQ(dialog.m_strResult2, "BANK SERINDIT 1");
     EXPECT_EQ(dialog.m_nRetCode, QUILLON_RESULT_OK);
     EXPECT_EQ(rig.window.closes, 1);
     Reply(0x23, Cat({{0x06, 60}, Bytes(60, 'N'), Bytes(32, 0x01)}));
     EXPECT_EQ(dialog.m_strResult2, std::string(49, 'N'));
-    EXPECT_EQ(Bytes(LinkKey, LinkKey + 16), Bytes(16, 0x01));
+    EXPECT_EQ(rig.port.linkKey, Bytes(16, 0x01));
+    rig.port.linkKey.clear();
     Reply(0x23, {0x06, 200, 'A', 'B'});  // no room for a key
-    EXPECT_EQ(Bytes(LinkKey, LinkKey + 16), Bytes(16, 0x01));
+    EXPECT_TRUE(rig.port.linkKey.empty());
     EXPECT_EQ(dialog.m_strResult2, "AB") << "the name stops where the frame ends";
     EXPECT_EQ(log.lines, Lines{"LINK KEY MISSING IN STATUS REPLY"});
 }
