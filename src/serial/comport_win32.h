@@ -1,126 +1,109 @@
-// The terminal's serial port: an overlapped COM port and its monitor thread, COMThread, which
-// writes each frame handed over by SendToPort (encoded on the way out) and hands every received
-// byte, one at a time, to the reply parser. The process has one ComPort; the acquisition dialog
-// opens it for one operation and closes it at the end. Every step is logged through WriteLog.
+// The Win32 side of ComPort: an overlapped COM port handle, its events, its lock and the monitor
+// thread, as IPortDevice. Every decision is ComPort's and PortMonitor's; this only makes the
+// calls, and keeps what wine needs (see the comments at the members).
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstdint>
-
-#include "serial/port_rules.h"
-#include "terminal/frame_codec.h"
+#include "serial/comport.h"
 
 namespace quillon {
 
-class ComPort {
-  public:
-    ComPort();
-    virtual ~ComPort();
-    ComPort(const ComPort&) = delete;
-    ComPort& operator=(const ComPort&) = delete;
+class Win32PortDevice : public IPortDevice {
+public:
+    Win32PortDevice();
+    ~Win32PortDevice() override;
+    Win32PortDevice(const Win32PortDevice&) = delete;
+    Win32PortDevice& operator=(const Win32PortDevice&) = delete;
 
-    // Opens "\\.\COM<portNumber>" for overlapped I/O and configures it. Stops a monitor thread
-    // still running on this object and closes a port still open first. Returns the port handle,
-    // or INVALID_HANDLE_VALUE when the device cannot be opened.
-    HANDLE InitPort(unsigned portNumber, unsigned baud, char parity, unsigned dataBits,
-                    unsigned stopBits, DWORD commEvents, unsigned writeBufferSize,
-                    IFrameSink* sink);
-    // Starts COMThread on this object; true when a thread was created.
-    bool StartMonitor();
-    bool ResumeMonitor();
-    bool SuspendMonitor();
-    // Hands one plain frame to the monitor thread, which encodes and writes it. Without an open
-    // port, or when the frame does not fit the write buffer, the frame is dropped (and logged).
-    // One frame at a time: the next may follow once the first has been written.
-    void SendToPort(const uint8_t* data, int length);
-    // Closes the port and ends the monitor thread, waiting at most about 10 s for it while
-    // serving messages sent to this thread's windows (the thread may be handing a reply over).
-    void ClosePort();
+    bool HasPort() override { return portHandle != nullptr; }
+    void BeginThread() override;
+    WaitStart StartCommWait(uint32_t* error) override;
+    bool ClearErrors(uint32_t* queued) override;
+    void SignalCommEvent() override { SetEvent(overlap.hEvent); }
+    Event WaitForEvent() override;
+    bool ReceivedCharacter() override;
+    void Pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+    Transfer ReadByte(uint8_t* byte, uint32_t* got, uint32_t* error) override;
+    bool PurgeForWrite() override;
+    Transfer Write(const uint8_t* data, int length, uint32_t* written, uint32_t* error) override;
+    void WriteStepDone() override;
+    void EndPendingWait() override;
+    void EndThread() override;
+    std::string SystemText(uint32_t error) override;
+    bool AdoptKeptHandle() override;
+    void SignalWrite() override { SetEvent(writeEvent); }
 
-    DCB GetDCB() const { return dcb; }
-    DWORD GetCommEvents() const { return commEvents; }
-    DWORD GetWriteBufferSize() const { return writeBufferSize; }
+    bool MonitorPresent() override { return threadAlive || monitorThread != nullptr; }
+    bool StopMonitor() override;
+    unsigned ReplaceEvents() override;
+    void Lock() override;
+    void Unlock() override;
+    void CloseHandle() override;
+    bool Open(const std::string& device) override;
+    uint32_t LastError() override { return lastError; }
+    bool Configure(ConfigStep step, uint32_t value, const std::string& line) override;
+    void Purge() override;
+    bool ThreadRunning() override;
+    bool StartThread(uint32_t (*body)(void*), void* context) override;
+    void StopTransfers() override;
+    void SignalShutdown() override;
+    uint64_t Now() override { return GetTickCount64(); }
+    void WaitThreadClosed(uint64_t deadline) override;
+    bool WaitThreadEnd(uint64_t deadline) override;
+    bool TransferStuck() override { return transferStuck; }
+    void ReleaseEvents() override;
+    void ForgetKeptHandle() override { keptHandle = nullptr; }
+    int32_t WritesCompleted() override { return writesCompleted; }
+    bool AwaitWrites(int32_t count, int milliseconds) override;
 
-    // Logs the warning for a failed call, with the system's text for GetLastError().
-    void ReportError(const char* callName);
-
-    // Write steps the monitor thread has finished (written, or dropped when it could not be):
-    // lets a caller make sure a frame has gone out before it closes the port.
-    LONG WritesCompleted() const { return writesCompleted; }
-    // Set (auto-reset) each time the count above goes up; lives as long as the object.
-    HANDLE WriteDoneEvent() const { return writeDoneEvent; }
-
-  protected:
-    static DWORD WINAPI COMThread(LPVOID param);
-    static DWORD MonitorLoop(ComPort* port);
-    static void FlushWrite(ComPort* port);
-    static void DrainReceive(ComPort* port, COMSTAT comstat);
-
-    // Ends an outstanding comm-event wait so that nothing completes into `overlap` later.
-    void EndPendingWait();
-    // Waits (at most 1 s) until the comm-event wait in `overlap` is no longer outstanding.
-    void AwaitWaitEnd();
-    // Waits (up to the close deadline) for the old monitor thread to end and releases it; false
-    // when it still runs.
-    bool ReapMonitorThread();
-    // No new transfer starts; the comm-event wait and any pending write or read are ended.
-    void StopTransfers();
+protected:
+    static DWORD WINAPI ThreadMain(LPVOID device);
     // Waits for a pending write or read without the lock, until it completes or the port closes
-    // (which cancels it); true when it completed, with the byte count in `transferred`.
-    bool AwaitTransfer(HANDLE handle, OVERLAPPED* io, DWORD* transferred);
-    void Lock();
-    void Unlock();
-    // ClearCommError under the lock; false when there is no port.
-    bool ClearErrors(COMSTAT* comstat);
-    void Purge();
+    // (which cancels it).
+    Transfer AwaitTransfer(HANDLE handle, OVERLAPPED* io, DWORD* transferred, uint32_t* error);
 
-    HANDLE monitorThread;
+    HANDLE monitorThread = nullptr;
+    uint32_t (*threadBody)(void*) = nullptr;
+    void* threadContext = nullptr;
     CRITICAL_SECTION lock;
-    BOOL threadAlive;
-    HANDLE shutdownEvent;
-    HANDLE threadClosedEvent;
-    HANDLE portHandle;
-    HANDLE writeEvent;
-    HANDLE eventArray[3];
-    OVERLAPPED overlap;
-    COMMTIMEOUTS timeouts;
-    DCB dcb;
-    DWORD portNumber;
-    // Padding is written behind the payload when a full-size frame is encoded in place.
-    uint8_t writeBuffer[kWriteBufferSize + 8];
-    DWORD commEvents;
-    DWORD writeBufferSize;
-    DWORD writeLength;
-
+    // Whether `lock` is initialised: ReplaceEvents initialises it once and ReleaseEvents deletes
+    // it once the monitor thread has ended, however often either is called.
+    bool lockReady = false;
+    // Alive from StartThread on, not from the thread's first step: a close or reopen that comes
+    // before the thread has run must still wait for it.
+    volatile BOOL threadAlive = FALSE;
+    HANDLE shutdownEvent = nullptr;
+    HANDLE threadClosedEvent = nullptr;
+    HANDLE portHandle = nullptr;
+    // The handle of the last open: a frame handed over while the port's own is empty (the
+    // object was reset while the dialog still held the port) goes out through it. Forgotten when
+    // that very handle is closed, so no copy of a closed handle is left behind.
+    HANDLE keptHandle = nullptr;
+    HANDLE writeEvent = nullptr;
+    HANDLE eventArray[3] = {};  // shutdown, comm-event wait, write
     // `overlap` serves the comm-event wait alone; reads and writes get their own overlapped
     // records and events. A wait is often still outstanding while a frame goes out or a byte is
     // read, and two operations on one record mix up their completions (a read then reports the
     // wait's 4 bytes, or its byte lands after it was handed on).
-    OVERLAPPED readOverlap;
-    OVERLAPPED writeOverlap;
+    OVERLAPPED overlap = {};
+    OVERLAPPED readOverlap = {};
+    OVERLAPPED writeOverlap = {};
+    COMMTIMEOUTS timeouts = {};
+    DCB dcb = {};
     // Filled by an overlapped WaitCommEvent and ReadFile after the call returns, so they live
     // in the object rather than on the thread's stack.
-    DWORD waitEventMask;
-    uint8_t readByte;
-    // Whether `lock` is initialised: InitPort initialises it once and ClosePort deletes it once
-    // the monitor thread has ended, however often either is called.
-    bool lockReady;
+    DWORD waitEventMask = 0;
+    uint8_t readByte = 0;
+    HANDLE writeHandle = nullptr;  // the handle the write step purged, for its write
+    uint32_t lastError = 0;
     volatile LONG writesCompleted = 0;
+    // Set (auto-reset) each time the count above goes up; lives as long as the object.
+    HANDLE writeDoneEvent;
     // Set under the lock by a close: the monitor thread starts no wait, read or write after it.
     bool closing = false;
     // A cancelled transfer that never reported its end: its record and event are left to it.
     volatile bool transferStuck = false;
-    HANDLE writeDoneEvent;
-    // The handle the dialog kept from its last InitPort (emptied again after a failed open).
-    // SendToPort falls back on it when the port's own handle is empty; ClosePort empties it when
-    // it closes that very handle, so no copy of a closed handle is left behind.
-    HANDLE sharedHandle = nullptr;
-    // The link lives as long as the port: a link key installed for one command serves the next.
-    TerminalLink link;
-    // Where complete replies go; emptied by ClosePort before it waits for the monitor thread.
-    std::atomic<IFrameSink*> sink{nullptr};
 };
 
 }  // namespace quillon

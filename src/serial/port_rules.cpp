@@ -4,13 +4,6 @@
 
 namespace quillon {
 
-namespace {
-// The system error codes the monitor thread tells apart.
-const uint32_t kErrorInvalidHandle = 6;
-const uint32_t kErrorInvalidParameter = 87;
-const uint32_t kErrorIoPending = 997;
-}  // namespace
-
 std::string ComDeviceName(unsigned portNumber) { return Format("\\\\.\\COM%u", portNumber); }
 
 std::string LineSettings(unsigned baud, char parity, unsigned dataBits, unsigned stopBits) {

@@ -8,6 +8,11 @@
 
 namespace quillon {
 
+// The system error codes the monitor thread tells apart.
+const uint32_t kErrorInvalidHandle = 6;
+const uint32_t kErrorInvalidParameter = 87;
+const uint32_t kErrorIoPending = 997;
+
 // Room for one plain frame waiting to be written.
 const int kWriteBufferSize = 2048;
 // Every comm time-out of an open port, and the longest ClosePort waits for the monitor thread.

@@ -78,17 +78,18 @@ Bytes PlainFrame(uint8_t code, const Bytes& data = Bytes()) {
     return frame;
 }
 
-struct Port : ComPort {
-    using ComPort::Lock;
-    using ComPort::portHandle;
-    using ComPort::sharedHandle;
-    using ComPort::Unlock;
-    explicit Port(IFrameSink* to = nullptr) : replies(to) {}
+// ComPort on the Win32 device, with the device's handles in reach.
+struct Port : Win32PortDevice, ComPort {
+    using Win32PortDevice::keptHandle;
+    using Win32PortDevice::Lock;
+    using Win32PortDevice::portHandle;
+    using Win32PortDevice::Unlock;
+    explicit Port(IFrameSink* to = nullptr)
+        : ComPort(static_cast<Win32PortDevice&>(*this)), replies(to) {}
     IFrameSink* replies;
     // Opens COM<number> and starts its monitor thread; true when both worked.
     bool Start(unsigned number, DWORD mask = EV_RXCHAR | EV_CTS) {
-        return InitPort(number, 115200, 'N', 8, 1, mask, 1024, replies) != INVALID_HANDLE_VALUE &&
-               StartMonitor();
+        return InitPort(number, 115200, 'N', 8, 1, mask, 1024, replies) && StartMonitor();
     }
     void Send(const Bytes& frame) { SendToPort(frame.data(), static_cast<int>(frame.size())); }
 };
@@ -134,8 +135,7 @@ void ReopenEndsTheMonitor(unsigned number) {
     // The monitor thread, waiting for its events (wine adds a thread of its own for the wait,
     // which goes a moment after the wait has ended: hence the settled counts).
     CHECK(SettledThreadCount() > baseline);
-    CHECK(port.InitPort(number, 115200, 'N', 8, 1, EV_RXCHAR | EV_CTS, 1024, &replies) !=
-          INVALID_HANDLE_VALUE);
+    CHECK(port.InitPort(number, 115200, 'N', 8, 1, EV_RXCHAR | EV_CTS, 1024, &replies));
     CHECK(SettledThreadCount() == baseline);
     port.StartMonitor();
     port.Send(PlainFrame(0x25));
@@ -148,7 +148,8 @@ void SharedHandle(unsigned number) {
     FrameCapture replies;
     Port port(&replies);
     port.Start(number);
-    const HANDLE handle = port.sharedHandle = port.portHandle;  // as the dialog keeps it
+    const HANDLE handle = port.keptHandle;  // kept from the open
+    CHECK(handle != nullptr && handle == port.portHandle);
     Sleep(100);
     port.Lock();
     port.portHandle = nullptr;  // lost, as when the object was reset while the dialog held it
@@ -157,7 +158,7 @@ void SharedHandle(unsigned number) {
     CHECK(port.portHandle == handle);
     CHECK(!replies.Next().empty());
     port.ClosePort();
-    CHECK(port.sharedHandle == nullptr);
+    CHECK(port.keptHandle == nullptr);
     port.Send(PlainFrame(0x25));  // no handle anywhere now
     CHECK(replies.Next(300).empty());
     CHECK(g_log.Logged("PORT NOT OPENED Trying to Write"));

@@ -1,0 +1,95 @@
+// ComPort: the terminal's serial port. It opens a COM port for overlapped I/O, runs one monitor
+// thread (PortMonitor) that writes each frame handed over by SendToPort, encoded on the way out,
+// and hands every received byte, one at a time, to the link's reply parser. The process has one
+// ComPort; the acquisition dialog opens it for one operation and closes it at the end. Every step
+// is logged through WriteLog. The operating system is reached through IPortDevice.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "serial/port_monitor.h"
+#include "serial/terminal_port.h"
+#include "terminal/frame_codec.h"
+
+namespace quillon {
+
+// The operating system below one serial port: the monitor thread's calls, and the opening,
+// configuring and closing the dialog's thread does.
+class IPortDevice : public IMonitorIo {
+public:
+    enum EventBit { kReadEvent = 1, kWriteEvent = 2, kShutdownEvent = 4, kThreadClosedEvent = 8 };
+    enum class ConfigStep { kTimeouts, kMask, kGetState, kBuildState, kSetState };
+
+    // A monitor thread is alive or not yet released.
+    virtual bool MonitorPresent() = 0;
+    // Ends it: no new transfer starts, pending ones and the comm-event wait are ended, shutdown is
+    // signalled, and the thread gets the close deadline. False when it still runs.
+    virtual bool StopMonitor() = 0;
+    // Closes the events that exist (returned as EventBits) and makes all of them anew.
+    virtual unsigned ReplaceEvents() = 0;
+    virtual void Lock() = 0;
+    virtual void Unlock() = 0;
+    // Closes the port's handle (and forgets a kept copy of that handle).
+    virtual void CloseHandle() = 0;
+    // Opens the device for overlapped reading and writing; the handle is also kept for
+    // AdoptKeptHandle. False (LastError tells why) when it cannot be opened.
+    virtual bool Open(const std::string& device) = 0;
+    virtual uint32_t LastError() = 0;
+    virtual bool Configure(ConfigStep step, uint32_t value, const std::string& line) = 0;
+    virtual void Purge() = 0;
+    // A thread that has not ended yet; a finished one is released.
+    virtual bool ThreadRunning() = 0;
+    virtual bool StartThread(uint32_t (*body)(void*), void* context) = 0;
+    virtual void StopTransfers() = 0;
+    virtual void SignalShutdown() = 0;
+    virtual uint64_t Now() = 0;
+    // Both wait until `deadline` (Now() time), serving messages sent to this thread's windows.
+    virtual void WaitThreadClosed(uint64_t deadline) = 0;
+    virtual bool WaitThreadEnd(uint64_t deadline) = 0;  // true: no thread left
+    virtual bool TransferStuck() = 0;
+    // Nothing uses the events or the lock any more: both go.
+    virtual void ReleaseEvents() = 0;
+    virtual void ForgetKeptHandle() = 0;
+    virtual int32_t WritesCompleted() = 0;
+    // Waits until more than `count` write steps are done; false on time-out.
+    virtual bool AwaitWrites(int32_t count, int milliseconds) = 0;
+};
+
+class ComPort : public ITerminalPort {
+public:
+    explicit ComPort(IPortDevice& device) : device_(device), monitor_(device, link_) {}
+    ComPort(const ComPort&) = delete;
+    ComPort& operator=(const ComPort&) = delete;
+
+    // Opens "\\.\COM<portNumber>" and configures it. Stops a monitor thread still running on
+    // this object and closes a port still open first. False when the device cannot be opened.
+    bool InitPort(unsigned portNumber, unsigned baud, char parity, unsigned dataBits,
+                  unsigned stopBits, uint32_t commEvents, unsigned writeBufferSize,
+                  IFrameSink* sink) override;
+    bool StartMonitor() override;
+    void SendToPort(const uint8_t* plainFrame, int length) override;
+    bool WaitForWrite(int milliseconds) override;
+    // Closes the port and ends the monitor thread, waiting at most about 10 s for it while
+    // serving messages sent to this thread's windows (the thread may be handing a reply over).
+    void ClosePort() override;
+    void ForgetSharedHandle() override { device_.ForgetKeptHandle(); }
+    void InstallLinkKey(const uint8_t key[16]) override { link_.InstallLinkKey(key); }
+
+    uint32_t GetCommEvents() const { return commEvents_; }
+    uint32_t GetWriteBufferSize() const { return writeBufferSize_; }
+
+private:
+    static uint32_t MonitorThread(void* port);
+    void Configure(const std::string& line);
+
+    IPortDevice& device_;
+    // The link lives as long as the port: a link key installed for one command serves the next.
+    TerminalLink link_;
+    PortMonitor monitor_;
+    uint32_t commEvents_ = 0;
+    uint32_t writeBufferSize_ = 0;  // stored and reported, never used to size anything
+    int32_t sentAt_ = 0;
+};
+
+}  // namespace quillon

@@ -1,0 +1,268 @@
+// The monitor thread's decisions and the write hand-over, driven through a scripted port. The
+// overlapped calls themselves are played against a real (wine) port by tests/comport.
+#include "serial/port_monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "fakes.h"
+
+namespace quillon {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Bytes = std::vector<uint8_t>;
+using WaitStart = IMonitorIo::WaitStart;
+using Event = IMonitorIo::Event;
+using Transfer = IMonitorIo::Transfer;
+
+struct Read {
+    Transfer result;
+    uint8_t byte;
+    uint32_t error;
+};
+
+// Plays back its scripts in order; records every call but HasPort. A script that runs out ends
+// the thread the quiet way (no port, shutdown).
+class ScriptedPort : public IMonitorIo {
+public:
+    bool port = true, kept = false, rxChar = true, purgeWorks = true;
+    std::deque<std::pair<WaitStart, uint32_t>> waits;
+    std::deque<uint32_t> queues;
+    std::deque<Event> events;
+    std::deque<Read> reads;
+    Transfer writeResult = Transfer::kDone;
+    uint32_t shortBy = 0;
+    Bytes wire;
+    Lines calls;
+
+    bool HasPort() override { return port; }
+    void BeginThread() override { calls.push_back("begin"); }
+    WaitStart StartCommWait(uint32_t* error) override {
+        calls.push_back("wait");
+        if (waits.empty()) return WaitStart::kNoPort;
+        const auto w = waits.front();
+        waits.pop_front();
+        *error = w.second;
+        return w.first;
+    }
+    bool ClearErrors(uint32_t* queued) override {
+        calls.push_back("clear");
+        *queued = 0;
+        if (!queues.empty()) *queued = queues.front(), queues.pop_front();
+        return port;
+    }
+    void SignalCommEvent() override { calls.push_back("signal"); }
+    Event WaitForEvent() override {
+        if (events.empty()) return Event::kShutdown;
+        const Event e = events.front();
+        events.pop_front();
+        return e;
+    }
+    bool ReceivedCharacter() override { return rxChar; }
+    void Pause(int ms) override { calls.push_back("pause " + std::to_string(ms)); }
+    Transfer ReadByte(uint8_t* byte, uint32_t* got, uint32_t* error) override {
+        calls.push_back("read");
+        if (reads.empty()) return Transfer::kNoPort;
+        const Read r = reads.front();
+        reads.pop_front();
+        *byte = r.byte;
+        *got = r.result == Transfer::kDone ? 1 : 0;
+        *error = r.error;
+        return r.result;
+    }
+    bool PurgeForWrite() override { return calls.push_back("purge"), purgeWorks; }
+    Transfer Write(const uint8_t* data, int length, uint32_t* written, uint32_t* error) override {
+        calls.push_back("write");
+        wire.assign(data, data + length);
+        *written = writeResult == Transfer::kDone ? uint32_t(length) - shortBy : 0;
+        *error = 31;
+        return writeResult;
+    }
+    void WriteStepDone() override { calls.push_back("done"); }
+    void EndPendingWait() override { calls.push_back("end wait"); }
+    void EndThread() override { calls.push_back("end"); }
+    std::string SystemText(uint32_t error) override { return "E" + std::to_string(error); }
+    bool AdoptKeptHandle() override { return kept && (port = true); }
+    void SignalWrite() override { calls.push_back("signal write"); }
+};
+
+void FixedPair(uint8_t pair[2]) { pair[0] = 0x11, pair[1] = 0xC3; }
+
+struct Rig : IFrameSink {
+    testing_support::CapturingLog log;
+    ScriptedPort io;
+    TerminalLink link{FixedPair};
+    PortMonitor monitor{io, link};
+    std::vector<Bytes> frames;
+    Rig() {
+        monitor.SetSink(this);
+        monitor.SetPortNumber(7);
+    }
+    void OnFrame(const uint8_t* frame, int length) override { frames.emplace_back(frame, frame + length); }
+};
+
+std::string Warning(const char* call, int error) {
+    return std::string("WARNING:  ") + call + " Failed with the following error: \nE" +
+           std::to_string(error) + "\nPort: 7\n";
+}
+
+TEST(PortMonitor, WaitOutcomesDecideWhetherTheThreadDrainsWaitsOnOrEndsAndHow) {
+    const char* begin = "Begin COMThread";
+    const char* gone = "COMThread Pointer not exists";
+    const char* end = "End COMThread";
+    const struct {
+        std::deque<std::pair<WaitStart, uint32_t>> waits;
+        std::deque<Event> events;
+        uint32_t exitCode;
+        Lines log, calls;
+    } cases[] = {
+        {{}, {}, 0, {begin, gone, end}, {"begin", "wait", "end"}},
+        {{{WaitStart::kFailed, 6}}, {}, 0,
+         {begin, "ERROR INVALID HANDLE", "ERROR INVALID HANDLE 2", end}, {"begin", "wait", "end"}},
+        {{{WaitStart::kFailed, 5}}, {}, kFatalWaitExitCode,
+         {begin, Warning("WaitCommEvent()", 5), "ERROR DEFAULT"}, {"begin", "wait", "clear", "end"}},
+        // A pending wait is not started again and is ended before the thread goes.
+        {{{WaitStart::kFailed, 997}}, {Event::kOther, Event::kShutdown}, 0,
+         {begin, "Error in WaitMultipleObject", "COMThread Thread Close Signal", end},
+         {"begin", "wait", "clear", "end wait", "end"}},
+        {{{WaitStart::kFailed, 87}}, {Event::kShutdown}, 0,
+         {begin, "COMThread 87", "COMThread Thread Close Signal", end},
+         {"begin", "wait", "clear", "end"}},
+        // Completed at once with nothing queued: straight back to a new wait.
+        {{{WaitStart::kCompleted, 0}}, {}, 0,
+         {begin, "COMThread Clear COM", "COMThread InQue = 0", gone, end},
+         {"begin", "wait", "clear", "wait", "end"}},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.io.waits = c.waits;
+        rig.io.events = c.events;
+        EXPECT_EQ(rig.monitor.Run(), c.exitCode) << c.log.back();
+        EXPECT_EQ(rig.log.lines, c.log);
+        EXPECT_EQ(rig.io.calls, c.calls) << c.log.back();
+    }
+}
+
+TEST(PortMonitor, QueuedBytesAreReadOneByOneAfter2msAndTheQueueAskedForAgainOnlyWhenRead) {
+    Rig rig;
+    // The serial-number reply "ABC" with the pair above and the zero key, computed independently.
+    const Bytes reply = {0x02, 0x00, 0x08, 0x02, 0x02, 0x3A, 0xD6, 0xAC, 0x9F, 0x71, 0x3B, 0x0B,
+                         0x03};
+    rig.io.waits = {{WaitStart::kCompleted, 0}};
+    rig.io.queues = {10, 3, 0};
+    rig.io.events = {Event::kCommEvent};
+    for (uint8_t b : reply) rig.io.reads.push_back({Transfer::kDone, b, 0});
+    Bytes plain = {0x02, 0x00, 0x01, 0x25, 0x25, 0x03};
+    plain.resize(16);
+    rig.link.Encode(plain.data(), 6);  // as if the command had gone out: its pair and key
+    rig.monitor.Run();
+    Lines expected = {"begin", "wait", "clear", "signal", "pause 2"};
+    for (int i = 0; i < 10; ++i) expected.push_back("read");
+    expected.insert(expected.end(), {"clear", "read", "read", "read", "clear", "wait", "end"});
+    EXPECT_EQ(rig.io.calls, expected);
+    EXPECT_EQ(rig.frames, (std::vector<Bytes>{{0x02, 0x00, 0x07, 0x25, 0x06, 0x00, 0x03, 'A', 'B',
+                                               'C', 0xF4, 0x03}}));
+}
+
+TEST(PortMonitor, AFailedReadHandsNothingOnAndOnlyAnInvalidHandleOrAStuckReadEndsTheDrain) {
+    const struct {
+        Read read;
+        bool drainGoesOn;
+        Lines log;
+    } cases[] = {
+        {{Transfer::kFailed, 0x02, 6}, false, {"Read File ERROR_INVALID_HANDLE"}},
+        {{Transfer::kFailed, 0x02, 31}, true, {Warning("ReadFile()", 31)}},
+        {{Transfer::kPendingFailed, 0x02, 995}, true,
+         {Warning("GetOverlappedResults() in ReadFile()", 995)}},
+        {{Transfer::kStuck, 0x02, 995}, false,
+         {"TRANSFER NOT ENDED BY THE CLOSE", Warning("GetOverlappedResults() in ReadFile()", 995)}},
+        {{Transfer::kNoPort, 0x02, 0}, false, {}},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.io.waits = {{WaitStart::kFailed, 997}};
+        rig.io.queues = {0, 2};
+        rig.io.events = {Event::kCommEvent};
+        rig.io.reads = {c.read, {Transfer::kDone, 0x41, 0}};
+        rig.monitor.Run();
+        Lines log;  // between the thread's own lines, but for the parser's
+        for (size_t i = 1; i + 2 < rig.log.lines.size(); ++i) {
+            if (rig.log.lines[i] != "INVALID PROTOCOL REPLY RETURN") log.push_back(rig.log.lines[i]);
+        }
+        EXPECT_EQ(log, c.log);
+        EXPECT_EQ(rig.io.reads.empty(), c.drainGoesOn) << c.read.error;
+        // 0x02 would have started a frame; 0x41 behind it is stray only when nothing started one.
+        const size_t stray = std::count(rig.log.lines.begin(), rig.log.lines.end(),
+                                        std::string("INVALID PROTOCOL REPLY RETURN"));
+        EXPECT_EQ(stray, c.drainGoesOn ? 1u : 0u);
+    }
+}
+
+TEST(PortMonitor, AFrameIsTakenOnlyWithAPortAndWhenItFitsAndDropsAPartReply) {
+    const struct {
+        bool port, kept;
+        int length;
+        Lines log;
+        bool signalled;
+    } cases[] = {
+        {true, false, 2048, {}, true},
+        {false, true, 6, {"FOUND GLOBAL HANDLE GOT"}, true},
+        {false, false, 6, {"PORT NOT OPENED Trying to Write"}, false},
+        {true, false, 2049, {"FRAME OF 2049 BYTES DOES NOT FIT THE WRITE BUFFER"}, false},
+        {true, false, 0, {"FRAME OF 0 BYTES DOES NOT FIT THE WRITE BUFFER"}, false},
+    };
+    const Bytes frame(2049, 0x02);
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.io.port = c.port;
+        rig.io.kept = c.kept;
+        rig.link.CollectReplyByte(0x02, &rig);
+        rig.monitor.HandOver(frame.data(), c.length);
+        EXPECT_EQ(rig.log.lines, c.log) << c.length;
+        EXPECT_EQ(rig.io.calls, c.signalled ? Lines{"signal write"} : Lines{}) << c.length;
+        EXPECT_EQ(rig.link.ReceivedLength(), 0);
+    }
+}
+
+TEST(PortMonitor, EachFrameIsPurgedForEncodedAndWrittenAndAFailedOrShortWriteIsCleared) {
+    const struct {
+        bool purges;
+        Transfer result;
+        uint32_t shortBy;
+        Lines log, calls;
+    } cases[] = {
+        {true, Transfer::kDone, 0, {}, {"purge", "write", "done"}},
+        {true, Transfer::kDone, 1, {}, {"purge", "write", "clear", "done"}},
+        {true, Transfer::kFailed, 0, {Warning("WriteFile()", 31)}, {"purge", "write", "clear", "done"}},
+        {true, Transfer::kPendingFailed, 0, {Warning("GetOverlappedResults() in WriteFile()", 31)},
+         {"purge", "write", "clear", "done"}},
+        {false, Transfer::kDone, 0, {}, {"purge", "done"}},  // the port is closing
+    };
+    // The one-byte command 0x25 with the zero key and the pair above, computed independently.
+    const Bytes wire = {0x02, 0x00, 0x0B, 0x51, 0x72, 0x85, 0x6B, 0x10, 0x3D, 0x22, 0xC4,
+                        0x4B, 0x99, 0x00, 0xCA, 0x03};
+    const uint8_t plain[] = {0x02, 0x00, 0x01, 0x25, 0x25, 0x03};
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.io.purgeWorks = c.purges;
+        rig.io.writeResult = c.result;
+        rig.io.shortBy = c.shortBy;
+        rig.io.events = {Event::kWrite};
+        rig.monitor.HandOver(plain, sizeof plain);
+        rig.io.calls.clear();
+        rig.io.waits = {{WaitStart::kFailed, 997}};
+        rig.monitor.Run();
+        const Lines calls(rig.io.calls.begin() + 3, rig.io.calls.end() - 2);
+        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(Lines(rig.log.lines.begin() + 1, rig.log.lines.end() - 2), c.log);
+        EXPECT_EQ(rig.io.wire, c.purges ? wire : Bytes());
+    }
+}
+
+}  // namespace
+}  // namespace quillon
