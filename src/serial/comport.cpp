@@ -10,9 +10,13 @@ bool ComPort::InitPort(unsigned portNumber, unsigned baud, char parity, unsigned
     WriteLog("Entering InitPort");
     // Stop a monitor thread still running on this object before its events are replaced. It
     // gets the close deadline; one that outlives it keeps its events, and the port stays shut.
-    if (device_.MonitorPresent() && !device_.StopMonitor()) {
-        WriteLog("COMThread still running, port not reopened");
-        return false;
+    if (device_.MonitorPresent()) {
+        device_.StopTransfers();
+        device_.SignalShutdown();
+        if (!device_.WaitThreadEnd(device_.Now() + kThreadCloseWaitMs)) {
+            WriteLog("COMThread still running, port not reopened");
+            return false;
+        }
     }
     const unsigned replaced = device_.ReplaceEvents();
     static const char* const kResetLines[] = {
@@ -91,7 +95,15 @@ void ComPort::SendToPort(const uint8_t* plainFrame, int length) {
     monitor_.HandOver(plainFrame, length);
 }
 
-bool ComPort::WaitForWrite(int milliseconds) { return device_.AwaitWrites(sentAt_, milliseconds); }
+bool ComPort::WaitForWrite(int milliseconds) {
+    const uint64_t deadline = device_.Now() + static_cast<uint64_t>(milliseconds > 0 ? milliseconds : 0);
+    while (device_.WritesCompleted() == sentAt_) {
+        const uint64_t now = device_.Now();
+        if (now >= deadline) return false;
+        device_.AwaitWriteStep(static_cast<uint32_t>(deadline - now));
+    }
+    return true;
+}
 
 void ComPort::ClosePort() {
     WriteLog("Begin Close COM Port");

@@ -23,9 +23,6 @@ public:
 
     // A monitor thread is alive or not yet released.
     virtual bool MonitorPresent() = 0;
-    // Ends it: no new transfer starts, pending ones and the comm-event wait are ended, shutdown is
-    // signalled, and the thread gets the close deadline. False when it still runs.
-    virtual bool StopMonitor() = 0;
     // Closes the events that exist (returned as EventBits) and makes all of them anew.
     virtual unsigned ReplaceEvents() = 0;
     virtual void Lock() = 0;
@@ -41,19 +38,23 @@ public:
     // A thread that has not ended yet; a finished one is released.
     virtual bool ThreadRunning() = 0;
     virtual bool StartThread(uint32_t (*body)(void*), void* context) = 0;
+    // No new transfer starts; the comm-event wait and any pending write or read are ended.
     virtual void StopTransfers() = 0;
     virtual void SignalShutdown() = 0;
     virtual uint64_t Now() = 0;
     // Both wait until `deadline` (Now() time), serving messages sent to this thread's windows.
     virtual void WaitThreadClosed(uint64_t deadline) = 0;
-    virtual bool WaitThreadEnd(uint64_t deadline) = 0;  // true: no thread left
+    // True when no thread is left (the ended one is released, and is no longer alive).
+    virtual bool WaitThreadEnd(uint64_t deadline) = 0;
     virtual bool TransferStuck() = 0;
     // Nothing uses the events or the lock any more: both go.
     virtual void ReleaseEvents() = 0;
     virtual void ForgetKeptHandle() = 0;
+    // Write steps the monitor thread has finished (written, or dropped when it could not be).
     virtual int32_t WritesCompleted() = 0;
-    // Waits until more than `count` write steps are done; false on time-out.
-    virtual bool AwaitWrites(int32_t count, int milliseconds) = 0;
+    // Waits at most `milliseconds` for the next write step, serving messages sent to this
+    // thread's windows meanwhile (the monitor thread may be handing a reply to the dialog).
+    virtual void AwaitWriteStep(uint32_t milliseconds) = 0;
 };
 
 class ComPort : public ITerminalPort {

@@ -88,23 +88,20 @@ bool Win32PortDevice::ReceivedCharacter() {
 IMonitorIo::Transfer Win32PortDevice::ReadByte(uint8_t* byte, uint32_t* got, uint32_t* error) {
     Lock();
     const HANDLE handle = closing ? nullptr : portHandle;
-    if (handle == nullptr) {
-        Unlock();
-        return Transfer::kNoPort;
-    }
-    DWORD count = 0, errors = 0;
-    const BOOL done = ReadFile(handle, &readByte, 1, &count, &readOverlap);
+    DWORD count = 0;
+    const BOOL done = handle != nullptr && ReadFile(handle, &readByte, 1, &count, &readOverlap);
     *error = done ? ERROR_SUCCESS : GetLastError();
+    DWORD errors = 0;
     COMSTAT comstat;
-    if (!done && *error == ERROR_IO_PENDING) ClearCommError(handle, &errors, &comstat);
-    Unlock();
-    Transfer result = done ? Transfer::kDone : Transfer::kFailed;
-    // Waited for without the lock, like a write: the close cancels it.
-    if (!done && *error == ERROR_IO_PENDING) {
-        result = AwaitTransfer(handle, &readOverlap, &count, error);
+    if (handle != nullptr && !done && *error == ERROR_IO_PENDING) {
+        ClearCommError(handle, &errors, &comstat);
     }
-    *byte = readByte;
-    *got = result == Transfer::kDone ? count : 0;
+    Unlock();
+    if (handle == nullptr) return Transfer::kNoPort;
+    // Waited for without the lock, like a write: the close cancels it.
+    const Transfer result = Finish(done, handle, &readOverlap, &count, error);
+    *byte = readByte;  // a pending read's byte lands only as it completes
+    *got = count;
     return result;
 }
 
@@ -125,21 +122,21 @@ IMonitorIo::Transfer Win32PortDevice::Write(const uint8_t* data, int length, uin
     // Issued outside the lock: a driver may take its time inside the call itself, and a close
     // must not queue behind it. The handle stays open until this thread has ended.
     DWORD count = 0;
-    const BOOL done = WriteFile(writeHandle, data, static_cast<DWORD>(length), &count, &writeOverlap);
+    const BOOL done =
+        WriteFile(writeHandle, data, static_cast<DWORD>(length), &count, &writeOverlap);
     *error = done ? ERROR_SUCCESS : GetLastError();
-    Transfer result = done ? Transfer::kDone : Transfer::kFailed;
     // A line that takes no bytes keeps the write pending for its whole time-out (10 s a byte):
     // it is waited for without the lock, and the close cancels it.
-    if (!done && *error == ERROR_IO_PENDING) {
-        result = AwaitTransfer(writeHandle, &writeOverlap, &count, error);
-    }
+    const Transfer result = Finish(done, writeHandle, &writeOverlap, &count, error);
     *written = count;
     return result;
 }
 
-IMonitorIo::Transfer Win32PortDevice::AwaitTransfer(HANDLE handle, OVERLAPPED* io,
-                                                    DWORD* transferred, uint32_t* error) {
+IMonitorIo::Transfer Win32PortDevice::Finish(BOOL done, HANDLE handle, OVERLAPPED* io,
+                                             DWORD* transferred, uint32_t* error) {
+    if (done) return Transfer::kDone;
     *transferred = 0;
+    if (*error != ERROR_IO_PENDING) return Transfer::kFailed;
     const HANDLE waits[2] = {io->hEvent, shutdownEvent};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
         // The port is closing. Its close cancelled what was pending then; a transfer issued just
@@ -154,10 +151,10 @@ IMonitorIo::Transfer Win32PortDevice::AwaitTransfer(HANDLE handle, OVERLAPPED* i
         }
     }
     // Completed (or cancelled): the record holds the outcome, the handle is not waited on.
-    if (GetOverlappedResult(handle, io, transferred, FALSE)) return Transfer::kDone;
-    *error = GetLastError();
-    *transferred = 0;
-    return Transfer::kPendingFailed;
+    const BOOL completed = GetOverlappedResult(handle, io, transferred, FALSE);
+    *error = completed ? ERROR_SUCCESS : GetLastError();
+    if (!completed) *transferred = 0;
+    return completed ? Transfer::kDone : Transfer::kPendingFailed;
 }
 
 void Win32PortDevice::WriteStepDone() {
@@ -199,15 +196,6 @@ std::string Win32PortDevice::SystemText(uint32_t error) {
 bool Win32PortDevice::AdoptKeptHandle() {
     if (keptHandle == nullptr) return false;
     portHandle = keptHandle;
-    return true;
-}
-
-bool Win32PortDevice::StopMonitor() {
-    StopTransfers();
-    SignalShutdown();
-    if (monitorThread == nullptr) return !threadAlive;
-    if (!WaitThreadEnd(GetTickCount64() + kThreadCloseWaitMs)) return false;
-    threadAlive = FALSE;
     return true;
 }
 
@@ -332,6 +320,7 @@ bool Win32PortDevice::WaitThreadEnd(uint64_t deadline) {
     if (monitorThread == nullptr) return true;
     if (!WaitServingSentMessages(monitorThread, deadline)) return false;
     CloseAndClear(&monitorThread);
+    threadAlive = FALSE;
     return true;
 }
 
@@ -345,20 +334,12 @@ void Win32PortDevice::ReleaseEvents() {
     lockReady = false;
 }
 
-bool Win32PortDevice::AwaitWrites(int32_t count, int milliseconds) {
-    const DWORD start = GetTickCount();
-    while (writesCompleted == count) {
-        const int left = milliseconds - static_cast<int>(GetTickCount() - start);
-        if (left <= 0) return false;
-        // Wakes as the write finishes, and serves messages sent to this thread meanwhile: the
-        // monitor thread may be handing a reply to the dialog.
-        const DWORD events = writeDoneEvent != nullptr ? 1 : 0;
-        MsgWaitForMultipleObjects(events, &writeDoneEvent, FALSE,
-                                  events != 0 ? static_cast<DWORD>(left) : 1, QS_SENDMESSAGE);
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    }
-    return true;
+void Win32PortDevice::AwaitWriteStep(uint32_t milliseconds) {
+    const DWORD events = writeDoneEvent != nullptr ? 1 : 0;
+    MsgWaitForMultipleObjects(events, &writeDoneEvent, FALSE, events != 0 ? milliseconds : 1,
+                              QS_SENDMESSAGE);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
 }
 
 }  // namespace quillon

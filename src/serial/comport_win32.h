@@ -35,7 +35,6 @@ public:
     void SignalWrite() override { SetEvent(writeEvent); }
 
     bool MonitorPresent() override { return threadAlive || monitorThread != nullptr; }
-    bool StopMonitor() override;
     unsigned ReplaceEvents() override;
     void Lock() override;
     void Unlock() override;
@@ -55,13 +54,15 @@ public:
     void ReleaseEvents() override;
     void ForgetKeptHandle() override { keptHandle = nullptr; }
     int32_t WritesCompleted() override { return writesCompleted; }
-    bool AwaitWrites(int32_t count, int milliseconds) override;
+    void AwaitWriteStep(uint32_t milliseconds) override;
 
 protected:
     static DWORD WINAPI ThreadMain(LPVOID device);
-    // Waits for a pending write or read without the lock, until it completes or the port closes
-    // (which cancels it).
-    Transfer AwaitTransfer(HANDLE handle, OVERLAPPED* io, DWORD* transferred, uint32_t* error);
+    // The outcome of a write or read the call has issued (`done`: it completed at once). A
+    // pending one is waited for without the lock, until it completes or the port closes (which
+    // cancels it).
+    Transfer Finish(BOOL done, HANDLE handle, OVERLAPPED* io, DWORD* transferred,
+                    uint32_t* error);
 
     HANDLE monitorThread = nullptr;
     uint32_t (*threadBody)(void*) = nullptr;

@@ -286,46 +286,5 @@ TEST_F(TerminalSimTest, StatusReplyHandsOutAFreshLinkKeyThatBothSidesThenUse) {
               Bytes(link.LinkKey(), link.LinkKey() + 16));
 }
 
-// The plain 598-byte format and a terminal that always matches are played end to end.
-TEST_F(TerminalSimTest, EnrolmentGivesATemplateOfTheAskedSizeThatVerificationThenCompares) {
-    sim::TerminalModel terminal = Terminal("");
-    Bytes enrol(22, 0);
-    enrol[0] = 0x27;
-    enrol[1] = 0xC1;  // the double-size format
-    const Frames answer = Exchange(&terminal, enrol);
-    ASSERT_EQ(answer.size(), 4u);
-    EXPECT_EQ(Frames(answer.begin(), answer.end() - 1),
-              (Frames{Hex("940000A0"), Hex("940000A5"), Hex("940000A6")}));
-    ASSERT_EQ(answer[3].size(), 4u + 1196);
-    EXPECT_EQ(Part(answer[3], 0, 4), Hex("2706 04AC"));
-    EXPECT_EQ(answer[3][4 + 17], 2) << "template byte 17 (frame position 24)";
-    // The host's verify command, bytes 512..597 sent as spaces; a changed byte before them fails.
-    const std::pair<size_t, uint8_t> cases[] = {{598, 0xA3}, {0, 0xA4}, {511, 0xA4}};
-    for (const auto& c : cases) {
-        Bytes command = Hex("28 01 04 000000 0256");
-        command.insert(command.end(), answer[3].begin() + 4, answer[3].begin() + 4 + 598);
-        std::fill(command.begin() + 8 + 512, command.end(), 0x20);
-        if (c.first < 598) command[8 + c.first] ^= 0x01;
-        EXPECT_EQ(Exchange(&terminal, command),
-                  (Frames{Hex("940000A0"), {0x94, 0x00, 0x00, c.second}, {0x28, 0x06}}))
-            << c.first;
-    }
-}
-
-TEST_F(TerminalSimTest, BadSumSpoilsTheChecksumOfTheNextFrameOnlyAndMuteEndsAllAnswers) {
-    sim::TerminalModel terminal = Terminal("on 25\n badsum\n default\n default\n mute\nend\n");
-    sim::HostFrame frame;
-    const std::vector<sim::Action> actions = terminal.OnWireFrame(Encode({0x25}), &frame);
-    ASSERT_EQ(actions.size(), 2u);
-    const Bytes whole = sim::EncodeTerminalFrame(kSerialReply, link.LinkKey(), g_pair);
-    EXPECT_EQ(actions[1].bytes, whole);
-    Bytes badSum = actions[0].bytes;
-    EXPECT_NE(badSum.at(whole.size() - 2), whole[whole.size() - 2]);
-    badSum[whole.size() - 2] = whole[whole.size() - 2];
-    EXPECT_EQ(badSum, whole) << "the checksum alone is wrong";
-    EXPECT_TRUE(terminal.OnWireFrame(Encode({0x25}), &frame).empty());
-    EXPECT_EQ(frame.plain, Plain({0x25})) << "a muted terminal still decodes";
-}
-
 }  // namespace
 }  // namespace quillon
