@@ -5,7 +5,7 @@
 namespace quillon {
 
 bool ComPort::InitPort(unsigned portNumber, unsigned baud, char parity, unsigned dataBits,
-                       unsigned stopBits, uint32_t commEvents, unsigned writeBufferSize,
+                       unsigned stopBits, uint32_t commEvents, unsigned /*writeBufferSize*/,
                        IFrameSink* sink) {
     WriteLog("Entering InitPort");
     // Stop a monitor thread still running on this object before its events are replaced. It
@@ -28,7 +28,6 @@ bool ComPort::InitPort(unsigned portNumber, unsigned baud, char parity, unsigned
     monitor_.SetSink(sink);
     monitor_.SetPortNumber(portNumber);
     commEvents_ = commEvents;
-    writeBufferSize_ = writeBufferSize;
     WriteLog("Create Port and Baud buffer");
 
     // Built before the lock: nothing that can throw runs while it is held.

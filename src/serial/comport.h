@@ -77,9 +77,6 @@ public:
     void ForgetSharedHandle() override { device_.ForgetKeptHandle(); }
     void InstallLinkKey(const uint8_t key[16]) override { link_.InstallLinkKey(key); }
 
-    uint32_t GetCommEvents() const { return commEvents_; }
-    uint32_t GetWriteBufferSize() const { return writeBufferSize_; }
-
 private:
     static uint32_t MonitorThread(void* port);
     void Configure(const std::string& line);
@@ -89,7 +86,6 @@ private:
     TerminalLink link_;
     PortMonitor monitor_;
     uint32_t commEvents_ = 0;
-    uint32_t writeBufferSize_ = 0;  // stored and reported, never used to size anything
     int32_t sentAt_ = 0;
 };
 

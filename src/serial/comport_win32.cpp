@@ -1,12 +1,9 @@
 #include "serial/comport_win32.h"
 
-#include "foundation/wait_win32.h"
-
 namespace quillon {
 
 namespace {
 
-const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 // How long a cancelled write or read may take to report that it has ended.
 const DWORD kCancelLandsMs = 1000;
 
@@ -30,14 +27,6 @@ Win32PortDevice::~Win32PortDevice() {
                          &threadClosedEvent, &writeDoneEvent};
     for (HANDLE* h : handles) CloseAndClear(h);
     if (lockReady && !threadAlive) DeleteCriticalSection(&lock);
-}
-
-void Win32PortDevice::Lock() {
-    if (lockReady) EnterCriticalSection(&lock);
-}
-
-void Win32PortDevice::Unlock() {
-    if (lockReady) LeaveCriticalSection(&lock);
 }
 
 void Win32PortDevice::BeginThread() {
@@ -181,11 +170,6 @@ void Win32PortDevice::EndPendingWait() {
     }
 }
 
-void Win32PortDevice::EndThread() {
-    threadAlive = FALSE;
-    if (threadClosedEvent != nullptr) SetEvent(threadClosedEvent);
-}
-
 std::string Win32PortDevice::SystemText(uint32_t error) {
     char text[512] = {};
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
@@ -264,8 +248,6 @@ bool Win32PortDevice::Configure(ConfigStep step, uint32_t value, const std::stri
     return ok != FALSE;
 }
 
-void Win32PortDevice::Purge() { PurgeComm(portHandle, kPurgeAll); }
-
 bool Win32PortDevice::ThreadRunning() {
     if (monitorThread == nullptr) return false;
     if (WaitForSingleObject(monitorThread, 0) != WAIT_OBJECT_0) return true;
@@ -306,14 +288,6 @@ void Win32PortDevice::StopTransfers() {
         CancelIoEx(portHandle, nullptr);
     }
     Unlock();
-}
-
-void Win32PortDevice::SignalShutdown() {
-    if (shutdownEvent != nullptr) SetEvent(shutdownEvent);
-}
-
-void Win32PortDevice::WaitThreadClosed(uint64_t deadline) {
-    WaitServingSentMessages(threadClosedEvent, deadline);
 }
 
 bool Win32PortDevice::WaitThreadEnd(uint64_t deadline) {

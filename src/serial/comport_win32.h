@@ -5,9 +5,12 @@
 
 #include <windows.h>
 
+#include "foundation/wait_win32.h"
 #include "serial/comport.h"
 
 namespace quillon {
+
+const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 class Win32PortDevice : public IPortDevice {
 public:
@@ -29,26 +32,37 @@ public:
     Transfer Write(const uint8_t* data, int length, uint32_t* written, uint32_t* error) override;
     void WriteStepDone() override;
     void EndPendingWait() override;
-    void EndThread() override;
+    void EndThread() override {
+        threadAlive = FALSE;
+        if (threadClosedEvent != nullptr) SetEvent(threadClosedEvent);
+    }
     std::string SystemText(uint32_t error) override;
     bool AdoptKeptHandle() override;
     void SignalWrite() override { SetEvent(writeEvent); }
 
     bool MonitorPresent() override { return threadAlive || monitorThread != nullptr; }
     unsigned ReplaceEvents() override;
-    void Lock() override;
-    void Unlock() override;
+    void Lock() override {
+        if (lockReady) EnterCriticalSection(&lock);
+    }
+    void Unlock() override {
+        if (lockReady) LeaveCriticalSection(&lock);
+    }
     void CloseHandle() override;
     bool Open(const std::string& device) override;
     uint32_t LastError() override { return lastError; }
     bool Configure(ConfigStep step, uint32_t value, const std::string& line) override;
-    void Purge() override;
+    void Purge() override { PurgeComm(portHandle, kPurgeAll); }
     bool ThreadRunning() override;
     bool StartThread(uint32_t (*body)(void*), void* context) override;
     void StopTransfers() override;
-    void SignalShutdown() override;
+    void SignalShutdown() override {
+        if (shutdownEvent != nullptr) SetEvent(shutdownEvent);
+    }
     uint64_t Now() override { return GetTickCount64(); }
-    void WaitThreadClosed(uint64_t deadline) override;
+    void WaitThreadClosed(uint64_t deadline) override {
+        WaitServingSentMessages(threadClosedEvent, deadline);
+    }
     bool WaitThreadEnd(uint64_t deadline) override;
     bool TransferStuck() override { return transferStuck; }
     void ReleaseEvents() override;
