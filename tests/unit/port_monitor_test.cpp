@@ -40,39 +40,32 @@ public:
     Bytes wire;
     Lines calls;
 
+    template <typename T>
+    static T Next(std::deque<T>& script, T otherwise) {
+        if (script.empty()) return otherwise;
+        const T next = script.front();
+        script.pop_front();
+        return next;
+    }
     bool HasPort() override { return port; }
     void BeginThread() override { calls.push_back("begin"); }
     WaitStart StartCommWait(uint32_t* error) override {
         calls.push_back("wait");
-        if (waits.empty()) return WaitStart::kNoPort;
-        const auto w = waits.front();
-        waits.pop_front();
-        *error = w.second;
-        return w.first;
+        const auto w = Next(waits, {WaitStart::kNoPort, 0});
+        return *error = w.second, w.first;
     }
     bool ClearErrors(uint32_t* queued) override {
         calls.push_back("clear");
-        *queued = 0;
-        if (!queues.empty()) *queued = queues.front(), queues.pop_front();
-        return port;
+        return *queued = Next(queues, 0u), port;
     }
     void SignalCommEvent() override { calls.push_back("signal"); }
-    Event WaitForEvent() override {
-        if (events.empty()) return Event::kShutdown;
-        const Event e = events.front();
-        events.pop_front();
-        return e;
-    }
+    Event WaitForEvent() override { return Next(events, Event::kShutdown); }
     bool ReceivedCharacter() override { return rxChar; }
     void Pause(int ms) override { calls.push_back("pause " + std::to_string(ms)); }
     Transfer ReadByte(uint8_t* byte, uint32_t* got, uint32_t* error) override {
         calls.push_back("read");
-        if (reads.empty()) return Transfer::kNoPort;
-        const Read r = reads.front();
-        reads.pop_front();
-        *byte = r.byte;
-        *got = r.result == Transfer::kDone ? 1 : 0;
-        *error = r.error;
+        const Read r = Next(reads, {Transfer::kNoPort, 0, 0});
+        *byte = r.byte, *error = r.error, *got = r.result == Transfer::kDone ? 1 : 0;
         return r.result;
     }
     bool PurgeForWrite() override { return calls.push_back("purge"), purgeWorks; }
