@@ -95,7 +95,8 @@ void ComPort::SendToPort(const uint8_t* plainFrame, int length) {
 }
 
 bool ComPort::WaitForWrite(int milliseconds) {
-    const uint64_t deadline = device_.Now() + static_cast<uint64_t>(milliseconds > 0 ? milliseconds : 0);
+    const uint64_t deadline =
+        device_.Now() + static_cast<uint64_t>(milliseconds > 0 ? milliseconds : 0);
     while (device_.WritesCompleted() == sentAt_) {
         const uint64_t now = device_.Now();
         if (now >= deadline) return false;

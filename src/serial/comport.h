@@ -17,7 +17,7 @@ namespace quillon {
 // The operating system below one serial port: the monitor thread's calls, and the opening,
 // configuring and closing the dialog's thread does.
 class IPortDevice : public IMonitorIo {
-public:
+  public:
     enum EventBit { kReadEvent = 1, kWriteEvent = 2, kShutdownEvent = 4, kThreadClosedEvent = 8 };
     enum class ConfigStep { kTimeouts, kMask, kGetState, kBuildState, kSetState };
 
@@ -58,7 +58,7 @@ public:
 };
 
 class ComPort : public ITerminalPort {
-public:
+  public:
     explicit ComPort(IPortDevice& device) : device_(device), monitor_(device, link_) {}
     ComPort(const ComPort&) = delete;
     ComPort& operator=(const ComPort&) = delete;
@@ -77,7 +77,7 @@ public:
     void ForgetSharedHandle() override { device_.ForgetKeptHandle(); }
     void InstallLinkKey(const uint8_t key[16]) override { link_.InstallLinkKey(key); }
 
-private:
+  private:
     static uint32_t MonitorThread(void* port);
     void Configure(const std::string& line);
 

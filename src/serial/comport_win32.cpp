@@ -22,9 +22,8 @@ Win32PortDevice::Win32PortDevice()
 Win32PortDevice::~Win32PortDevice() {
     // At unload: release what is still held without waiting on a thread.
     CloseAndClear(&portHandle);
-    HANDLE* handles[] = {&monitorThread, &overlap.hEvent, &readOverlap.hEvent,
-                         &writeOverlap.hEvent, &writeEvent, &shutdownEvent,
-                         &threadClosedEvent, &writeDoneEvent};
+    HANDLE* handles[] = {&monitorThread, &overlap.hEvent, &readOverlap.hEvent, &writeOverlap.hEvent,
+                         &writeEvent,    &shutdownEvent,  &threadClosedEvent,  &writeDoneEvent};
     for (HANDLE* h : handles) CloseAndClear(h);
     if (lockReady && !threadAlive) DeleteCriticalSection(&lock);
 }
@@ -299,7 +298,7 @@ bool Win32PortDevice::WaitThreadEnd(uint64_t deadline) {
 }
 
 void Win32PortDevice::ReleaseEvents() {
-    HANDLE* events[] = {&overlap.hEvent, &writeEvent, &readOverlap.hEvent,
+    HANDLE* events[] = {&overlap.hEvent,      &writeEvent,        &readOverlap.hEvent,
                         &writeOverlap.hEvent, &threadClosedEvent, &shutdownEvent};
     for (HANDLE* h : events) CloseAndClear(h);
     eventArray[0] = eventArray[1] = eventArray[2] = nullptr;

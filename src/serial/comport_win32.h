@@ -13,7 +13,7 @@ namespace quillon {
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 class Win32PortDevice : public IPortDevice {
-public:
+  public:
     Win32PortDevice();
     ~Win32PortDevice() override;
     Win32PortDevice(const Win32PortDevice&) = delete;
@@ -70,13 +70,12 @@ public:
     int32_t WritesCompleted() override { return writesCompleted; }
     void AwaitWriteStep(uint32_t milliseconds) override;
 
-protected:
+  protected:
     static DWORD WINAPI ThreadMain(LPVOID device);
     // The outcome of a write or read the call has issued (`done`: it completed at once). A
     // pending one is waited for without the lock, until it completes or the port closes (which
     // cancels it).
-    Transfer Finish(BOOL done, HANDLE handle, OVERLAPPED* io, DWORD* transferred,
-                    uint32_t* error);
+    Transfer Finish(BOOL done, HANDLE handle, OVERLAPPED* io, DWORD* transferred, uint32_t* error);
 
     HANDLE monitorThread = nullptr;
     uint32_t (*threadBody)(void*) = nullptr;

@@ -18,7 +18,7 @@ namespace quillon {
 const uint32_t kFatalWaitExitCode = 100;
 
 class IMonitorIo {
-public:
+  public:
     enum class WaitStart { kNoPort, kCompleted, kFailed };
     enum class Event { kShutdown, kCommEvent, kWrite, kOther };
     // kFailed: the call failed at once; kPendingFailed: it was pending and did not complete;
@@ -48,8 +48,7 @@ public:
     // Resets the write event, then under the lock purges both sides: false when the port is
     // closing or gone.
     virtual bool PurgeForWrite() = 0;
-    virtual Transfer Write(const uint8_t* data, int length, uint32_t* written,
-                           uint32_t* error) = 0;
+    virtual Transfer Write(const uint8_t* data, int length, uint32_t* written, uint32_t* error) = 0;
     // One write step is over (written or dropped): counted for a caller waiting on it.
     virtual void WriteStepDone() = 0;
     // Leaves no comm-event wait outstanding on the handle.
@@ -66,7 +65,7 @@ public:
 };
 
 class PortMonitor {
-public:
+  public:
     PortMonitor(IMonitorIo& io, TerminalLink& link) : io_(io), link_(link) {}
     PortMonitor(const PortMonitor&) = delete;
     PortMonitor& operator=(const PortMonitor&) = delete;
@@ -85,7 +84,7 @@ public:
     void ReportError(const char* callName, uint32_t error);
     void SetPortNumber(unsigned portNumber) { portNumber_ = portNumber; }
 
-private:
+  private:
     void DrainReceive(uint32_t queued);
     void FlushWrite();
 

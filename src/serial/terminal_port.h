@@ -11,7 +11,7 @@ namespace quillon {
 // IFrameSink (terminal/frame_codec.h): where the port hands each complete reply.
 
 class ITerminalPort {
-public:
+  public:
     virtual ~ITerminalPort() = default;
     // Opens and configures the port; false when it cannot be opened. Complete replies go to
     // `sink` (on the monitor thread, which waits for it) until the port is closed.

@@ -7,7 +7,7 @@ namespace quillon {
 
 // The device is a base, so that it is built before the ComPort that uses it.
 class Win32TerminalPort : private Win32PortDevice, public ComPort {
-public:
+  public:
     Win32TerminalPort() : ComPort(static_cast<Win32PortDevice&>(*this)) {}
 };
 

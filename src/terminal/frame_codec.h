@@ -74,7 +74,7 @@ int DecodeFrame(uint8_t* out, uint8_t* in, const uint8_t key[kKeySize], const ui
 // Where the parser hands each complete, decoded frame: `frame` is the plain frame (STX .. ETX,
 // `length` bytes), valid during the call. Called on the monitor thread, which waits for it.
 class IFrameSink {
-public:
+  public:
     virtual ~IFrameSink() = default;
     virtual void OnFrame(const uint8_t* frame, int length) = 0;
 };
@@ -90,7 +90,7 @@ void TimeSeededPair(uint8_t pair[2]);
 // work area. The serial port owns one for the life of the process, so the link key installed by
 // one command serves the next ones.
 class TerminalLink {
-public:
+  public:
     explicit TerminalLink(ScramblePairSource pairSource = TimeSeededPair);
     TerminalLink(const TerminalLink&) = delete;
     TerminalLink& operator=(const TerminalLink&) = delete;
@@ -118,7 +118,7 @@ public:
     // next STX. A complete frame is decoded in place and handed to `sink` (if any).
     void CollectReplyByte(uint8_t byte, IFrameSink* sink);
 
-private:
+  private:
     ScramblePairSource pairSource_;
     uint8_t linkKey_[kKeySize] = {};
     uint8_t pair_[2] = {};

@@ -167,8 +167,10 @@ void SharedHandle(unsigned number) {
 void MissingPort(unsigned number) {
     Port port;
     CHECK(!port.Start(number));
-    CHECK(g_log.Logged("WARNING:  Open COM ERROR Failed with the following error: \n"
-                       "File not found.\r\n\nPort: " + std::to_string(number) + "\n"));
+    CHECK(
+        g_log.Logged("WARNING:  Open COM ERROR Failed with the following error: \n"
+                     "File not found.\r\n\nPort: " +
+                     std::to_string(number) + "\n"));
     const ULONGLONG start = GetTickCount64();
     port.ClosePort();
     CHECK(GetTickCount64() - start < 1000);  // the failed open already signalled the end

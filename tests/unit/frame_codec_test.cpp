@@ -92,7 +92,7 @@ uint8_t g_pair[2];
 void FixedPair(uint8_t pair[2]) { std::memcpy(pair, g_pair, 2); }
 
 class FrameCodecTest : public ::testing::Test, public IFrameSink {
-protected:
+  protected:
     void OnFrame(const uint8_t* frame, int length) override {  // as the dialog reads it
         frames.emplace_back(frame, frame + length);
     }
@@ -138,7 +138,9 @@ TEST_F(FrameCodecTest, EncodesReferenceFramesWithTheKeyTheirCommandCalls) {
     } cases[] = {
         {"25", kZeroKey, {0x11, 0xC3}, "02000B 5172856B103D22C4 4B99 00 CA 03"},
         {"23", kKey, {0x11, 0xC3}, "02000B FF6F496A54CADED8 4B99 01 DA 03"},  // DefaultKey
-        {"7201003236303131", kKey, {0x5C, 0xA7},  // a whole padding block
+        {"7201003236303131",
+         kKey,
+         {0x5C, 0xA7},  // a whole padding block
          "020013 01975B8C3DC6C0B6EB0D85AB9CC366BD 06FD 00 A5 03"},
     };
     ASSERT_EQ(kTrailerMask, 0x5A) << "the reference trailers assume the default mask";
@@ -274,7 +276,8 @@ TEST_F(TerminalSimTest, StatusReplyHandsOutAFreshLinkKeyThatBothSidesThenUse) {
     const Bytes first = Exchange(&terminal, {0x23}).at(0);
     ASSERT_EQ(first.size(), 3u + 11 + 16 + 16);
     EXPECT_EQ(std::string(first.begin(), first.end() - 16),
-              "\x23\x06\x0B" "ACME # BANKQUILLON-TERM-001");
+              "\x23\x06\x0B"
+              "ACME # BANKQUILLON-TERM-001");
     EXPECT_EQ(Part(first, 30, 46), Bytes(terminal.LinkKey(), terminal.LinkKey() + 16));
     // A host process that has not installed a key yet is answered with the zero key.
     EXPECT_EQ(Exchange(&terminal, {0x25}), Frames{kSerialReply});

@@ -17,7 +17,7 @@ using testing_support::AllocationsIn;
 
 // Keeps the reply code of each frame in a fixed array: the target must not allocate either.
 class CountingSink : public IFrameSink {
-public:
+  public:
     void OnFrame(const uint8_t* frame, int) override {
         if (frames < 8) codes[frames] = frame[3];
         ++frames;

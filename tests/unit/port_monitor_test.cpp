@@ -1,4 +1,5 @@
-// The monitor thread's decisions and the write hand-over, driven through a scripted port. The
+// The serial port's decisions (opening, closing, the monitor thread, the write hand-over), driven
+// through a scripted port. The
 // overlapped calls themselves are played against a real (wine) port by tests/comport.
 #include "serial/port_monitor.h"
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "fakes.h"
+#include "serial/comport.h"
 
 namespace quillon {
 namespace {
@@ -26,11 +28,14 @@ struct Read {
     uint32_t error;
 };
 
-// Plays back its scripts in order; records every call but HasPort. A script that runs out ends
-// the thread the quiet way (no port, shutdown).
-class ScriptedPort : public IMonitorIo {
-public:
+// Plays back its scripts in order; records the calls that change something. A script that runs
+// out ends the thread the quiet way (no port, shutdown).
+class ScriptedPort : public IPortDevice {
+  public:
     bool port = true, kept = false, rxChar = true, purgeWorks = true;
+    bool present = false, opens = true, ended = true, stuck = false;
+    int failingStep = -1;
+    unsigned existed = 0;
     std::deque<std::pair<WaitStart, uint32_t>> waits;
     std::deque<uint32_t> queues;
     std::deque<Event> events;
@@ -82,6 +87,35 @@ public:
     std::string SystemText(uint32_t error) override { return "E" + std::to_string(error); }
     bool AdoptKeptHandle() override { return kept && (port = true); }
     void SignalWrite() override { calls.push_back("signal write"); }
+
+    bool MonitorPresent() override { return present; }
+    unsigned ReplaceEvents() override { return calls.push_back("events"), existed; }
+    void Lock() override { calls.push_back("lock"); }
+    void Unlock() override { calls.push_back("unlock"); }
+    void CloseHandle() override { calls.push_back("close"), port = false; }
+    bool Open(const std::string& device) override { return calls.push_back("open"), port = opens; }
+    uint32_t LastError() override { return 87; }
+    bool Configure(ConfigStep step, uint32_t value, const std::string& line) override {
+        calls.push_back("set " + std::to_string(value) + " " + line);
+        return int(step) != failingStep;
+    }
+    void Purge() override { calls.push_back("purge all"); }
+    bool ThreadRunning() override { return false; }
+    bool StartThread(uint32_t (*)(void*), void*) override { return true; }
+    void StopTransfers() override { calls.push_back("stop"); }
+    void SignalShutdown() override { calls.push_back("shutdown"); }
+    uint64_t Now() override { return 5; }
+    void WaitThreadClosed(uint64_t deadline) override {
+        calls.push_back("closed by " + std::to_string(deadline));
+    }
+    bool WaitThreadEnd(uint64_t deadline) override {
+        return calls.push_back("ended by " + std::to_string(deadline)), ended;
+    }
+    bool TransferStuck() override { return stuck; }
+    void ReleaseEvents() override { calls.push_back("release"); }
+    void ForgetKeptHandle() override {}
+    int32_t WritesCompleted() override { return 0; }
+    void AwaitWriteStep(uint32_t) override {}
 };
 
 void FixedPair(uint8_t pair[2]) { pair[0] = 0x11, pair[1] = 0xC3; }
@@ -96,7 +130,9 @@ struct Rig : IFrameSink {
         monitor.SetSink(this);
         monitor.SetPortNumber(7);
     }
-    void OnFrame(const uint8_t* frame, int length) override { frames.emplace_back(frame, frame + length); }
+    void OnFrame(const uint8_t* frame, int length) override {
+        frames.emplace_back(frame, frame + length);
+    }
 };
 
 std::string Warning(const char* call, int error) {
@@ -115,19 +151,31 @@ TEST(PortMonitor, WaitOutcomesDecideWhetherTheThreadDrainsWaitsOnOrEndsAndHow) {
         Lines log, calls;
     } cases[] = {
         {{}, {}, 0, {begin, gone, end}, {"begin", "wait", "end"}},
-        {{{WaitStart::kFailed, 6}}, {}, 0,
-         {begin, "ERROR INVALID HANDLE", "ERROR INVALID HANDLE 2", end}, {"begin", "wait", "end"}},
-        {{{WaitStart::kFailed, 5}}, {}, kFatalWaitExitCode,
-         {begin, Warning("WaitCommEvent()", 5), "ERROR DEFAULT"}, {"begin", "wait", "clear", "end"}},
+        {{{WaitStart::kFailed, 6}},
+         {},
+         0,
+         {begin, "ERROR INVALID HANDLE", "ERROR INVALID HANDLE 2", end},
+         {"begin", "wait", "end"}},
+        {{{WaitStart::kFailed, 5}},
+         {},
+         kFatalWaitExitCode,
+         {begin, Warning("WaitCommEvent()", 5), "ERROR DEFAULT"},
+         {"begin", "wait", "clear", "end"}},
         // A pending wait is not started again and is ended before the thread goes.
-        {{{WaitStart::kFailed, 997}}, {Event::kOther, Event::kShutdown}, 0,
+        {{{WaitStart::kFailed, 997}},
+         {Event::kOther, Event::kShutdown},
+         0,
          {begin, "Error in WaitMultipleObject", "COMThread Thread Close Signal", end},
          {"begin", "wait", "clear", "end wait", "end"}},
-        {{{WaitStart::kFailed, 87}}, {Event::kShutdown}, 0,
+        {{{WaitStart::kFailed, 87}},
+         {Event::kShutdown},
+         0,
          {begin, "COMThread 87", "COMThread Thread Close Signal", end},
          {"begin", "wait", "clear", "end"}},
         // Completed at once with nothing queued: straight back to a new wait.
-        {{{WaitStart::kCompleted, 0}}, {}, 0,
+        {{{WaitStart::kCompleted, 0}},
+         {},
+         0,
          {begin, "COMThread Clear COM", "COMThread InQue = 0", gone, end},
          {"begin", "wait", "clear", "wait", "end"}},
     };
@@ -144,8 +192,8 @@ TEST(PortMonitor, WaitOutcomesDecideWhetherTheThreadDrainsWaitsOnOrEndsAndHow) {
 TEST(PortMonitor, QueuedBytesAreReadOneByOneAfter2msAndTheQueueAskedForAgainOnlyWhenRead) {
     Rig rig;
     // The serial-number reply "ABC" with the pair above and the zero key, computed independently.
-    const Bytes reply = {0x02, 0x00, 0x08, 0x02, 0x02, 0x3A, 0xD6, 0xAC, 0x9F, 0x71, 0x3B, 0x0B,
-                         0x03};
+    const Bytes reply = {0x02, 0x00, 0x08, 0x02, 0x02, 0x3A, 0xD6,
+                         0xAC, 0x9F, 0x71, 0x3B, 0x0B, 0x03};
     rig.io.waits = {{WaitStart::kCompleted, 0}};
     rig.io.queues = {10, 3, 0};
     rig.io.events = {Event::kCommEvent};
@@ -170,9 +218,11 @@ TEST(PortMonitor, AFailedReadHandsNothingOnAndOnlyAnInvalidHandleOrAStuckReadEnd
     } cases[] = {
         {{Transfer::kFailed, 0x02, 6}, false, {"Read File ERROR_INVALID_HANDLE"}},
         {{Transfer::kFailed, 0x02, 31}, true, {Warning("ReadFile()", 31)}},
-        {{Transfer::kPendingFailed, 0x02, 995}, true,
+        {{Transfer::kPendingFailed, 0x02, 995},
+         true,
          {Warning("GetOverlappedResults() in ReadFile()", 995)}},
-        {{Transfer::kStuck, 0x02, 995}, false,
+        {{Transfer::kStuck, 0x02, 995},
+         false,
          {"TRANSFER NOT ENDED BY THE CLOSE", Warning("GetOverlappedResults() in ReadFile()", 995)}},
         {{Transfer::kNoPort, 0x02, 0}, false, {}},
     };
@@ -185,7 +235,8 @@ TEST(PortMonitor, AFailedReadHandsNothingOnAndOnlyAnInvalidHandleOrAStuckReadEnd
         rig.monitor.Run();
         Lines log;  // between the thread's own lines, but for the parser's
         for (size_t i = 1; i + 2 < rig.log.lines.size(); ++i) {
-            if (rig.log.lines[i] != "INVALID PROTOCOL REPLY RETURN") log.push_back(rig.log.lines[i]);
+            if (rig.log.lines[i] != "INVALID PROTOCOL REPLY RETURN")
+                log.push_back(rig.log.lines[i]);
         }
         EXPECT_EQ(log, c.log);
         EXPECT_EQ(rig.io.reads.empty(), c.drainGoesOn) << c.read.error;
@@ -231,14 +282,21 @@ TEST(PortMonitor, EachFrameIsPurgedForEncodedAndWrittenAndAFailedOrShortWriteIsC
     } cases[] = {
         {true, Transfer::kDone, 0, {}, {"purge", "write", "done"}},
         {true, Transfer::kDone, 1, {}, {"purge", "write", "clear", "done"}},
-        {true, Transfer::kFailed, 0, {Warning("WriteFile()", 31)}, {"purge", "write", "clear", "done"}},
-        {true, Transfer::kPendingFailed, 0, {Warning("GetOverlappedResults() in WriteFile()", 31)},
+        {true,
+         Transfer::kFailed,
+         0,
+         {Warning("WriteFile()", 31)},
+         {"purge", "write", "clear", "done"}},
+        {true,
+         Transfer::kPendingFailed,
+         0,
+         {Warning("GetOverlappedResults() in WriteFile()", 31)},
          {"purge", "write", "clear", "done"}},
         {false, Transfer::kDone, 0, {}, {"purge", "done"}},  // the port is closing
     };
     // The one-byte command 0x25 with the zero key and the pair above, computed independently.
-    const Bytes wire = {0x02, 0x00, 0x0B, 0x51, 0x72, 0x85, 0x6B, 0x10, 0x3D, 0x22, 0xC4,
-                        0x4B, 0x99, 0x00, 0xCA, 0x03};
+    const Bytes wire = {0x02, 0x00, 0x0B, 0x51, 0x72, 0x85, 0x6B, 0x10,
+                        0x3D, 0x22, 0xC4, 0x4B, 0x99, 0x00, 0xCA, 0x03};
     const uint8_t plain[] = {0x02, 0x00, 0x01, 0x25, 0x25, 0x03};
     for (const auto& c : cases) {
         Rig rig;
@@ -254,6 +312,111 @@ TEST(PortMonitor, EachFrameIsPurgedForEncodedAndWrittenAndAFailedOrShortWriteIsC
         EXPECT_EQ(calls, c.calls);
         EXPECT_EQ(Lines(rig.log.lines.begin() + 1, rig.log.lines.end() - 2), c.log);
         EXPECT_EQ(rig.io.wire, c.purges ? wire : Bytes());
+    }
+}
+
+TEST(ComPort, OpeningStopsAnOldMonitorReplacesEventsAndConfiguresUntilTheFirstFailingCall) {
+    const std::string E = "Entering InitPort", C = "Create Port and Baud buffer",
+                      R1 = "Reset Write Event if already Set",
+                      R2 = "Reset ShutdownSet Event if already Set", B = "Begin Open COM",
+                      D = "\\\\.\\COM7", L = "baud=9600 parity=N data=8 stop=1",
+                      V = "Leaving InitPort";
+    const Lines chain = {"set 10000 " + L, "set 9 " + L, "set 9 " + L, "set 9 " + L, "set 9 " + L};
+    const struct {
+        bool present, ended, port, opens;
+        int failingStep;
+        bool result;
+        Lines log, sets;
+    } cases[] = {
+        {false, true, false, true, -1, true, {E, R1, R2, C, B, D, L, V}, chain},
+        {false,
+         true,
+         true,
+         true,
+         1,
+         true,
+         {E, R1, R2, C, "COM Port already Open Trying to Close", B, D, L,
+          Warning("SetCommMask()", 87), V},
+         {chain[0], chain[1]}},
+        {false,
+         true,
+         false,
+         true,
+         4,
+         true,
+         {E, R1, R2, C, B, D, L, Warning("SetCommState()", 87), V},
+         chain},
+        {false,
+         true,
+         false,
+         false,
+         -1,
+         false,
+         {E, R1, R2, C, B, D, L, "Open COM ERROR", Warning("Open COM ERROR", 87)},
+         {}},
+        {true,
+         true,
+         false,
+         true,
+         0,
+         true,
+         {E, R1, R2, C, B, D, L, Warning("SetCommTimeouts()", 87), V},
+         {chain[0]}},
+        {true,
+         false,
+         false,
+         true,
+         -1,
+         false,
+         {E, "COMThread still running, port not reopened"},
+         {}},
+    };
+    for (const auto& c : cases) {
+        testing_support::CapturingLog log;
+        ScriptedPort io;
+        io.present = c.present, io.ended = c.ended, io.port = c.port, io.opens = c.opens;
+        io.failingStep = c.failingStep;
+        io.existed = IPortDevice::kWriteEvent | IPortDevice::kThreadClosedEvent;
+        ComPort port(io);
+        EXPECT_EQ(port.InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr), c.result);
+        EXPECT_EQ(log.lines, c.log) << c.failingStep;
+        Lines sets;
+        for (const std::string& call : io.calls) {
+            if (call.compare(0, 4, "set ") == 0) sets.push_back(call);
+        }
+        EXPECT_EQ(sets, c.sets) << c.failingStep;
+        const Lines stop = {"stop", "shutdown", "ended by 10005"};
+        EXPECT_EQ(Lines(io.calls.begin(), io.calls.begin() + (c.present ? 3 : 0)),
+                  c.present ? stop : Lines{});
+        EXPECT_EQ(std::count(io.calls.begin(), io.calls.end(), "end"), c.opens ? 0 : 1)
+            << "a failed open leaves nothing for a close to wait for";
+    }
+}
+
+TEST(ComPort, ClosingWaitsForTheThreadByOneDeadlineAndReleasesOnlyWhatNothingStillUses) {
+    const char* stillRunning = "COMThread still running after the close wait";
+    const struct {
+        bool ended, stuck;
+        Lines tail, log;
+    } cases[] = {
+        {true, false, {"release"}, {}},
+        {true, true, {}, {}},
+        {false, false, {}, {stillRunning}},
+    };
+    for (const auto& c : cases) {
+        testing_support::CapturingLog log;
+        ScriptedPort io;
+        io.ended = c.ended, io.stuck = c.stuck;
+        ComPort port(io);
+        port.ClosePort();
+        Lines calls = {"stop", "shutdown", "closed by 10005", "ended by 10005",
+                       "lock", "close",    "unlock"};
+        calls.insert(calls.end(), c.tail.begin(), c.tail.end());
+        EXPECT_EQ(io.calls, calls);
+        Lines lines = {"Begin Close COM Port", "Waiting for ThreadClose", "Thread Closed"};
+        lines.insert(lines.end(), c.log.begin(), c.log.end());
+        lines.push_back("End Close COM Port");
+        EXPECT_EQ(log.lines, lines);
     }
 }
 
