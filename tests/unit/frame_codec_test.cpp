@@ -1,6 +1,6 @@
 // The terminal link: the host's codec and reply parser against reference vectors, and the
-// simulated terminal at the far end against the host's codec. Scenario files and their line
-// faults are played against the real host by the end-to-end tests.
+// simulator's wire codec at the far end against the host's. The simulated terminal itself (its
+// scenarios and line faults) is played against the real host by the end-to-end tests.
 #include "terminal/frame_codec.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +11,6 @@
 
 #include "fakes.h"
 #include "simulator/scenario.h"
-#include "simulator/terminal_model.h"
 #include "simulator/terminal_wire.h"
 
 namespace quillon {
@@ -112,15 +111,6 @@ class FrameCodecTest : public ::testing::Test, public IFrameSink {
     // A reply as the terminal sends it: with the link key and the pair of the host's last frame.
     Bytes Inbound(const Bytes& payload) {
         return sim::EncodeTerminalFrame(payload, link.LinkKey(), link.ScramblePair());
-    }
-    // Sends a command to the simulated terminal; returns the payloads the host decodes.
-    Frames Exchange(sim::TerminalModel* terminal, const Bytes& payload) {
-        sim::HostFrame frame;
-        frames.clear();
-        for (const sim::Action& a : terminal->OnWireFrame(Encode(payload), &frame)) Feed(a.bytes);
-        Frames payloads;
-        for (const Bytes& f : frames) payloads.emplace_back(f.begin() + 3, f.end() - 2);
-        return payloads;
     }
 
     testing_support::CapturingLog log;
@@ -260,33 +250,6 @@ TEST_F(TerminalSimTest, FramesOfEveryLengthDecodeExactlyOnTheOtherSideBothWays) 
         ASSERT_EQ(frames, Frames{Plain(payload)}) << length;
     }
     EXPECT_TRUE(log.lines.empty());
-}
-
-sim::TerminalModel Terminal(const std::string& text) {
-    sim::Scenario s;
-    std::string error;
-    EXPECT_TRUE(sim::ParseScenario(text, &s, &error)) << error;
-    return sim::TerminalModel(s, 7);
-}
-
-const Bytes kSerialReply = {0x25, 0x06, 0x00, 0x07, 'Q', 'T', '-', '0', '0', '0', '1'};
-
-TEST_F(TerminalSimTest, StatusReplyHandsOutAFreshLinkKeyThatBothSidesThenUse) {
-    sim::TerminalModel terminal = Terminal("# a story\nname  ACME # BANK \n");
-    const Bytes first = Exchange(&terminal, {0x23}).at(0);
-    ASSERT_EQ(first.size(), 3u + 11 + 16 + 16);
-    EXPECT_EQ(std::string(first.begin(), first.end() - 16),
-              "\x23\x06\x0B"
-              "ACME # BANKQUILLON-TERM-001");
-    EXPECT_EQ(Part(first, 30, 46), Bytes(terminal.LinkKey(), terminal.LinkKey() + 16));
-    // A host process that has not installed a key yet is answered with the zero key.
-    EXPECT_EQ(Exchange(&terminal, {0x25}), Frames{kSerialReply});
-    const Bytes second = Exchange(&terminal, {0x23}).at(0);
-    EXPECT_NE(Part(second, 30, 46), Part(first, 30, 46));
-    link.InstallLinkKey(second.data() + 30);  // as the reply handling does
-    EXPECT_EQ(Exchange(&terminal, {0x25}), Frames{kSerialReply});
-    EXPECT_EQ(Bytes(terminal.LinkKey(), terminal.LinkKey() + 16),
-              Bytes(link.LinkKey(), link.LinkKey() + 16));
 }
 
 }  // namespace
