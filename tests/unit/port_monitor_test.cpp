@@ -1,6 +1,6 @@
 // The serial port's decisions (opening, closing, the monitor thread, the write hand-over), driven
-// through a scripted port. The
-// overlapped calls themselves are played against a real (wine) port by tests/comport.
+// through a scripted port. The overlapped calls themselves are played against a real (wine) port
+// by tests/comport.
 #include "serial/port_monitor.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +44,11 @@ class ScriptedPort : public IPortDevice {
     uint32_t shortBy = 0;
     Bytes wire;
     Lines calls;
+    std::string Calls() const {  // the calls in order, separated by "; "
+        std::string all;
+        for (const std::string& c : calls) all += (all.empty() ? "" : "; ") + c;
+        return all;
+    }
 
     template <typename T>
     static T Next(std::deque<T>& script, T otherwise) {
@@ -141,51 +146,51 @@ std::string Warning(const char* call, int error) {
 }
 
 TEST(PortMonitor, WaitOutcomesDecideWhetherTheThreadDrainsWaitsOnOrEndsAndHow) {
-    const char* begin = "Begin COMThread";
-    const char* gone = "COMThread Pointer not exists";
-    const char* end = "End COMThread";
+    const char *begin = "Begin COMThread", *gone = "COMThread Pointer not exists",
+               *end = "End COMThread", *close = "COMThread Thread Close Signal";
     const struct {
         std::deque<std::pair<WaitStart, uint32_t>> waits;
         std::deque<Event> events;
         uint32_t exitCode;
-        Lines log, calls;
+        const char* calls;
+        Lines log;
     } cases[] = {
-        {{}, {}, 0, {begin, gone, end}, {"begin", "wait", "end"}},
+        {{}, {}, 0, "begin; wait; end", {begin, gone, end}},
         {{{WaitStart::kFailed, 6}},
          {},
          0,
-         {begin, "ERROR INVALID HANDLE", "ERROR INVALID HANDLE 2", end},
-         {"begin", "wait", "end"}},
+         "begin; wait; end",
+         {begin, "ERROR INVALID HANDLE", "ERROR INVALID HANDLE 2", end}},
         {{{WaitStart::kFailed, 5}},
          {},
          kFatalWaitExitCode,
-         {begin, Warning("WaitCommEvent()", 5), "ERROR DEFAULT"},
-         {"begin", "wait", "clear", "end"}},
+         "begin; wait; clear; end",
+         {begin, Warning("WaitCommEvent()", 5), "ERROR DEFAULT"}},
         // A pending wait is not started again and is ended before the thread goes.
         {{{WaitStart::kFailed, 997}},
          {Event::kOther, Event::kShutdown},
          0,
-         {begin, "Error in WaitMultipleObject", "COMThread Thread Close Signal", end},
-         {"begin", "wait", "clear", "end wait", "end"}},
+         "begin; wait; clear; end wait; end",
+         {begin, "Error in WaitMultipleObject", close, end}},
         {{{WaitStart::kFailed, 87}},
          {Event::kShutdown},
          0,
-         {begin, "COMThread 87", "COMThread Thread Close Signal", end},
-         {"begin", "wait", "clear", "end"}},
+         "begin; wait; clear; end",
+         {begin, "COMThread 87", close, end}},
         // Completed at once with nothing queued: straight back to a new wait.
         {{{WaitStart::kCompleted, 0}},
          {},
          0,
-         {begin, "COMThread Clear COM", "COMThread InQue = 0", gone, end},
-         {"begin", "wait", "clear", "wait", "end"}},
+         "begin; wait; clear; wait; end",
+         {begin, "COMThread Clear COM", "COMThread InQue = 0", gone, end}},
     };
     for (const auto& c : cases) {
         Rig rig;
         rig.io.waits = c.waits;
         rig.io.events = c.events;
-        EXPECT_EQ(rig.monitor.Run(), c.exitCode) << c.log.back();
-        EXPECT_EQ(rig.log.lines, c.log);
-        EXPECT_EQ(rig.io.calls, c.calls) << c.log.back();
+        EXPECT_EQ(rig.monitor.Run(), c.exitCode) << c.calls;
+        EXPECT_EQ(rig.io.Calls(), c.calls);
+        EXPECT_EQ(rig.log.lines, c.log) << c.calls;
     }
 }
 
@@ -202,10 +207,10 @@ TEST(PortMonitor, QueuedBytesAreReadOneByOneAfter2msAndTheQueueAskedForAgainOnly
     plain.resize(16);
     rig.link.Encode(plain.data(), 6);  // as if the command had gone out: its pair and key
     rig.monitor.Run();
-    Lines expected = {"begin", "wait", "clear", "signal", "pause 2"};
-    for (int i = 0; i < 10; ++i) expected.push_back("read");
-    expected.insert(expected.end(), {"clear", "read", "read", "read", "clear", "wait", "end"});
-    EXPECT_EQ(rig.io.calls, expected);
+    std::string reads;
+    for (int i = 0; i < 10; ++i) reads += "read; ";
+    EXPECT_EQ(rig.io.Calls(), "begin; wait; clear; signal; pause 2; " + reads +
+                                  "clear; read; read; read; clear; wait; end");
     EXPECT_EQ(rig.frames, (std::vector<Bytes>{{0x02, 0x00, 0x07, 0x25, 0x06, 0x00, 0x03, 'A', 'B',
                                                'C', 0xF4, 0x03}}));
 }
@@ -278,21 +283,18 @@ TEST(PortMonitor, EachFrameIsPurgedForEncodedAndWrittenAndAFailedOrShortWriteIsC
         bool purges;
         Transfer result;
         uint32_t shortBy;
-        Lines log, calls;
+        const char* calls;  // of the write step
+        Lines log;
     } cases[] = {
-        {true, Transfer::kDone, 0, {}, {"purge", "write", "done"}},
-        {true, Transfer::kDone, 1, {}, {"purge", "write", "clear", "done"}},
-        {true,
-         Transfer::kFailed,
-         0,
-         {Warning("WriteFile()", 31)},
-         {"purge", "write", "clear", "done"}},
+        {true, Transfer::kDone, 0, "purge; write; done", {}},
+        {true, Transfer::kDone, 1, "purge; write; clear; done", {}},
+        {true, Transfer::kFailed, 0, "purge; write; clear; done", {Warning("WriteFile()", 31)}},
         {true,
          Transfer::kPendingFailed,
          0,
-         {Warning("GetOverlappedResults() in WriteFile()", 31)},
-         {"purge", "write", "clear", "done"}},
-        {false, Transfer::kDone, 0, {}, {"purge", "done"}},  // the port is closing
+         "purge; write; clear; done",
+         {Warning("GetOverlappedResults() in WriteFile()", 31)}},
+        {false, Transfer::kDone, 0, "purge; done", {}},  // the port is closing
     };
     // The one-byte command 0x25 with the zero key and the pair above, computed independently.
     const Bytes wire = {0x02, 0x00, 0x0B, 0x51, 0x72, 0x85, 0x6B, 0x10,
@@ -305,11 +307,12 @@ TEST(PortMonitor, EachFrameIsPurgedForEncodedAndWrittenAndAFailedOrShortWriteIsC
         rig.io.shortBy = c.shortBy;
         rig.io.events = {Event::kWrite};
         rig.monitor.HandOver(plain, sizeof plain);
+        EXPECT_EQ(rig.io.Calls(), "signal write");
         rig.io.calls.clear();
         rig.io.waits = {{WaitStart::kFailed, 997}};
         rig.monitor.Run();
-        const Lines calls(rig.io.calls.begin() + 3, rig.io.calls.end() - 2);
-        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(rig.io.Calls(),
+                  std::string("begin; wait; clear; ") + c.calls + "; end wait; end");
         EXPECT_EQ(Lines(rig.log.lines.begin() + 1, rig.log.lines.end() - 2), c.log);
         EXPECT_EQ(rig.io.wire, c.purges ? wire : Bytes());
     }
@@ -397,22 +400,19 @@ TEST(ComPort, ClosingWaitsForTheThreadByOneDeadlineAndReleasesOnlyWhatNothingSti
     const char* stillRunning = "COMThread still running after the close wait";
     const struct {
         bool ended, stuck;
-        Lines tail, log;
+        const char* release;
+        Lines log;
     } cases[] = {
-        {true, false, {"release"}, {}},
-        {true, true, {}, {}},
-        {false, false, {}, {stillRunning}},
-    };
+        {true, false, "; release", {}}, {true, true, "", {}}, {false, false, "", {stillRunning}}};
     for (const auto& c : cases) {
         testing_support::CapturingLog log;
         ScriptedPort io;
         io.ended = c.ended, io.stuck = c.stuck;
         ComPort port(io);
         port.ClosePort();
-        Lines calls = {"stop", "shutdown", "closed by 10005", "ended by 10005",
-                       "lock", "close",    "unlock"};
-        calls.insert(calls.end(), c.tail.begin(), c.tail.end());
-        EXPECT_EQ(io.calls, calls);
+        EXPECT_EQ(io.Calls(), std::string("stop; shutdown; closed by 10005; ended by 10005; lock; "
+                                          "close; unlock") +
+                                  c.release);
         Lines lines = {"Begin Close COM Port", "Waiting for ThreadClose", "Thread Closed"};
         lines.insert(lines.end(), c.log.begin(), c.log.end());
         lines.push_back("End Close COM Port");
