@@ -4,25 +4,37 @@
 
 #include <windows.h>
 
+#include <map>
+#include <string>
+#include <utility>
+
 #include "acqdialog/acq_dialog.h"
-#include "command/operation_runners.h"
 
 namespace quillon {
 
-// Window of the running dialog; the serial receive path sends its replies here.
-extern HWND volatile g_hAcqDialogWnd;
+// The card-reader thread routine, started with the reader's session as its parameter.
+using ReaderThreadRoutine = DWORD(WINAPI*)(LPVOID session);
+
+// The prompt fonts, one per size and face, made once and kept for the life of the process, so
+// that repeated dialogs reuse them.
+class PromptFonts {
+public:
+    HFONT Get(int height, const std::string& face);
+
+private:
+    std::map<std::pair<int, std::string>, HFONT> fonts_;
+};
 
 class Win32DialogRunner : public IDialogRunner {
 public:
-    void DoModal(CAcqDialog& dialog) override;
+    Win32DialogRunner(DialogEnvironment& environment, ReaderThreadRoutine readerRoutine)
+        : env_(environment), readerRoutine_(readerRoutine) {}
+    void Run(Operation& operation, bool show, int comPort) override;
+
+private:
+    DialogEnvironment& env_;
+    const ReaderThreadRoutine readerRoutine_;
+    PromptFonts fonts_;
 };
-
-// Hands every decoded terminal frame to the running dialog, synchronously; a frame that arrives
-// when no dialog runs is dropped.
-void InstallDialogReplyTarget();
-
-// The card-reader thread routine; the card-reader path provides it.
-using ReaderThreadRoutine = DWORD(WINAPI*)(LPVOID dialog);
-void SetReaderThreadRoutine(ReaderThreadRoutine routine);
 
 }  // namespace quillon

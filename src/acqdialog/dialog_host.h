@@ -1,24 +1,22 @@
-// What the acquisition dialog's logic needs from its window and from the terminal port. The Win32
-// dialog and ComPort implement these; unit tests use fakes that record every call.
+// What the acquisition dialog's logic needs from its window. The Win32 dialog implements it; unit
+// tests use fakes that record every call.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "serial/terminal_port.h"
+
 namespace quillon {
 
-// Controls of dialog template 4000.
+// The controls of dialog template 4000 that the dialog drives (the template holds further hidden
+// buttons that nothing uses).
 enum DialogControl {
     kButtonCancel = 1,  // carries the id of the OK command
     kButtonEnroll = 4000,
     kButtonVerify = 4001,
-    kButtonMyKad = 4002,
     kPromptLine1 = 4003,
     kPromptLine2 = 4004,
-    kButtonApdu = 4005,
-    kButtonTempOn = 4006,
-    kButtonTempOff = 4007,
-    kButton1 = 4008,
     kProgressBar = 4009,
 };
 
@@ -62,6 +60,8 @@ public:
     // use. The thread then owns a reference to the session and lets go of it at its end. False
     // when no thread could be made; the session's owners are then as before.
     virtual bool StartReaderThread(ReaderSession& session) = 0;
+    // Where the terminal port hands complete replies: on to the dialog's thread, synchronously.
+    virtual IFrameSink* ReplySink() = 0;
 };
 
 // The dialog's window as the card-reader thread reaches it, from its own thread. Owned by the
@@ -78,19 +78,5 @@ public:
     virtual void SendClose() = 0;
 };
 
-class ITerminalPort {
-public:
-    virtual ~ITerminalPort() = default;
-    // Opens and configures the port; false when it cannot be opened (its handle is invalid).
-    virtual bool InitPort(unsigned portNumber, unsigned baud, char parity, unsigned dataBits,
-                          unsigned stopBits, uint32_t commEvents, unsigned writeBufferSize) = 0;
-    virtual bool StartMonitor() = 0;
-    virtual void SendToPort(const uint8_t* frame, int length) = 0;
-    // Waits until the monitor thread has written the frame handed over last; false on time-out.
-    virtual bool WaitForWrite(int milliseconds) = 0;
-    virtual void ClosePort() = 0;
-    // Forgets the handle the dialog kept from its last InitPort (after a failed open).
-    virtual void ForgetSharedHandle() = 0;
-};
 
 }  // namespace quillon

@@ -1,15 +1,35 @@
 #include "serial/terminal_port_win32.h"
 
+#include <cstring>
+
 namespace quillon {
 
 bool Win32TerminalPort::InitPort(unsigned number, unsigned baud, char parity, unsigned dataBits,
-                                 unsigned stopBits, uint32_t events, unsigned writeSize) {
+                                 unsigned stopBits, uint32_t events, unsigned writeSize,
+                                 IFrameSink* sink) {
+    sink_.store(sink);
+    SetReplyTarget(this);
     SharedPortHandle =
         ComPort::InitPort(number, baud, parity, dataBits, stopBits, events, writeSize);
     return SharedPortHandle != INVALID_HANDLE_VALUE;
 }
 
+void Win32TerminalPort::ClosePort() {
+    ComPort::ClosePort();
+    sink_.store(nullptr);
+}
+
+void Win32TerminalPort::InstallLinkKey(const uint8_t key[16]) { std::memcpy(LinkKey, key, kKeySize); }
+
+void Win32TerminalPort::OnFrameComplete() {
+    IFrameSink* sink = sink_.load();
+    // The decoded plain frame: its length field, then checksum and ETX.
+    if (sink != nullptr) sink->OnFrame(g_abRxFrame, g_abRxFrame[1] * 256 + g_abRxFrame[2] + 5);
+}
+
 void Win32TerminalPort::SendToPort(const uint8_t* frame, int length) {
+    // A partly received reply is discarded when a new command goes out.
+    g_nRxLen = 0;
     sentAt_ = WritesCompleted();
     ComPort::SendToPort(frame, length);
 }
