@@ -29,16 +29,9 @@ const ModeSetup kModes[] = {
      {"S2", "Place Sign on the Screen"}, StartAction::kSend},
 };
 
-// The terminal's template sizes: 512 bytes, 598 in the enrolment format 2 (the only one this
-// system uses), 1196 in the two-finger template format.
-const int kEnrollFormat = 2;
-
-int EnrollTemplateSize(int templateFormat) {
-    int size = 512;
-    if (kEnrollFormat == 2) size = 598;
-    if (templateFormat == 2) size = 1196;
-    return size;
-}
+// The terminal's template sizes: 598 bytes in the enrolment format this system uses (the
+// terminal's other one, 512 bytes, is never asked for), 1196 in the two-finger template format.
+int EnrollTemplateSize(int templateFormat) { return templateFormat == 2 ? 1196 : 598; }
 
 void Send(IOperationHost& host, const uint8_t* frame, int length) {
     host.Port().SendToPort(frame, length);

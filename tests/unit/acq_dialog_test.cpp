@@ -44,17 +44,6 @@ struct Dialog {
     bool started = false;
 };
 
-TEST(AcqDialog, SettingsComeFromTheLocalFileElseSystem32NeverSysWow64) {
-    DialogRig rig;
-    rig.profile.Set(".\\QUILLON.ini", "MYKAD", "TIMEOUT", "1111");
-    rig.Set("MYKAD", "TIMEOUT", "2222");
-    Dialog(Mode::kGetSn, rig).Start();
-    EXPECT_EQ(rig.window.timers[88], 2222);
-    rig.files.files.insert(".\\QUILLON.ini");
-    Dialog(Mode::kGetSn, rig).Start();
-    EXPECT_EQ(rig.window.timers[88], 1111);
-}
-
 TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
     const struct {
         Mode mode;
@@ -68,7 +57,7 @@ TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
         {Mode::kEnroll, "ENROLLMENT", "Performing ENROLLMENT...", "", {"post 4000"}, 0, -9},
         {Mode::kVerify, "VERIFY", "Performing VERIFICATION...", "Place Finger\r\nLetak jari",
          {"post 4001"}, 0, -9},
-        {Mode::kSetTerminalTime, "", "", "", {"close"}, 0x72, 0},
+        {Mode::kSetTerminalTime, "", "", "", {"close"}, 0x72, 0},  // after its frame was written
         {Mode::kGetLltStatus, "", "", "", {}, 0x23, -9},
         {Mode::kGetSn, "", "", "", {}, 0x25, -9},
         {Mode::kGetSignature, "SIGNATURE", "Signature", "Place Sign on the Screen", {}, 0xF3, -9},
@@ -93,6 +82,10 @@ TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
         if (row.frameCode) {
             EXPECT_EQ(t.rig.port.frames[0][3], row.frameCode);
         }
+        if (!SetupFor(row.mode).readerLink) {
+            EXPECT_EQ(t.rig.port.calls.back(),
+                      row.mode == Mode::kSetTerminalTime ? "wait write 2000" : "monitor");
+        }
         EXPECT_EQ(t.op->RetCode(), row.ret);
         // The hidden buttons' handlers send the finger commands.
         t.dialog.OnCommand(row.mode == Mode::kVerify ? kButtonVerify : kButtonEnroll);
@@ -103,19 +96,52 @@ TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
     }
 }
 
-TEST(AcqDialog, TerminalModeOpensThePortWithItsSettingsAndAFailedOpenEndsWithMinus4) {
-    Dialog t(Mode::kGetSignature);
-    t.rig.Set("COMPORT", "BAUDRATE", "9600x");
-    t.rig.Set("MYKAD", "GLOBTIMEOUT", "30000");
-    t.rig.Set("FONT", "SIZE", "20");
-    t.rig.Set("MISC", "CANCEL", "1");
-    t.Start();
-    EXPECT_EQ(t.rig.port.calls, (Lines{"init COM7 9600 N 8 1 9 1024", "monitor"}));
-    EXPECT_EQ(t.window.timers, (std::map<int, int>{{77, 30000}, {88, 5000}}));
-    EXPECT_TRUE(t.window.Has("font 20 Verdana"));
-    EXPECT_TRUE(t.window.Has("show 1"));
-    EXPECT_EQ(t.window.text[kButtonCancel], "Cancel");
+TEST(AcqDialog, ItsSettingsComeFromTheLocalFileElseSystem32WithTheirDefaultsAndBounds) {
+    const std::string face(60, 'F'), logo(120, 'L');
+    const struct {
+        Mode mode;
+        bool local;  // the settings in .\QUILLON.ini, else in System32
+        bool set;
+        Lines port;
+        std::map<int, int> timers;
+        Lines window;
+    } rows[] = {
+        {Mode::kGetSn, false, false, {"init COM7 115200 N 8 1 9 1024", "monitor"},
+         {{77, 60000}, {88, 5000}},
+         {"hide 4009", "font 14 Verdana", "hide 1", "image C:\\WINDOWS\\system32\\mylogo.jpg"}},
+        {Mode::kGetSn, true, true, {"init COM7 9600 N 8 1 9 1024", "monitor"},
+         {{77, 30000}, {88, 2000}},
+         {"hide 4009", "font 20 " + face.substr(0, 50), "show 1", "image " + logo.substr(0, 99)}},
+        {Mode::kMyKad, false, false, {}, {{99, 60000}},
+         {"hide 4009", "sockets", "refresh 1", "font 14 Verdana", "hide 1",
+          "image C:\\WINDOWS\\system32\\mylogo.jpg", "reader thread"}},
+        {Mode::kMyKad, true, true, {}, {{99, 45000}},
+         {"hide 4009", "sockets", "refresh 1", "font 20 " + face.substr(0, 50), "show 1",
+          "image " + logo.substr(0, 99), "reader thread"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.local);
+        DialogRig rig;
+        const std::string path = row.local ? ".\\QUILLON.ini" : "C:\\windows\\System32\\QUILLON.ini";
+        if (row.local) rig.files.files.insert(path);
+        const std::pair<const char*, std::string> settings[] = {
+            {"BAUDRATE", "9600x"}, {"GLOBTIMEOUT", "30000"}, {"TIMEOUT", "2000"}, {"SIZE", "20"},
+            {"FACE", face}, {"CANCEL", "1"}, {"LOC", logo}};
+        const char* sections[] = {"COMPORT", "MYKAD", "MYKAD", "FONT", "FONT", "MISC", "IMAGE"};
+        for (int i = 0; row.set && i < 7; ++i) {
+            rig.profile.Set(path, sections[i], settings[i].first, settings[i].second);
+        }
+        if (row.set) rig.profile.Set(path, "CSSSERVER", "GLOBTIMEOUT", "45000");
+        Dialog t(row.mode, rig);
+        t.Start();
+        EXPECT_EQ(t.rig.port.calls, row.port);
+        EXPECT_EQ(t.window.timers, row.timers);
+        EXPECT_EQ(t.window.calls, row.window);
+        EXPECT_EQ(t.window.text[kButtonCancel], row.set ? "Cancel" : "");
+    }
+}
 
+TEST(AcqDialog, AFailedPortOpenEndsWithMinus4BeforeTheSetUp) {
     Dialog failed(Mode::kGetSignature);
     failed.rig.port.opens = false;
     failed.Start();

@@ -92,7 +92,7 @@ public:
     }
     bool StartMonitor() override { return calls.push_back("monitor"), true; }
     void SendToPort(const uint8_t* frame, int n) override { frames.emplace_back(frame, frame + n); }
-    bool WaitForWrite(int) override { return calls.push_back("wait write"), true; }
+    bool WaitForWrite(int ms) override { return calls.push_back(Format("wait write %d", ms)), true; }
     void ClosePort() override { calls.push_back("close port"); }
     void ForgetSharedHandle() override { calls.push_back("forget handle"); }
     void InstallLinkKey(const uint8_t key[16]) override { linkKey.assign(key, key + 16); }

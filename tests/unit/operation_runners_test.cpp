@@ -49,13 +49,14 @@ TEST_F(RunnersTest, VerifyChecksByte17OfEachTemplateAfterTheStatusQuery) {
         size_t length;
         uint8_t byte17, byte615;
         int format;  // of the verify frame sent; 0: refused with -5, no verify run
-    } rows[] = {{598, 2, 0, 1}, {598, 3, 0, 0}, {1196, 2, 2, 2}, {1196, 2, 7, 0},
-                {1196, 0, 2, 0}, {1197, 0, 0, 2}};
+    } rows[] = {{598, 2, 0, 1}, {598, 3, 0, 0}, {599, 2, 0, 0}, {1196, 2, 2, 2},
+                {1196, 2, 7, 0}, {1196, 0, 2, 0}, {1197, 0, 0, 2}};
     for (const auto& row : rows) {
         SCOPED_TRACE(Format("%zu %d/%d", row.length, row.byte17, row.byte615));
-        std::vector<uint8_t> t(row.length, 0x11);
+        // The dispatcher's buffer is larger than the template: byte 615 is there to test.
+        std::vector<uint8_t> t(1300, 0x11);
         t[17] = row.byte17;
-        if (row.length > 615) t[615] = row.byte615;
+        t[615] = row.byte615;
         dialogs.runs.clear();
         std::vector<uint8_t> frame;
         dialogs.script = [&](Operation& op) {

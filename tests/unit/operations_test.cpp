@@ -162,11 +162,17 @@ TEST(SignatureReplies, SuccessKeepsTheLengthFieldAndTheBytesFromPosition10Failur
     EXPECT_EQ(op.Result().data[0], 0xA1);
     EXPECT_EQ(op.Result().data[3], 0xD4);
     EXPECT_EQ(op.Result().data[4], 0);
+    std::vector<uint8_t> longest(5 + 1 + 5003, 0x44);
+    longest[5] = 0x06;
+    longest[6 + 4999] = 0x45;
+    Play(op, host, 0xF3, longest);
+    EXPECT_EQ(op.Result().lengthField, 5010u);
+    EXPECT_EQ(op.Result().data[4999], 0x45) << "5000 bytes kept, the rest dropped";
     Play(op, host, 0xF3, {0, 0, 0, 0, 0, 0x07, 0xA1});
     EXPECT_EQ(op.Result().retCode, -9);
     EXPECT_EQ(op.Result().lengthField, 0u);
     EXPECT_EQ(op.Result().data[0], 0);
-    EXPECT_EQ(host.closes, 2);
+    EXPECT_EQ(host.closes, 3);
 }
 
 TEST(CardRead, TheReaderIsStartedWithTheModesNameAndSwitchAndOnlyTheSetPartsAreTaken) {
