@@ -261,24 +261,6 @@ TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
     }
 }
 
-TEST(AcqDialogReader, TheTakenResultGoesToTheOperationAndItsKeyToThePort) {
-    Dialog t(Mode::kMyKad);
-    t.Start();
-    ReaderResult& out = t.window.reader->Out();
-    out.fullRecordSet = out.openDataSet = out.linkKeySet = true;
-    out.fullRecord = 1;
-    out.openDataLength = 2;
-    out.openData[1] = 'D';
-    for (int i = 0; i < 16; ++i) out.linkKey[i] = uint8_t(0xA0 + i);
-    t.window.reader->HandOver();
-    ASSERT_TRUE(t.dialog.OnCancel());
-    const ReaderResult& card = static_cast<CardReadOperation&>(*t.op).Result();
-    EXPECT_EQ(card.openDataLength, 2);
-    EXPECT_EQ(card.openData[1], 'D');
-    ASSERT_EQ(t.rig.port.linkKey.size(), 16u);
-    EXPECT_EQ(t.rig.port.linkKey[15], 0xAF);
-}
-
 TEST(AcqDialogReader, AThreadThatOutstaysItsGraceIsLeftBehindAndKeepsOtherReadsOut) {
     DialogRig rig;
     ReaderSession* thread = nullptr;

@@ -194,7 +194,6 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingReachesItA
         const char* calls;  // the library calls of the thread, to its end
     } rows[] = {
         {"", false, 0, "Process Completed", all},
-        {"CS", false, -30, "User Cancel", "Init FW CS Close"},
         // Left behind in the photo call: what it does once back reaches neither dialog nor key.
         {"Photo", false, -30, "Reading Photo", all},
         // Out of memory on the thread: the reader is closed, the library's failure code handed
