@@ -1,41 +1,34 @@
 #include "acqdialog/acq_dialog.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "acqdialog/reader_session.h"
-#include "command/fields.h"
 #include "foundation/log.h"
-#include "terminal/frame_codec.h"
 
 namespace quillon {
 
-bool g_bShowDialog = false;
-uint32_t g_nSignatureLen = 0;
-uint8_t g_bVerifyFinger = 1;
-
-static_assert(sizeof(ReaderResult::openData) == sizeof(CAcqDialog::m_abOpenData),
-              "the reader's record buffer is the dialog's");
-static_assert(sizeof(ReaderResult::altData) == sizeof(CAcqDialog::m_abAltData),
-              "the reader's MyKid buffer is the dialog's");
-static_assert(kReaderKeySize == kKeySize, "the reader hands out a link key");
+static_assert(sizeof(ReaderResult::openData) == kReaderOpenDataSize, "the MyKad record buffer");
+static_assert(kReaderKeySize == 16, "the reader hands out a link key");
 
 namespace {
-const size_t kMessageCapacity = 100;
 const size_t kSettingTextCapacity = 51;
+const size_t kLogoPathCapacity = 100;
+const int kOperatorCancel = -9;
+
+// A baud text that is not a number gives 0, as the C runtime reads it.
+long ParseLong(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
 }  // namespace
 
-CAcqDialog::CAcqDialog(DialogEnvironment& environment) : env_(environment) {
-    std::memset(m_szSerialNo, 0, sizeof m_szSerialNo);
-    std::memset(m_abSignature, 0, sizeof m_abSignature);
-    std::memset(m_abOpenData, 0, sizeof m_abOpenData);
-    std::memset(m_abAltData, 0, sizeof m_abAltData);
-    std::memset(m_szTerminalTime, 0, sizeof m_szTerminalTime);
+CAcqDialog::CAcqDialog(DialogEnvironment& environment, Operation& operation, bool show,
+                       int comPort)
+    : env_(environment), operation_(operation), show_(show), comPort_(comPort) {
     // Two steps only: the dialog never looks in SysWow64.
     const std::string local = std::string(".\\") + kIniFileName;
     if (env_.files.CanOpenForRead(local)) {
-        m_strIniPath = local;
+        iniPath_ = local;
     } else {
-        m_strIniPath = env_.files.WindowsDirectory(200) + "\\System32\\" + kIniFileName;
+        iniPath_ = env_.files.WindowsDirectory(200) + "\\System32\\" + kIniFileName;
     }
     WriteLog("CAcqDialog: Constructor");
 }
@@ -46,86 +39,94 @@ CAcqDialog::~CAcqDialog() {
 
 void CAcqDialog::EndAfterFailure() {
     if (reader_ != nullptr) reader_->Abandon();
-    m_bThreadRunning = 0;
-    m_nRetCode = kResultInternalError;
+    threadRunning_ = false;
+    operation_.SetRetCode(kResultInternalError);
 }
 
 bool CAcqDialog::ReaderAbandoned() const { return reader_ != nullptr && reader_->Abandoned(); }
 
-bool CAcqDialog::IsReaderMode() const {
-    return m_strMode == "MYKAD" || m_strMode == "MYKADONLY" || m_strMode == "MYKADNOVERIFY" ||
-           m_strMode == "MYKADNOVERIFYNOPHOTO";
+std::string CAcqDialog::ReadMessage(const PromptText& prompt) const {
+    return env_.profile.ReadString(iniPath_, "MESSAGE", prompt.key, prompt.text,
+                                   kPromptTextCapacity);
 }
 
-std::string CAcqDialog::ReadMessage(const char* key, const char* def) {
-    return env_.profile.ReadString(m_strIniPath, "MESSAGE", key, def, kMessageCapacity);
+void CAcqDialog::ShowPrompt(const PromptText& prompt, bool log) {
+    const std::string text = ReadMessage(prompt);
+    window_->SetItemText(kPromptLine2, text);
+    if (log) WriteLog(text);
 }
 
-void CAcqDialog::SetLine(int id, const std::string& text) const {
-    if (window_ != nullptr) window_->SetItemText(id, text);
+void CAcqDialog::Close() { window_->SendClose(); }
+
+void CAcqDialog::ReadSettings() {
+    IProfile& profile = env_.profile;
+    if (operation_.Setup().readerLink) {
+        settings_.readerTimeout = profile.ReadInt(iniPath_, "CSSSERVER", "GLOBTIMEOUT", 60000);
+    } else {
+        settings_.baudRate = ParseLong(
+            profile.ReadString(iniPath_, "COMPORT", "BAUDRATE", "115200", kSettingTextCapacity));
+        settings_.deviceType = profile.ReadInt(iniPath_, "DEVICE", "TYPE", 1);
+        settings_.globalTimeout = profile.ReadInt(iniPath_, "MYKAD", "GLOBTIMEOUT", 60000);
+        settings_.stepTimeout = profile.ReadInt(iniPath_, "MYKAD", "TIMEOUT", 5000);
+    }
+    settings_.fontSize = profile.ReadInt(iniPath_, "FONT", "SIZE", 14);
+    settings_.fontFace =
+        profile.ReadString(iniPath_, "FONT", "FACE", "Verdana", kSettingTextCapacity);
+    settings_.cancelButton = profile.ReadInt(iniPath_, "MISC", "CANCEL", 0) != 0;
+    if (settings_.cancelButton) {
+        settings_.cancelText =
+            profile.ReadString(iniPath_, "MISC", "CANCEL_TEXT", "Cancel", kSettingTextCapacity);
+    }
+    settings_.logo = profile.ReadString(iniPath_, "IMAGE", "LOC",
+                                        "C:\\WINDOWS\\system32\\mylogo.jpg", kLogoPathCapacity);
+}
+
+bool CAcqDialog::OpenTerminal() {
+    WriteLog(Format("Before Calling Init Port (COM%d, %ld)", comPort_, settings_.baudRate));
+    const bool opened = env_.port.InitPort(
+        static_cast<unsigned>(comPort_), static_cast<unsigned>(settings_.baudRate), 'N', 8, 1,
+        kCommEventsRxCharCts, 1024, window_->ReplySink());
+    window_->StartTimer(kTimerGlobal, settings_.globalTimeout);
+    WriteLog(Format("GLOBTIMEOUT = [%d] TIMEOUT = [%d] DEVICE TYPE = [%d]",
+                    settings_.globalTimeout, settings_.stepTimeout, settings_.deviceType));
+    WriteLog(Format("GT=%d T=%d type=%d INI=%s", settings_.globalTimeout, settings_.stepTimeout,
+                    settings_.deviceType, iniPath_.c_str()));
+    window_->StartTimer(kTimerStep, settings_.stepTimeout);
+    if (!opened || !env_.port.StartMonitor()) {
+        env_.port.ClosePort();
+        env_.port.ForgetSharedHandle();
+        window_->StopTimer(kTimerGlobal);
+        window_->StopTimer(kTimerStep);
+        operation_.SetRetCode(kResultOpenPortFailed);
+        window_->SendClose();
+        return false;
+    }
+    operation_.SetRetCode(kResultNoResult);
+    return true;
 }
 
 bool CAcqDialog::OnInitDialog() {
     env_.locator.GetIniPath();
     WriteLog("Begin Dialog");
-    m_nCancelCode = 0;
+    cancelCode_ = 0;
     window_->ShowItem(kProgressBar, false);
-    IProfile& profile = env_.profile;
+    ReadSettings();
 
-    if (!IsReaderMode()) {
-        const std::string baud =
-            profile.ReadString(m_strIniPath, "COMPORT", "BAUDRATE", "115200", kSettingTextCapacity);
-        m_nBaudRate = ParseInt(baud.c_str());
-        WriteLog(Format("Before Calling Init Port (COM%d, %ld)", m_nComPort, m_nBaudRate));
-        const bool opened = env_.port.InitPort(static_cast<unsigned>(m_nComPort),
-                                               static_cast<unsigned>(m_nBaudRate), 'N', 8, 1,
-                                               kCommEventsRxCharCts, 1024, window_->ReplySink());
-        m_nDeviceType = profile.ReadInt(m_strIniPath, "DEVICE", "TYPE", 1);
-        const int global = profile.ReadInt(m_strIniPath, "MYKAD", "GLOBTIMEOUT", 60000);
-        window_->StartTimer(kTimerGlobal, global);
-        const int step = profile.ReadInt(m_strIniPath, "MYKAD", "TIMEOUT", 5000);
-        WriteLog(Format("GLOBTIMEOUT = [%d] TIMEOUT = [%d] DEVICE TYPE = [%d]", global, step,
-                        m_nDeviceType));
-        WriteLog(Format("GT=%d T=%d type=%d INI=%s", global, step, m_nDeviceType,
-                        m_strIniPath.c_str()));
-        window_->StartTimer(kTimerStep, step);
-        if (!opened || !env_.port.StartMonitor()) {
-            env_.port.ClosePort();
-            env_.port.ForgetSharedHandle();
-            window_->StopTimer(kTimerGlobal);
-            window_->StopTimer(kTimerStep);
-            m_strStatus = "Open COM Port Error";
-            m_nRetCode = kResultOpenPortFailed;
-            window_->SendClose();
-            return false;
-        }
-        m_nRetCode = kResultNoResult;
-        m_bFingerVerified = 0;
+    if (!operation_.Setup().readerLink) {
+        if (!OpenTerminal()) return false;
     } else {
         window_->InitSocketLayer();
-        const int global = profile.ReadInt(m_strIniPath, "CSSSERVER", "GLOBTIMEOUT", 60000);
-        window_->StartTimer(kTimerReader, global);
+        window_->StartTimer(kTimerReader, settings_.readerTimeout);
         window_->RefreshPromptLines(false, true);
-        WriteLog(Format("CSSSERVER GLOBTIMEOUT = [%d]", global));
+        WriteLog(Format("CSSSERVER GLOBTIMEOUT = [%d]", settings_.readerTimeout));
     }
 
-    const int size = profile.ReadInt(m_strIniPath, "FONT", "SIZE", 14);
-    const std::string face =
-        profile.ReadString(m_strIniPath, "FONT", "FACE", "Verdana", kSettingTextCapacity);
-    window_->ApplyFont(size, face);
-
-    if (profile.ReadInt(m_strIniPath, "MISC", "CANCEL", 0) != 0) {
-        const std::string text =
-            profile.ReadString(m_strIniPath, "MISC", "CANCEL_TEXT", "Cancel", kSettingTextCapacity);
-        window_->ShowItem(kButtonCancel, true);
-        window_->SetItemText(kButtonCancel, text);
-    } else {
-        window_->ShowItem(kButtonCancel, false);
-    }
+    window_->ApplyFont(settings_.fontSize, settings_.fontFace);
+    window_->ShowItem(kButtonCancel, settings_.cancelButton);
+    if (settings_.cancelButton) window_->SetItemText(kButtonCancel, settings_.cancelText);
 
     WriteLog("Begin Lode Dialog Image File");
-    window_->LoadDialogImage(
-        profile.ReadString(m_strIniPath, "IMAGE", "LOC", "C:\\WINDOWS\\system32\\mylogo.jpg", 100));
+    window_->LoadDialogImage(settings_.logo);
     WriteLog("End Lode Dialog Image File");
 
     InitProgramParam();
@@ -133,51 +134,94 @@ bool CAcqDialog::OnInitDialog() {
     return true;
 }
 
+void CAcqDialog::InitProgramParam() {
+    WriteLog("Begin Init Program Param");
+    const ModeSetup& setup = operation_.Setup();
+    if (setup.title != nullptr) window_->SetTitle(setup.title);
+    const int lines[] = {kPromptLine1, kPromptLine2};
+    const PromptText* prompts[] = {&setup.line1, &setup.line2};
+    for (int i = 0; i < 2; ++i) {
+        if (prompts[i]->key == nullptr) continue;
+        const std::string text = ReadMessage(*prompts[i]);
+        window_->SetItemText(lines[i], text);
+        WriteLog(text);
+    }
+    switch (setup.start) {
+        case StartAction::kPostEnroll:
+            window_->PostCommand(kButtonEnroll);
+            break;
+        case StartAction::kPostVerify:
+            window_->PostCommand(kButtonVerify);
+            break;
+        case StartAction::kSendThenClose:
+            operation_.SendCommand(*this);
+            // The reply is not awaited, but the frame must be on the line before the port closes.
+            env_.port.WaitForWrite(2000);
+            operation_.SetRetCode(0);
+            window_->SendClose();
+            break;
+        case StartAction::kStartReader:
+            StartReader();
+            break;
+        case StartAction::kSend:
+            operation_.SendCommand(*this);
+            break;
+    }
+    WriteLog("End Init Program Param");
+}
+
+void CAcqDialog::StartReader() {
+    if (env_.readers.Live() > 0) {
+        // A thread of an earlier call is still inside the card-reader library, which must not
+        // be entered twice at once; the host may ask again once that call has come back.
+        WriteLog("READER STILL BUSY");
+        operation_.SetRetCode(kResultReaderBusy);
+        window_->SendClose();
+        return;
+    }
+    reader_ = env_.readers.Create(env_.profile, operation_.ReaderStart(comPort_, iniPath_));
+    // Running from before the start: a time-out or close in the moment before the thread's
+    // first step must already find it running.
+    threadRunning_ = true;
+    if (!window_->StartReaderThread(*reader_)) {
+        threadRunning_ = false;
+        WriteLog("READER THREAD NOT STARTED");
+    }
+}
+
 void CAcqDialog::OnCommand(int id) {
-    if (id == kButtonEnroll) {
-        SendEnroll();
-    } else if (id == kButtonVerify) {
-        SendVerify();
+    if (id == kButtonEnroll || id == kButtonVerify) {
+        operation_.SendCommand(*this);
     } else if (id == kButtonCancel) {
         OnOK();
     }
 }
 
 void CAcqDialog::OnOK() {
-    m_nCancelCode = -9;
+    cancelCode_ = kOperatorCancel;
     window_->EnableItem(kButtonCancel, false);
     window_->SignalCancel();
-    if (reader_ != nullptr) reader_->Cancel(m_nCancelCode);
-    if (m_bThreadRunning) WriteLog("CLOSE CALLED WITHOUT THREAD END");
+    if (reader_ != nullptr) reader_->Cancel(cancelCode_);
+    if (threadRunning_) WriteLog("CLOSE CALLED WITHOUT THREAD END");
 }
 
 bool CAcqDialog::OnCancel() {
-    if (m_bThreadRunning && !TakeReaderResult()) {
+    if (threadRunning_ && !TakeReaderResult()) {
         WriteLog("CLOSE CALLED WITHOUT THREAD END");
         return false;
     }
-    WriteLog(Format("Return CODE : %d  -  CANCEL CODE : %d", m_nRetCode, m_nCancelCode));
+    WriteLog(Format("Return CODE : %d  -  CANCEL CODE : %d", operation_.RetCode(), cancelCode_));
     return true;
 }
 
 bool CAcqDialog::TakeReaderResult() {
     if (reader_ == nullptr || !reader_->HandedOver()) return false;
     const ReaderResult& r = reader_->Result();
-    m_nRetCode = r.retCode;
-    if (r.fullRecordSet) m_bFullRecord = r.fullRecord;
-    if (r.openDataSet) {
-        std::memcpy(m_abOpenData, r.openData, sizeof m_abOpenData);
-        m_nOpenDataLen = r.openDataLength;
-    }
-    if (r.altDataSet) {
-        std::memcpy(m_abAltData, r.altData, sizeof m_abAltData);
-        m_nAltDataLen = r.altDataLength;
-    }
-    if (r.photoSet) m_strPhoto = r.photo;
+    operation_.TakeReaderResult(r);
     // Installed here, on the caller's thread, so that a thread left behind can never change the
     // key under a later terminal command.
     if (r.linkKeySet) env_.port.InstallLinkKey(r.linkKey);
-    m_bThreadRunning = 0;
+    threadRunning_ = false;
     return true;
 }
 
@@ -188,35 +232,40 @@ void CAcqDialog::DestroyWindow() {
     env_.port.ClosePort();
 }
 
+void CAcqDialog::OnTerminalReply(const uint8_t* frame, int length) {
+    window_->RefreshPromptLines(true, true);
+    operation_.OnReply(frame, length, *this);
+}
+
 void CAcqDialog::OnTimer(int id) {
     if (id == kTimerReader) {
         window_->StopTimer(kTimerReader);
         // A read that has handed its result over has finished: its close is on its way and its
         // result stands.
         if (reader_ != nullptr && reader_->HandedOver()) return;
-        m_nRetCode = kResultTimeout;
+        operation_.SetRetCode(kResultTimeout);
         WriteLog("Timeout");
         // The close is refused while the reader thread runs, and a library call waiting for a
         // card returns only when the cancel event is set: without it a card wait longer than
         // the time-out would hold the host's call for as long as the library likes. A call that
         // ignores the event gets the grace period, then is left behind.
         window_->SignalCancel();
-        if (m_bThreadRunning) window_->StartTimer(kTimerReaderGrace, kReaderGraceMs);
+        if (threadRunning_) window_->StartTimer(kTimerReaderGrace, kReaderGraceMs);
         window_->SendClose();
     } else if (id == kTimerReaderGrace) {
         window_->StopTimer(kTimerReaderGrace);
         // Handed over meanwhile: its close comes next, with its result.
         if (reader_ == nullptr || !reader_->Abandon()) return;
-        m_bThreadRunning = 0;
+        threadRunning_ = false;
         WriteLog("READER THREAD ABANDONED");
         window_->SendClose();
     } else if (id == kTimerGlobal || id == kTimerStep) {
         window_->RefreshPromptLines(false, true);
         window_->StopTimer(id);
-        SetLine(kPromptLine2, "Timeout");
+        window_->SetItemText(kPromptLine2, "Timeout");
         WriteLog("Timeout");
         window_->Wait(1000);
-        m_nRetCode = kResultTimeout;
+        operation_.SetRetCode(kResultTimeout);
         window_->SendClose();
     }
 }

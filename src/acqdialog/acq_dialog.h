@@ -1,54 +1,45 @@
-// CAcqDialog: the modal dialog that carries out one operation with the counter terminal or the
-// card reader. This class holds its state and every decision (modes, prompts, timers, replies);
-// the window it runs in, and the port it talks through, are behind IDialogWindow and
-// ITerminalPort, so the Win32 dialog only adapts it.
+// CAcqDialog: the modal dialog that runs one operation with the counter terminal or the card
+// reader. It owns what the counter staff see and how long they wait: the link it opens for the
+// operation, the prompt lines, the timers, the logo and Cancel. What the operation sends and what
+// its replies mean belong to the operation (operations.h). The window it runs in is behind
+// IDialogWindow, so the Win32 dialog only adapts it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "acqdialog/dialog_host.h"
+#include "acqdialog/operations.h"
 #include "foundation/platform.h"
 #include "foundation/settings.h"
 
 namespace quillon {
 
-// What a dialog needs from the process: settings, files, the located settings path and the port.
+// What a dialog needs from the process: settings, files, the located settings path, the port and
+// the card-reader sessions.
 struct DialogEnvironment {
     IProfile& profile;
     IFileSystem& files;
     IniLocator& locator;
     ITerminalPort& port;
+    ReaderSessions& readers;
 };
-
-// Process-wide switches shared by the runners, the dialog and the reply handling.
-extern bool g_bShowDialog;       // may the dialog become visible
-extern uint32_t g_nSignatureLen;  // length field of the last signature reply
-extern uint8_t g_bVerifyFinger;  // MyKad runners: verify the holder's finger (1 at load)
-
-const int kResultOpenPortFailed = -4;
-const int kResultNoResult = -9;
-const int kResultNotStarted = -10;
-const int kResultTimeout = -30;
-// The call failed inside the library (out of memory, or any other exception): the entry point's
-// barrier answers it, and a dialog or reader thread that fails ends its operation with it.
-const int kResultInternalError = -1009;
 
 // After the read's time-out has set the cancel event, how long the reader thread still has to
 // end before the dialog ends without it (a library call that ignores the event is left behind).
 const int kReaderGraceMs = 5000;
+// A second card read while a thread of an earlier one is still inside the library.
+const int kResultReaderBusy = -1008;
 
-class ReaderSession;
-
-class CAcqDialog {
+class CAcqDialog : private IOperationHost {
 public:
-    explicit CAcqDialog(DialogEnvironment& environment);
-    virtual ~CAcqDialog();
+    // `show`: whether the window may ever become visible; `comPort`: the terminal's or reader's.
+    CAcqDialog(DialogEnvironment& environment, Operation& operation, bool show, int comPort);
+    ~CAcqDialog() override;
     CAcqDialog(const CAcqDialog&) = delete;
     CAcqDialog& operator=(const CAcqDialog&) = delete;
 
-    // The runner sets the show switch through the dialog.
-    void SetShowDialog(bool show) { g_bShowDialog = show; }
+    bool ShowDialog() const { return show_; }
 
     // ---- Window life (called by the window adapter on the dialog's thread) ----
     void Attach(IDialogWindow* window) { window_ = window; }
@@ -60,79 +51,61 @@ public:
     bool OnCancel();
     void DestroyWindow();
     void OnTimer(int id);
-    // WM_TERMINAL_REPLY: a decoded plain frame (`length` bytes), valid during the call.
-    long OnTerminalReply(const uint8_t* frame, int length);
-    void InitProgramParam();
+    // A decoded reply frame, handed over by the port on the dialog's thread.
+    void OnTerminalReply(const uint8_t* frame, int length);
 
-    // ---- Terminal command builders ----
-    void SendEnroll();
-    void SendVerify();
-    void SendSetTerminalTime();
-    void SendGetLLTStatus();
-    void SendGetSN();
-    void SendGetSignature();
-
-    // Prompt texts: [MESSAGE] key of this dialog's settings file, at most 99 characters.
-    std::string ReadMessage(const char* key, const char* def);
-    void SetLine(int id, const std::string& text) const;
-
-    // Read-back accessors used by the runners.
-    std::string GetTemplate() const { return m_strTemplate; }
-    std::string GetPhoto() const { return m_strPhoto; }
-    std::string GetResult2() const { return m_strResult2; }
-
-    bool IsReaderMode() const;
     // True once the reader thread was left behind in the library (its session says so).
     bool ReaderAbandoned() const;
     // A handler failed (an exception): the dialog is ended at once. A reader thread still at work
     // is left behind, as after its grace period; nothing of it reaches the ended call.
     void EndAfterFailure();
-    IDialogWindow* Window() const { return window_; }
-    DialogEnvironment& Environment() const { return env_; }
-
-    // ---- Members ----
-    int m_nCancelCode = 0;
-    void* m_hCancelEvent = nullptr;  // owned by the window adapter (named cancel event)
-    int m_bThreadRunning = 0;  // the reader thread runs; set and cleared on the dialog's thread
-    int m_nRetCode = kResultNotStarted;
-    int m_nDeviceType = 0;
-    std::string m_strIniPath;
-    int m_nEnrollFormat = 2;
-    int m_nTemplateFormat = 1;
-    char m_szSerialNo[100];
-    uint8_t m_abSignature[5000];
-    int m_nComPort = 5;
-    std::string m_strMode;
-    uint8_t m_bFullRecord = 1;
-    uint8_t m_abOpenData[600];
-    int m_nOpenDataLen = 0;
-    int m_nAltDataLen = 0;
-    uint8_t m_abAltData[2000];
-    std::string m_strPhoto;
-    char m_szTerminalTime[20];  // twelve characters used; zeroed as 20 bytes by the runner
-    long m_nBaudRate = 115200;
-    std::string m_strStatus;
-    std::string m_strTemplate;
-    std::string m_strVerifyTemplate;
-    uint8_t m_bFingerVerified = 0;
-    std::string m_strResult2;
 
 private:
-    void SendFrame(const uint8_t* frame, int length);
-    void HandleResultReply(const uint8_t* frame, uint8_t code);
-    void HandleTerminalEvent(uint8_t event);
-    void ShowEvent(const char* key, const char* def, bool log);
+    // The settings a dialog run uses, read once when it starts.
+    struct Settings {
+        long baudRate = 115200;
+        int deviceType = 1;
+        int globalTimeout = 60000;
+        int stepTimeout = 5000;
+        int readerTimeout = 60000;
+        int fontSize = 14;
+        std::string fontFace;
+        bool cancelButton = false;
+        std::string cancelText;
+        std::string logo;
+    };
+    void ReadSettings();
+    bool OpenTerminal();
+    void InitProgramParam();
     void StartReader();
     // Takes the reader thread's result once it has been handed over; false while it has not.
     bool TakeReaderResult();
+    std::string ReadMessage(const PromptText& prompt) const;
+
+    // IOperationHost
+    ITerminalPort& Port() override { return env_.port; }
+    void ShowPrompt(const PromptText& prompt, bool log) override;
+    void Close() override;
 
     DialogEnvironment& env_;
+    Operation& operation_;
+    const bool show_;
+    const int comPort_;
+    std::string iniPath_;
+    Settings settings_;
+    int cancelCode_ = 0;
+    bool threadRunning_ = false;  // set and cleared on the dialog's thread
     IDialogWindow* window_ = nullptr;
     ReaderSession* reader_ = nullptr;  // the dialog's reference, in the reader modes
 };
 
-// Prompt routine handed to the card-reader library: shows the text of a message code in line 2
-// of the running reader thread's dialog.
-int OnPromptCode(int code);
+// Runs an operation in a dialog, modally on the calling thread, until the dialog has closed and
+// been destroyed.
+class IDialogRunner {
+public:
+    virtual ~IDialogRunner() = default;
+    // `show`: whether the window may become visible; `comPort`: the terminal's or the reader's.
+    virtual void Run(Operation& operation, bool show, int comPort) = 0;
+};
 
 }  // namespace quillon

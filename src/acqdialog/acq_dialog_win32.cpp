@@ -19,10 +19,7 @@
 
 namespace quillon {
 
-
 namespace {
-
-ReaderThreadRoutine g_readerRoutine = nullptr;
 
 // The reader thread's prompt lines, sent to the dialog's thread, which alone draws: wParam 0
 // repaints both lines, 4003 or 4004 sets that line to the text at lParam.
@@ -40,19 +37,6 @@ HMODULE ThisModule() {
                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCSTR>(&ThisModule), &module);
     return module;
-}
-
-// Fonts live as long as the process; one per size and face, so repeated dialogs reuse them.
-HFONT PromptFont(int height, const std::string& face) {
-    static std::map<std::pair<int, std::string>, HFONT> fonts;
-    auto key = std::make_pair(height, face);
-    auto it = fonts.find(key);
-    if (it != fonts.end()) return it->second;
-    HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             DEFAULT_PITCH, face.c_str());
-    fonts[key] = font;
-    return font;
 }
 
 // The picture loader needs COM on the dialog's thread. A host that already joined an apartment
@@ -106,20 +90,29 @@ private:
     HWND hwnd_;
 };
 
+// What a reader thread starts with: the routine and the session it runs on.
+struct ReaderStart {
+    ReaderThreadRoutine routine;
+    ReaderSession* session;
+};
+
 // The reader thread holds a reference to this module while it runs: one left behind in the
 // library must find its code still mapped when it comes back, even if the host has unloaded us.
-DWORD WINAPI ReaderThreadMain(LPVOID session) {
-    g_readerRoutine(session);
+DWORD WINAPI ReaderThreadMain(LPVOID parameter) {
+    const ReaderStart start = *static_cast<ReaderStart*>(parameter);
+    delete static_cast<ReaderStart*>(parameter);
+    start.routine(start.session);
     FreeLibraryAndExitThread(ThisModule(), 0);
 }
 
 class DialogWindow : public IDialogWindow, public IFrameSink {
 public:
-    DialogWindow(CAcqDialog& dialog, ComForDialog& com) : dialog_(dialog), com_(com) {
+    DialogWindow(CAcqDialog& dialog, ComForDialog& com, ReaderThreadRoutine readerRoutine,
+                 PromptFonts& fonts)
+        : dialog_(dialog), com_(com), readerRoutine_(readerRoutine), fonts_(fonts) {
         // The event may outlive an earlier dialog (the reader library holds it open): start clear.
         cancelEvent_ = CreateEventA(nullptr, TRUE, FALSE, "ORVMYKADCANCELEVENT");
         if (cancelEvent_ != nullptr) ResetEvent(cancelEvent_);
-        dialog_.m_hCancelEvent = cancelEvent_;
     }
     ~DialogWindow() override {
         if (thread_ != nullptr) {
@@ -131,21 +124,10 @@ public:
             CloseHandle(thread_);
         }
         if (cancelEvent_ != nullptr) CloseHandle(cancelEvent_);
-        dialog_.m_hCancelEvent = nullptr;
     }
 
     HWND hwnd = nullptr;
     bool destroying = false;
-
-    IFrameSink* ReplySink() override { return this; }
-    // On the monitor thread. Sent, not posted: the frame must not change while the dialog reads
-    // it, and the monitor thread waits until it has.
-    void OnFrame(const uint8_t* frame, int length) override {
-        if (hwnd != nullptr && IsWindow(hwnd)) {
-            SendMessageA(hwnd, WM_TERMINAL_REPLY, static_cast<WPARAM>(length),
-                         reinterpret_cast<LPARAM>(frame));
-        }
-    }
 
     void SetTitle(const std::string& title) override { SetWindowTextA(hwnd, title.c_str()); }
     void SetItemText(int id, const std::string& text) override {
@@ -170,7 +152,7 @@ public:
     }
     void SendClose() override { SendMessageA(hwnd, WM_CLOSE, 0, 0); }
     void ApplyFont(int height, const std::string& face) override {
-        HFONT font = PromptFont(height, face);
+        HFONT font = fonts_.Get(height, face);
         const int ids[] = {kPromptLine1, kPromptLine2, kButtonCancel};
         for (int id : ids) {
             SendDlgItemMessageA(hwnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
@@ -208,8 +190,18 @@ public:
     void SignalCancel() override {
         if (cancelEvent_ != nullptr) SetEvent(cancelEvent_);
     }
+    IFrameSink* ReplySink() override { return this; }
+    // On the monitor thread: sent, not posted, so the frame stays valid while the dialog reads it.
+    // A frame that reaches a window already gone is dropped.
+    void OnFrame(const uint8_t* frame, int length) override {
+        HWND target = hwnd;
+        if (target != nullptr && IsWindow(target)) {
+            SendMessageA(target, WM_TERMINAL_REPLY, static_cast<WPARAM>(length),
+                         reinterpret_cast<LPARAM>(frame));
+        }
+    }
     bool StartReaderThread(ReaderSession& session) override {
-        if (g_readerRoutine == nullptr) return false;
+        if (readerRoutine_ == nullptr) return false;
         HMODULE module = nullptr;
         if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                                 reinterpret_cast<LPCSTR>(&ReaderThreadMain), &module)) {
@@ -217,8 +209,10 @@ public:
         }
         session.AttachWindow(std::unique_ptr<IReaderWindow>(new HwndReaderWindow(hwnd)));
         session.Retain();
-        thread_ = CreateThread(nullptr, 0, ReaderThreadMain, &session, 0, nullptr);
+        ReaderStart* start = new ReaderStart{readerRoutine_, &session};
+        thread_ = CreateThread(nullptr, 0, ReaderThreadMain, start, 0, nullptr);
         if (thread_ == nullptr) {
+            delete start;
             session.Release();
             FreeLibrary(module);
             return false;
@@ -250,6 +244,8 @@ private:
     CPicture m_picLogo;
     CAcqDialog& dialog_;
     ComForDialog& com_;
+    const ReaderThreadRoutine readerRoutine_;
+    PromptFonts& fonts_;
     HANDLE cancelEvent_ = nullptr;
     HANDLE thread_ = nullptr;
 };
@@ -319,11 +315,11 @@ INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LP
             }
             return TRUE;
         case WM_SHOWWINDOW:
-            SetWindowPos(hwnd, g_bShowDialog ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+            SetWindowPos(hwnd, dialog.ShowDialog() ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE);
             return FALSE;
         case WM_WINDOWPOSCHANGING:
-            if (!g_bShowDialog) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+            if (!dialog.ShowDialog()) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
             return FALSE;
         case WM_PAINT:
             run->window->OnPaint();
@@ -347,14 +343,24 @@ INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LP
 
 }  // namespace
 
-void SetReaderThreadRoutine(ReaderThreadRoutine routine) { g_readerRoutine = routine; }
+HFONT PromptFonts::Get(int height, const std::string& face) {
+    auto key = std::make_pair(height, face);
+    auto it = fonts_.find(key);
+    if (it != fonts_.end()) return it->second;
+    HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH, face.c_str());
+    fonts_[key] = font;
+    return font;
+}
 
-void Win32DialogRunner::DoModal(CAcqDialog& dialog) {
+void Win32DialogRunner::Run(Operation& operation, bool show, int comPort) {
+    CAcqDialog dialog(env_, operation, show, comPort);
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     // Declared before the window, so the logo is released while COM is still up.
     ComForDialog com;
-    DialogWindow window(dialog, com);
+    DialogWindow window(dialog, com, readerRoutine_, fonts_);
     dialog.Attach(&window);
     DialogRun run{&dialog, &window, nullptr};
     const INT_PTR result = DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(4000), nullptr,

@@ -4,18 +4,37 @@
 
 #include <windows.h>
 
+#include <map>
+#include <string>
+#include <utility>
+
 #include "acqdialog/acq_dialog.h"
-#include "command/operation_runners.h"
 
 namespace quillon {
 
-class Win32DialogRunner : public IDialogRunner {
+// The card-reader thread routine, started with the reader's session as its parameter.
+using ReaderThreadRoutine = DWORD(WINAPI*)(LPVOID session);
+
+// The prompt fonts, one per size and face, made once and kept for the life of the process, so
+// that repeated dialogs reuse them.
+class PromptFonts {
 public:
-    void DoModal(CAcqDialog& dialog) override;
+    HFONT Get(int height, const std::string& face);
+
+private:
+    std::map<std::pair<int, std::string>, HFONT> fonts_;
 };
 
-// The card-reader thread routine; the card-reader path provides it.
-using ReaderThreadRoutine = DWORD(WINAPI*)(LPVOID dialog);
-void SetReaderThreadRoutine(ReaderThreadRoutine routine);
+class Win32DialogRunner : public IDialogRunner {
+public:
+    Win32DialogRunner(DialogEnvironment& environment, ReaderThreadRoutine readerRoutine)
+        : env_(environment), readerRoutine_(readerRoutine) {}
+    void Run(Operation& operation, bool show, int comPort) override;
+
+private:
+    DialogEnvironment& env_;
+    const ReaderThreadRoutine readerRoutine_;
+    PromptFonts fonts_;
+};
 
 }  // namespace quillon

@@ -1,5 +1,5 @@
-// What the acquisition dialog's logic needs from its window and from the terminal port. The Win32
-// dialog and ComPort implement these; unit tests use fakes that record every call.
+// What the acquisition dialog's logic needs from its window. The Win32 dialog implements it; unit
+// tests use fakes that record every call.
 #pragma once
 
 #include <cstdint>
@@ -9,18 +9,14 @@
 
 namespace quillon {
 
-// Controls of dialog template 4000.
+// The controls of dialog template 4000 that the dialog drives (the template holds further hidden
+// buttons that nothing uses).
 enum DialogControl {
     kButtonCancel = 1,  // carries the id of the OK command
     kButtonEnroll = 4000,
     kButtonVerify = 4001,
-    kButtonMyKad = 4002,
     kPromptLine1 = 4003,
     kPromptLine2 = 4004,
-    kButtonApdu = 4005,
-    kButtonTempOn = 4006,
-    kButtonTempOff = 4007,
-    kButton1 = 4008,
     kProgressBar = 4009,
 };
 
@@ -64,9 +60,8 @@ public:
     // use. The thread then owns a reference to the session and lets go of it at its end. False
     // when no thread could be made; the session's owners are then as before.
     virtual bool StartReaderThread(ReaderSession& session) = 0;
-    // Where the port hands complete replies: the window passes each to the dialog on the dialog's
-    // thread (OnTerminalReply). Null: replies are dropped.
-    virtual IFrameSink* ReplySink() { return nullptr; }
+    // Where the terminal port hands complete replies: on to the dialog's thread, synchronously.
+    virtual IFrameSink* ReplySink() = 0;
 };
 
 // The dialog's window as the card-reader thread reaches it, from its own thread. Owned by the
@@ -82,5 +77,6 @@ public:
     // WM_CLOSE, sent: handled before this returns, unless the bound passed first.
     virtual void SendClose() = 0;
 };
+
 
 }  // namespace quillon

@@ -1,33 +1,36 @@
 #include "acqdialog/reader_session.h"
 
+#include "acqdialog/prompts.h"
+
 namespace quillon {
 
-std::atomic<ReaderSession*> g_pPromptSession{nullptr};
-
 namespace {
-std::atomic<int> g_liveSessions{0};
 const int kOperatorCancel = -9;
-const size_t kMessageCapacity = 100;
 }  // namespace
 
-ReaderSession* ReaderSession::Create(IProfile& profile, const ReaderInputs& inputs) {
-    ReaderSession* session = new ReaderSession(profile, inputs);
-    g_liveSessions.fetch_add(1);
+ReaderSession* ReaderSessions::Create(IProfile& profile, const ReaderInputs& inputs) {
+    ReaderSession* session = new ReaderSession(*this, profile, inputs);
+    live_.fetch_add(1);
     return session;
 }
 
-int ReaderSession::Live() { return g_liveSessions.load(); }
+int ReaderSessions::OnPromptCode(int code) {
+    ReaderSession* session = prompting_.load();
+    if (session != nullptr) session->ShowPromptCode(code);
+    return 1;
+}
 
 std::string ReaderSession::ReadMessage(const char* key, const char* def) const {
-    return profile_.ReadString(inputs_.settingsPath, "MESSAGE", key, def, kMessageCapacity);
+    return profile_.ReadString(inputs_.settingsPath, "MESSAGE", key, def, kPromptTextCapacity);
 }
 
 void ReaderSession::Retain() { owners_.fetch_add(1); }
 
 void ReaderSession::Release() {
     if (owners_.fetch_sub(1) != 1) return;
+    ReaderSessions& sessions = sessions_;
     delete this;
-    g_liveSessions.fetch_sub(1);
+    sessions.live_.fetch_sub(1);
 }
 
 void ReaderSession::AttachWindow(std::unique_ptr<IReaderWindow> window) {
@@ -47,6 +50,14 @@ void ReaderSession::RefreshPromptLines() {
 
 void ReaderSession::SetPromptLine(int id, const std::string& text) {
     if (window_ != nullptr && !Abandoned()) window_->SetPromptLine(id, text);
+}
+
+void ReaderSession::ShowPromptCode(int code) {
+    RefreshPromptLines();
+    // The reader modes are neither enrolment nor verification: the MyKad texts of 0xA3, 0xA4.
+    const PromptText* prompt = PromptForCode(code, PromptVariant::kOther);
+    if (prompt == nullptr) return;
+    SetPromptLine(kPromptLine2, ReadMessage(prompt->key, prompt->text));
 }
 
 void ReaderSession::HandOver() {

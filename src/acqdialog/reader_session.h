@@ -17,6 +17,7 @@
 #include <string>
 
 #include "acqdialog/dialog_host.h"
+#include "cardreader/card_reader_library.h"
 #include "foundation/platform.h"
 
 namespace quillon {
@@ -24,9 +25,9 @@ namespace quillon {
 // The dialog's members that the thread reads, copied when the thread is started.
 struct ReaderInputs {
     int comPort;
-    std::string mode;
+    std::string mode;  // the mode's name, which tells the reader about photo and finger
     std::string settingsPath;
-    uint8_t verifySwitch;  // the MyKad runners' verification switch at the start
+    uint8_t verifySwitch;  // 1: the modes that verify the finger do so
 };
 
 const int kReaderOpenDataSize = 600;  // the dialog's MyKad record buffer (record and a zero byte)
@@ -50,20 +51,17 @@ struct ReaderResult {
     uint8_t linkKey[kReaderKeySize] = {0};
 };
 
+class ReaderSessions;
+
 class ReaderSession {
 public:
-    // A new session with one owner, the dialog that makes it. `profile` must live as long as
-    // any thread may (the process-wide settings reader).
-    static ReaderSession* Create(IProfile& profile, const ReaderInputs& inputs);
-    // Sessions not yet freed, process-wide. While one lives, a thread of an earlier call may
-    // still be inside the card-reader library, which must not be entered twice at once.
-    static int Live();
 
     void Retain();
     void Release();  // the last owner frees the session
 
     const ReaderInputs& Inputs() const { return inputs_; }
     IProfile& Profile() const { return profile_; }
+    ReaderSessions& Sessions() const { return sessions_; }
     // A prompt text: [MESSAGE] key of the dialog's settings file, at most 99 characters.
     std::string ReadMessage(const char* key, const char* def) const;
 
@@ -87,18 +85,23 @@ public:
     ReaderResult& Out() { return result_; }
     void RefreshPromptLines();
     void SetPromptLine(int id, const std::string& text);
+    // The card-reader library's prompt code: the code's text in line 2 (codes without a prompt
+    // change nothing).
+    void ShowPromptCode(int code);
     // Hands the result over and then sends the dialog its close; nothing once abandoned.
     void HandOver();
 
 private:
     enum State { kRunning, kHandedOver, kAbandoned };
 
-    ReaderSession(IProfile& profile, const ReaderInputs& inputs)
-        : profile_(profile), inputs_(inputs) {}
+    friend class ReaderSessions;
+    ReaderSession(ReaderSessions& sessions, IProfile& profile, const ReaderInputs& inputs)
+        : sessions_(sessions), profile_(profile), inputs_(inputs) {}
     ~ReaderSession() = default;
     ReaderSession(const ReaderSession&) = delete;
     ReaderSession& operator=(const ReaderSession&) = delete;
 
+    ReaderSessions& sessions_;
     IProfile& profile_;
     const ReaderInputs inputs_;
     std::atomic<int> owners_{1};
@@ -108,9 +111,36 @@ private:
     ReaderResult result_;
 };
 
-// The session of the reader thread that runs, for the prompt-by-code routine that the library
-// calls on that thread with nothing but a code. Set and cleared by the thread itself, which owns
-// the session meanwhile; only one reader thread runs at a time.
-extern std::atomic<ReaderSession*> g_pPromptSession;
+// The card-reader sessions of the process: how many are not yet freed, and which one the library's
+// prompt routine speaks to. One object, made with the process's services, which also hold the
+// plain function that the library calls back (it can find the running session only through them).
+class ReaderSessions {
+public:
+    // `promptRoutine` is handed to the library's finger verification; it forwards to
+    // OnPromptCode of this object.
+    explicit ReaderSessions(MyKadPromptRoutine promptRoutine) : promptRoutine_(promptRoutine) {}
+    ReaderSessions(const ReaderSessions&) = delete;
+    ReaderSessions& operator=(const ReaderSessions&) = delete;
+
+    // A new session with one owner, the dialog that makes it. `profile` must live as long as
+    // any thread may (the process-wide settings reader).
+    ReaderSession* Create(IProfile& profile, const ReaderInputs& inputs);
+    // Sessions not yet freed. While one lives, a thread of an earlier call may still be inside
+    // the card-reader library, which must not be entered twice at once.
+    int Live() const { return live_.load(); }
+
+    MyKadPromptRoutine PromptRoutine() const { return promptRoutine_; }
+    // The reader thread's session speaks for the prompt codes while it runs.
+    void BeginPrompts(ReaderSession* session) { prompting_.store(session); }
+    void EndPrompts(ReaderSession* session) { prompting_.compare_exchange_strong(session, nullptr); }
+    // Called by the library on the reader thread; always 1. Nothing when no session runs.
+    int OnPromptCode(int code);
+
+private:
+    friend class ReaderSession;
+    const MyKadPromptRoutine promptRoutine_;
+    std::atomic<int> live_{0};
+    std::atomic<ReaderSession*> prompting_{nullptr};
+};
 
 }  // namespace quillon

@@ -1,7 +1,7 @@
 #include "cardreader/mykad_reader_win32.h"
 
 #include "acqdialog/reader_session.h"
-#include "cardreader/reader_thread.h"
+#include "acqdialog/reader_thread.h"
 #include "command/entry_win32.h"
 
 namespace quillon {

@@ -33,15 +33,24 @@ Win32Services& Services() {
     return services;
 }
 
+namespace {
+// The card-reader library calls its prompt routine with nothing but a code: the one way to the
+// running read is through the process's services.
+int ReaderPromptCode(int code) { return Services().Readers().OnPromptCode(code); }
+}  // namespace
+
 // The objects that need the services themselves, made once the services exist.
 struct Win32Services::Parts {
     explicit Parts(Win32Services& s)
-        : environment{s.profile, s.files, s.locator, port},
+        : readers(ReaderPromptCode),
+          environment{s.profile, s.files, s.locator, port, readers},
+          dialogs(environment, MyKadReaderThread),
           runners(environment, dialogs, s.registry, s.clock),
           mykadReply(s.locator, s.profile, s.clock, recordHost, guid, fallback),
           context{s.locator, s.profile, s.host, runners, &s.fileLog, &mykadReply} {}
 
     Win32TerminalPort port;
+    ReaderSessions readers;
     DialogEnvironment environment;
     Win32DialogRunner dialogs;
     OperationRunners runners;
@@ -54,9 +63,7 @@ struct Win32Services::Parts {
     CommandContext context;
 };
 
-Win32Services::Win32Services() : locator(files), parts_(new Parts(*this)) {
-    SetReaderThreadRoutine(MyKadReaderThread);
-}
+Win32Services::Win32Services() : locator(files), parts_(new Parts(*this)) {}
 
 Win32Services::~Win32Services() {
     SetLogSink(nullptr);
@@ -74,6 +81,8 @@ CommandContext& Win32Services::ForCall() {
 DialogEnvironment& Win32Services::Environment() { return parts_->environment; }
 
 ICardReaderLibrary& Win32Services::CardReader() { return parts_->cardReader; }
+
+ReaderSessions& Win32Services::Readers() { return parts_->readers; }
 
 }  // namespace quillon
 

@@ -31,6 +31,7 @@ struct Win32Services {
     CommandContext& ForCall();
     DialogEnvironment& Environment();
     ICardReaderLibrary& CardReader();
+    ReaderSessions& Readers();
 
 private:
     struct Parts;

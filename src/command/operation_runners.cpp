@@ -33,15 +33,12 @@ int OperationRunners::PerformEnroll(int show, int port, uint8_t* templateOut) {
     WriteLog("Begin PerformEnroll");
     int result = StatusQueryFirst(show, port);
     if (result == 0) {
-        CAcqDialog dialog(env_);
-        dialog.SetShowDialog(show != 0);
-        dialog.m_strMode = "ENROLL";
-        dialog.m_nComPort = Port(port);
-        modal_.DoModal(dialog);
-        result = dialog.m_nRetCode;
+        FingerOperation enroll(Mode::kEnroll, 1);
+        Run(enroll, show != 0, Port(port));
+        const FingerResult done = enroll.Result();
+        result = done.retCode;
         if (result == 0) {
-            const std::string templ = dialog.GetTemplate();
-            std::memcpy(templateOut, templ.data(), Min(templ.size(), kTemplateBufferSize));
+            std::memcpy(templateOut, done.templ.data(), Min(done.templ.size(), kTemplateBufferSize));
         }
     }
     WriteLog("End PerformEnroll");
@@ -61,15 +58,11 @@ int OperationRunners::Verify(const char* name, int show, int port, int length,
         }
     }
     if (result == 0) {
-        CAcqDialog dialog(env_);
-        dialog.SetShowDialog(show != 0);
-        dialog.m_strMode = "VERIFY";
-        dialog.m_nComPort = Port(port);
-        dialog.m_strVerifyTemplate.assign(reinterpret_cast<const char*>(templ),
-                                          static_cast<size_t>(length > 0 ? length : 0));
-        dialog.m_nTemplateFormat = templateFormat;
-        modal_.DoModal(dialog);
-        result = dialog.m_nRetCode;
+        FingerOperation verify(
+            Mode::kVerify, templateFormat,
+            std::string(reinterpret_cast<const char*>(templ), static_cast<size_t>(length > 0 ? length : 0)));
+        Run(verify, show != 0, Port(port));
+        result = verify.Result().retCode;
     }
     WriteLog(Format("End %s", name));
     return result;
@@ -87,17 +80,15 @@ int OperationRunners::GetSerialNumber(int show, int port, char* textOut) {
     WriteLog("Begin GetSerialNumber");
     int result = StatusQueryFirst(show, port);
     if (result == 0) {
-        CAcqDialog dialog(env_);
-        dialog.SetShowDialog(false);
-        dialog.m_strMode = "GETSN";
-        dialog.m_nComPort = Port(port);
-        modal_.DoModal(dialog);
-        result = dialog.m_nRetCode;
+        TerminalQuery query(Mode::kGetSn);
+        Run(query, false, Port(port));
+        const QueryResult done = query.Result();
+        result = done.retCode;
         if (result == 0) {
             std::memset(textOut, 0, 20);
             // The caller's text holds 49 characters and the terminator.
-            const size_t n = Min(std::strlen(dialog.m_szSerialNo), kResultTextSize - 1);
-            std::memcpy(textOut, dialog.m_szSerialNo, n);
+            const size_t n = Min(done.text.size(), kResultTextSize - 1);
+            std::memcpy(textOut, done.text.data(), n);
             textOut[n] = '\0';
         }
     }
@@ -108,112 +99,97 @@ int OperationRunners::GetSerialNumber(int show, int port, char* textOut) {
 int OperationRunners::GetLLTStatus(int show, int port, char* textOut) {
     (void)show;  // the status query never shows its dialog
     WriteLog("Begin GetLLTStatus");
-    CAcqDialog dialog(env_);
-    dialog.SetShowDialog(false);
-    dialog.m_strMode = "GETLLTSTATUS";
-    dialog.m_nComPort = Port(port);
-    modal_.DoModal(dialog);
-    const int result = dialog.m_nRetCode;
-    if (result == 0) {
-        const std::string text = dialog.GetResult2();
-        std::memcpy(textOut, text.data(), Min(text.size(), kResultTextSize - 1));
+    TerminalQuery query(Mode::kGetLltStatus);
+    Run(query, false, Port(port));
+    const QueryResult done = query.Result();
+    if (done.retCode == 0) {
+        std::memcpy(textOut, done.text.data(), Min(done.text.size(), kResultTextSize - 1));
     }
     WriteLog("End GetLLTStatus");
-    return result;
+    return done.retCode;
 }
 
 int OperationRunners::SetTerminalTime(int port, int useGiven, const char* dateTime) {
     WriteLog("Begin SetTerminalTime");
-    CAcqDialog dialog(env_);
-    dialog.SetShowDialog(false);
-    dialog.m_strMode = "SET_TERMINAL_TIME";
-    dialog.m_nComPort = Port(port);
-    std::memset(dialog.m_szTerminalTime, 0, sizeof dialog.m_szTerminalTime);
+    char time[kTerminalTimeSize] = {0};
     if (useGiven == 1) {
-        std::memcpy(dialog.m_szTerminalTime, dateTime, Min(std::strlen(dateTime), 12));
+        std::memcpy(time, dateTime, Min(std::strlen(dateTime), sizeof time));
     } else {
         const LocalTime now = clock_.Now();
         const std::string full = Format("%04d%02d%02d%02d%02d%02d", now.year, now.month, now.day,
                                         now.hour, now.minute, now.second);
-        std::memcpy(dialog.m_szTerminalTime, full.data() + full.size() - 12, 12);
+        std::memcpy(time, full.data() + full.size() - sizeof time, sizeof time);
     }
-    modal_.DoModal(dialog);
-    const int result = dialog.m_nRetCode;
+    TerminalQuery query(Mode::kSetTerminalTime, time);
+    Run(query, false, Port(port));
+    const int result = query.Result().retCode;
     WriteLog("End SetTerminalTime");
     return result;
 }
 
 int OperationRunners::GetSignature(int show, int port, uint8_t* dataOut, uint32_t* countOut) {
     WriteLog("Begin GetSignature");
-    CAcqDialog dialog(env_);
-    dialog.SetShowDialog(show != 0);
-    dialog.m_strMode = "GETSIGNATURE";
-    dialog.m_nComPort = Port(port);
-    g_nSignatureLen = 0;
-    modal_.DoModal(dialog);
-    const int result = dialog.m_nRetCode;
-    WriteLog(Format("nRet = %d", result));
-    if (result == 0) {
+    SignatureOperation signature;
+    Run(signature, show != 0, Port(port));
+    const SignatureResult& done = signature.Result();
+    WriteLog(Format("nRet = %d", done.retCode));
+    if (done.retCode == 0) {
         // A success reply carries at least its seven header bytes; a shorter one counts as empty.
-        const uint32_t count = g_nSignatureLen > 7 ? g_nSignatureLen - 7 : 0;
+        const uint32_t count = done.lengthField > 7 ? done.lengthField - 7 : 0;
         const uint32_t bounded = static_cast<uint32_t>(Min(count, kSignatureDataLimit));
-        std::memcpy(dataOut, dialog.m_abSignature, bounded);
+        std::memcpy(dataOut, done.data.data(), bounded);
         *countOut = bounded;
     }
     WriteLog("End GetSignature");
-    return result;
+    return done.retCode;
 }
 
-int OperationRunners::ReadCard(const char* mode, uint8_t verify, int show, int port,
-                               uint8_t* cardOut, uint8_t* photoOut) {
-    g_bVerifyFinger = verify;
+int OperationRunners::ReadCard(Mode mode, int show, int port, uint8_t* cardOut,
+                               uint8_t* photoOut) {
     const int comPort = Port(port);
     WriteLog(Format("COMPORT : %d", comPort));
     WriteLog(show != 0 ? "Enable ShowDialog" : "Disable ShowDialog");
-    CAcqDialog dialog(env_);
-    dialog.SetShowDialog(show != 0);
-    dialog.m_strMode = mode;
-    dialog.m_nComPort = comPort;
+    CardReadOperation read(mode);
     WriteLog("Begin Process");
-    modal_.DoModal(dialog);
+    Run(read, show != 0, comPort);
     WriteLog("End Process");
-    const int result = dialog.m_nRetCode;
+    const int result = read.RetCode();
     WriteLog(Format("Return Code : %d", result));
     if (result != 0) return result;
-    if (dialog.m_bFullRecord) {
+    const ReaderResult& card = read.Result();
+    if (card.fullRecord) {
         WriteLog("MYKAD");
         cardOut[0] = '0';
-        const size_t n = Min(static_cast<size_t>(dialog.m_nOpenDataLen > 0 ? dialog.m_nOpenDataLen : 0),
-                             Min(sizeof dialog.m_abOpenData, kCardDataSize - 1));
-        std::memcpy(cardOut + 1, dialog.m_abOpenData, n);
+        const size_t n = Min(static_cast<size_t>(card.openDataLength > 0 ? card.openDataLength : 0),
+                             Min(sizeof card.openData, kCardDataSize - 1));
+        std::memcpy(cardOut + 1, card.openData, n);
         if (photoOut != nullptr) {
-            const std::string photo = dialog.GetPhoto();
-            std::memcpy(photoOut, photo.data(), Min(photo.size(), kPhotoSize));
+            std::memcpy(photoOut, card.photo.data(), Min(card.photo.size(), kPhotoSize));
         }
     } else {
         WriteLog("MYKID");
         cardOut[0] = '1';
-        const size_t n = Min(static_cast<size_t>(dialog.m_nAltDataLen > 0 ? dialog.m_nAltDataLen : 0),
-                             Min(sizeof dialog.m_abAltData, kCardDataSize - 1));
-        std::memcpy(cardOut + 1, dialog.m_abAltData, n);
+        const size_t n = Min(static_cast<size_t>(card.altDataLength > 0 ? card.altDataLength : 0),
+                             Min(sizeof card.altData, kCardDataSize - 1));
+        std::memcpy(cardOut + 1, card.altData, n);
     }
     return result;
 }
 
 int OperationRunners::ReadMyKAD(int show, int port, uint8_t* cardOut, uint8_t* photoOut) {
-    return ReadCard("MYKAD", 1, show, port, cardOut, photoOut);
+    return ReadCard(Mode::kMyKad, show, port, cardOut, photoOut);
 }
 
 int OperationRunners::ReadMyKADData(int show, int port, uint8_t* cardOut) {
-    return ReadCard("MYKADONLY", 1, show, port, cardOut, nullptr);
+    return ReadCard(Mode::kMyKadOnly, show, port, cardOut, nullptr);
 }
 
 int OperationRunners::ReadMyKADNoVerify(int show, int port, uint8_t* cardOut, uint8_t* photoOut) {
-    return ReadCard("MYKADNOVERIFY", 0, show, port, cardOut, photoOut);
+    return ReadCard(Mode::kMyKadNoVerify, show, port, cardOut, photoOut);
 }
 
 int OperationRunners::ReadMyKADNoVerifyNoPhoto(int show, int port, uint8_t* cardOut) {
-    return ReadCard("MYKADNOVERIFYNOPHOTO", 0, show, port, cardOut, nullptr);
+    return ReadCard(Mode::kMyKadNoVerifyNoPhoto, show, port, cardOut, nullptr);
 }
 
 }  // namespace quillon

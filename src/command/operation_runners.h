@@ -1,4 +1,4 @@
-// The operation runners: each prepares one CAcqDialog, runs it modally and copies its results.
+// The operation runners: each builds one operation, runs it in a dialog and copies its result.
 #pragma once
 
 #include "acqdialog/acq_dialog.h"
@@ -6,13 +6,6 @@
 #include "foundation/platform.h"
 
 namespace quillon {
-
-// Runs a prepared dialog modally on the calling thread until it has closed and been destroyed.
-class IDialogRunner {
-public:
-    virtual ~IDialogRunner() = default;
-    virtual void DoModal(CAcqDialog& dialog) = 0;
-};
 
 class OperationRunners : public IRunners {
 public:
@@ -34,12 +27,12 @@ public:
 
 private:
     int Port(int port);
+    void Run(Operation& operation, bool show, int comPort) { modal_.Run(operation, show, comPort); }
     // Status query and the delay after it; nonzero: the query's failure code.
     int StatusQueryFirst(int show, int port);
     int Verify(const char* name, int show, int port, int length, const uint8_t* templ,
                int templateFormat);
-    int ReadCard(const char* mode, uint8_t verify, int show, int port, uint8_t* cardOut,
-                 uint8_t* photoOut);
+    int ReadCard(Mode mode, int show, int port, uint8_t* cardOut, uint8_t* photoOut);
 
     DialogEnvironment& env_;
     IDialogRunner& modal_;

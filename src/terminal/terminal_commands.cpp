@@ -1,10 +1,7 @@
-// Command builders: each builds its plain frame in a zeroed area, discards any partly received
-// reply and hands the frame to the port.
 #include "terminal/terminal_commands.h"
 
 #include <cstring>
 
-#include "acqdialog/acq_dialog.h"
 #include "terminal/frame_codec.h"
 
 namespace quillon {
@@ -20,6 +17,10 @@ int BuildFrame(uint8_t* frame, int capacity, uint8_t code, const uint8_t* data, 
     frame[length + 3] = ByteSum(frame + 3, length);
     frame[length + 4] = kEtx;
     return length + 5;
+}
+
+int BuildQueryFrame(uint8_t* frame, uint8_t code) {
+    return BuildFrame(frame, kBuildAreaSize, code, nullptr, 0);
 }
 
 int BuildEnrollFrame(uint8_t* frame, int templateFormat) {
@@ -45,49 +46,15 @@ int BuildVerifyFrame(uint8_t* frame, int templateFormat, const uint8_t* templ, s
                       static_cast<int>(kHeader + length));
 }
 
-int BuildSetTerminalTimeFrame(uint8_t* frame, const char* dateTime) {
-    uint8_t data[14] = {0x01, 0x00};
-    std::memcpy(data + 2, dateTime, 12);
+int BuildSetTerminalTimeFrame(uint8_t* frame, const char dateTime[kTerminalTimeSize]) {
+    uint8_t data[2 + kTerminalTimeSize] = {0x01, 0x00};
+    std::memcpy(data + 2, dateTime, kTerminalTimeSize);
     return BuildFrame(frame, kBuildAreaSize, CMD_SET_TERMINAL_TIME, data, sizeof data);
 }
 
-void CAcqDialog::SendFrame(const uint8_t* frame, int length) {
-    env_.port.SendToPort(frame, length);
-}
-
-void CAcqDialog::SendEnroll() {
-    uint8_t frame[kBuildAreaSize] = {0};
-    SendFrame(frame, BuildEnrollFrame(frame, m_nTemplateFormat));
-}
-
-void CAcqDialog::SendVerify() {
-    uint8_t frame[kVerifyBuildAreaSize] = {0};
-    const int length =
-        BuildVerifyFrame(frame, m_nTemplateFormat,
-                         reinterpret_cast<const uint8_t*>(m_strVerifyTemplate.data()),
-                         m_strVerifyTemplate.size());
-    SendFrame(frame, length);
-}
-
-void CAcqDialog::SendSetTerminalTime() {
-    uint8_t frame[kBuildAreaSize] = {0};
-    SendFrame(frame, BuildSetTerminalTimeFrame(frame, m_szTerminalTime));
-}
-
-void CAcqDialog::SendGetLLTStatus() {
-    uint8_t frame[kBuildAreaSize] = {0};
-    SendFrame(frame, BuildFrame(frame, sizeof frame, CMD_GETLLTSTATUS, nullptr, 0));
-}
-
-void CAcqDialog::SendGetSN() {
-    uint8_t frame[kBuildAreaSize] = {0};
-    SendFrame(frame, BuildFrame(frame, sizeof frame, CMD_GETSN, nullptr, 0));
-}
-
-void CAcqDialog::SendGetSignature() {
-    uint8_t frame[kBuildAreaSize] = {0};
+int BuildGetSignatureFrame(uint8_t* frame) {
     const uint8_t data[5] = {0};
-    SendFrame(frame, BuildFrame(frame, sizeof frame, CMD_GETSIGNATURE, data, sizeof data));
+    return BuildFrame(frame, kBuildAreaSize, CMD_GETSIGNATURE, data, sizeof data);
 }
 
 }  // namespace quillon

@@ -14,14 +14,16 @@ STR = r'"(?:[^"\\]|\\.)*"'
 ARG = r"\s*((?:\s*%s)+|-?\d+|k\w+)" % STR  # literal text, number or named constant
 READ = re.compile(r"\.Read(Int|String)\(\s*[^,]*,\s*(%s),\s*(%s),%s" % (STR, STR, ARG))
 MESSAGE = [re.compile(p % (STR, ARG)) for p in (
-    r"\b(?:ShowEvent|ReadMessage)\(\s*(%s),%s",  # the dialog's prompts and the terminal's events
-    r"\bline\(\s*\w+,\s*(%s),%s",  # the modes' prompt lines
-    r"\{\s*0x[0-9A-Fa-f]+\s*,\s*(%s)\s*,%s\s*\}")]  # the prompt-by-code table
+    r"\bReadMessage\(\s*(%s),%s",  # a prompt read where it is shown
+    r"\{\s*(%s)\s*,%s\s*\}")]  # a prompt of the tables: {key, default}
 # Reads and helper calls whose key comes from their caller: (file, their first arguments).
-FORWARDS = {("acq_dialog.cpp", 'm_strIniPath, "MESSAGE", key'), ("mykad_reader.cpp", "path_, section, key"),
+FORWARDS = {("acq_dialog.cpp", 'iniPath_, "MESSAGE", prompt.key'),
+            ("acq_dialog.cpp", "prompt); window_->SetItemText(kPromptLine2"),
+            ("acq_dialog.cpp", "*prompts[i]); window_->SetItemText(lines[i]"),
+            ("mykad_reader.cpp", "path_, section, key"),
             ("mykad_reader.cpp", 'path_, "MESSAGE", line1Key'),
             ("mykad_reader.cpp", 'path_, "MESSAGE", key2.c_str()'),
-            ("acq_modes.cpp", "key"), ("terminal_replies.cpp", "key"), ("prompts.cpp", "prompt.key"),
+            ("reader_session.cpp", "prompt->key"),
             ("reader_session.cpp", 'inputs_.settingsPath, "MESSAGE", key')}
 EBA_FORMATS = {"EBA_M%d_L1", "EBA_M%d.1_L1", "EBA_M%d_L2"}  # the reader thread's prompt keys
 
@@ -73,7 +75,7 @@ def extract():
                 r'Format\("(EBA_[^"]*)"', text)) != EBA_FORMATS):
             problems.append("%s: the reader's prompt keys changed; teach this test" % name)
         # Every other read or helper call must be a known forward.
-        for m in re.finditer(r"\.Read(?:Int|String)\(|\b(?:ShowEvent|ReadMessage|line)\(", text):
+        for m in re.finditer(r"\.Read(?:Int|String)\(|\bReadMessage\(", text):
             args = ", ".join(" ".join(a.split()) for a in
                              text[m.end():].split(",")[:3 if m[0][0] == "." else 1])
             known = READ.match(text, m.start()) or any(p.match(text, m.start()) for p in MESSAGE)

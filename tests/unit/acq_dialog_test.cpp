@@ -1,247 +1,310 @@
-// The dialog's set-up per mode, its timers and its cancel. What the terminal's replies do is in
-// terminal_replies_test.cpp; a port that fails and a terminal that stays silent are played end
-// to end.
+// The dialog that hosts an operation: its set-up per mode, the link it opens, its timers, its
+// cancel, and the card-reader thread's hand-over played by hand (reader_thread_test.cpp runs a
+// real thread). What replies do to an operation is in operations_test.cpp.
 #include "acqdialog/acq_dialog.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "acqdialog/reader_session.h"
 #include "dialog_fakes.h"
-#include "terminal/frame_codec.h"
 
 namespace quillon {
 namespace {
 
+using namespace testing_support;
 using Lines = std::vector<std::string>;
 
-struct Dialog {
-    testing_support::DialogRig rig;
-    testing_support::FakeWindow& window = rig.window;
-    CAcqDialog dialog{rig.env};
-
-    explicit Dialog(const char* mode) {
-        dialog.Attach(&window);
-        dialog.m_strMode = mode;
-        dialog.m_nComPort = 7;
+std::unique_ptr<Operation> MakeOperation(Mode mode) {
+    if (SetupFor(mode).readerLink) return std::unique_ptr<Operation>(new CardReadOperation(mode));
+    if (mode == Mode::kEnroll || mode == Mode::kVerify) {
+        return std::unique_ptr<Operation>(new FingerOperation(mode, 1, "TPL"));
     }
-    Dialog& Start() { return dialog.OnInitDialog(), *this; }
+    if (mode == Mode::kGetSignature) return std::unique_ptr<Operation>(new SignatureOperation);
+    return std::unique_ptr<Operation>(new TerminalQuery(mode, "260102030405"));
+}
+
+// One dialog on COM7 with its own fakes; `rig` may be shared by dialogs run one after another.
+struct Dialog {
+    explicit Dialog(Mode mode, DialogRig& shared) : rig(shared), op(MakeOperation(mode)) {
+        dialog.Attach(&window);
+    }
+    explicit Dialog(Mode mode) : Dialog(mode, own) {}
+    Dialog& Start() { return started = dialog.OnInitDialog(), *this; }
+
+    DialogRig own;
+    DialogRig& rig;
+    FakeWindow& window = rig.window;
+    std::unique_ptr<Operation> op;
+    CAcqDialog dialog{rig.env, *op, true, 7};
+    bool started = false;
 };
 
-TEST(AcqDialog, SettingsFileIsTheLocalOneElseSystem32NeverSysWow64) {
-    testing_support::DialogRig rig;
-    EXPECT_EQ(CAcqDialog(rig.env).m_strIniPath, "C:\\windows\\System32\\QUILLON.ini");
-    rig.files.files.insert(".\\QUILLON.ini");
-    EXPECT_EQ(CAcqDialog(rig.env).m_strIniPath, ".\\QUILLON.ini");
-}
-
-// The frame each terminal mode sends first is played end to end.
-TEST(AcqDialog, EachModeSetsTitlePromptsAndFirstStep) {
+TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
     const struct {
-        const char *mode, *title, *line1, *line2;  // "": left as it is
-        const char* start;                          // the call that starts the operation, or ""
-    } cases[] = {
-        {"ENROLL", "ENROLLMENT", "Performing ENROLLMENT...", "", "post 4000"},
-        {"VERIFY", "VERIFY", "Performing VERIFICATION...", "Place Finger\r\nLetak jari",
-         "post 4001"},
-        {"GETSIGNATURE", "SIGNATURE", "Signature", "Place Sign on the Screen", ""},
-        {"MYKAD", "MYKAD", "", "", "reader thread"},
-        {"MYKADNOVERIFYNOPHOTO", "MYKAD", "", "", "reader thread"},
+        Mode mode;
+        const char* title;
+        const char* line1;
+        const char* line2;
+        Lines start;  // what the start does, after the logo
+        int frameCode;  // of the frame sent during the set-up, 0: none
+        int ret;
+    } rows[] = {
+        {Mode::kEnroll, "ENROLLMENT", "Performing ENROLLMENT...", "", {"post 4000"}, 0, -9},
+        {Mode::kVerify, "VERIFY", "Performing VERIFICATION...", "Place Finger\r\nLetak jari",
+         {"post 4001"}, 0, -9},
+        {Mode::kSetTerminalTime, "", "", "", {"close"}, 0x72, 0},  // after its frame was written
+        {Mode::kGetLltStatus, "", "", "", {}, 0x23, -9},
+        {Mode::kGetSn, "", "", "", {}, 0x25, -9},
+        {Mode::kGetSignature, "SIGNATURE", "Signature", "Place Sign on the Screen", {}, 0xF3, -9},
+        {Mode::kMyKad, "MYKAD", "", "", {"reader thread"}, 0, -10},
+        {Mode::kMyKadOnly, "MYKAD", "", "", {"reader thread"}, 0, -10},
+        {Mode::kMyKadNoVerify, "MYKAD", "", "", {"reader thread"}, 0, -10},
+        {Mode::kMyKadNoVerifyNoPhoto, "MYKAD", "", "", {"reader thread"}, 0, -10},
     };
-    for (const auto& c : cases) {
-        Dialog t(c.mode);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(SetupFor(row.mode).name);
+        Dialog t(row.mode);
         t.Start();
-        EXPECT_EQ(t.window.title, c.title);
-        EXPECT_EQ(t.window.text[kPromptLine1], c.line1);
-        EXPECT_EQ(t.window.text[kPromptLine2], c.line2);
-        EXPECT_TRUE(*c.start == '\0' || t.window.Has(c.start)) << c.mode;
+        EXPECT_TRUE(t.started);
+        EXPECT_EQ(t.window.title, row.title);
+        EXPECT_EQ(t.window.text[kPromptLine1], row.line1);
+        EXPECT_EQ(t.window.text[kPromptLine2], row.line2);
+        const auto image = std::find(t.window.calls.begin(), t.window.calls.end(),
+                                     "image C:\\WINDOWS\\system32\\mylogo.jpg");
+        ASSERT_NE(image, t.window.calls.end());
+        EXPECT_EQ(Lines(image + 1, t.window.calls.end()), row.start);
+        ASSERT_EQ(t.rig.port.frames.size(), row.frameCode ? 1u : 0u);
+        if (row.frameCode) {
+            EXPECT_EQ(t.rig.port.frames[0][3], row.frameCode);
+        }
+        if (!SetupFor(row.mode).readerLink) {
+            EXPECT_EQ(t.rig.port.calls.back(),
+                      row.mode == Mode::kSetTerminalTime ? "wait write 2000" : "monitor");
+        }
+        EXPECT_EQ(t.op->RetCode(), row.ret);
+        // The hidden buttons' handlers send the finger commands.
+        t.dialog.OnCommand(row.mode == Mode::kVerify ? kButtonVerify : kButtonEnroll);
+        if (row.mode == Mode::kEnroll || row.mode == Mode::kVerify) {
+            ASSERT_EQ(t.rig.port.frames.size(), 1u);
+            EXPECT_EQ(t.rig.port.frames[0][3], row.mode == Mode::kEnroll ? 0x27 : 0x28);
+        }
     }
 }
 
-TEST(AcqDialog, TerminalModeOpensThePortWithTimersAndLooksFromTheSettings) {
-    Dialog t("GETSIGNATURE");
-    const char* const settings[][3] = {
-        {"MYKAD", "GLOBTIMEOUT", "30000"}, {"MYKAD", "TIMEOUT", "2500"}, {"MISC", "CANCEL", "1"},
-        {"COMPORT", "BAUDRATE", "9600"}, {"FONT", "SIZE", "20"}, {"FONT", "FACE", "Tahoma"}};
-    for (const auto& s : settings) t.rig.Set(s[0], s[1], s[2]);
-    t.Start();
-    EXPECT_EQ(t.rig.port.calls, (Lines{"init COM7 9600 N 8 1 9 1024", "monitor"}));
-    EXPECT_EQ(t.window.timers, (std::map<int, int>{{77, 30000}, {88, 2500}}));
-    EXPECT_EQ(t.dialog.m_nRetCode, -9) << "port open, no result yet";
-    for (const char* call : {"hide 4009", "show 1", "font 20 Tahoma"}) {
-        EXPECT_TRUE(t.window.Has(call)) << call;
+TEST(AcqDialog, ItsSettingsComeFromTheLocalFileElseSystem32WithTheirDefaultsAndBounds) {
+    const std::string face(60, 'F'), logo(120, 'L');
+    const struct {
+        Mode mode;
+        bool local;  // the settings in .\QUILLON.ini, else in System32
+        bool set;
+        Lines port;
+        std::map<int, int> timers;
+        Lines window;
+    } rows[] = {
+        {Mode::kGetSn, false, false, {"init COM7 115200 N 8 1 9 1024", "monitor"},
+         {{77, 60000}, {88, 5000}},
+         {"hide 4009", "font 14 Verdana", "hide 1", "image C:\\WINDOWS\\system32\\mylogo.jpg"}},
+        {Mode::kGetSn, true, true, {"init COM7 9600 N 8 1 9 1024", "monitor"},
+         {{77, 30000}, {88, 2000}},
+         {"hide 4009", "font 20 " + face.substr(0, 50), "show 1", "image " + logo.substr(0, 99)}},
+        {Mode::kMyKad, false, false, {}, {{99, 60000}},
+         {"hide 4009", "sockets", "refresh 1", "font 14 Verdana", "hide 1",
+          "image C:\\WINDOWS\\system32\\mylogo.jpg", "reader thread"}},
+        {Mode::kMyKad, true, true, {}, {{99, 45000}},
+         {"hide 4009", "sockets", "refresh 1", "font 20 " + face.substr(0, 50), "show 1",
+          "image " + logo.substr(0, 99), "reader thread"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.local);
+        DialogRig rig;
+        const std::string path = row.local ? ".\\QUILLON.ini" : "C:\\windows\\System32\\QUILLON.ini";
+        if (row.local) rig.files.files.insert(path);
+        const std::pair<const char*, std::string> settings[] = {
+            {"BAUDRATE", "9600x"}, {"GLOBTIMEOUT", "30000"}, {"TIMEOUT", "2000"}, {"SIZE", "20"},
+            {"FACE", face}, {"CANCEL", "1"}, {"LOC", logo}};
+        const char* sections[] = {"COMPORT", "MYKAD", "MYKAD", "FONT", "FONT", "MISC", "IMAGE"};
+        for (int i = 0; row.set && i < 7; ++i) {
+            rig.profile.Set(path, sections[i], settings[i].first, settings[i].second);
+        }
+        if (row.set) rig.profile.Set(path, "CSSSERVER", "GLOBTIMEOUT", "45000");
+        Dialog t(row.mode, rig);
+        t.Start();
+        EXPECT_EQ(t.rig.port.calls, row.port);
+        EXPECT_EQ(t.window.timers, row.timers);
+        EXPECT_EQ(t.window.calls, row.window);
+        EXPECT_EQ(t.window.text[kButtonCancel], row.set ? "Cancel" : "");
     }
-    EXPECT_EQ(t.window.text[kButtonCancel], "Cancel");
 }
 
-TEST(AcqDialog, ReaderModeOpensNoPortAndItsTimerSetsTheCancelEventThenGivesTheThreadItsGrace) {
-    Dialog t("MYKADONLY");
-    t.rig.Set("CSSSERVER", "GLOBTIMEOUT", "45000");
-    t.Start();
-    EXPECT_TRUE(t.rig.port.calls.empty());
-    EXPECT_EQ(t.window.timers, (std::map<int, int>{{99, 45000}}));
-    for (const char* call :
-         {"sockets", "font 14 Verdana", "hide 1", "image C:\\WINDOWS\\system32\\mylogo.jpg"}) {
-        EXPECT_TRUE(t.window.Has(call)) << call;
+TEST(AcqDialog, AFailedPortOpenEndsWithMinus4BeforeTheSetUp) {
+    Dialog failed(Mode::kGetSignature);
+    failed.rig.port.opens = false;
+    failed.Start();
+    EXPECT_FALSE(failed.started);
+    EXPECT_EQ(failed.op->RetCode(), -4);
+    EXPECT_EQ(failed.rig.port.calls.back(), "forget handle");
+    EXPECT_TRUE(failed.window.timers.empty());
+    EXPECT_EQ(failed.window.closes, 1);
+    EXPECT_TRUE(failed.rig.port.frames.empty()) << "no set-up";
+    EXPECT_EQ(failed.window.title, "");
+}
+
+TEST(AcqDialog, EachTimerEndsTheOperationItsOwnWayAndOthersDoNothing) {
+    const struct {
+        Mode mode;
+        int timer;
+        Lines calls;
+        int ret;
+    } rows[] = {
+        {Mode::kGetSn, 77, {"refresh 1", "kill 77", "wait 1000", "close"}, -30},
+        {Mode::kGetSn, 88, {"refresh 1", "kill 88", "wait 1000", "close"}, -30},
+        {Mode::kGetSn, 78, {}, -9},
+        {Mode::kGetSn, 87, {}, -9},
+        {Mode::kMyKad, 99, {"kill 99", "cancel event", "close"}, -30},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.timer);
+        Dialog t(row.mode);
+        t.Start();
+        t.window.calls.clear();
+        t.dialog.OnTimer(row.timer);
+        EXPECT_EQ(t.window.calls, row.calls);
+        EXPECT_EQ(t.op->RetCode(), row.ret);
+        EXPECT_EQ(t.window.text[kPromptLine2], row.timer == 77 || row.timer == 88 ? "Timeout" : "")
+            << "reader modes' line 2 is unchanged";
     }
-    EXPECT_EQ(t.dialog.m_nRetCode, -10) << "stays until the reader thread sets it";
-    EXPECT_EQ(t.window.reader->Inputs().comPort, 7) << "the thread's copy of the dialog's";
+}
+
+TEST(AcqDialog, CancelDisablesTheButtonAndSignalsButATerminalOperationRunsOn) {
+    Dialog t(Mode::kGetSn);
+    t.Start().dialog.OnCommand(kButtonCancel);
+    EXPECT_TRUE(t.window.Has("disable 1") && t.window.Has("cancel event"));
+    EXPECT_EQ(t.window.closes, 0);
+    EXPECT_TRUE(t.dialog.OnCancel());
+    EXPECT_EQ(t.op->RetCode(), -9);
+}
+
+TEST(AcqDialog, RepliesRepaintBothLinesAndGoToTheOperation) {
+    Dialog t(Mode::kGetSn);
+    t.Start();
     t.window.calls.clear();
-    t.dialog.OnTimer(99);
-    EXPECT_EQ(t.window.calls, (Lines{"kill 99", "cancel event", "close"}));
-    EXPECT_EQ(t.window.timers, (std::map<int, int>{{100, 5000}}));
-    EXPECT_EQ(t.dialog.m_nCancelCode, 0) << "a time-out is not the operator's cancel";
-    EXPECT_EQ(t.dialog.m_nRetCode, -30);
-    EXPECT_FALSE(t.dialog.OnCancel()) << "the thread still runs";
-    t.dialog.OnOK();
-    EXPECT_EQ(t.window.reader->CancelCode(), -9) << "the operator's cancel reaches the thread";
+    const uint8_t reply[] = {0x02, 0x00, 0x05, 0x25, 0x06, 0x00, 0x01, 'Q', 0x00, 0x03};
+    t.dialog.OnTerminalReply(reply, sizeof reply);
+    EXPECT_EQ(t.window.calls, (Lines{"refresh 11", "close"}));
+    EXPECT_EQ(static_cast<TerminalQuery&>(*t.op).Result().text, "Q");
 }
 
-TEST(AcqDialog, ReaderPromptCodesShowTheirMessageInLine2OfTheRunningReader) {
-    Dialog t("MYKAD");
+TEST(AcqDialogReader, PromptCodesShowTheirTextInLine2OfTheRunningReadUpTo99Characters) {
+    Dialog t(Mode::kMyKad);
     t.rig.Set("MESSAGE", "E3", "");
+    t.rig.Set("MESSAGE", "M6", std::string(99, 'a'));
+    t.rig.Set("MESSAGE", "M7", std::string(100, 'b'));
     t.Start();
     t.window.calls.clear();
-    EXPECT_EQ(OnPromptCode(0xA3), 1);
-    EXPECT_TRUE(t.window.calls.empty()) << "no reader thread has published its session";
-    g_pPromptSession = t.window.reader;
-    for (int code : {0xA3, 0xA5, 0xA9}) EXPECT_EQ(OnPromptCode(code), 1);
-    g_pPromptSession = nullptr;
+    EXPECT_EQ(TestPromptCode(0xA3), 1);
+    EXPECT_TRUE(t.window.calls.empty()) << "no reader thread speaks for the prompts yet";
+    t.rig.readers.BeginPrompts(t.window.reader);
+    for (int code : {0xA3, 0xA5, 0xA9, 0xB1, 0xB2}) EXPECT_EQ(TestPromptCode(code), 1);
+    t.rig.readers.EndPrompts(t.window.reader);
+    EXPECT_EQ(TestPromptCode(0xA3), 1);
     EXPECT_EQ(t.window.calls,
               (Lines{"thread refresh",
                      "thread line 4004 MyKad verification completed successfully\r\n"
                      "Pengesahan MyKad berjaya",
                      "thread refresh", "thread line 4004 ",  // an empty setting, not the default
-                     "thread refresh"}));                    // an unknown code shows nothing
+                     "thread refresh",                       // a code without a prompt
+                     "thread refresh", "thread line 4004 " + std::string(99, 'a'),
+                     "thread refresh", "thread line 4004 " + std::string(99, 'b')}));
 }
 
-TEST(AcqDialog, CancelSignalsTheOperationButCloseWaitsForTheReaderThread) {
-    Dialog t("GETSN");
-    t.Start().dialog.OnCommand(kButtonCancel);
-    EXPECT_EQ(t.dialog.m_nCancelCode, -9);
-    EXPECT_TRUE(t.window.Has("disable 1") && t.window.Has("cancel event"));
-    EXPECT_EQ(t.window.closes, 0);
-    t.dialog.m_bThreadRunning = 1;
-    EXPECT_FALSE(t.dialog.OnCancel());
-    t.dialog.m_bThreadRunning = 0;
-    EXPECT_TRUE(t.dialog.OnCancel());
-}
-
-// The reader thread played by hand on its session (reader_thread_test.cpp runs a real one):
-// wherever the time-out lands, a result that was handed over is the one the dialog ends with.
+// Wherever the time-out lands, a result that was handed over is the one the dialog ends with.
 TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
-    enum Lands {
-        kNever,
-        kDuringStart,         // before the thread's first step
-        kAfterResultStored,   // before its hand-over
-        kAfterHandOver,       // before the thread's close is handled
-        kGraceAfterHandOver,  // before the hand-over, and the grace's end after it
-    };
+    enum Lands { kNever, kDuringStart, kAfterResultStored, kAfterHandOver, kGraceAfterHandOver };
     const struct {
         Lands lands;
-        int beforeClose;  // m_nRetCode once the thread has handed over
+        int beforeClose;  // the result code once the thread has handed over
         Lines calls;      // "close" is the dialog's own, "thread close" the thread's
-    } cases[] = {
+    } rows[] = {
         {kNever, -10, {"thread close"}},
         {kDuringStart, -30, {"kill 99", "cancel event", "close", "thread close"}},
         {kAfterResultStored, -30, {"kill 99", "cancel event", "close", "thread close"}},
         {kAfterHandOver, -10, {"thread close", "kill 99"}},
-        {kGraceAfterHandOver,
-         -30,
-         {"kill 99", "cancel event", "close", "thread close", "kill 100"}},
+        {kGraceAfterHandOver, -30, {"kill 99", "cancel event", "close", "thread close", "kill 100"}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.lands);
-        Dialog t("MYKAD");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lands);
+        Dialog t(Mode::kMyKad);
         t.window.duringStart = [&] {
-            EXPECT_EQ(t.dialog.m_bThreadRunning, 1) << "running from before the start";
             t.window.calls.clear();
-            if (c.lands == kDuringStart) t.dialog.OnTimer(99);
+            if (row.lands == kDuringStart) t.dialog.OnTimer(99);
         };
         t.Start();
         ReaderSession& thread = *t.window.reader;
         thread.Out().retCode = -21;
-        if (c.lands == kAfterResultStored || c.lands == kGraceAfterHandOver) t.dialog.OnTimer(99);
+        if (row.lands == kAfterResultStored || row.lands == kGraceAfterHandOver) {
+            t.dialog.OnTimer(99);
+        }
         EXPECT_FALSE(t.dialog.OnCancel()) << "nothing handed over yet";
         thread.HandOver();
-        if (c.lands == kAfterHandOver) t.dialog.OnTimer(99);
-        if (c.lands == kGraceAfterHandOver) t.dialog.OnTimer(100);
-        EXPECT_EQ(t.dialog.m_nRetCode, c.beforeClose);
+        if (row.lands == kAfterHandOver) t.dialog.OnTimer(99);
+        if (row.lands == kGraceAfterHandOver) t.dialog.OnTimer(100);
+        EXPECT_EQ(t.op->RetCode(), row.beforeClose);
         EXPECT_TRUE(t.dialog.OnCancel()) << "the thread's close";
-        EXPECT_EQ(t.dialog.m_nRetCode, -21);
-        EXPECT_EQ(t.dialog.m_bThreadRunning, 0);
-        EXPECT_EQ(t.window.calls, c.calls);
+        EXPECT_EQ(t.op->RetCode(), -21);
+        EXPECT_EQ(t.window.calls, row.calls);
         EXPECT_TRUE(t.rig.port.linkKey.empty()) << "the thread handed over no key";
     }
 }
 
-TEST(AcqDialogReader, TheTakenResultFillsTheDialogAndInstallsTheLinkKey) {
-    Dialog t("MYKAD");
-    t.Start();
-    ReaderResult& out = t.window.reader->Out();
-    out.fullRecordSet = out.altDataSet = out.photoSet = out.linkKeySet = true;
-    out.fullRecord = 0;
-    out.altDataLength = 3;
-    std::memcpy(out.altData, "K1D", 3);
-    for (int i = 0; i < kKeySize; ++i) out.linkKey[i] = static_cast<uint8_t>(0xA0 + i);
-    t.dialog.m_strPhoto = "old";
-    t.window.reader->HandOver();
-    ASSERT_TRUE(t.dialog.OnCancel());
-    EXPECT_EQ(t.dialog.m_bFullRecord, 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(t.dialog.m_abAltData), 3), "K1D");
-    EXPECT_EQ(t.dialog.m_nAltDataLen, 3);
-    EXPECT_EQ(t.dialog.m_nOpenDataLen, 0) << "not set by the thread: left alone";
-    EXPECT_EQ(t.dialog.m_strPhoto, "");
-    EXPECT_EQ(t.rig.port.linkKey, std::vector<uint8_t>(out.linkKey, out.linkKey + kKeySize));
-}
-
-TEST(AcqDialogReader, AThreadThatDoesNotEndInTheGraceIsLeftBehindAndKeepsOtherReadsOut) {
-    auto t = std::make_unique<Dialog>("MYKADNOVERIFY");
-    t->Start();
-    ReaderSession* thread = t->window.reader;
-    thread->Retain();  // the thread's own reference, which outlives the dialog here
-    t->dialog.OnTimer(99);
-    t->window.calls.clear();
-    t->dialog.OnTimer(100);
-    EXPECT_EQ(t->window.calls, (Lines{"kill 100", "close"}));
-    EXPECT_TRUE(t->dialog.OnCancel()) << "ends without the thread";
-    EXPECT_EQ(t->dialog.m_nRetCode, -30);
-    EXPECT_EQ(thread->CancelCode(), -9) << "so it leaves its waits at the next check";
-    t.reset();
-    // Until the thread is back from the library, another MyKad call is refused before any thread
-    // could enter it.
-    Dialog next("MYKADNOVERIFYNOPHOTO");
+TEST(AcqDialogReader, AThreadThatOutstaysItsGraceIsLeftBehindAndKeepsOtherReadsOut) {
+    DialogRig rig;
+    ReaderSession* thread = nullptr;
+    {
+        Dialog t(Mode::kMyKadNoVerify, rig);
+        t.Start();
+        thread = t.window.reader;
+        thread->Retain();  // the thread's own reference, which outlives the dialog here
+        t.window.reader = nullptr;
+        thread->Release();  // the fake window's
+        t.dialog.OnTimer(99);
+        t.window.calls.clear();
+        t.dialog.OnTimer(100);
+        EXPECT_EQ(t.window.calls, (Lines{"kill 100", "close"}));
+        EXPECT_TRUE(t.dialog.OnCancel()) << "ends without the thread";
+        EXPECT_EQ(t.op->RetCode(), -30);
+        EXPECT_EQ(thread->CancelCode(), -9) << "so it leaves its waits at the next check";
+        EXPECT_TRUE(t.dialog.ReaderAbandoned());
+    }
+    rig.window.calls.clear();
+    Dialog next(Mode::kMyKadNoVerifyNoPhoto, rig);
     next.Start();
-    EXPECT_EQ(next.dialog.m_nRetCode, -1008);
-    EXPECT_FALSE(next.window.Has("reader thread"));
-    EXPECT_TRUE(next.window.Has("close"));
+    EXPECT_EQ(next.op->RetCode(), -1008);
+    EXPECT_FALSE(rig.window.Has("reader thread"));
+    EXPECT_TRUE(rig.window.Has("close"));
     thread->Release();
-    EXPECT_EQ(ReaderSession::Live(), 0) << "the last owner freed it";
+    EXPECT_EQ(rig.readers.Live(), 0) << "the last owner freed it";
 }
 
-// A handler that threw ends the dialog at once: the thread is left behind as after its grace.
-TEST(AcqDialogReader, AFailedHandlerEndsTheReadWithMinus1009AndLeavesTheThreadBehind) {
-    Dialog t("MYKAD");
-    t.Start();
-    ReaderSession* thread = t.window.reader;
-    thread->Retain();
-    t.dialog.EndAfterFailure();
-    EXPECT_TRUE(t.dialog.OnCancel());
-    EXPECT_EQ(t.dialog.m_nRetCode, -1009);
-    EXPECT_TRUE(thread->Abandoned());
-    thread->Release();
-}
+TEST(AcqDialogReader, AFailedHandlerOrAThreadThatCannotStartEndsTheRead) {
+    Dialog failed(Mode::kMyKad);
+    failed.Start();
+    failed.dialog.EndAfterFailure();
+    EXPECT_TRUE(failed.dialog.OnCancel());
+    EXPECT_EQ(failed.op->RetCode(), -1009);
+    EXPECT_TRUE(failed.window.reader->Abandoned());
 
-TEST(AcqDialogReader, AThreadThatCannotStartLeavesTheTimeOutToEndTheDialog) {
-    Dialog t("MYKAD");
-    t.window.startWorks = false;
-    t.Start();
-    t.dialog.OnTimer(99);
-    EXPECT_EQ(t.window.timers.count(100), 0u) << "no thread to give a grace";
-    EXPECT_TRUE(t.dialog.OnCancel());
-    EXPECT_EQ(t.dialog.m_nRetCode, -30);
+    Dialog unstarted(Mode::kMyKad);
+    unstarted.window.startWorks = false;
+    unstarted.Start();
+    unstarted.dialog.OnTimer(99);
+    EXPECT_EQ(unstarted.window.timers.count(100), 0u) << "no thread to give a grace";
+    EXPECT_TRUE(unstarted.dialog.OnCancel());
+    EXPECT_EQ(unstarted.op->RetCode(), -30);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "acqdialog/acq_dialog.h"
+#include "acqdialog/operations.h"
 #include "acqdialog/reader_session.h"
 #include "fakes.h"
 
@@ -65,6 +66,7 @@ public:
         reader = &session;
         return true;
     }
+    IFrameSink* ReplySink() override { return nullptr; }
     bool Has(const std::string& call) const {
         return std::find(calls.begin(), calls.end(), call) != calls.end();
     }
@@ -79,21 +81,60 @@ class FakePort : public ITerminalPort {
 public:
     std::vector<std::string> calls;
     std::vector<std::vector<uint8_t>> frames;
-    std::vector<uint8_t> linkKey;  // the key installed last (none yet: empty)
+    std::vector<uint8_t> linkKey;  // the last key installed
+    bool opens = true;
 
     bool InitPort(unsigned port, unsigned baud, char parity, unsigned dataBits, unsigned stopBits,
                   uint32_t events, unsigned writeSize, IFrameSink*) override {
         calls.push_back(Format("init COM%u %u %c %u %u %u %u", port, baud, parity, dataBits,
                                stopBits, events, writeSize));
-        return true;
+        return opens;
     }
     bool StartMonitor() override { return calls.push_back("monitor"), true; }
     void SendToPort(const uint8_t* frame, int n) override { frames.emplace_back(frame, frame + n); }
-    bool WaitForWrite(int) override { return true; }
-    void ClosePort() override {}
-    void ForgetSharedHandle() override {}
+    bool WaitForWrite(int ms) override { return calls.push_back(Format("wait write %d", ms)), true; }
+    void ClosePort() override { calls.push_back("close port"); }
+    void ForgetSharedHandle() override { calls.push_back("forget handle"); }
     void InstallLinkKey(const uint8_t key[16]) override { linkKey.assign(key, key + 16); }
 };
+
+// What an operation reaches of its dialog: the port, the last prompt's key (with "+log" when it
+// was logged) and the closes.
+struct FakeHost : IOperationHost {
+    FakePort port;
+    std::string prompt;
+    int closes = 0;
+    ITerminalPort& Port() override { return port; }
+    void ShowPrompt(const PromptText& p, bool log) override {
+        prompt = std::string(p.key) + (log ? "+log" : "");
+    }
+    void Close() override { ++closes; }
+};
+
+// A decoded reply frame: STX, L, code and data, a checksum (never read), ETX.
+inline std::vector<uint8_t> ReplyFrame(uint8_t code, std::vector<uint8_t> data) {
+    const size_t l = data.size() + 1;
+    std::vector<uint8_t> f = {0x02, uint8_t(l >> 8), uint8_t(l), code};
+    f.insert(f.end(), data.begin(), data.end());
+    f.push_back(0);
+    f.push_back(0x03);
+    return f;
+}
+
+inline void PlayReply(Operation& op, IOperationHost& host, uint8_t code, std::vector<uint8_t> data) {
+    const std::vector<uint8_t> f = ReplyFrame(code, std::move(data));
+    op.OnReply(f.data(), int(f.size()), host);
+}
+
+// The prompt routine the library would call; it reaches the rig's sessions as the product's
+// reaches the services' ones.
+inline ReaderSessions*& PromptTarget() {
+    static ReaderSessions* target = nullptr;
+    return target;
+}
+inline int TestPromptCode(int code) {
+    return PromptTarget() != nullptr ? PromptTarget()->OnPromptCode(code) : 1;
+}
 
 // A dialog's environment with fake window, port and settings, to run its steps by hand.
 struct DialogRig {
@@ -102,8 +143,11 @@ struct DialogRig {
     IniLocator locator{files};
     FakePort port;
     FakeWindow window;
-    DialogEnvironment env{profile, files, locator, port};
+    ReaderSessions readers{TestPromptCode};
+    DialogEnvironment env{profile, files, locator, port, readers};
 
+    DialogRig() { PromptTarget() = &readers; }
+    ~DialogRig() { PromptTarget() = nullptr; }
     // Settings go to the dialog's path when no file exists: System32.
     void Set(const char* section, const char* key, const std::string& value) {
         profile.Set("C:\\windows\\System32\\QUILLON.ini", section, key, value);

@@ -1,7 +1,7 @@
 // The reader thread for real: RunReaderThread on a std::thread against the dialog, whose modal
 // loop the test plays. The dialog is destroyed as soon as it has ended, before the thread is
 // joined: under AddressSanitizer any later touch of it fails the run.
-#include "cardreader/reader_thread.h"
+#include "acqdialog/reader_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,6 @@
 
 #include "acqdialog/acq_dialog.h"
 #include "dialog_fakes.h"
-#include "terminal/frame_codec.h"
 
 namespace quillon {
 namespace {
@@ -95,17 +94,14 @@ public:
     testing_support::DialogRig rig;
     BlockingLibrary library;
     testing_support::FakeClock clock;
-    std::unique_ptr<CAcqDialog> dialog{new CAcqDialog(rig.env)};
+    CardReadOperation operation;
+    std::unique_ptr<CAcqDialog> dialog{new CAcqDialog(rig.env, operation, true, 4)};
     std::thread thread;
     std::atomic<int> result{1};  // what the thread handed over, or would have
     bool ended = false, left = false;
     int code = 1, promptsAfterEnd = 0, closesAfterEnd = 0;  // sent, not handled
 
-    explicit Call(const char* mode) {
-        dialog->Attach(this);
-        dialog->m_strMode = mode;
-        dialog->m_nComPort = 4;
-    }
+    explicit Call(Mode mode) : operation(mode) { dialog->Attach(this); }
     ~Call() override {
         Return();
         library.Unstick();
@@ -174,7 +170,7 @@ private:
     }
     bool Return() {
         if (gone_) return true;
-        code = dialog->m_nRetCode;
+        code = operation.RetCode();
         left = dialog->ReaderAbandoned();
         dialog->DestroyWindow();
         dialog.reset();
@@ -198,17 +194,15 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingReachesItA
         const char* calls;  // the library calls of the thread, to its end
     } rows[] = {
         {"", false, 0, "Process Completed", all},
-        {"CS", false, -30, "User Cancel", "Init FW CS Close"},
         // Left behind in the photo call: what it does once back reaches neither dialog nor key.
         {"Photo", false, -30, "Reading Photo", all},
         // Out of memory on the thread: the reader is closed, the library's failure code handed
         // over like any result.
         {"", true, -1009, "Reading Photo", "Init FW CS Reset ReadData IsEBA Photo Close"},
     };
-    g_bVerifyFinger = 1;
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);
-        Call call("MYKAD");
+        Call call(Mode::kMyKad);
         call.library.blockAt = row.blockAt;
         call.library.photoThrows = row.photoThrows;
         call.dialog->OnInitDialog();
@@ -223,19 +217,20 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingReachesItA
         EXPECT_EQ(call.text[kPromptLine2], row.line2);
         EXPECT_EQ(call.left, row.blockAt == "Photo");
         if (call.left) {
-            EXPECT_EQ(ReaderSession::Live(), 1) << "the thread still holds its session";
+            EXPECT_EQ(call.rig.readers.Live(), 1) << "the thread still holds its session";
             call.library.Unstick();
         }
         call.thread.join();
-        EXPECT_EQ(ReaderSession::Live(), 0) << "the last owner freed the session";
+        EXPECT_EQ(call.rig.readers.Live(), 0) << "the last owner freed the session";
         EXPECT_EQ(call.promptsAfterEnd + call.closesAfterEnd, 0) << "nothing after the end";
         EXPECT_EQ(call.library.Calls(), row.calls);
-        // A thread left behind installs no key; one that ends hands the reader's key over.
-        EXPECT_EQ(call.rig.port.linkKey.size(), call.left ? 0u : 16u);
-        if (!call.left && !call.rig.port.linkKey.empty()) {
-            EXPECT_EQ(call.rig.port.linkKey[0], 0xC0);
-        }
-        EXPECT_EQ(g_pPromptSession.load(), nullptr);
+        // The key of the reader's version call, unless the thread was left behind.
+        EXPECT_EQ(call.rig.port.linkKey.empty() ? 0 : call.rig.port.linkKey[0],
+                  call.left ? 0 : 0xC0);
+        // The verification's prompt code reached the dialog while the thread ran, and no
+        // longer does.
+        EXPECT_EQ(testing_support::TestPromptCode(0xA3), 1);
+        EXPECT_EQ(call.promptsAfterEnd, 0);
     }
 }
 
@@ -243,10 +238,9 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingReachesItA
 // freely: each run ends either with the thread's own result, handed over, or with -30 and the
 // thread left behind, never with a mix.
 TEST(ReaderThread, TimeOutsRacingTheThreadNeverMixResultsOrTouchAnEndedDialog) {
-    g_bVerifyFinger = 1;
     for (int i = 0; i < 60; ++i) {
         SCOPED_TRACE(i);
-        Call call(i % 2 ? "MYKAD" : "MYKADNOVERIFYNOPHOTO");
+        Call call(i % 2 ? Mode::kMyKad : Mode::kMyKadNoVerifyNoPhoto);
         call.dialog->OnInitDialog();
         call.PumpFor(i % 5);
         call.dialog->OnTimer(kTimerReader);
@@ -260,7 +254,7 @@ TEST(ReaderThread, TimeOutsRacingTheThreadNeverMixResultsOrTouchAnEndedDialog) {
         // those sends fail, as sends to a destroyed window do. Nothing else comes after the end.
         EXPECT_TRUE(call.left || call.promptsAfterEnd == 0) << call.promptsAfterEnd;
         EXPECT_LE(call.closesAfterEnd, call.left ? 0 : 1);
-        EXPECT_EQ(ReaderSession::Live(), 0);
+        EXPECT_EQ(call.rig.readers.Live(), 0);
     }
 }
 

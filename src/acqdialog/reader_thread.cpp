@@ -1,8 +1,8 @@
-#include "cardreader/reader_thread.h"
+#include "acqdialog/reader_thread.h"
 
 #include <cstring>
 
-#include "acqdialog/acq_dialog.h"
+#include "acqdialog/operations.h"
 #include "cardreader/mykad_reader.h"
 
 namespace quillon {
@@ -64,9 +64,10 @@ private:
 
 int RunReaderThread(ReaderSession& session, ICardReaderLibrary& library, IClock& clock) {
     SessionDialog dialog(session);
-    g_pPromptSession.store(&session);
-    MyKadReaderParts parts{library, dialog,       session.Profile(),
-                           clock,   OnPromptCode, &session.Inputs().verifySwitch};
+    ReaderSessions& sessions = session.Sessions();
+    sessions.BeginPrompts(&session);
+    MyKadReaderParts parts{library, dialog, session.Profile(), clock, sessions.PromptRoutine(),
+                           &session.Inputs().verifySwitch};
     int result = kResultInternalError;
     try {
         result = RunMyKadReader(parts);
@@ -77,8 +78,7 @@ int RunReaderThread(ReaderSession& session, ICardReaderLibrary& library, IClock&
         session.Out().retCode = kResultInternalError;
         session.HandOver();
     }
-    ReaderSession* self = &session;
-    g_pPromptSession.compare_exchange_strong(self, nullptr);
+    sessions.EndPrompts(&session);
     session.Release();
     return result;
 }
