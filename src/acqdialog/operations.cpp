@@ -56,8 +56,27 @@ void TerminalOperation::OnReply(const uint8_t* frame, int length, IOperationHost
     const uint8_t code = ReplyByte(frame, length, 3);
     if (code == kReplyEvent) {
         HandleEvent(ParseEventCode(frame, length), host);
-    } else {
-        HandleReply(code, frame, length, host);
+    } else if (!HandleReply(code, frame, length, host)) {
+        HandleOtherFamily(code, frame, length, host);
+    }
+}
+
+void TerminalOperation::HandleOtherFamily(uint8_t code, const uint8_t* frame, int length,
+                                          IOperationHost& host) {
+    // A terminal answers the command it was sent, but one that answers another still gets the
+    // same treatment as ever: the reply sets the result code, installs a key, closes the dialog.
+    // Its data has no reader in this operation and is dropped with the stand-in.
+    auto actAs = [&](TerminalOperation&& other) {
+        other.retCode_ = retCode_;
+        if (other.HandleReply(code, frame, length, host)) retCode_ = other.retCode_;
+    };
+    if (code == CMD_ENROLL || code == CMD_VERIFY || code == kReplyEnroll256 ||
+        code == kReplyVerify256) {
+        actAs(FingerOperation(Mode::kEnroll, 1));
+    } else if (code == CMD_GETSN || code == CMD_GETLLTSTATUS || code == CMD_SET_TERMINAL_TIME) {
+        actAs(TerminalQuery(Mode::kGetSn));
+    } else if (code == CMD_GETSIGNATURE) {
+        actAs(SignatureOperation());
     }
 }
 
@@ -126,11 +145,11 @@ void FingerOperation::SendCommand(IOperationHost& host) {
     }
 }
 
-void FingerOperation::HandleReply(uint8_t code, const uint8_t* frame, int length,
+bool FingerOperation::HandleReply(uint8_t code, const uint8_t* frame, int length,
                                   IOperationHost& host) {
     if (code != CMD_ENROLL && code != CMD_VERIFY && code != kReplyEnroll256 &&
         code != kReplyVerify256) {
-        return;
+        return false;
     }
     const int templateSize = EnrollTemplateSize(templateFormat_);
     const ResultReply reply = ParseResultReply(frame, length, templateSize);
@@ -140,7 +159,7 @@ void FingerOperation::HandleReply(uint8_t code, const uint8_t* frame, int length
         retCode_ = kResultTerminalError;
         // A failed enrolment waits for the terminal's later frames or the time-out.
         if (verifyReply) host.Close();
-        return;
+        return true;
     }
     retCode_ = 0;
     if (code == CMD_ENROLL) {
@@ -156,6 +175,7 @@ void FingerOperation::HandleReply(uint8_t code, const uint8_t* frame, int length
         WriteLog(code == CMD_VERIFY ? "Close after Verify" : "Close after end Verify");
     }
     host.Close();
+    return true;
 }
 
 // ---- Terminal queries ----
@@ -180,7 +200,7 @@ void TerminalQuery::SendCommand(IOperationHost& host) {
     }
 }
 
-void TerminalQuery::HandleReply(uint8_t code, const uint8_t* frame, int length,
+bool TerminalQuery::HandleReply(uint8_t code, const uint8_t* frame, int length,
                                 IOperationHost& host) {
     if (code == CMD_GETSN) {
         const ByteSpan serial = ParseSerialNumberReply(frame, length);
@@ -198,10 +218,11 @@ void TerminalQuery::HandleReply(uint8_t code, const uint8_t* frame, int length,
         text_.assign(reinterpret_cast<const char*>(reply.customerName.data),
                      static_cast<size_t>(reply.customerName.length));
     } else if (code != CMD_SET_TERMINAL_TIME) {
-        return;
+        return false;
     }
     retCode_ = 0;
     host.Close();
+    return true;
 }
 
 // ---- Signature ----
@@ -213,9 +234,9 @@ void SignatureOperation::SendCommand(IOperationHost& host) {
     Send(host, frame, BuildGetSignatureFrame(frame));
 }
 
-void SignatureOperation::HandleReply(uint8_t code, const uint8_t* frame, int length,
+bool SignatureOperation::HandleReply(uint8_t code, const uint8_t* frame, int length,
                                      IOperationHost& host) {
-    if (code != CMD_GETSIGNATURE) return;
+    if (code != CMD_GETSIGNATURE) return false;
     result_.data.fill(0);
     result_.lengthField = 0;
     const SignatureReply reply = ParseSignatureReply(frame, length);
@@ -229,6 +250,7 @@ void SignatureOperation::HandleReply(uint8_t code, const uint8_t* frame, int len
         retCode_ = kResultNoResult;
     }
     host.Close();
+    return true;
 }
 
 // ---- Card reads ----

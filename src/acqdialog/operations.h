@@ -111,12 +111,14 @@ public:
     void OnReply(const uint8_t* frame, int length, IOperationHost& host) override;
 
 protected:
-    // Every reply but the events; the ones of another family are ignored.
-    virtual void HandleReply(uint8_t code, const uint8_t* frame, int length,
+    // Every reply of the operation's own family but the events; false for any other code.
+    virtual bool HandleReply(uint8_t code, const uint8_t* frame, int length,
                              IOperationHost& host) = 0;
 
 private:
     void HandleEvent(uint8_t event, IOperationHost& host);
+    // A reply to another family's command: it acts as it would there (result code, key, close).
+    void HandleOtherFamily(uint8_t code, const uint8_t* frame, int length, IOperationHost& host);
     bool fingerVerified_ = false;  // the last verify event's outcome, for the MyKad events
 };
 
@@ -137,7 +139,7 @@ public:
     FingerResult Result() const { return FingerResult{retCode_, template_}; }
 
 private:
-    void HandleReply(uint8_t code, const uint8_t* frame, int length,
+    bool HandleReply(uint8_t code, const uint8_t* frame, int length,
                      IOperationHost& host) override;
     const int templateFormat_;
     const std::string verifyTemplate_;
@@ -158,7 +160,7 @@ public:
     QueryResult Result() const { return QueryResult{retCode_, text_}; }
 
 private:
-    void HandleReply(uint8_t code, const uint8_t* frame, int length,
+    bool HandleReply(uint8_t code, const uint8_t* frame, int length,
                      IOperationHost& host) override;
     char terminalTime_[kTerminalTimeSize];
     std::string text_;
@@ -180,7 +182,7 @@ public:
     }
 
 private:
-    void HandleReply(uint8_t code, const uint8_t* frame, int length,
+    bool HandleReply(uint8_t code, const uint8_t* frame, int length,
                      IOperationHost& host) override;
     SignatureResult result_{};
 };
