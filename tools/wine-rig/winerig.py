@@ -6,9 +6,11 @@ build, so every test runs on both without being written twice:
     QUILLON_E2E_ARCH=win32  the 32-bit product (QUILLON_WIN32_DIR) under the 32-bit wine, whose
                             i386 code runs in qemu's user-mode emulator
 
-CTest sets that, QUILLON_WINEPREFIX (one prefix per build and run) and QUILLON_NATIVE_DIR
-(simulator, pty shims, decoder). `python3 winerig.py create|stop PREFIX` makes the prefix or
-stops its server; `python3 winerig.py run PREFIX PROGRAM ARGS...` runs a program in it."""
+CTest sets that, QUILLON_WINEPREFIX (one prefix per build and run), QUILLON_NATIVE_DIR
+(simulator, pty shims, decoder) and PYTHONPATH to this folder for the files of tests/e2e; the
+demo, the benchmark and scripts/doc_examples.py import it too. `python3 winerig.py create|stop
+PREFIX` makes the prefix or stops its server; `python3 winerig.py run PREFIX PROGRAM ARGS...` runs
+a program in it."""
 import os
 import select
 import shutil
