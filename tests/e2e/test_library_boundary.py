@@ -92,11 +92,8 @@ class LibraryBoundary(winerig.WineTestCase):
         self.assertEqual(self.calls(), [], "no call reached the reader library")
 
     def test_mykad_record_lookup_shuts_the_sockets_interface_down_branch_code_keeps_it(self):
-        with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
-            f.write("result OrvMyKadGetCardStatus 0 0\n")  # the first read finds no card
-        winerig.write_ini(self.workdir, ft.READER_INI % 20000)
-        process = self.process(self.workdir, reader=True,
-                               env={"QUILLON_ORVMYKAD_SCENARIO": "reader.txt"})
+        # The first read finds no card.
+        process = self.reader("result OrvMyKadGetCardStatus 0 0", ft.READER_INI % 20000)
 
         def started():
             return int(process.ask("sockets")[len("sockets: "):])
