@@ -6,8 +6,9 @@ quillon_mykad_decoder_tests are built:
     scripts/coverage.py BUILD_DIR [--floor FILE] [--root CHECKOUT]
 
 Runs both programs from fresh counts, reads the counts with gcov and prints one line. A line
-counts when gcov calls it executable; a core file that no test program links counts with all its
-lines unrun. With --floor, fails when the figure is below the number in FILE."""
+counts when gcov calls it executable; a core file built but run by no test counts with all its
+lines unrun, and one not built for the two programs at all fails. With --floor, fails when the
+figure is below the number in FILE."""
 import argparse
 import glob
 import json
@@ -36,9 +37,9 @@ def run_programs(build):
 
 
 def line_counts(build, root):
-    """{(source, line): count} over the core's object files."""
-    notes = sorted(glob.glob(os.path.join(build, "CMakeFiles", "quillon_core.dir", "**",
-                                          "*.gcno"), recursive=True))
+    """{(source, line): count} over the object files made from src/, whatever library holds
+    them (a source built into two counts once, at its highest count per line)."""
+    notes = sorted(glob.glob(os.path.join(build, "CMakeFiles", "*", "src", "*", "*.gcno")))
     if not notes:
         raise SystemExit("no gcov notes in %s: configure it with -DQUILLON_COVERAGE=ON" % build)
     out = subprocess.run(["gcov", "--json-format", "--stdout"] + notes, cwd=build,
@@ -59,6 +60,12 @@ def line_counts(build, root):
             for line in f["lines"]:
                 key = (source, line["line_number"])
                 counts[key] = max(counts.get(key, 0), line["count"])
+    counted = {source for source, _ in counts}
+    missing = sorted(path for path in glob.glob(os.path.join(src, "*", "*.cpp"))
+                     if core_file(path, src) and path not in counted)
+    if missing:
+        raise SystemExit("not built into the unit-test programs: " +
+                         ", ".join(os.path.relpath(m, src) for m in missing))
     return counts
 
 
