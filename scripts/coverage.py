@@ -64,6 +64,8 @@ def line_counts(build, root):
     built = {os.path.join(src, *n[:-len(".gcno")].split(os.sep)[-2:]) for n in notes}
     missing = sorted(path for path in glob.glob(os.path.join(src, "*", "*.cpp"))
                      if core_file(path, src) and path not in built)
+    if not counts:
+        raise SystemExit("no line of %s in the counts of %s" % (src, build))
     if missing:
         raise SystemExit("not built into the unit-test programs: " +
                          ", ".join(os.path.relpath(m, src) for m in missing))
