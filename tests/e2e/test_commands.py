@@ -172,10 +172,7 @@ class MyKad(winerig.WineTestCase):
             os.unlink(self.record)
         code, reply = self.host.send(request, timeout=60, env={
             "QUILLON_ORVMYKAD_SCENARIO": "reader.txt", "QUILLON_ORVMYKAD_RECORD": self.record})
-        if not os.path.exists(self.record):
-            return code, reply, []
-        with open(self.record) as f:
-            return code, reply, [line.rstrip("\r\n") for line in f if line.strip()]
+        return code, reply, winerig.record_lines(self.record)
 
     def test_mykad_reply_carries_the_scrambled_card_record_and_photo_and_differs_each_time(self):
         address = re.search(r"\]\[([0-9.]*)\]\[123\]$", self.host.send("[GETBRANCHCODE]")[1])[1]

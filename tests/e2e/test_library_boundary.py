@@ -38,10 +38,7 @@ class LibraryBoundary(winerig.WineTestCase):
                           env=dict(QUILLON_ORVMYKAD_RECORD=self.record, **(env or {})))
 
     def calls(self):
-        if not os.path.exists(self.record):
-            return []
-        with open(self.record) as f:
-            return f.read().splitlines()
+        return winerig.record_lines(self.record)
 
     def test_reader_library_planted_where_the_system_search_looks_is_never_loaded(self):
         for where, _, expected in ft.PLANTED:

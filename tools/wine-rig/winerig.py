@@ -219,6 +219,14 @@ class Batch:
         self.errors.close()
 
 
+def record_lines(path):
+    """The lines of a call or frame record (CRLF or LF), or none when nothing wrote one."""
+    if not os.path.exists(path):
+        return []
+    with open(path, newline="") as f:
+        return f.read().splitlines()
+
+
 def recorded(code, data=b"", key_flag=0):
     """The simulator's record line of a plain frame (STX, L, code and data, sum, ETX) it got."""
     body = bytes([code]) + data
