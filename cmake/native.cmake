@@ -29,6 +29,14 @@ if(QUILLON_M32)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
+# Line counts for scripts/coverage.py (gcc's gcov): a tree of its own, unoptimised and without
+# sanitizers, so the counts follow the source lines.
+option(QUILLON_COVERAGE "Native build with gcov line counts (scripts/coverage.py reads them)" OFF)
+if(QUILLON_COVERAGE)
+  add_compile_options(--coverage -O0)
+  add_link_options(--coverage)
+endif()
+
 if(QUILLON_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)

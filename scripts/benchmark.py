@@ -15,7 +15,7 @@ import threading
 import tty
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(root, "tests", "e2e"))
+sys.path.insert(0, os.path.join(root, "tools", "wine-rig"))
 EMULATED = os.environ.get("QUILLON_E2E_ARCH") == "win32"
 os.environ.setdefault("QUILLON_WINEPREFIX", os.path.join(
     root, "build", "benchmark-prefix32" if EMULATED else "benchmark-prefix"))

@@ -8,7 +8,7 @@ import sys
 import tempfile
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(root, "tests", "e2e"))
+sys.path.insert(0, os.path.join(root, "tools", "wine-rig"))
 os.environ.setdefault("QUILLON_WINEPREFIX", os.path.join(root, "build", "demo-prefix"))
 os.environ.setdefault("QUILLON_WIN64_DIR", os.path.join(root, "build", "win-x86_64"))
 os.environ.setdefault("QUILLON_NATIVE_DIR", os.path.join(root, "build", "native"))

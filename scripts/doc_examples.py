@@ -10,7 +10,7 @@ import sys
 import tempfile
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(root, "tests", "e2e"))
+sys.path.insert(0, os.path.join(root, "tools", "wine-rig"))
 if len(sys.argv) > 1:
     os.environ["QUILLON_WIN64_DIR"] = os.path.abspath(sys.argv[1])
 if len(sys.argv) > 2:

@@ -10,6 +10,7 @@ if(QUILLON_WIN64_DIR)
   if(QUILLON_WIN32_DIR)
     list(APPEND _builds win32)
   endif()
+  set(_rig ${CMAKE_SOURCE_DIR}/tools/wine-rig)  # winerig.py, which the test files import
   file(GLOB _e2e CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
   set(_alone test_reader_hammer)
   set(_all_locks)
@@ -26,11 +27,12 @@ if(QUILLON_WIN64_DIR)
     endif()
     set(_env QUILLON_E2E_ARCH=${_arch};QUILLON_WINEPREFIX=${_prefix}
              QUILLON_WIN64_DIR=${QUILLON_WIN64_DIR};QUILLON_WIN32_DIR=${QUILLON_WIN32_DIR}
-             QUILLON_NATIVE_DIR=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1)
-    add_test(NAME ${_p}_prefix COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/winerig.py create ${_prefix})
+             QUILLON_NATIVE_DIR=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1
+             PYTHONPATH=${_rig})
+    add_test(NAME ${_p}_prefix COMMAND ${Python3_EXECUTABLE} ${_rig}/winerig.py create ${_prefix})
     set_tests_properties(${_p}_prefix PROPERTIES FIXTURES_SETUP ${_p}_wine_prefix
                          RESOURCE_LOCK ${_arch}_wine ENVIRONMENT "${_env}" TIMEOUT 600 LABELS "e2e;${_arch}")
-    add_test(NAME ${_p}_prefix_stop COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/winerig.py stop ${_prefix})
+    add_test(NAME ${_p}_prefix_stop COMMAND ${Python3_EXECUTABLE} ${_rig}/winerig.py stop ${_prefix})
     set_tests_properties(${_p}_prefix_stop PROPERTIES FIXTURES_CLEANUP ${_p}_wine_prefix
                          RESOURCE_LOCK ${_arch}_wine ENVIRONMENT "${_env}" TIMEOUT 120 LABELS "e2e;${_arch}")
     foreach(_t ${_e2e})

@@ -128,13 +128,11 @@ CARD_WAITS = "0 0 600000 0 "
 
 class Commands(winerig.WineTestCase):
     def test_every_command_round_after_round_in_one_process_leaking_no_threads_or_handles(self):
-        self.host.write_ini(FAST + "[CSSSERVER]\nGLOBTIMEOUT=1000\n")
-        with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
-            f.write("delay OrvMyKadGetCardStatus %s0\n" % (CARD_WAITS * ROUNDS))
+        process = self.reader("delay OrvMyKadGetCardStatus %s0" % (CARD_WAITS * ROUNDS),
+                              FAST + "[CSSSERVER]\nGLOBTIMEOUT=1000\n")
         terminal = self.start_terminal("name %s\nserial %s\nsignature 00 01 7F 80 AB FF\n"
                                        "template %s\nverify match\n"
                                        % (NAME, SERIAL, ENROLLED.hex()))
-        process = self.batch(env={"QUILLON_ORVMYKAD_SCENARIO": "reader.txt"})
         for n in range(ROUNDS):
             for request, code, reply, frames in ROUND:
                 where, before = "round %d, %s" % (n, request[:40]), len(terminal.frames())
@@ -174,10 +172,7 @@ class MyKad(winerig.WineTestCase):
             os.unlink(self.record)
         code, reply = self.host.send(request, timeout=60, env={
             "QUILLON_ORVMYKAD_SCENARIO": "reader.txt", "QUILLON_ORVMYKAD_RECORD": self.record})
-        if not os.path.exists(self.record):
-            return code, reply, []
-        with open(self.record) as f:
-            return code, reply, [line.rstrip("\r\n") for line in f if line.strip()]
+        return code, reply, winerig.record_lines(self.record)
 
     def test_mykad_reply_carries_the_scrambled_card_record_and_photo_and_differs_each_time(self):
         address = re.search(r"\]\[([0-9.]*)\]\[123\]$", self.host.send("[GETBRANCHCODE]")[1])[1]

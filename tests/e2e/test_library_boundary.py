@@ -38,10 +38,7 @@ class LibraryBoundary(winerig.WineTestCase):
                           env=dict(QUILLON_ORVMYKAD_RECORD=self.record, **(env or {})))
 
     def calls(self):
-        if not os.path.exists(self.record):
-            return []
-        with open(self.record) as f:
-            return f.read().splitlines()
+        return winerig.record_lines(self.record)
 
     def test_reader_library_planted_where_the_system_search_looks_is_never_loaded(self):
         for where, _, expected in ft.PLANTED:
@@ -92,11 +89,8 @@ class LibraryBoundary(winerig.WineTestCase):
         self.assertEqual(self.calls(), [], "no call reached the reader library")
 
     def test_mykad_record_lookup_shuts_the_sockets_interface_down_branch_code_keeps_it(self):
-        with open(os.path.join(self.workdir, "reader.txt"), "w") as f:
-            f.write("result OrvMyKadGetCardStatus 0 0\n")  # the first read finds no card
-        winerig.write_ini(self.workdir, ft.READER_INI % 20000)
-        process = self.process(self.workdir, reader=True,
-                               env={"QUILLON_ORVMYKAD_SCENARIO": "reader.txt"})
+        # The first read finds no card.
+        process = self.reader("result OrvMyKadGetCardStatus 0 0", ft.READER_INI % 20000)
 
         def started():
             return int(process.ask("sockets")[len("sockets: "):])

@@ -14,6 +14,17 @@ LINE = re.compile(r"^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \| pid (\d+) tid (\d+
 # Invented holder, staff and terminal owner; at most 19, 6 and 19 characters.
 TEXTS = ("NORVANA QADRISH", "QZ7X9W", "CLERK VANTELIO")
 MYKAD = ("READMYKAD", "READMYKADNOPHOTO", "READMYKADNOVERIFYWITHPHOTO", "READMYKADNOVERIFYNOPHOTO")
+# Progress lines the log must hold (lengths and counts, never the data itself).
+PROGRESS = ["Begin PerformEnroll", "[ENROLL][0][1196 characters][123]", "Place Finger / Letak jari",
+            "[VERIFY][0][123]", "Inside Verify2F function", "show 0, port 7",
+            "templates: 2392 characters", "[VERIFY2F][0][123]",
+            "[GETSIGNATURE][0][800 characters][123]", "Begin COMThread", "show 0, port 3",
+            "text 1: 15 characters", "text 2: 6 characters", "text 3: 14 characters",
+            "MYKAD DATA GOT", "Reading Photo",
+            "[READMYKAD][0][0][975 characters][5335 characters]",
+            "[READMYKADNOPHOTO][0][0][975 characters]",
+            "[READMYKADNOVERIFYWITHPHOTO][0][0][975 characters][5335 characters]",
+            "[READMYKADNOVERIFYNOPHOTO][0][0][975 characters]"]
 
 rng = random.Random(2026)
 
@@ -101,19 +112,7 @@ class LogPrivacy(winerig.WineTestCase):
         said = [m[3] for m in stamped]
         self.assertEqual(len({m[1] for m in stamped}), 1, "one process")
         self.assertEqual(said.count("Before Checking"), 8)
-        missing = []
-        for line in ["Begin PerformEnroll", "[ENROLL][0][1196 characters][123]",
-                     "Place Finger / Letak jari", "[VERIFY][0][123]", "Inside Verify2F function",
-                     "show 0, port 7", "templates: 2392 characters", "[VERIFY2F][0][123]",
-                     "[GETSIGNATURE][0][800 characters][123]", "Begin COMThread", "show 0, port 3",
-                     "text 1: 15 characters", "text 2: 6 characters", "text 3: 14 characters",
-                     "MYKAD DATA GOT", "Reading Photo",
-                     "[READMYKAD][0][0][975 characters][5335 characters]",
-                     "[READMYKADNOPHOTO][0][0][975 characters]",
-                     "[READMYKADNOVERIFYWITHPHOTO][0][0][975 characters][5335 characters]",
-                     "[READMYKADNOVERIFYNOPHOTO][0][0][975 characters]"]:
-            missing += [] if line in said else [line]
-        self.assertEqual(missing, [])
+        self.assertEqual([line for line in PROGRESS if line not in said], [])
         # The monitor's and the reader's lines went to the same file, under their own thread ids.
         tid = {said[i]: m[2] for i, m in enumerate(stamped)}
         self.assertNotEqual(tid["Begin COMThread"], tid["Before Checking"])

@@ -19,8 +19,7 @@ class StandinConvention(winerig.WineTestCase):
                           env={"QUILLON_ORVMYKAD_RECORD": record})
         # The stand-in puts the stack back, so both calls end normally.
         self.assertEqual((r.returncode, r.stdout), (0, "cdecl: 0, 160 163\nstdcall: 0, 160 163\n"))
-        with open(record) as f:
-            calls = [line.rstrip("\r\n") for line in f]
+        calls = winerig.record_lines(record)
         wrong = ["prompt routine %d moved the stack by 4 bytes: not a cdecl function" % code
                  for code in (160, 163)] if self.wine.arch == "win32" else []
         self.assertEqual(calls, [VERIFY] + wrong + [VERIFY])

@@ -6,9 +6,11 @@ build, so every test runs on both without being written twice:
     QUILLON_E2E_ARCH=win32  the 32-bit product (QUILLON_WIN32_DIR) under the 32-bit wine, whose
                             i386 code runs in qemu's user-mode emulator
 
-CTest sets that, QUILLON_WINEPREFIX (one prefix per build and run) and QUILLON_NATIVE_DIR
-(simulator, pty shims, decoder). `python3 winerig.py create|stop PREFIX` makes the prefix or
-stops its server; `python3 winerig.py run PREFIX PROGRAM ARGS...` runs a program in it."""
+CTest sets that, QUILLON_WINEPREFIX (one prefix per build and run), QUILLON_NATIVE_DIR
+(simulator, pty shims, decoder) and PYTHONPATH to this folder for the files of tests/e2e; the
+demo, the benchmark and scripts/doc_examples.py import it too. `python3 winerig.py create|stop
+PREFIX` makes the prefix or stops its server; `python3 winerig.py run PREFIX PROGRAM ARGS...` runs
+a program in it."""
 import os
 import select
 import shutil
@@ -215,6 +217,14 @@ class Batch:
                 self.proc.kill()
                 self.proc.communicate()
         self.errors.close()
+
+
+def record_lines(path):
+    """The lines of a call or frame record (CRLF or LF), or none when nothing wrote one."""
+    if not os.path.exists(path):
+        return []
+    with open(path, newline="") as f:
+        return f.read().splitlines()
 
 
 def recorded(code, data=b"", key_flag=0):
