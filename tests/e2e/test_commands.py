@@ -140,7 +140,7 @@ class Commands(winerig.WineTestCase):
                 self.assertEqual(got[0], code, where)
                 check = self.assertEqual if isinstance(reply, str) else self.assertRegex
                 check(got[1], reply, where)
-                self.assertEqual(terminal.frames()[before:], frames, where)
+                self.assertEqual(terminal.frames(before + len(frames))[before:], frames, where)
             if n == 0:
                 # Now every lazily made object (fonts, the reader library, the socket layer)
                 # exists; from here on nothing may pile up.

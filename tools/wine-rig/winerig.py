@@ -254,11 +254,18 @@ class Terminal:
             raise RuntimeError("simulator did not start: %r" % first)
         self.device = first[len("pty: "):]
 
-    def frames(self):
-        if not os.path.exists(self.record):
-            return []
-        with open(self.record) as f:
-            return [line.strip() for line in f if line.strip()]
+    def frames(self, at_least=0, within=3.0):
+        """The frames recorded so far; with at_least, waits up to `within` seconds for that many
+        (a frame whose reply is not awaited may still be on its way to the record)."""
+        deadline = time.monotonic() + within
+        while True:
+            lines = []
+            if os.path.exists(self.record):
+                with open(self.record) as f:
+                    lines = [line.strip() for line in f if line.strip()]
+            if len(lines) >= at_least or time.monotonic() >= deadline:
+                return lines
+            time.sleep(0.02)
 
     def stop(self):
         self.proc.terminate()
