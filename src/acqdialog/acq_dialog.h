@@ -9,6 +9,7 @@
 
 #include "acqdialog/dialog_host.h"
 #include "foundation/platform.h"
+#include "foundation/results.h"
 #include "foundation/settings.h"
 
 namespace quillon {
@@ -25,14 +26,6 @@ struct DialogEnvironment {
 extern bool g_bShowDialog;       // may the dialog become visible
 extern uint32_t g_nSignatureLen;  // length field of the last signature reply
 extern uint8_t g_bVerifyFinger;  // MyKad runners: verify the holder's finger (1 at load)
-
-const int kResultOpenPortFailed = -4;
-const int kResultNoResult = -9;
-const int kResultNotStarted = -10;
-const int kResultTimeout = -30;
-// The call failed inside the library (out of memory, or any other exception): the entry point's
-// barrier answers it, and a dialog or reader thread that fails ends its operation with it.
-const int kResultInternalError = -1009;
 
 // After the read's time-out has set the cancel event, how long the reader thread still has to
 // end before the dialog ends without it (a library call that ignores the event is left behind).

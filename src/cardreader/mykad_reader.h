@@ -12,16 +12,11 @@
 
 #include "cardreader/card_reader_library.h"
 #include "foundation/platform.h"
+#include "foundation/results.h"
+#include "foundation/sizes.h"
 
 namespace quillon {
 
-const int kOpenDataSize = 600;  // the dialog's MyKad record buffer; the record plus a zero byte
-const int kOpenDataMax = kOpenDataSize - 1;
-const int kAltDataSize = 2000;  // the dialog's MyKid record buffer
-const int kPromptTextSize = 100;
-
-const int kResultCancelled = -9;
-const int kResultCardAlreadyIn = -1;
 
 // The acquisition dialog as the reader thread sees it. The thread calls it from its own thread;
 // the dialog's thread only writes the cancel code (in OnOK). The results wait until Close hands

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -58,8 +60,10 @@ class CallBarrierTest : public ::testing::Test, public ICallServices {
 protected:
     ScriptedRunners runners;
     MyKadReplyRig record{".\\QUILLON.ini"};  // its settings, locator and host serve the call too
-    CommandContext context{record.locator, record.profile, record.host,
-                           runners,        nullptr,        &record.reply};
+    std::unique_ptr<CallWorkspace> work{new CallWorkspace()};
+    std::atomic<bool> busy{false};
+    CommandContext context{*work,       busy,    record.locator, record.profile,
+                           record.host, runners, nullptr,        &record.reply};
     std::vector<char> reply = std::vector<char>(1 << 16, '\0');
     int asked = 0;
     std::function<void()> servicesFail;  // throws when the services cannot be made

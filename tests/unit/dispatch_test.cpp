@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,8 +40,12 @@ public:
     int SetTerminalTime(int p, int given, const char* t) override {
         return Note(Format("SetTerminalTime %d %s", given, t).c_str(), -1, p);
     }
-    int GetSignature(int s, int p, uint8_t*, uint32_t* n) override {
-        return *n = 0, Note("GetSignature", s, p);
+    // Leaves data and count alone while `signature` is empty (the dispatcher clears them).
+    std::vector<uint8_t> signature;
+    uint32_t signatureCount = 0;
+    int GetSignature(int s, int p, uint8_t* d, uint32_t* n) override {
+        if (!signature.empty()) std::copy(signature.begin(), signature.end(), d), *n = signatureCount;
+        return Note("GetSignature", s, p);
     }
     int ReadMyKAD(int s, int p, uint8_t*, uint8_t*) override { return Note("ReadMyKAD", s, p); }
     int ReadMyKADData(int s, int p, uint8_t*) override { return Note("ReadMyKADData", s, p); }
@@ -82,7 +88,9 @@ protected:
     FakeHostAddress host;
     RecordingRunners runners;
     IniLocator locator{files};
-    CommandContext context{locator, profile, host, runners, nullptr, &runners};
+    std::unique_ptr<CallWorkspace> work{new CallWorkspace()};
+    std::atomic<bool> busy{false};
+    CommandContext context{*work, busy, locator, profile, host, runners, nullptr, &runners};
     std::vector<char> reply = std::vector<char>(1 << 21, '\0');
 
     int Send(const std::string& request, const char* code = "QLN26") {
@@ -212,30 +220,27 @@ TEST_F(DispatchTest, FileLogIsOpenedPastTheGateAndClosedOnEveryWayOutButNotByARe
                                                          "open D:\\trace.txt", "close"}));
 }
 
-TEST_F(DispatchTest, LogHoldsLengthsInsteadOfTemplatesMyKadTextsAndReplyData) {
-    const std::string templates = std::string(34, '0') + "02" + std::string(2356, 'C');
+// The signature area is cleared for every call; the text holds at most 524287 bytes' digits.
+TEST_F(DispatchTest, SignatureRepliesTheBytesTheRunnerCountedInHexAndNothingOfAnEarlierOne) {
     const struct {
-        std::string request;
-        int code;
-        std::vector<std::string> lines;
+        std::vector<uint8_t> data;
+        uint32_t count;
+        size_t digits;          // hexadecimal digits in the reply
+        const char* startsWith;
     } cases[] = {
-        {"[VERIFY2F][1][4][" + templates + "]",
-         0,
-         {"Before Checking", "Inside Verify2F function", "show 1, port 4",
-          "templates: 2392 characters", "[VERIFY2F][0][123]", "[VERIFY2F][0][123]"}},
-        {"[ENROLL][1][4]", 0, {"Before Checking", "[ENROLL][0][1196 characters][123]"}},
-        // The show and port values as read, whatever the host put in their fields.
-        {"[READMYKADNOPHOTO][ZULAIKHA][ 7x][ZULAIKHA QERROW][QZ7X][CLERK VANTEL]",
-         -4,
-         {"Before Checking", "show 0, port 7", "text 1: 15 characters", "text 2: 4 characters",
-          "text 3: 12 characters", "Before Calling Read MyKad", "After Calling Read MyKad",
-          "MYKAD RET = -4", "[READMYKADNOPHOTO][-4][123]"}},
+        {{0x00, 0x01, 0x7F, 0xFF, 0xEE}, 4, 8, "[GETSIGNATURE][0][00017FFF]"},
+        {{}, 0, 0, "[GETSIGNATURE][0][]"},  // the earlier call's bytes and count are gone
+        {{0xC3}, 524287, 1048574, "[GETSIGNATURE][0][C3000000"},
+        {{0xC3}, 524288, 1048574, "[GETSIGNATURE][0][C3000000"},
     };
     for (const auto& c : cases) {
-        CapturingLog log;
-        runners.result = c.code;
-        EXPECT_EQ(Send(c.request), c.code);
-        EXPECT_EQ(log.lines, c.lines) << c.request.substr(0, 40);
+        runners.signature = c.data;
+        runners.signatureCount = c.count;
+        EXPECT_EQ(Send("[GETSIGNATURE][0][3]"), 0);
+        const std::string text = Reply();
+        EXPECT_EQ(text.compare(0, std::strlen(c.startsWith), c.startsWith), 0) << c.count;
+        EXPECT_EQ(text.size(), std::strlen("[GETSIGNATURE][0][][123]") + c.digits) << c.count;
+        EXPECT_EQ(text.substr(text.size() - 6), "][123]");
     }
 }
 

@@ -79,6 +79,15 @@ TEST(FormatLogLine, StampsDateTimeProcessAndThreadAndKeepsEachLineOnOneLine) {
               "02/01/2027 03:04:05.006 | pid 4294967295 tid 0 | a / b / c /  / d 100% %s\r\n");
 }
 
+// Texts up to 255 characters are built on the stack, longer ones in a second pass.
+TEST(Format, BuildsTextsWholeOnBothSidesOfTheStackBuffer) {
+    for (size_t n : {0, 1, 254, 255, 256, 257, 4000}) {
+        const std::string text(n, 'k');
+        EXPECT_EQ(Format("%s", text.c_str()), text) << n;
+        EXPECT_EQ(Format("%s%d", text.c_str(), -7), text + "-7") << n;
+    }
+}
+
 TEST(ReadLogSettings, MaxKbOfZeroOrLessIsTheDefaultAndNothingElseIsReadWhileSwitchedOff) {
     const struct {
         const char *enable, *file, *maxKb;

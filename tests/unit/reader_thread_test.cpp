@@ -1,7 +1,7 @@
 // The reader thread for real: RunReaderThread on a std::thread against the dialog, whose modal
 // loop the test plays. The dialog is destroyed as soon as it has ended, before the thread is
 // joined: under AddressSanitizer any later touch of it fails the run.
-#include "cardreader/reader_thread.h"
+#include "acqdialog/session_reader_host.h"
 
 #include <gtest/gtest.h>
 
