@@ -1,4 +1,4 @@
-// The dispatcher with recording runners: the access gate, the keyword table and the fields each
+// The dispatcher with scripted runners: the access gate, the keyword table and the fields each
 // runner gets. Every command's whole reply is played end to end (tests/e2e).
 #include "command/dispatch.h"
 
@@ -12,62 +12,19 @@
 #include <string>
 #include <vector>
 
-#include "fakes.h"
+#include "mykad_fakes.h"
 
 namespace quillon {
 namespace {
 
 using namespace testing_support;
 
-// Records which runner ran with which arguments and answers with a scripted code; stands for
-// the record builder too, showing the command and the host's three texts.
-class RecordingRunners : public IRunners, public IMyKadReply {
+// Stands for the record builder: shows the command and the host's three texts.
+class TextsReply : public IMyKadReply {
 public:
-    std::string called;  // "Runner show port"
-    int result = 0;
-    std::vector<uint8_t> templ;    // the template a verify runner got
-    std::function<void()> during;  // runs inside the runner
-
-    int PerformEnroll(int s, int p, uint8_t*) override { return Note("PerformEnroll", s, p); }
-    int PerformVerify(int s, int p, int n, const uint8_t* t) override {
-        return templ.assign(t, t + n), Note("PerformVerify", s, p);
-    }
-    int PerformVerify2F(int s, int p, int n, const uint8_t* t) override {
-        return templ.assign(t, t + n), Note("PerformVerify2F", s, p);
-    }
-    int GetSerialNumber(int s, int p, char* o) override { return Text(o, "GetSerialNumber", s, p); }
-    int GetLLTStatus(int s, int p, char* o) override { return Text(o, "GetLLTStatus", s, p); }
-    int SetTerminalTime(int p, int given, const char* t) override {
-        return Note(Format("SetTerminalTime %d %s", given, t).c_str(), -1, p);
-    }
-    // Leaves data and count alone while `signature` is empty (the dispatcher clears them).
-    std::vector<uint8_t> signature;
-    uint32_t signatureCount = 0;
-    int GetSignature(int s, int p, uint8_t* d, uint32_t* n) override {
-        if (!signature.empty()) std::copy(signature.begin(), signature.end(), d), *n = signatureCount;
-        return Note("GetSignature", s, p);
-    }
-    int ReadMyKAD(int s, int p, uint8_t*, uint8_t*) override { return Note("ReadMyKAD", s, p); }
-    int ReadMyKADData(int s, int p, uint8_t*) override { return Note("ReadMyKADData", s, p); }
-    int ReadMyKADNoVerify(int s, int p, uint8_t*, uint8_t*) override {
-        return Note("ReadMyKADNoVerify", s, p);
-    }
-    int ReadMyKADNoVerifyNoPhoto(int s, int p, uint8_t*) override {
-        return Note("ReadMyKADNoVerifyNoPhoto", s, p);
-    }
     std::string Build(const char* command, uint8_t*, const uint8_t*,
                       const char* const t[3]) override {
         return Format("[%s][0][%s|%s|%s]", command, t[0], t[1], t[2]);
-    }
-
-private:
-    int Note(const char* name, int s, int p) {
-        called = Format("%s %d %d", name, s, p);
-        if (during) during();
-        return result;
-    }
-    int Text(char* out, const char* name, int s, int p) {
-        return std::strcpy(out, "TEXT"), Note(name, s, p);
     }
 };
 
@@ -86,11 +43,12 @@ protected:
     FakeFileSystem files;
     FakeProfile profile;
     FakeHostAddress host;
-    RecordingRunners runners;
+    ScriptedRunners runners;
+    TextsReply mykadReply;
     IniLocator locator{files};
     std::unique_ptr<CallWorkspace> work{new CallWorkspace()};
     std::atomic<bool> busy{false};
-    CommandContext context{*work, busy, locator, profile, host, runners, nullptr, &runners};
+    CommandContext context{*work, busy, locator, profile, host, runners, nullptr, &mykadReply};
     std::vector<char> reply = std::vector<char>(1 << 21, '\0');
 
     int Send(const std::string& request, const char* code = "QLN26") {
@@ -113,7 +71,7 @@ TEST_F(DispatchTest, OnlyTheFiveBytesOfTheAccessCodeAreComparedBeforeAnythingEls
 TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
     const char* const cases[][3] = {
         // request, runner called with show and port, reply; the runner answers the reply's code
-        {"[GETSERIALNUMBER][1][4]", "GetSerialNumber 1 4", "[GETSERIALNUMBER][0][TEXT][123]"},
+        {"[GETSERIALNUMBER][1][4]", "GetSerialNumber 1 4", "[GETSERIALNUMBER][0][SN-0042][123]"},
         {"[GETSERIALNUMBER]", "GetSerialNumber 0 0", "[GETSERIALNUMBER][-30][123]"},
         {"[GETFIRMWAREVERSION][0][4]", "GetLLTStatus 0 4", "[GETFIRMWAREVERSION][-4][123]"},
         {"XX[ENROLL][1][3]", "PerformEnroll 1 3", "[ENROLL][-5][123]"},
@@ -191,7 +149,7 @@ TEST_F(DispatchTest, SecondCallDuringARunningCallIsRefusedWithMinus1008) {
         innerCode = ProcessWebMessageCore("QLN26", "[GETBRANCHCODE]", inner, context);
     };
     EXPECT_EQ(Send("[GETSERIALNUMBER][0][3]"), 0);
-    EXPECT_EQ(Reply(), "[GETSERIALNUMBER][0][TEXT][123]");
+    EXPECT_EQ(Reply(), "[GETSERIALNUMBER][0][SN-0042][123]");
     EXPECT_EQ(wrongCode, -9999);
     EXPECT_EQ(innerCode, -1008);
     EXPECT_STREQ(inner, "[GETBRANCHCODE][-1008][123]");
