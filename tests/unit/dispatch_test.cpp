@@ -74,6 +74,8 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
         {"[GETSERIALNUMBER][1][4]", "GetSerialNumber 1 4", "[GETSERIALNUMBER][0][SN-0042][123]"},
         {"[GETSERIALNUMBER]", "GetSerialNumber 0 0", "[GETSERIALNUMBER][-30][123]"},
         {"[GETFIRMWAREVERSION][0][4]", "GetLLTStatus 0 4", "[GETFIRMWAREVERSION][-4][123]"},
+        {"[GETFIRMWAREVERSION][0][4]", "GetLLTStatus 0 4",
+         "[GETFIRMWAREVERSION][0][KOPERASI CONTOH][123]"},
         {"XX[ENROLL][1][3]", "PerformEnroll 1 3", "[ENROLL][-5][123]"},
         // Keywords are found anywhere in field 1, earlier ones in the table first.
         {"[XENROLLX][1][4]", "PerformEnroll 1 4", "[ENROLL][-5][123]"},
@@ -107,7 +109,11 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
 }
 
 // A short or missing text pads with zeros (HexDecode's own test).
-TEST_F(DispatchTest, VerifyTemplatesAreDecodedFromField4UpToTheirSize) {
+TEST_F(DispatchTest, TemplatesTravelAsHexadecimalOfExactly598BytesEachWay) {
+    EXPECT_EQ(Send("[ENROLL][1][2]"), 0);
+    std::string digits;
+    for (int i = 0; i < 598; ++i) digits += "AB";  // the runner's template is 0xAB throughout
+    EXPECT_EQ(Reply(), "[ENROLL][0][" + digits + "][123]");
     Send("[VERIFY][1][2][" + std::string(1194, '0') + "7fEE]");
     ASSERT_EQ(runners.templ.size(), 598u);
     EXPECT_EQ(runners.templ[597], 0x7F) << "text past 598 bytes is ignored";
