@@ -11,7 +11,7 @@
 namespace quillon {
 
 class SessionReaderHost : public IReaderHost {
-public:
+  public:
     explicit SessionReaderHost(ReaderSession& session) : session_(session) {}
 
     int ComPort() override { return session_.Inputs().comPort; }
@@ -35,7 +35,7 @@ public:
     void EndPrompts() override;
     void Release() override { session_.Release(); }
 
-private:
+  private:
     ReaderSession& session_;
 };
 

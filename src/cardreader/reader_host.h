@@ -12,7 +12,7 @@
 namespace quillon {
 
 class IReaderHost : public IMyKadDialog {
-public:
+  public:
     // The settings reader; lives as long as the thread may.
     virtual IProfile& Profile() = 0;
     // The MyKad runners' verification switch as it was when the thread started.

@@ -7,8 +7,8 @@ namespace quillon {
 
 int RunReaderThread(IReaderHost& host, ICardReaderLibrary& library, IClock& clock) {
     host.BeginPrompts();
-    MyKadReaderParts parts{library, host,          host.Profile(), clock, host.PromptRoutine(),
-                           host.VerifySwitch()};
+    MyKadReaderParts parts{
+        library, host, host.Profile(), clock, host.PromptRoutine(), host.VerifySwitch()};
     int result = kResultInternalError;
     try {
         result = RunMyKadReader(parts);

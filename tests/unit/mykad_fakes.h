@@ -18,10 +18,10 @@ namespace testing_support {
 // Runners that note which one ran with which show and port, fill fixed data and answer `result`;
 // `during` runs inside the runner (to call again, or to throw).
 class ScriptedRunners : public IRunners {
-public:
+  public:
     std::string called;  // "Runner show port"
     int result = 0;
-    std::vector<uint8_t> templ;  // the template(s) a verify runner got
+    std::vector<uint8_t> templ;      // the template(s) a verify runner got
     std::vector<uint8_t> signature;  // copied with signatureCount unless empty
     uint32_t signatureCount = 0;
     std::function<void()> during;
@@ -45,10 +45,13 @@ public:
         return Note(Format("SetTerminalTime %d %s", given, t).c_str(), -1, p);
     }
     int GetSignature(int s, int p, uint8_t* d, uint32_t* n) override {
-        if (!signature.empty()) std::copy(signature.begin(), signature.end(), d), *n = signatureCount;
+        if (!signature.empty())
+            std::copy(signature.begin(), signature.end(), d), *n = signatureCount;
         return Note("GetSignature", s, p);
     }
-    int ReadMyKAD(int s, int p, uint8_t* c, uint8_t*) override { return Card(c, "ReadMyKAD", s, p); }
+    int ReadMyKAD(int s, int p, uint8_t* c, uint8_t*) override {
+        return Card(c, "ReadMyKAD", s, p);
+    }
     int ReadMyKADData(int s, int p, uint8_t* c) override { return Card(c, "ReadMyKADData", s, p); }
     int ReadMyKADNoVerify(int s, int p, uint8_t* c, uint8_t*) override {
         return Card(c, "ReadMyKADNoVerify", s, p);
@@ -57,7 +60,7 @@ public:
         return Card(c, "ReadMyKADNoVerifyNoPhoto", s, p);
     }
 
-private:
+  private:
     int Note(const char* name, int s, int p) {
         called = Format("%s %d %d", name, s, p);
         if (during) during();
@@ -70,7 +73,7 @@ private:
 };
 
 class FakeGuid : public IGuidSource {
-public:
+  public:
     bool works = true;
     uint8_t next[kMyKadKeySize] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87,
                                    0x98, 0xA9, 0xBA, 0xCB, 0xDC, 0xED, 0xFE, 0x0F};
@@ -83,7 +86,7 @@ public:
 
 // rand(): the scripted values in order, then 0.
 class FakeRandomSequence : public IRandomSequence {
-public:
+  public:
     std::vector<int> values;
     size_t taken = 0;
     int Next() override { return taken < values.size() ? values[taken++] : 0; }
