@@ -7,9 +7,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "mykad_fakes.h"
@@ -146,40 +146,29 @@ TEST_F(DispatchTest, OverLongFieldsAreCutNeverCopiedPast) {
 }
 
 // A second request while one runs (a host's window procedure during the dialog, or another
-// thread) is refused without touching the running call; the access gate still comes first.
-TEST_F(DispatchTest, SecondCallDuringARunningCallIsRefusedWithMinus1008) {
-    int innerCode = 0, wrongCode = 0;
-    char inner[64] = "untouched";
-    runners.during = [&] {
-        wrongCode = ProcessWebMessageCore("XXXXX", "[PING]", inner, context);
-        innerCode = ProcessWebMessageCore("QLN26", "[GETBRANCHCODE]", inner, context);
-    };
-    EXPECT_EQ(Send("[GETSERIALNUMBER][0][3]"), 0);
-    EXPECT_EQ(Reply(), "[GETSERIALNUMBER][0][SN-0042][123]");
-    EXPECT_EQ(wrongCode, -9999);
-    EXPECT_EQ(innerCode, -1008);
-    EXPECT_STREQ(inner, "[GETBRANCHCODE][-1008][123]");
-    runners.during = nullptr;
-    EXPECT_EQ(Send("[PING]"), -1007) << "once the first call returned, the next one runs";
-}
-
-TEST_F(DispatchTest, FileLogIsOpenedPastTheGateAndClosedOnEveryWayOutButNotByARefusedCall) {
+// thread) is refused without touching the running call or its file log; the gate comes first.
+TEST_F(DispatchTest, SecondCallDuringACallIsRefusedWithMinus1008AndTheLogOpensOncePerCall) {
     RecordingLogSwitch logSwitch;
     context.logSwitch = &logSwitch;
     Send("[PING]", "XXXXX");
     Send("[PING]");
     EXPECT_EQ(logSwitch.calls, (std::vector<std::string>{"open, switched off", "close"}));
-
     profile.Set(locator.GetIniPath(), "DEBUG", "ENABLE", "1");
     profile.Set(locator.GetIniPath(), "DEBUG", "FILE", "D:\\trace.txt");
+    logSwitch.calls.clear();
+    int innerCode = 0, wrongCode = 0;
+    char inner[64] = "untouched";
     runners.during = [&] {
         logSwitch.calls.push_back("runner");
-        char inner[64];
-        ProcessWebMessageCore("QLN26", "[PING]", inner, context);  // refused with -1008
+        wrongCode = ProcessWebMessageCore("XXXXX", "[PING]", inner, context);
+        innerCode = ProcessWebMessageCore("QLN26", "[GETBRANCHCODE]", inner, context);
     };
-    logSwitch.calls.clear();
-    Send("[READMYKAD][0][3]");
-    Send("[GETBRANCHCODE]");
+    EXPECT_EQ(Send("[GETSERIALNUMBER][0][3]"), 0);
+    EXPECT_EQ(Reply(), "[GETSERIALNUMBER][0][SN-0042][123]");
+    EXPECT_EQ(std::make_tuple(wrongCode, innerCode, std::string(inner)),
+              std::make_tuple(-9999, -1008, std::string("[GETBRANCHCODE][-1008][123]")));
+    runners.during = nullptr;
+    EXPECT_EQ(Send("[PING]"), -1007) << "once the first call returned, the next one runs";
     EXPECT_EQ(logSwitch.calls, (std::vector<std::string>{"open D:\\trace.txt", "runner", "close",
                                                          "open D:\\trace.txt", "close"}));
 }
