@@ -35,6 +35,7 @@ static_assert(QUILLON_RESULT_MYKAD_READ_FAILED == quillon::kResultMyKadReadFaile
               "quillon.h: -2");
 static_assert(QUILLON_RESULT_TERMINAL_ERROR == quillon::kResultTerminalError, "quillon.h: -3");
 static_assert(QUILLON_ACCESS_CODE_LENGTH == sizeof quillon::kAccessCode, "quillon.h: access code");
+static_assert(quillon::kFieldReplySize <= QUILLON_REPLY_SIZE, "quillon.h: a refusal's reply fits");
 
 namespace quillon {
 

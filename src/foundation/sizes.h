@@ -13,6 +13,9 @@ const size_t kVerifyTextSize = 1200;    // field 4 of VERIFY: one template in he
 const size_t kVerify2FTextSize = 2400;  // field 4 of VERIFY2F: two templates in hexadecimal
 const size_t kMyKadTextSize = 20;       // fields 4 to 6 of the MyKad commands
 
+// The longest refusal reply: "[", field 1 cut to the command buffer, "][", the code, "][123]".
+const size_t kFieldReplySize = 1 + (kCommandSize - 1) + 2 + 11 + 6 + 1;
+
 // What the runners hand back.
 const size_t kResultTextSize = 50;            // serial number or link-status text
 const size_t kTemplateSize = 598;             // the bytes of one fingerprint template
