@@ -17,6 +17,13 @@
 
 namespace quillon {
 
+// What a read takes besides the card's record (the dialog's MyKad modes).
+enum class MyKadReadMode {
+    kPhotoAndFinger,  // "MYKAD": the finger only while the verification switch is 1
+    kFinger,          // "MYKADONLY": likewise
+    kPhoto,           // "MYKADNOVERIFY"
+    kRecordOnly,      // "MYKADNOVERIFYNOPHOTO"
+};
 
 // The acquisition dialog as the reader thread sees it. The thread calls it from its own thread;
 // the dialog's thread only writes the cancel code (in OnOK). The results wait until Close hands
@@ -27,7 +34,7 @@ public:
 
     // Inputs, set by the runner before the dialog runs.
     virtual int ComPort() = 0;                // m_nComPort
-    virtual std::string Mode() = 0;           // m_strMode
+    virtual MyKadReadMode Mode() = 0;         // m_strMode
     virtual std::string SettingsPath() = 0;   // m_strIniPath
     virtual int CancelCode() = 0;             // m_nCancelCode, -9 once Cancel was pressed
 
