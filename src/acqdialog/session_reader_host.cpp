@@ -10,15 +10,6 @@ namespace {
 int Clamp(int length, int limit) { return length < 0 ? 0 : (length > limit ? limit : length); }
 }  // namespace
 
-// The dialog still names its modes; a name that is no reader mode reads the record only.
-MyKadReadMode SessionReaderHost::Mode() {
-    const std::string& mode = session_.Inputs().mode;
-    if (mode == "MYKAD") return MyKadReadMode::kPhotoAndFinger;
-    if (mode == "MYKADONLY") return MyKadReadMode::kFinger;
-    if (mode == "MYKADNOVERIFY") return MyKadReadMode::kPhoto;
-    return MyKadReadMode::kRecordOnly;
-}
-
 void SessionReaderHost::SetPromptLine(int line, const std::string& text) {
     session_.SetPromptLine(line == 1 ? kPromptLine1 : kPromptLine2, text);
 }

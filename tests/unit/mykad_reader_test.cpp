@@ -130,6 +130,14 @@ const std::string kFound = "CS(1,2000) Reset ReadData IsEBA ";
 const std::string kPoll = "CS(1,2000) ";
 const std::string kVerify = "L4 Verify(DUV) ";
 
+TEST(MyKadReadModeNamed, NamesTheDialogsFourReaderModesAndReadsOnlyTheRecordForAnyOther) {
+    const std::pair<const char*, MyKadReadMode> cases[] = {
+        {"MYKAD", kMyKad}, {"MYKADONLY", kOnly}, {"MYKADNOVERIFY", kNoVerify},
+        {"MYKADNOVERIFYNOPHOTO", kNoVerifyNoPhoto}, {"mykad", kNoVerifyNoPhoto},
+        {"", kNoVerifyNoPhoto}};
+    for (const auto& c : cases) EXPECT_EQ(MyKadReadModeNamed(c.first), c.second) << c.first;
+}
+
 TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
     struct Case {
         MyKadReadMode mode;
