@@ -106,6 +106,12 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
         EXPECT_EQ(runners.called, c[1]);
         EXPECT_EQ(Reply(), c[2]);
     }
+    context.mykadReply = nullptr;  // without a record builder a read card cannot be answered
+    for (int code : {0, -30}) {
+        runners.result = code;
+        EXPECT_EQ(Send("[READMYKAD][1][4]"), code == 0 ? -10 : code);
+        EXPECT_EQ(Reply(), code == 0 ? "[READMYKAD][-10][123]" : "[READMYKAD][-30][123]");
+    }
 }
 
 // A short or missing text pads with zeros (HexDecode's own test).

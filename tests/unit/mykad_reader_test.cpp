@@ -190,6 +190,9 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
         {kOnly, 1, {{"Verify", {-3, 0}}},  // a lower level outside 1 to 4 means 4
          {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "0"}}, 0,
          kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close", done},
+        {kOnly, 1, {{"Verify", {-3, 0}}},
+         {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "5"}}, 0,
+         kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close", done},
         {kOnly, 1, {{"Bio", {-22}}}, {}, -22, kStart + kFound + "Bio(DUV) Close", done},
         {kOnly, 1, {{"L4", {-1}}, {"Close", {-1}}}, {}, 0,  // their results are ignored
          kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
