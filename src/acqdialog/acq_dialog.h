@@ -11,6 +11,7 @@
 #include "acqdialog/dialog_host.h"
 #include "acqdialog/operations.h"
 #include "foundation/platform.h"
+#include "foundation/results.h"
 #include "foundation/settings.h"
 
 namespace quillon {

@@ -98,7 +98,7 @@ void TerminalOperation::HandleEvent(uint8_t event, IOperationHost& host) {
     switch (event) {
         case 0xA3:
             fingerVerified_ = true;
-            if (!verify) retCode_ = kResultMyKadFinished;
+            if (!verify) retCode_ = kResultMyKadReadFailed;
             break;
         case 0xA4:
             fingerVerified_ = false;
@@ -115,13 +115,13 @@ void TerminalOperation::HandleEvent(uint8_t event, IOperationHost& host) {
             }
             break;
         case 0xB2:
-            retCode_ = kResultMyKadFinished;
+            retCode_ = kResultMyKadReadFailed;
             host.Close();
             break;
         case 0xB3:
         case 0xB4:
             if (event == 0xB3) WriteLog(Format("Ret code when Remove MyKAD : %d", retCode_));
-            if (retCode_ == kResultMyKadNotVerified || retCode_ == kResultMyKadFinished) {
+            if (retCode_ == kResultMyKadNotVerified || retCode_ == kResultMyKadReadFailed) {
                 host.Close();
             }
             break;

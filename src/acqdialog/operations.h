@@ -10,23 +10,12 @@
 
 #include "acqdialog/prompts.h"
 #include "acqdialog/reader_session.h"
+#include "foundation/results.h"
 #include "serial/terminal_port.h"
 #include "terminal/terminal_commands.h"
 #include "terminal/terminal_replies.h"
 
 namespace quillon {
-
-const int kResultOpenPortFailed = -4;
-const int kResultNoResult = -9;
-const int kResultNotStarted = -10;
-const int kResultTimeout = -30;
-const int kResultTerminalError = -3;
-const int kResultEnrollFailed = -5;
-const int kResultMyKadNotVerified = -1;
-const int kResultMyKadFinished = -2;
-// The call failed inside the library (out of memory, or any other exception): the entry point's
-// barrier answers it, and a dialog or reader thread that fails ends its operation with it.
-const int kResultInternalError = -1009;
 
 enum class Mode {
     kEnroll,

@@ -15,7 +15,7 @@ class SessionDialog : public IMyKadDialog {
 public:
     explicit SessionDialog(ReaderSession& session) : session_(session) {}
     int ComPort() override { return session_.Inputs().comPort; }
-    std::string Mode() override { return session_.Inputs().mode; }
+    MyKadReadMode Mode() override { return MyKadReadModeNamed(session_.Inputs().mode); }
     std::string SettingsPath() override { return session_.Inputs().settingsPath; }
     int CancelCode() override { return session_.CancelCode(); }
     void RefreshPromptLines() override { session_.RefreshPromptLines(); }

@@ -59,8 +59,12 @@ private:
         }
     }
 
-    bool ReadsPhoto() const { return mode_ == "MYKAD" || mode_ == "MYKADNOVERIFY"; }
-    bool MayVerify() const { return mode_ == "MYKAD" || mode_ == "MYKADONLY"; }
+    bool ReadsPhoto() const {
+        return mode_ == MyKadReadMode::kPhotoAndFinger || mode_ == MyKadReadMode::kPhoto;
+    }
+    bool MayVerify() const {
+        return mode_ == MyKadReadMode::kPhotoAndFinger || mode_ == MyKadReadMode::kFinger;
+    }
     bool Cancelled() { return dialog_.CancelCode() == kResultCancelled; }
 
     int Init() {
@@ -85,7 +89,7 @@ private:
     MyKadPromptRoutine promptRoutine_;
     const uint8_t* verifySwitch_;
     const std::string path_;
-    const std::string mode_;
+    const MyKadReadMode mode_;
 
     bool eba_ = false;
     char version_[kOrvVersionSize] = {0};
@@ -254,6 +258,13 @@ int ReaderRun::Run() {
 }
 
 }  // namespace
+
+MyKadReadMode MyKadReadModeNamed(const std::string& name) {
+    if (name == "MYKAD") return MyKadReadMode::kPhotoAndFinger;
+    if (name == "MYKADONLY") return MyKadReadMode::kFinger;
+    if (name == "MYKADNOVERIFY") return MyKadReadMode::kPhoto;
+    return MyKadReadMode::kRecordOnly;
+}
 
 int RunMyKadReader(MyKadReaderParts& parts) {
     // The dialog counts the thread as running from before its start.

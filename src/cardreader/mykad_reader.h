@@ -12,16 +12,21 @@
 
 #include "cardreader/card_reader_library.h"
 #include "foundation/platform.h"
+#include "foundation/results.h"
+#include "foundation/sizes.h"
 
 namespace quillon {
 
-const int kOpenDataSize = 600;  // the dialog's MyKad record buffer; the record plus a zero byte
-const int kOpenDataMax = kOpenDataSize - 1;
-const int kAltDataSize = 2000;  // the dialog's MyKid record buffer
-const int kPromptTextSize = 100;
+// What a read takes besides the card's record (the dialog's MyKad modes).
+enum class MyKadReadMode {
+    kPhotoAndFinger,  // "MYKAD": the finger only while the verification switch is 1
+    kFinger,          // "MYKADONLY": likewise
+    kPhoto,           // "MYKADNOVERIFY"
+    kRecordOnly,      // "MYKADNOVERIFYNOPHOTO"
+};
 
-const int kResultCancelled = -9;
-const int kResultCardAlreadyIn = -1;
+// The mode of a dialog mode name; a name that is no reader mode reads the record only.
+MyKadReadMode MyKadReadModeNamed(const std::string& name);
 
 // The acquisition dialog as the reader thread sees it. The thread calls it from its own thread;
 // the dialog's thread only writes the cancel code (in OnOK). The results wait until Close hands
@@ -32,7 +37,7 @@ public:
 
     // Inputs, set by the runner before the dialog runs.
     virtual int ComPort() = 0;                // m_nComPort
-    virtual std::string Mode() = 0;           // m_strMode
+    virtual MyKadReadMode Mode() = 0;         // m_strMode
     virtual std::string SettingsPath() = 0;   // m_strIniPath
     virtual int CancelCode() = 0;             // m_nCancelCode, -9 once Cancel was pressed
 

@@ -9,7 +9,8 @@ namespace quillon {
 namespace {
 
 const char kLibraryName[] = "OrvMyKad.dll";
-const int kUnavailable = -4;
+// What the real library answers for a reader it cannot use.
+const int kUnavailable = kOrvPortUnusable;
 
 // The full path only, so no search of the working directory or PATH can put another file in its
 // place. Its own imports come from its folder or System32; where the loader does not know these

@@ -3,6 +3,7 @@
 
 #include "foundation/platform.h"
 #include "foundation/settings.h"
+#include "foundation/sizes.h"
 
 namespace quillon {
 
@@ -10,9 +11,5 @@ namespace quillon {
 // Returns 1 when the name contains "EMPTY", else 0.
 int GetBranchCode(IniLocator& locator, IProfile& profile, IHostAddress& host, char* codeOut,
                   char* nameOut, char* addressOut);
-
-const size_t kBranchCodeSize = 50;
-const size_t kBranchNameSize = 150;
-const size_t kHostAddressSize = 50;
 
 }  // namespace quillon

@@ -17,9 +17,6 @@ public:
     virtual CommandContext& Context() = 0;
 };
 
-// The longest field reply: "[", field 1 cut to the command buffer, "][", the code, "][123]".
-const size_t kFieldReplySize = 1 + (kCommandSize - 1) + 2 + 11 + 6 + 1;
-
 // Writes "[%s][%d][123]" with field 1 of the request (cut as the command buffer cuts it) and
 // `code` into `reply` in one copy, using the stack only. A null reply is left alone.
 void WriteFieldReply(char* reply, const char* request, int code) noexcept;

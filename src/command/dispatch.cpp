@@ -1,6 +1,5 @@
 #include "command/dispatch.h"
 
-#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -16,11 +15,6 @@ namespace quillon {
 const unsigned char kAccessCode[5] = {QUILLON_ACCESS_CODE_BYTES};
 
 namespace {
-
-// Process-wide: the signature buffers are too large for the caller's stack.
-uint8_t g_abSignatureData[kSignatureBufferSize];
-char g_szSignatureText[kSignatureBufferSize];
-uint32_t g_nSignatureCount;
 
 bool Contains(const char* text, const char* word) { return std::strstr(text, word) != nullptr; }
 
@@ -59,40 +53,42 @@ std::string RunTextCommand(const char* keyword, int (IRunners::*runner)(int, int
 std::string RunEnroll(const char* request, IRunners& runners, int& code) {
     Arguments args;
     ReadArguments(request, args);
-    uint8_t templ[600] = {0};
+    uint8_t templ[kTemplateBufferSize] = {0};
     code = runners.PerformEnroll(ParseInt(args.first), ParseInt(args.second), templ);
     if (code != 0) return Format("[ENROLL][%d][123]", code);
-    char hex[1200] = {0};
+    char hex[2 * kTemplateBufferSize] = {0};
     HexEncode(templ, kTemplateSize, hex);
     return Format("[ENROLL][%d][%s][123]", 0, hex);
 }
 
-std::string RunSignature(const char* request, IRunners& runners, int& code) {
+std::string RunSignature(const char* request, IRunners& runners, CallWorkspace& work,
+                         int& code) {
     Arguments args;
     ReadArguments(request, args);
-    std::memset(g_abSignatureData, 0, sizeof g_abSignatureData);
-    g_nSignatureCount = 0;
-    code = runners.GetSignature(ParseInt(args.first), ParseInt(args.second), g_abSignatureData,
-                                &g_nSignatureCount);
+    std::memset(work.signatureData, 0, sizeof work.signatureData);
+    work.signatureCount = 0;
+    code = runners.GetSignature(ParseInt(args.first), ParseInt(args.second), work.signatureData,
+                                &work.signatureCount);
     if (code != 0) return Format("[GETSIGNATURE][%d][123]", code);
     // The text buffer holds 524287 data bytes and the terminator.
     const uint32_t limit = (kSignatureBufferSize - 1) / 2;
-    const uint32_t count = g_nSignatureCount < limit ? g_nSignatureCount : limit;
-    HexEncode(g_abSignatureData, count, g_szSignatureText);
-    return std::string("[GETSIGNATURE][0][") + g_szSignatureText + "][123]";
+    const uint32_t count = work.signatureCount < limit ? work.signatureCount : limit;
+    HexEncode(work.signatureData, count, work.signatureText);
+    return std::string("[GETSIGNATURE][0][") + work.signatureText + "][123]";
 }
 
-std::string RunVerify2F(const char* request, IRunners& runners, int& code) {
+std::string RunVerify2F(const char* request, IRunners& runners, CallWorkspace& work,
+                        int& code) {
     Arguments args;
     ReadArguments(request, args);
-    static char text[kVerify2FTextSize];
-    std::memset(text, 0, sizeof text);
-    GetField(4, request, text, sizeof text);
+    char* const text = work.verify2FText;
+    std::memset(text, 0, sizeof work.verify2FText);
+    GetField(4, request, text, sizeof work.verify2FText);
     WriteLog("Inside Verify2F function");
     LogShowAndPort(args);
     // The templates are personal data: only their length goes to the log.
     WriteLog(Format("templates: %lu characters", static_cast<unsigned long>(std::strlen(text))));
-    uint8_t templates[1200] = {0};
+    uint8_t templates[2 * kTemplateBufferSize] = {0};
     HexDecode(text, 2 * kTemplateSize, templates);
     code = runners.PerformVerify2F(ParseInt(args.first), ParseInt(args.second),
                                    static_cast<int>(2 * kTemplateSize), templates);
@@ -114,7 +110,7 @@ std::string RunVerify(const char* request, IRunners& runners, int& code) {
     ReadArguments(request, args);
     char text[kVerifyTextSize] = {0};
     GetField(4, request, text, sizeof text);
-    uint8_t templ[600] = {0};
+    uint8_t templ[kTemplateBufferSize] = {0};
     HexDecode(text, kTemplateSize, templ);
     code = runners.PerformVerify(ParseInt(args.first), ParseInt(args.second),
                                  static_cast<int>(kTemplateSize), templ);
@@ -123,7 +119,8 @@ std::string RunVerify(const char* request, IRunners& runners, int& code) {
 
 std::string RunMyKad(const char* command, const char* request, CommandContext& context,
                      int& code) {
-    static char texts[3][kMyKadTextSize];
+    CallWorkspace& work = context.workspace;
+    char(&texts)[3][kMyKadTextSize] = work.mykadTexts;
     std::memset(texts, 0, sizeof texts);
     Arguments args;
     ReadArguments(request, args);
@@ -135,10 +132,10 @@ std::string RunMyKad(const char* command, const char* request, CommandContext& c
                         static_cast<unsigned long>(std::strlen(texts[i]))));
     }
 
-    static uint8_t card[kMyKadCardSize];
-    static uint8_t photo[kMyKadPhotoSize];
-    std::memset(card, 0, sizeof card);
-    std::memset(photo, 0, sizeof photo);
+    uint8_t* const card = work.mykadCard;
+    uint8_t* const photo = work.mykadPhoto;
+    std::memset(card, 0, sizeof work.mykadCard);
+    std::memset(photo, 0, sizeof work.mykadPhoto);
     const int show = ParseInt(args.first);
     const int port = ParseInt(args.second);
     IRunners& runners = context.runners;
@@ -154,7 +151,7 @@ std::string RunMyKad(const char* command, const char* request, CommandContext& c
     }
     WriteLog("After Calling Read MyKad");
     WriteLog(Format("MYKAD RET = %d", code));
-    if (code == 0 && context.mykadReply == nullptr) code = kResultDialogNoResult;
+    if (code == 0 && context.mykadReply == nullptr) code = kResultNotStarted;
     if (code != 0) return Format("[%s][%d][123]", command, code);
     if (card[0] == '0') WriteLog("MYKAD DATA GOT");
     const char* const textPointers[3] = {texts[0], texts[1], texts[2]};
@@ -178,22 +175,19 @@ private:
     ILogSwitch* switch_;
 };
 
-}  // namespace
-
-namespace {
-
-std::atomic<bool> g_callRunning{false};
-
-// Holds the process-wide buffers for one call; a second call while one runs is refused.
+// Holds the call's workspace for one call; a second call while one runs is refused.
 class CallGuard {
 public:
-    CallGuard() : owner_(!g_callRunning.exchange(true)) {}
+    explicit CallGuard(std::atomic<bool>& busy) : busy_(busy), owner_(!busy.exchange(true)) {}
     ~CallGuard() {
-        if (owner_) g_callRunning.store(false);
+        if (owner_) busy_.store(false);
     }
+    CallGuard(const CallGuard&) = delete;
+    CallGuard& operator=(const CallGuard&) = delete;
     bool Owner() const { return owner_; }
 
 private:
+    std::atomic<bool>& busy_;
     bool owner_;
 };
 
@@ -210,10 +204,10 @@ bool AccessCodeMatches(const char* accessCode) {
 int ProcessWebMessageCore(const char* accessCode, const char* request, char* reply,
                           CommandContext& context) {
     if (!AccessCodeMatches(accessCode)) return kResultWrongAccess;
-    CallGuard guard;
+    CallGuard guard(context.busy);
     if (!guard.Owner()) {
         // Another call runs (another thread, or the host re-entered from its own window
-        // procedure during a dialog): answer from local buffers only.
+        // procedure during a dialog): answer from the stack only, the workspace is in use.
         WriteFieldReply(reply, request, kResultBusy);
         return kResultBusy;
     }
@@ -248,9 +242,9 @@ int ProcessWebMessageCore(const char* accessCode, const char* request, char* rep
     } else if (Contains(command, "ENROLL")) {
         text = RunEnroll(request, runners, code);
     } else if (Contains(command, "GETSIGNATURE")) {
-        text = RunSignature(request, runners, code);
+        text = RunSignature(request, runners, context.workspace, code);
     } else if (Contains(command, "VERIFY2F")) {
-        text = RunVerify2F(request, runners, code);
+        text = RunVerify2F(request, runners, context.workspace, code);
     } else if (Contains(command, "SETDATETIME")) {
         text = RunSetDateTime(request, runners, code);
     } else if (Contains(command, "READMYKAD")) {

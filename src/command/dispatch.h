@@ -1,15 +1,17 @@
 // The body of ProcessWebMessage: access gate, command selection, runner call and reply text.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "acqdialog/acq_dialog.h"
 #include "command/runners.h"
 #include "foundation/file_log.h"
 #include "foundation/platform.h"
+#include "foundation/results.h"
 #include "foundation/settings.h"
+#include "foundation/sizes.h"
 
 namespace quillon {
 
@@ -22,7 +24,23 @@ public:
                               const char* const texts[3]) = 0;
 };
 
+// The large buffers of a call (about 2 MiB, too much for the caller's stack). The process's
+// services own one, reused by every call; only the call that holds the busy flag touches it.
+struct CallWorkspace {
+    uint8_t signatureData[kSignatureBufferSize];
+    char signatureText[kSignatureBufferSize];
+    uint32_t signatureCount;
+    char verify2FText[kVerify2FTextSize];
+    char mykadTexts[3][kMyKadTextSize];
+    uint8_t mykadCard[kMyKadCardSize];
+    uint8_t mykadPhoto[kMyKadPhotoSize];
+};
+
 struct CommandContext {
+    CallWorkspace& workspace;
+    // Set while a call runs: a second call (another thread, or the host re-entering from its
+    // window procedure during a dialog) is refused instead of sharing the workspace.
+    std::atomic<bool>& busy;
     IniLocator& locator;
     IProfile& profile;
     IHostAddress& host;
@@ -32,23 +50,6 @@ struct CommandContext {
 };
 
 extern const unsigned char kAccessCode[5];
-
-// Buffer sizes of one call; the host keeps its fields within them, longer fields are cut.
-const size_t kCommandSize = 500;
-const size_t kArgumentSize = 50;
-const size_t kVerifyTextSize = 1200;
-const size_t kVerify2FTextSize = 2400;
-const size_t kMyKadTextSize = 20;
-const size_t kResultTextSize = 50;
-const size_t kTemplateSize = 598;
-const size_t kSignatureBufferSize = 1048576;
-const size_t kMyKadCardSize = 2000;
-const size_t kMyKadPhotoSize = 4100;
-
-const int kResultWrongAccess = -9999;
-const int kResultNoCommand = -1007;
-// A call arrived while another was still running; nothing of the running call was touched.
-const int kResultBusy = -1008;
 
 // True when the five bytes at accessCode are the library's access code.
 bool AccessCodeMatches(const char* accessCode);

@@ -1,11 +1,13 @@
 // The exported entry point: the process-wide Win32 services and ProcessWebMessage.
 #include "command/entry_win32.h"
 
+#include <memory>
+
 #define QUILLON_BUILDING_DLL
 #include "quillon.h"
 
 #include "acqdialog/acq_dialog_win32.h"
-#include "cardreader/mykad_reader_win32.h"
+#include "acqdialog/reader_thread.h"
 #include "cardreader/orvmykad_win32.h"
 #include "command/call_barrier.h"
 #include "command/dispatch.h"
@@ -13,6 +15,7 @@
 #include "command/mykad_record.h"
 #include "command/operation_runners.h"
 #include "foundation/platform_win32.h"
+#include "foundation/results.h"
 #include "serial/terminal_port_win32.h"
 
 // The result codes that hosts see in quillon.h are the ones the library sets.
@@ -24,7 +27,15 @@ static_assert(QUILLON_RESULT_PORT_OPEN_FAILED == quillon::kResultOpenPortFailed,
 static_assert(QUILLON_RESULT_NO_RESULT == quillon::kResultNoResult, "quillon.h: -9");
 static_assert(QUILLON_RESULT_NOT_STARTED == quillon::kResultNotStarted, "quillon.h: -10");
 static_assert(QUILLON_RESULT_TIMEOUT == quillon::kResultTimeout, "quillon.h: -30");
+static_assert(QUILLON_RESULT_OK == quillon::kResultOk, "quillon.h: 0");
+static_assert(QUILLON_RESULT_TEMPLATE_REFUSED == quillon::kResultTemplateRefused, "quillon.h: -5");
+static_assert(QUILLON_RESULT_MYKAD_NOT_VERIFIED == quillon::kResultMyKadNotVerified,
+              "quillon.h: -1");
+static_assert(QUILLON_RESULT_MYKAD_READ_FAILED == quillon::kResultMyKadReadFailed,
+              "quillon.h: -2");
+static_assert(QUILLON_RESULT_TERMINAL_ERROR == quillon::kResultTerminalError, "quillon.h: -3");
 static_assert(QUILLON_ACCESS_CODE_LENGTH == sizeof quillon::kAccessCode, "quillon.h: access code");
+static_assert(quillon::kFieldReplySize <= QUILLON_REPLY_SIZE, "quillon.h: a refusal's reply fits");
 
 namespace quillon {
 
@@ -37,6 +48,15 @@ namespace {
 // The card-reader library calls its prompt routine with nothing but a code: the one way to the
 // running read is through the process's services.
 int ReaderPromptCode(int code) { return Services().Readers().OnPromptCode(code); }
+
+// The card-reader thread of the MyKad modes, started by the dialog with the reader's session as
+// its parameter; the library and the clock are the services' own.
+DWORD WINAPI MyKadReaderThread(LPVOID session) {
+    Win32Services& services = Services();
+    RunReaderThread(*static_cast<ReaderSession*>(session), services.CardReader(), services.clock);
+    return 0;
+}
+
 }  // namespace
 
 // The objects that need the services themselves, made once the services exist.
@@ -47,7 +67,9 @@ struct Win32Services::Parts {
           dialogs(environment, MyKadReaderThread),
           runners(environment, dialogs, s.registry, s.clock),
           mykadReply(s.locator, s.profile, s.clock, recordHost, guid, fallback),
-          context{s.locator, s.profile, s.host, runners, &s.fileLog, &mykadReply} {}
+          workspace(new CallWorkspace()),
+          context{*workspace, s.busy_, s.locator, s.profile, s.host, runners, &s.fileLog,
+                  &mykadReply} {}
 
     Win32TerminalPort port;
     ReaderSessions readers;
@@ -60,6 +82,8 @@ struct Win32Services::Parts {
     // The MyKad record's lookup starts the sockets interface and shuts it down again.
     Win32HostAddress recordHost{Win32HostAddress::Sockets::kShutDownAfter};
     MyKadRecordReply mykadReply;
+    // Allocated once with the services: every call reuses it.
+    std::unique_ptr<CallWorkspace> workspace;
     CommandContext context;
 };
 

@@ -35,6 +35,8 @@ struct Win32Services {
 
 private:
     struct Parts;
+    // Set while a call runs (the dispatcher's guard); declared before the parts that refer to it.
+    std::atomic<bool> busy_{false};
     Parts* parts_;
     std::atomic<bool> cardReaderTried_{false};
 };

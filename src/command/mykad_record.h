@@ -24,8 +24,6 @@ namespace quillon {
 
 const int kMyKadKeySize = 16;
 const int kMyKadMarkerBlockSize = 32;
-const size_t kMyKadPayloadSize = 1556;
-const size_t kMyKadPhotoBlockSize = 4056;
 const int kMyKadPhotoBytes = 4000;
 extern const char kMyKadMarker[];  // "KESTRELMARGINFOLDINGPLATE", 25 characters
 

@@ -8,8 +8,12 @@
 namespace quillon {
 
 namespace {
+// The one process-wide pointer outside the entry point's services. Every layer writes progress
+// lines, on the caller's, the monitor's and the reader's threads; handing a logger to each of
+// them would widen every interface for a diagnostic. The services install their file log here
+// and remove it when they go.
 std::atomic<ILogSink*> g_sink{nullptr};
-}
+}  // namespace
 
 void WriteLog(std::string line) {
     ILogSink* sink = g_sink.load(std::memory_order_acquire);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "command/fields.h"
+#include "foundation/number_text.h"
 
 namespace quillon {
 

@@ -1,6 +1,7 @@
 // The whole request path of ProcessWebMessage with fake runners: field splitting, integer and
 // hexadecimal decoding, dispatch, reply formatting and the MyKad reply record. The input is the
 // request text; its last four bytes also choose what the fake runners answer.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -84,7 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rig.profile.Set("QUILLON.ini", "MYKAD", "LABELLED_RECORD", (control[2] & 1) ? "1" : "0");
     rig.guid.works = (control[2] & 2) == 0;
 
-    CommandContext context{rig.locator, rig.profile, rig.host, runners, nullptr, &rig.reply};
+    static CallWorkspace* work = new CallWorkspace();
+    static std::atomic<bool> busy{false};
+    CommandContext context{*work,    busy,    rig.locator, rig.profile, rig.host,
+                           runners, nullptr, &rig.reply};
     // Room for the longest reply: a signature of 524,287 bytes in hex, or a MyKad reply.
     static std::vector<char> reply(1 << 21);
     reply[0] = '\0';

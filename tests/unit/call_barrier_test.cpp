@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -21,47 +23,18 @@ namespace {
 
 using namespace testing_support;
 
-// Runners that succeed with fixed data, or throw from inside the command through `fail`.
-class ScriptedRunners : public IRunners {
-public:
-    std::function<void()> fail;
-
-    int PerformEnroll(int, int, uint8_t* t) override { return std::memset(t, 0xAB, 598), Done(); }
-    int PerformVerify(int, int, int, const uint8_t*) override { return Done(); }
-    int PerformVerify2F(int, int, int, const uint8_t*) override { return Done(); }
-    int GetSerialNumber(int, int, char* o) override { return std::strcpy(o, "SN-0042"), Done(); }
-    int GetLLTStatus(int, int, char*) override { return Done(); }
-    int SetTerminalTime(int, int, const char*) override { return Done(); }
-    int GetSignature(int, int, uint8_t* d, uint32_t* n) override {
-        std::memcpy(d, "\x00\x01\x7F", 3);
-        *n = 3;
-        return Done();
-    }
-    int ReadMyKAD(int, int, uint8_t* c, uint8_t*) override { return Card(c); }
-    int ReadMyKADData(int, int, uint8_t* c) override { return Card(c); }
-    int ReadMyKADNoVerify(int, int, uint8_t* c, uint8_t*) override { return Card(c); }
-    int ReadMyKADNoVerifyNoPhoto(int, int, uint8_t* c) override { return Card(c); }
-
-private:
-    int Done() {
-        if (fail) fail();
-        return 0;
-    }
-    int Card(uint8_t* card) {
-        card[0] = '0';  // a MyKad, so the record is formed
-        return std::memset(card + 1, 'M', 300), Done();
-    }
-};
-
 // The fixture is the call's services too: it counts how often they are asked for.
 class CallBarrierTest : public ::testing::Test, public ICallServices {
 protected:
     ScriptedRunners runners;
     MyKadReplyRig record{".\\QUILLON.ini"};  // its settings, locator and host serve the call too
-    CommandContext context{record.locator, record.profile, record.host,
-                           runners,        nullptr,        &record.reply};
+    std::unique_ptr<CallWorkspace> work{new CallWorkspace()};
+    std::atomic<bool> busy{false};
+    CommandContext context{*work,       busy,    record.locator, record.profile,
+                           record.host, runners, nullptr,        &record.reply};
     std::vector<char> reply = std::vector<char>(1 << 16, '\0');
     int asked = 0;
+    CallBarrierTest() { runners.signature = {0x00, 0x01, 0x7F}, runners.signatureCount = 3; }
     std::function<void()> servicesFail;  // throws when the services cannot be made
 
     CommandContext& Context() override {
@@ -135,7 +108,7 @@ TEST_F(CallBarrierTest, AnyExceptionGivesMinus1009AndTheNextCallWorksButALogSink
                                               [] { throw std::runtime_error("reader gone"); },
                                               [] { throw 42; }};
     for (const auto& thrower : throwers) {
-        for (std::function<void()>* from : {&servicesFail, &runners.fail}) {
+        for (std::function<void()>* from : {&servicesFail, &runners.during}) {
             *from = thrower;
             EXPECT_EQ(Send("[xENROLLx][1][3]"), -1009);
             EXPECT_EQ(Reply(), "[xENROLLx][-1009][123]");

@@ -1,67 +1,30 @@
-// The dispatcher with recording runners: the access gate, the keyword table and the fields each
+// The dispatcher with scripted runners: the access gate, the keyword table and the fields each
 // runner gets. Every command's whole reply is played end to end (tests/e2e).
 #include "command/dispatch.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "fakes.h"
+#include "mykad_fakes.h"
 
 namespace quillon {
 namespace {
 
 using namespace testing_support;
 
-// Records which runner ran with which arguments and answers with a scripted code; stands for
-// the record builder too, showing the command and the host's three texts.
-class RecordingRunners : public IRunners, public IMyKadReply {
+// Stands for the record builder: shows the command and the host's three texts.
+class TextsReply : public IMyKadReply {
 public:
-    std::string called;  // "Runner show port"
-    int result = 0;
-    std::vector<uint8_t> templ;    // the template a verify runner got
-    std::function<void()> during;  // runs inside the runner
-
-    int PerformEnroll(int s, int p, uint8_t*) override { return Note("PerformEnroll", s, p); }
-    int PerformVerify(int s, int p, int n, const uint8_t* t) override {
-        return templ.assign(t, t + n), Note("PerformVerify", s, p);
-    }
-    int PerformVerify2F(int s, int p, int n, const uint8_t* t) override {
-        return templ.assign(t, t + n), Note("PerformVerify2F", s, p);
-    }
-    int GetSerialNumber(int s, int p, char* o) override { return Text(o, "GetSerialNumber", s, p); }
-    int GetLLTStatus(int s, int p, char* o) override { return Text(o, "GetLLTStatus", s, p); }
-    int SetTerminalTime(int p, int given, const char* t) override {
-        return Note(Format("SetTerminalTime %d %s", given, t).c_str(), -1, p);
-    }
-    int GetSignature(int s, int p, uint8_t*, uint32_t* n) override {
-        return *n = 0, Note("GetSignature", s, p);
-    }
-    int ReadMyKAD(int s, int p, uint8_t*, uint8_t*) override { return Note("ReadMyKAD", s, p); }
-    int ReadMyKADData(int s, int p, uint8_t*) override { return Note("ReadMyKADData", s, p); }
-    int ReadMyKADNoVerify(int s, int p, uint8_t*, uint8_t*) override {
-        return Note("ReadMyKADNoVerify", s, p);
-    }
-    int ReadMyKADNoVerifyNoPhoto(int s, int p, uint8_t*) override {
-        return Note("ReadMyKADNoVerifyNoPhoto", s, p);
-    }
     std::string Build(const char* command, uint8_t*, const uint8_t*,
                       const char* const t[3]) override {
         return Format("[%s][0][%s|%s|%s]", command, t[0], t[1], t[2]);
-    }
-
-private:
-    int Note(const char* name, int s, int p) {
-        called = Format("%s %d %d", name, s, p);
-        if (during) during();
-        return result;
-    }
-    int Text(char* out, const char* name, int s, int p) {
-        return std::strcpy(out, "TEXT"), Note(name, s, p);
     }
 };
 
@@ -80,9 +43,12 @@ protected:
     FakeFileSystem files;
     FakeProfile profile;
     FakeHostAddress host;
-    RecordingRunners runners;
+    ScriptedRunners runners;
+    TextsReply mykadReply;
     IniLocator locator{files};
-    CommandContext context{locator, profile, host, runners, nullptr, &runners};
+    std::unique_ptr<CallWorkspace> work{new CallWorkspace()};
+    std::atomic<bool> busy{false};
+    CommandContext context{*work, busy, locator, profile, host, runners, nullptr, &mykadReply};
     std::vector<char> reply = std::vector<char>(1 << 21, '\0');
 
     int Send(const std::string& request, const char* code = "QLN26") {
@@ -105,9 +71,11 @@ TEST_F(DispatchTest, OnlyTheFiveBytesOfTheAccessCodeAreComparedBeforeAnythingEls
 TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
     const char* const cases[][3] = {
         // request, runner called with show and port, reply; the runner answers the reply's code
-        {"[GETSERIALNUMBER][1][4]", "GetSerialNumber 1 4", "[GETSERIALNUMBER][0][TEXT][123]"},
+        {"[GETSERIALNUMBER][1][4]", "GetSerialNumber 1 4", "[GETSERIALNUMBER][0][SN-0042][123]"},
         {"[GETSERIALNUMBER]", "GetSerialNumber 0 0", "[GETSERIALNUMBER][-30][123]"},
         {"[GETFIRMWAREVERSION][0][4]", "GetLLTStatus 0 4", "[GETFIRMWAREVERSION][-4][123]"},
+        {"[GETFIRMWAREVERSION][0][4]", "GetLLTStatus 0 4",
+         "[GETFIRMWAREVERSION][0][KOPERASI CONTOH][123]"},
         {"XX[ENROLL][1][3]", "PerformEnroll 1 3", "[ENROLL][-5][123]"},
         // Keywords are found anywhere in field 1, earlier ones in the table first.
         {"[XENROLLX][1][4]", "PerformEnroll 1 4", "[ENROLL][-5][123]"},
@@ -138,10 +106,20 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
         EXPECT_EQ(runners.called, c[1]);
         EXPECT_EQ(Reply(), c[2]);
     }
+    context.mykadReply = nullptr;  // without a record builder a read card cannot be answered
+    for (int code : {0, -30}) {
+        runners.result = code;
+        EXPECT_EQ(Send("[READMYKAD][1][4]"), code == 0 ? -10 : code);
+        EXPECT_EQ(Reply(), code == 0 ? "[READMYKAD][-10][123]" : "[READMYKAD][-30][123]");
+    }
 }
 
 // A short or missing text pads with zeros (HexDecode's own test).
-TEST_F(DispatchTest, VerifyTemplatesAreDecodedFromField4UpToTheirSize) {
+TEST_F(DispatchTest, TemplatesTravelAsHexadecimalOfExactly598BytesEachWay) {
+    EXPECT_EQ(Send("[ENROLL][1][2]"), 0);
+    std::string digits;
+    for (int i = 0; i < 598; ++i) digits += "AB";  // the runner's template is 0xAB throughout
+    EXPECT_EQ(Reply(), "[ENROLL][0][" + digits + "][123]");
     Send("[VERIFY][1][2][" + std::string(1194, '0') + "7fEE]");
     ASSERT_EQ(runners.templ.size(), 598u);
     EXPECT_EQ(runners.templ[597], 0x7F) << "text past 598 bytes is ignored";
@@ -174,68 +152,54 @@ TEST_F(DispatchTest, OverLongFieldsAreCutNeverCopiedPast) {
 }
 
 // A second request while one runs (a host's window procedure during the dialog, or another
-// thread) is refused without touching the running call; the access gate still comes first.
-TEST_F(DispatchTest, SecondCallDuringARunningCallIsRefusedWithMinus1008) {
-    int innerCode = 0, wrongCode = 0;
-    char inner[64] = "untouched";
-    runners.during = [&] {
-        wrongCode = ProcessWebMessageCore("XXXXX", "[PING]", inner, context);
-        innerCode = ProcessWebMessageCore("QLN26", "[GETBRANCHCODE]", inner, context);
-    };
-    EXPECT_EQ(Send("[GETSERIALNUMBER][0][3]"), 0);
-    EXPECT_EQ(Reply(), "[GETSERIALNUMBER][0][TEXT][123]");
-    EXPECT_EQ(wrongCode, -9999);
-    EXPECT_EQ(innerCode, -1008);
-    EXPECT_STREQ(inner, "[GETBRANCHCODE][-1008][123]");
-    runners.during = nullptr;
-    EXPECT_EQ(Send("[PING]"), -1007) << "once the first call returned, the next one runs";
-}
-
-TEST_F(DispatchTest, FileLogIsOpenedPastTheGateAndClosedOnEveryWayOutButNotByARefusedCall) {
+// thread) is refused without touching the running call or its file log; the gate comes first.
+TEST_F(DispatchTest, SecondCallDuringACallIsRefusedWithMinus1008AndTheLogOpensOncePerCall) {
     RecordingLogSwitch logSwitch;
     context.logSwitch = &logSwitch;
     Send("[PING]", "XXXXX");
     Send("[PING]");
     EXPECT_EQ(logSwitch.calls, (std::vector<std::string>{"open, switched off", "close"}));
-
     profile.Set(locator.GetIniPath(), "DEBUG", "ENABLE", "1");
     profile.Set(locator.GetIniPath(), "DEBUG", "FILE", "D:\\trace.txt");
+    logSwitch.calls.clear();
+    int innerCode = 0, wrongCode = 0;
+    char inner[64] = "untouched";
     runners.during = [&] {
         logSwitch.calls.push_back("runner");
-        char inner[64];
-        ProcessWebMessageCore("QLN26", "[PING]", inner, context);  // refused with -1008
+        wrongCode = ProcessWebMessageCore("XXXXX", "[PING]", inner, context);
+        innerCode = ProcessWebMessageCore("QLN26", "[GETBRANCHCODE]", inner, context);
     };
-    logSwitch.calls.clear();
-    Send("[READMYKAD][0][3]");
-    Send("[GETBRANCHCODE]");
+    EXPECT_EQ(Send("[GETSERIALNUMBER][0][3]"), 0);
+    EXPECT_EQ(Reply(), "[GETSERIALNUMBER][0][SN-0042][123]");
+    EXPECT_EQ(std::make_tuple(wrongCode, innerCode, std::string(inner)),
+              std::make_tuple(-9999, -1008, std::string("[GETBRANCHCODE][-1008][123]")));
+    runners.during = nullptr;
+    EXPECT_EQ(Send("[PING]"), -1007) << "once the first call returned, the next one runs";
     EXPECT_EQ(logSwitch.calls, (std::vector<std::string>{"open D:\\trace.txt", "runner", "close",
                                                          "open D:\\trace.txt", "close"}));
 }
 
-TEST_F(DispatchTest, LogHoldsLengthsInsteadOfTemplatesMyKadTextsAndReplyData) {
-    const std::string templates = std::string(34, '0') + "02" + std::string(2356, 'C');
+// The signature area is cleared for every call; the text holds at most 524287 bytes' digits.
+TEST_F(DispatchTest, SignatureRepliesTheBytesTheRunnerCountedInHexAndNothingOfAnEarlierOne) {
     const struct {
-        std::string request;
-        int code;
-        std::vector<std::string> lines;
+        std::vector<uint8_t> data;
+        uint32_t count;
+        size_t digits;          // hexadecimal digits in the reply
+        const char* startsWith;
     } cases[] = {
-        {"[VERIFY2F][1][4][" + templates + "]",
-         0,
-         {"Before Checking", "Inside Verify2F function", "show 1, port 4",
-          "templates: 2392 characters", "[VERIFY2F][0][123]", "[VERIFY2F][0][123]"}},
-        {"[ENROLL][1][4]", 0, {"Before Checking", "[ENROLL][0][1196 characters][123]"}},
-        // The show and port values as read, whatever the host put in their fields.
-        {"[READMYKADNOPHOTO][ZULAIKHA][ 7x][ZULAIKHA QERROW][QZ7X][CLERK VANTEL]",
-         -4,
-         {"Before Checking", "show 0, port 7", "text 1: 15 characters", "text 2: 4 characters",
-          "text 3: 12 characters", "Before Calling Read MyKad", "After Calling Read MyKad",
-          "MYKAD RET = -4", "[READMYKADNOPHOTO][-4][123]"}},
+        {{0x00, 0x01, 0x7F, 0xFF, 0xEE}, 4, 8, "[GETSIGNATURE][0][00017FFF]"},
+        {{}, 0, 0, "[GETSIGNATURE][0][]"},  // the earlier call's bytes and count are gone
+        {{0xC3}, 524287, 1048574, "[GETSIGNATURE][0][C3000000"},
+        {{0xC3}, 524288, 1048574, "[GETSIGNATURE][0][C3000000"},
     };
     for (const auto& c : cases) {
-        CapturingLog log;
-        runners.result = c.code;
-        EXPECT_EQ(Send(c.request), c.code);
-        EXPECT_EQ(log.lines, c.lines) << c.request.substr(0, 40);
+        runners.signature = c.data;
+        runners.signatureCount = c.count;
+        EXPECT_EQ(Send("[GETSIGNATURE][0][3]"), 0);
+        const std::string text = Reply();
+        EXPECT_EQ(text.compare(0, std::strlen(c.startsWith), c.startsWith), 0) << c.count;
+        EXPECT_EQ(text.size(), std::strlen("[GETSIGNATURE][0][][123]") + c.digits) << c.count;
+        EXPECT_EQ(text.substr(text.size() - 6), "][123]");
     }
 }
 

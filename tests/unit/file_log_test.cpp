@@ -1,5 +1,6 @@
 // The file log's decisions against a fake file: the line layout, the [DEBUG] keys, one open file
-// per call, the cap and its rename, and lines of several threads.
+// per call, the cap and its rename; every file call must be made under the log's lock (the
+// monitor and reader threads write too).
 #include "foundation/file_log.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -77,6 +77,15 @@ TEST(FormatLogLine, StampsDateTimeProcessAndThreadAndKeepsEachLineOnOneLine) {
     EXPECT_EQ(FormatLogLine({LocalTime{2027, 1, 2, 3, 4, 5, 6}, 4294967295u, 0},
                             "a\nb\rc\r\n\r\nd 100% %s"),
               "02/01/2027 03:04:05.006 | pid 4294967295 tid 0 | a / b / c /  / d 100% %s\r\n");
+}
+
+// Texts up to 255 characters are built on the stack, longer ones in a second pass.
+TEST(Format, BuildsTextsWholeOnBothSidesOfTheStackBuffer) {
+    for (size_t n : {0, 1, 254, 255, 256, 257, 4000}) {
+        const std::string text(n, 'k');
+        EXPECT_EQ(Format("%s", text.c_str()), text) << n;
+        EXPECT_EQ(Format("%s%d", text.c_str(), -7), text + "-7") << n;
+    }
 }
 
 TEST(ReadLogSettings, MaxKbOfZeroOrLessIsTheDefaultAndNothingElseIsReadWhileSwitchedOff) {
@@ -170,31 +179,6 @@ TEST_F(FileLogTest, AfterAFailedRenameTheNextCallTriesAgain) {
     Call(200, {"b"});
     EXPECT_EQ(file.files["L.txt"], std::string(kPrefix) + "b\r\n");
     EXPECT_EQ(file.files["L.txt.1"], std::string(300, 'o') + kPrefix + "a\r\n");
-}
-
-// 900 lines of 65 bytes: one rename on the way.
-TEST_F(FileLogTest, LinesOfSeveralThreadsStayWholeAndInOrderAcrossARename) {
-    log.Open(LogSettings{true, "L.txt", 40000});
-    std::vector<std::thread> writers;
-    for (int t = 0; t < 3; ++t) {
-        writers.emplace_back([t] {
-            for (int i = 0; i < 300; ++i) WriteLog(Format("thread %d line %03d", t, i));
-        });
-    }
-    for (std::thread& w : writers) w.join();
-    log.Close();
-
-    std::map<int, int> next;  // each thread's lines arrive whole and in its order
-    for (const char* name : {"L.txt.1", "L.txt"}) {
-        const std::string& text = file.files[name];
-        EXPECT_LE(text.size(), 40000u) << name;
-        for (size_t at = 0; at < text.size(); at += 65) {
-            const int t = text.at(at + 53) - '0';  // "thread N" after the stamp
-            ASSERT_EQ(text.substr(at, 65),
-                      kPrefix + Format("thread %d line %03d\r\n", t, next[t]++));
-        }
-    }
-    EXPECT_EQ(next, (std::map<int, int>{{0, 300}, {1, 300}, {2, 300}}));
 }
 
 }  // namespace

@@ -1,18 +1,79 @@
-// Fakes of the random sources of the MyKad reply record, and a rig of the record builder.
+// Fakes of the command layer: the runners, the random sources of the MyKad reply record, and a
+// rig of the record builder.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "command/mykad_record.h"
+#include "command/runners.h"
 #include "fakes.h"
 
 namespace quillon {
 namespace testing_support {
 
+// Runners that note which one ran with which show and port, fill fixed data and answer `result`;
+// `during` runs inside the runner (to call again, or to throw).
+class ScriptedRunners : public IRunners {
+  public:
+    std::string called;  // "Runner show port"
+    int result = 0;
+    std::vector<uint8_t> templ;      // the template(s) a verify runner got
+    std::vector<uint8_t> signature;  // copied with signatureCount unless empty
+    uint32_t signatureCount = 0;
+    std::function<void()> during;
+
+    int PerformEnroll(int s, int p, uint8_t* t) override {
+        return std::memset(t, 0xAB, 598), Note("PerformEnroll", s, p);
+    }
+    int PerformVerify(int s, int p, int n, const uint8_t* t) override {
+        return templ.assign(t, t + n), Note("PerformVerify", s, p);
+    }
+    int PerformVerify2F(int s, int p, int n, const uint8_t* t) override {
+        return templ.assign(t, t + n), Note("PerformVerify2F", s, p);
+    }
+    int GetSerialNumber(int s, int p, char* o) override {
+        return std::strcpy(o, "SN-0042"), Note("GetSerialNumber", s, p);
+    }
+    int GetLLTStatus(int s, int p, char* o) override {
+        return std::strcpy(o, "KOPERASI CONTOH"), Note("GetLLTStatus", s, p);
+    }
+    int SetTerminalTime(int p, int given, const char* t) override {
+        return Note(Format("SetTerminalTime %d %s", given, t).c_str(), -1, p);
+    }
+    int GetSignature(int s, int p, uint8_t* d, uint32_t* n) override {
+        if (!signature.empty())
+            std::copy(signature.begin(), signature.end(), d), *n = signatureCount;
+        return Note("GetSignature", s, p);
+    }
+    int ReadMyKAD(int s, int p, uint8_t* c, uint8_t*) override {
+        return Card(c, "ReadMyKAD", s, p);
+    }
+    int ReadMyKADData(int s, int p, uint8_t* c) override { return Card(c, "ReadMyKADData", s, p); }
+    int ReadMyKADNoVerify(int s, int p, uint8_t* c, uint8_t*) override {
+        return Card(c, "ReadMyKADNoVerify", s, p);
+    }
+    int ReadMyKADNoVerifyNoPhoto(int s, int p, uint8_t* c) override {
+        return Card(c, "ReadMyKADNoVerifyNoPhoto", s, p);
+    }
+
+  private:
+    int Note(const char* name, int s, int p) {
+        called = Format("%s %d %d", name, s, p);
+        if (during) during();
+        return result;
+    }
+    int Card(uint8_t* card, const char* name, int s, int p) {
+        card[0] = '0';  // a MyKad, so a record is formed
+        return std::memset(card + 1, 'M', 300), Note(name, s, p);
+    }
+};
+
 class FakeGuid : public IGuidSource {
-public:
+  public:
     bool works = true;
     uint8_t next[kMyKadKeySize] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87,
                                    0x98, 0xA9, 0xBA, 0xCB, 0xDC, 0xED, 0xFE, 0x0F};
@@ -25,7 +86,7 @@ public:
 
 // rand(): the scripted values in order, then 0.
 class FakeRandomSequence : public IRandomSequence {
-public:
+  public:
     std::vector<int> values;
     size_t taken = 0;
     int Next() override { return taken < values.size() ? values[taken++] : 0; }

@@ -17,7 +17,7 @@ namespace {
 
 class FakeMyKadDialog : public IMyKadDialog {
 public:
-    std::string mode = "MYKAD";
+    MyKadReadMode mode = MyKadReadMode::kPhotoAndFinger;
     int cancelCode = 0, fullRecord = -1;  // -1: never set
     std::vector<std::string> events;      // "refresh", "line1:TEXT", "ret:N", "close", ...
     std::string lines[3];                 // the texts put into prompt line 1 and 2, "|" after each
@@ -25,7 +25,7 @@ public:
     bool photoSet = false;
 
     int ComPort() override { return 7; }
-    std::string Mode() override { return mode; }
+    MyKadReadMode Mode() override { return mode; }
     std::string SettingsPath() override { return ".\\QUILLON.ini"; }
     int CancelCode() override { return cancelCode; }
     void RefreshPromptLines() override { events.push_back("refresh"); }
@@ -123,14 +123,24 @@ std::string Times(int n, const std::string& calls) {
     return all;
 }
 
+const MyKadReadMode kMyKad = MyKadReadMode::kPhotoAndFinger, kOnly = MyKadReadMode::kFinger,
+                    kNoVerify = MyKadReadMode::kPhoto, kNoVerifyNoPhoto = MyKadReadMode::kRecordOnly;
 const std::string kStart = "Init(7) FW(2000) ";
 const std::string kFound = "CS(1,2000) Reset ReadData IsEBA ";
 const std::string kPoll = "CS(1,2000) ";
 const std::string kVerify = "L4 Verify(DUV) ";
 
+TEST(MyKadReadModeNamed, NamesTheDialogsFourReaderModesAndReadsOnlyTheRecordForAnyOther) {
+    const std::pair<const char*, MyKadReadMode> cases[] = {
+        {"MYKAD", kMyKad}, {"MYKADONLY", kOnly}, {"MYKADNOVERIFY", kNoVerify},
+        {"MYKADNOVERIFYNOPHOTO", kNoVerifyNoPhoto}, {"mykad", kNoVerifyNoPhoto},
+        {"", kNoVerifyNoPhoto}};
+    for (const auto& c : cases) EXPECT_EQ(MyKadReadModeNamed(c.first), c.second) << c.first;
+}
+
 TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
     struct Case {
-        const char* mode;
+        MyKadReadMode mode;
         uint8_t verifySwitch;
         std::map<std::string, std::deque<int>> results;
         std::map<std::string, const char*> settings;  // "SECTION/KEY" and value
@@ -143,49 +153,52 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
     const Case cases[] = {
         // Each mode reads the photo and verifies the finger as it asks (MYKAD, which does both,
         // is played end to end; MYKADNOVERIFYNOPHOTO does neither).
-        {"MYKADONLY", 1, {}, {}, 0, kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
-        {"MYKADNOVERIFY", 1, {}, {}, 0, kStart + kFound + "Photo Close", done},
-        {"MYKAD", 0, {}, {}, 0, kStart + kFound + "Photo Close", done},  // switch off
+        {kOnly, 1, {}, {}, 0, kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
+        {kNoVerify, 1, {}, {}, 0, kStart + kFound + "Photo Close", done},
+        {kMyKad, 0, {}, {}, 0, kStart + kFound + "Photo Close", done},  // switch off
         // Reader start-up: any init failure is -4, a card left in is -1, the version is retried.
-        {"MYKAD", 1, {{"Init", {-7}}}, {}, -4, "Init(7) Close", "Init Port"},
-        {"MYKAD", 1, {{"FW", {-15}}}, {}, -1, "Init(7) FW(2000) Close", "Please remove MyKad..."},
-        {"MYKADNOVERIFYNOPHOTO", 1, {{"FW", {-2, -2, -2}}},
+        {kMyKad, 1, {{"Init", {-7}}}, {}, -4, "Init(7) Close", "Init Port"},
+        {kMyKad, 1, {{"FW", {-15}}}, {}, -1, "Init(7) FW(2000) Close", "Please remove MyKad..."},
+        {kNoVerifyNoPhoto, 1, {{"FW", {-2, -2, -2}}},
          {{"APDU/RETRY_COUNT_FW", "1"}, {"APDU/V_TIMEOUT", "900"}}, 0,
          "Init(7) " + Times(2, "FW(900) Close Init(7) ") + kFound + "Close", done},
-        {"MYKAD", 1, {{"FW", {-2}}, {"Init", {0, -4}}}, {}, -4,
+        {kMyKad, 1, {{"FW", {-2}}, {"Init", {0, -4}}}, {}, -4,
          "Init(7) FW(2000) Close Init(7) Close", "Init Port"},
-        {"MYKADNOVERIFYNOPHOTO", 1, {{"FW", {-2}}, {"Init", {0, -6}}}, {}, 0,
+        {kNoVerifyNoPhoto, 1, {{"FW", {-2}}, {"Init", {0, -6}}}, {}, 0,
          "Init(7) FW(2000) Close Init(7) FW(2000) " + kFound + "Close", done},
         // The card wait.
-        {"MYKAD", 1, {{"CS", {0, 2}}}, {{"MYKAD/INSERT_COUNT", "2"}}, -30,
+        {kMyKad, 1, {{"CS", {0, 2}}}, {{"MYKAD/INSERT_COUNT", "2"}}, -30,
          kStart + Times(2, kPoll) + "Close", "User Cancel"},  // a card on the last poll is late
-        {"MYKAD", 1, {{"CS", {0, -30}}}, {}, -30, kStart + kPoll + kPoll + "Close", "User Cancel"},
-        {"MYKADNOVERIFYNOPHOTO", 1, {{"CS", {0, 1}}}, {}, 0,  // only status 2 is a card
+        {kMyKad, 1, {{"CS", {0, -30}}}, {}, -30, kStart + kPoll + kPoll + "Close", "User Cancel"},
+        {kNoVerifyNoPhoto, 1, {{"CS", {0, 1}}}, {}, 0,  // only status 2 is a card
          kStart + Times(2, kPoll) + kFound + "Close", done},
-        {"MYKAD", 1, {{"CS", {0, 0, 0}}}, {}, -9, kStart + Times(2, kPoll) + "Close", "User Cancel",
+        {kMyKad, 1, {{"CS", {0, 0, 0}}}, {}, -9, kStart + Times(2, kPoll) + "Close", "User Cancel",
          "CS#2"},
         // Reading the card: a MyKid ends after its record, a failure skips what follows.
-        {"MYKAD", 1, {{"ReadData", {9999}}}, {}, 0, kStart + kPoll + "Reset ReadData Close", done},
-        {"MYKAD", 1, {{"Reset", {-12}}}, {}, -12, kStart + kPoll + "Reset IsEBA Close", done},
-        {"MYKAD", 1, {{"ReadData", {-13}}}, {}, -13, kStart + kPoll + "Reset ReadData IsEBA Close",
+        {kMyKad, 1, {{"ReadData", {9999}}}, {}, 0, kStart + kPoll + "Reset ReadData Close", done},
+        {kMyKad, 1, {{"Reset", {-12}}}, {}, -12, kStart + kPoll + "Reset IsEBA Close", done},
+        {kMyKad, 1, {{"ReadData", {-13}}}, {}, -13, kStart + kPoll + "Reset ReadData IsEBA Close",
          done},
-        {"MYKAD", 1, {{"Photo", {-14}}}, {}, -14, kStart + kFound + "Photo Close", done},
+        {kMyKad, 1, {{"Photo", {-14}}}, {}, -14, kStart + kFound + "Photo Close", done},
         // The finger: VERIFY_TIMES non-matches, then the lower level after SET_LOW_TIMES.
-        {"MYKADONLY", 1, {{"Verify", {-3, -3, -3}}}, {}, -3,
+        {kOnly, 1, {{"Verify", {-3, -3, -3}}}, {}, -3,
          kStart + kFound + "Bio(DUV) " + Times(3, kVerify) + "Close", done},
-        {"MYKADONLY", 1, {{"Verify", {-3, -3, -3, 0}}},
+        {kOnly, 1, {{"Verify", {-3, -3, -3, 0}}},
          {{"MYKAD/SET_LOW_TIMES", "2"}, {"MYKAD/SET_LOW_LEVEL", "2"}, {"MYKAD/VERIFY_TIMES", "5"}},
          0, kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + Times(2, "L2 Verify(DUV) ") +
                 "Close", done},
-        {"MYKADONLY", 1, {{"Verify", {-3, 0}}},  // a lower level outside 1 to 4 means 4
+        {kOnly, 1, {{"Verify", {-3, 0}}},  // a lower level outside 1 to 4 means 4
          {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "0"}}, 0,
          kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close", done},
-        {"MYKADONLY", 1, {{"Bio", {-22}}}, {}, -22, kStart + kFound + "Bio(DUV) Close", done},
-        {"MYKADONLY", 1, {{"L4", {-1}}, {"Close", {-1}}}, {}, 0,  // their results are ignored
+        {kOnly, 1, {{"Verify", {-3, 0}}},
+         {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "5"}}, 0,
+         kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close", done},
+        {kOnly, 1, {{"Bio", {-22}}}, {}, -22, kStart + kFound + "Bio(DUV) Close", done},
+        {kOnly, 1, {{"L4", {-1}}, {"Close", {-1}}}, {}, 0,  // their results are ignored
          kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
-        {"MYKADONLY", 1, {{"Verify", {-21}}}, {}, -21,  // only -3 is retried
+        {kOnly, 1, {{"Verify", {-21}}}, {}, -21,  // only -3 is retried
          kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
-        {"MYKADONLY", 1, {{"Verify", {-3, -3, -3}}}, {}, -9,
+        {kOnly, 1, {{"Verify", {-3, -3, -3}}}, {}, -9,
          kStart + kFound + "Bio(DUV) " + kVerify + "Close", done, "Verify#1"},
     };
     for (const Case& c : cases) {
@@ -214,7 +227,7 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
 
 TEST(MyKadReader, WaitsAsConfiguredAndAVersionNeverGivenLeavesTheLinkKeyAlone) {
     Reader r;
-    r.dialog.mode = "MYKADONLY";
+    r.dialog.mode = kOnly;
     r.Set("APDU/RETRY_WAIT_INIT", "11");
     r.Set("APDU/RETRY_WAIT_TRY", "22");
     r.Set("APDU/RETRY_WAIT_FW", "33");
@@ -256,7 +269,7 @@ TEST(MyKadReader, RecordCopiesAreBoundedByTheirDestinations) {
     } cases[] = {{0, 600, 600, 599}, {0, -5, 100, 0}, {9999, 10, 10, 10}, {9999, 5000, 2000, 2000}};
     for (const auto& c : cases) {
         Reader r;
-        r.dialog.mode = "MYKADONLY";
+        r.dialog.mode = kOnly;
         r.library.results["ReadData"] = {c.readResult};
         r.library.record.assign(c.recordSize, 0x39);
         r.library.reportedLength = c.reported;

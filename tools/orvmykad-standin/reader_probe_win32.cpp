@@ -35,7 +35,7 @@ public:
     std::string mode;
     int port = 1;
     int ComPort() override { return port; }
-    std::string Mode() override { return mode; }
+    MyKadReadMode Mode() override { return MyKadReadModeNamed(mode); }
     std::string SettingsPath() override { return ".\\QUILLON.ini"; }
     int CancelCode() override { return 0; }
     void RefreshPromptLines() override {}
