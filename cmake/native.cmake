@@ -11,8 +11,7 @@ set(QUILLON_FUZZ_DIR "" CACHE PATH "Build directory of the fuzz targets (bounded
 if(QUILLON_FUZZ)
   # A build of its own: the core instrumented for libFuzzer, and the fuzz targets.
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
-  add_library(quillon_core STATIC ${QUILLON_CORE_SOURCES})
-  target_include_directories(quillon_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include ${CMAKE_BINARY_DIR}/generated)
+  include(${CMAKE_SOURCE_DIR}/cmake/layers.cmake)
   include(${CMAKE_SOURCE_DIR}/tests/fuzz/targets.cmake)
   return()
 endif()
@@ -45,8 +44,8 @@ elseif(QUILLON_UBSAN_ONLY)
   add_link_options(-fsanitize=undefined)
 endif()
 
-add_library(quillon_core STATIC ${QUILLON_CORE_SOURCES})
-target_include_directories(quillon_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include ${CMAKE_BINARY_DIR}/generated)
+include(${CMAKE_SOURCE_DIR}/cmake/layers.cmake)
+quillon_layer_probes()
 
 file(GLOB _tool_dirs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/native.cmake)
 foreach(_f ${_tool_dirs})
