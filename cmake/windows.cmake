@@ -21,7 +21,10 @@ target_link_libraries(quillon_win32 INTERFACE ${_adapter_libs} quillon_core
 file(GLOB QUILLON_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*/resources/*.rc)
 add_library(quillon SHARED ${QUILLON_RESOURCES})
 set_target_properties(quillon PROPERTIES PREFIX "" OUTPUT_NAME quillon)
-target_link_libraries(quillon PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${_adapter_libs}>" quillon_win32)
+# The entry point's library whole: nothing in the DLL refers to its export; the rest follows
+# from what it uses.
+target_link_libraries(quillon PRIVATE -Wl,--whole-archive quillon_command_win32 -Wl,--no-whole-archive
+                      quillon_win32)
 target_link_options(quillon PRIVATE ${QUILLON_STATIC_LINK})
 
 file(GLOB _tool_dirs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/windows.cmake)
