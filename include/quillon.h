@@ -78,8 +78,7 @@ extern "C" {
    such as "[ENROLL][1][0]"; reply: the host's buffer, zeroed by the host, large enough for the
    command's longest reply. cdecl: the caller removes the arguments. Returns the result code
    that the reply carries in its second field. */
-QUILLON_API int __cdecl ProcessWebMessage(const char* accessCode, const char* request,
-                                          char* reply);
+QUILLON_API int __cdecl ProcessWebMessage(const char* accessCode, const char* request, char* reply);
 
 #ifdef __cplusplus
 }

@@ -20,8 +20,7 @@ const int kOperatorCancel = -9;
 long ParseLong(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
 }  // namespace
 
-CAcqDialog::CAcqDialog(DialogEnvironment& environment, Operation& operation, bool show,
-                       int comPort)
+CAcqDialog::CAcqDialog(DialogEnvironment& environment, Operation& operation, bool show, int comPort)
     : env_(environment), operation_(operation), show_(show), comPort_(comPort) {
     // Two steps only: the dialog never looks in SysWow64.
     const std::string local = std::string(".\\") + kIniFileName;
@@ -83,12 +82,12 @@ void CAcqDialog::ReadSettings() {
 
 bool CAcqDialog::OpenTerminal() {
     WriteLog(Format("Before Calling Init Port (COM%d, %ld)", comPort_, settings_.baudRate));
-    const bool opened = env_.port.InitPort(
-        static_cast<unsigned>(comPort_), static_cast<unsigned>(settings_.baudRate), 'N', 8, 1,
-        kCommEventsRxCharCts, 1024, window_->ReplySink());
+    const bool opened = env_.port.InitPort(static_cast<unsigned>(comPort_),
+                                           static_cast<unsigned>(settings_.baudRate), 'N', 8, 1,
+                                           kCommEventsRxCharCts, 1024, window_->ReplySink());
     window_->StartTimer(kTimerGlobal, settings_.globalTimeout);
-    WriteLog(Format("GLOBTIMEOUT = [%d] TIMEOUT = [%d] DEVICE TYPE = [%d]",
-                    settings_.globalTimeout, settings_.stepTimeout, settings_.deviceType));
+    WriteLog(Format("GLOBTIMEOUT = [%d] TIMEOUT = [%d] DEVICE TYPE = [%d]", settings_.globalTimeout,
+                    settings_.stepTimeout, settings_.deviceType));
     WriteLog(Format("GT=%d T=%d type=%d INI=%s", settings_.globalTimeout, settings_.stepTimeout,
                     settings_.deviceType, iniPath_.c_str()));
     window_->StartTimer(kTimerStep, settings_.stepTimeout);

@@ -33,7 +33,7 @@ const int kReaderGraceMs = 5000;
 const int kResultReaderBusy = -1008;
 
 class CAcqDialog : private IOperationHost {
-public:
+  public:
     // `show`: whether the window may ever become visible; `comPort`: the terminal's or reader's.
     CAcqDialog(DialogEnvironment& environment, Operation& operation, bool show, int comPort);
     ~CAcqDialog() override;
@@ -61,7 +61,7 @@ public:
     // is left behind, as after its grace period; nothing of it reaches the ended call.
     void EndAfterFailure();
 
-private:
+  private:
     // The settings a dialog run uses, read once when it starts.
     struct Settings {
         long baudRate = 115200;
@@ -103,7 +103,7 @@ private:
 // Runs an operation in a dialog, modally on the calling thread, until the dialog has closed and
 // been destroyed.
 class IDialogRunner {
-public:
+  public:
     virtual ~IDialogRunner() = default;
     // `show`: whether the window may become visible; `comPort`: the terminal's or the reader's.
     virtual void Run(Operation& operation, bool show, int comPort) = 0;

@@ -33,9 +33,9 @@ const DWORD kReaderEndWaitMs = 1000;
 
 HMODULE ThisModule() {
     HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&ThisModule), &module);
     return module;
 }
 
@@ -44,7 +44,7 @@ HMODULE ThisModule() {
 // Joined only when there is a picture to load: under wine, joining and leaving an apartment is
 // one of the dearest steps of a dialog run.
 class ComForDialog {
-public:
+  public:
     ComForDialog() = default;
     ~ComForDialog() {
         if (SUCCEEDED(result_)) CoUninitialize();
@@ -57,7 +57,7 @@ public:
         joined_ = true;
     }
 
-private:
+  private:
     bool joined_ = false;
     HRESULT result_ = E_FAIL;
 };
@@ -66,7 +66,7 @@ private:
 // dialog's thread handles, each wait bounded. Once the window is gone every call fails at once,
 // so a thread left behind in the library can hold this for as long as it likes.
 class HwndReaderWindow : public IReaderWindow {
-public:
+  public:
     explicit HwndReaderWindow(HWND hwnd) : hwnd_(hwnd) {}
     void RefreshPromptLines() override { Send(WM_READER_PROMPT, 0, 0); }
     void SetPromptLine(int id, const std::string& text) override {
@@ -81,7 +81,7 @@ public:
     }
     void SendClose() override { Send(WM_CLOSE, 0, 0); }
 
-private:
+  private:
     bool Send(UINT message, WPARAM wParam, LPARAM lParam) {
         DWORD_PTR result = 0;
         return SendMessageTimeoutA(hwnd_, message, wParam, lParam, SMTO_NORMAL, kReaderSendBoundMs,
@@ -106,7 +106,7 @@ DWORD WINAPI ReaderThreadMain(LPVOID parameter) {
 }
 
 class DialogWindow : public IDialogWindow, public IFrameSink {
-public:
+  public:
     DialogWindow(CAcqDialog& dialog, ComForDialog& com, ReaderThreadRoutine readerRoutine,
                  PromptFonts& fonts)
         : dialog_(dialog), com_(com), readerRoutine_(readerRoutine), fonts_(fonts) {
@@ -220,7 +220,7 @@ public:
         return true;
     }
 
-private:
+  private:
     // The dialog repaints the area under a prompt line, picture and all, which wipes whatever
     // text was drawn there; then the line draws its current text again. Repainting the dialog
     // alone would leave a line whose text did not change blank over the picture.
@@ -319,7 +319,8 @@ INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LP
                          SWP_NOMOVE | SWP_NOSIZE);
             return FALSE;
         case WM_WINDOWPOSCHANGING:
-            if (!dialog.ShowDialog()) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+            if (!dialog.ShowDialog())
+                reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
             return FALSE;
         case WM_PAINT:
             run->window->OnPaint();

@@ -18,20 +18,20 @@ using ReaderThreadRoutine = DWORD(WINAPI*)(LPVOID session);
 // The prompt fonts, one per size and face, made once and kept for the life of the process, so
 // that repeated dialogs reuse them.
 class PromptFonts {
-public:
+  public:
     HFONT Get(int height, const std::string& face);
 
-private:
+  private:
     std::map<std::pair<int, std::string>, HFONT> fonts_;
 };
 
 class Win32DialogRunner : public IDialogRunner {
-public:
+  public:
     Win32DialogRunner(DialogEnvironment& environment, ReaderThreadRoutine readerRoutine)
         : env_(environment), readerRoutine_(readerRoutine) {}
     void Run(Operation& operation, bool show, int comPort) override;
 
-private:
+  private:
     DialogEnvironment& env_;
     const ReaderThreadRoutine readerRoutine_;
     PromptFonts fonts_;

@@ -33,7 +33,7 @@ class ReaderSession;
 const uint32_t kCommEventsRxCharCts = 0x0001 | 0x0008;
 
 class IDialogWindow {
-public:
+  public:
     virtual ~IDialogWindow() = default;
     virtual void SetTitle(const std::string& title) = 0;
     virtual void SetItemText(int id, const std::string& text) = 0;
@@ -68,7 +68,7 @@ public:
 // reader's session, so it may outlive the dialog: each call must return within a bound whatever
 // the dialog's thread does, and must be harmless once the window is gone.
 class IReaderWindow {
-public:
+  public:
     virtual ~IReaderWindow() = default;
     // Both prompt lines: invalidate, erase and repaint their areas at once (not children).
     virtual void RefreshPromptLines() = 0;
@@ -77,6 +77,5 @@ public:
     // WM_CLOSE, sent: handled before this returns, unless the bound passed first.
     virtual void SendClose() = 0;
 };
-
 
 }  // namespace quillon

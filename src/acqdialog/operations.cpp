@@ -11,22 +11,36 @@ namespace {
 const PromptText kNone = {nullptr, nullptr};
 
 const ModeSetup kModes[] = {
-    {Mode::kEnroll, "ENROLL", false, "ENROLLMENT", {"E1", "Performing ENROLLMENT..."}, kNone,
+    {Mode::kEnroll,
+     "ENROLL",
+     false,
+     "ENROLLMENT",
+     {"E1", "Performing ENROLLMENT..."},
+     kNone,
      StartAction::kPostEnroll},
-    {Mode::kVerify, "VERIFY", false, "VERIFY", {"V1", "Performing VERIFICATION..."},
-     {"V2", "Place Finger\r\nLetak jari"}, StartAction::kPostVerify},
+    {Mode::kVerify,
+     "VERIFY",
+     false,
+     "VERIFY",
+     {"V1", "Performing VERIFICATION..."},
+     {"V2", "Place Finger\r\nLetak jari"},
+     StartAction::kPostVerify},
     {Mode::kSetTerminalTime, "SET_TERMINAL_TIME", false, nullptr, kNone, kNone,
      StartAction::kSendThenClose},
     {Mode::kMyKad, "MYKAD", true, "MYKAD", kNone, kNone, StartAction::kStartReader},
     {Mode::kMyKadOnly, "MYKADONLY", true, "MYKAD", kNone, kNone, StartAction::kStartReader},
     {Mode::kMyKadNoVerifyNoPhoto, "MYKADNOVERIFYNOPHOTO", true, "MYKAD", kNone, kNone,
      StartAction::kStartReader},
-    {Mode::kMyKadNoVerify, "MYKADNOVERIFY", true, "MYKAD", kNone, kNone,
-     StartAction::kStartReader},
+    {Mode::kMyKadNoVerify, "MYKADNOVERIFY", true, "MYKAD", kNone, kNone, StartAction::kStartReader},
     {Mode::kGetLltStatus, "GETLLTSTATUS", false, nullptr, kNone, kNone, StartAction::kSend},
     {Mode::kGetSn, "GETSN", false, nullptr, kNone, kNone, StartAction::kSend},
-    {Mode::kGetSignature, "GETSIGNATURE", false, "SIGNATURE", {"S1", "Signature"},
-     {"S2", "Place Sign on the Screen"}, StartAction::kSend},
+    {Mode::kGetSignature,
+     "GETSIGNATURE",
+     false,
+     "SIGNATURE",
+     {"S1", "Signature"},
+     {"S2", "Place Sign on the Screen"},
+     StartAction::kSend},
 };
 
 // The terminal's template sizes: 598 bytes in the enrolment format this system uses (the
@@ -90,10 +104,9 @@ void TerminalOperation::HandleEvent(uint8_t event, IOperationHost& host) {
     if (prompt == nullptr) return;
     // The card events leave the log alone but for their removal prompt; the finger results are
     // logged in a verification only.
-    const bool logged = event == 0xA3 || event == 0xA4 ? verify
-                        : event == 0xA7 || event == 0xB1 || event == 0xB2 || event == 0xB4
-                            ? false
-                            : true;
+    const bool logged = event == 0xA3 || event == 0xA4                                     ? verify
+                        : event == 0xA7 || event == 0xB1 || event == 0xB2 || event == 0xB4 ? false
+                                                                                           : true;
     host.ShowPrompt(*prompt, logged);
     switch (event) {
         case 0xA3:
@@ -244,7 +257,8 @@ bool SignatureOperation::HandleReply(uint8_t code, const uint8_t* frame, int len
         retCode_ = 0;
         result_.lengthField = reply.lengthField;
         if (reply.data.length > 0) {
-            std::memcpy(result_.data.data(), reply.data.data, static_cast<size_t>(reply.data.length));
+            std::memcpy(result_.data.data(), reply.data.data,
+                        static_cast<size_t>(reply.data.length));
         }
     } else {
         retCode_ = kResultNoResult;

@@ -55,7 +55,7 @@ const ModeSetup& SetupFor(Mode mode);
 
 // What an operation may do to the dialog that runs it, on the dialog's thread.
 class IOperationHost {
-public:
+  public:
     virtual ~IOperationHost() = default;
     virtual ITerminalPort& Port() = 0;
     // Shows the prompt's text from the settings in line 2; also written to the log when `log`.
@@ -65,7 +65,7 @@ public:
 };
 
 class Operation {
-public:
+  public:
     explicit Operation(Mode mode) : mode_(mode) {}
     virtual ~Operation() = default;
     Operation(const Operation&) = delete;
@@ -86,25 +86,25 @@ public:
     virtual ReaderInputs ReaderStart(int comPort, const std::string& settingsPath) const;
     virtual void TakeReaderResult(const ReaderResult& result) {}
 
-protected:
+  protected:
     int retCode_ = kResultNotStarted;
 
-private:
+  private:
     const Mode mode_;
 };
 
 // The terminal operations share the handling of the terminal's prompt events (0x94).
 class TerminalOperation : public Operation {
-public:
+  public:
     using Operation::Operation;
     void OnReply(const uint8_t* frame, int length, IOperationHost& host) override;
 
-protected:
+  protected:
     // Every reply of the operation's own family but the events; false for any other code.
     virtual bool HandleReply(uint8_t code, const uint8_t* frame, int length,
                              IOperationHost& host) = 0;
 
-private:
+  private:
     void HandleEvent(uint8_t event, IOperationHost& host);
     // A reply to another family's command: it acts as it would there (result code, key, close).
     void HandleOtherFamily(uint8_t code, const uint8_t* frame, int length, IOperationHost& host);
@@ -118,7 +118,7 @@ struct FingerResult {
 };
 
 class FingerOperation : public TerminalOperation {
-public:
+  public:
     // Mode::kEnroll, or Mode::kVerify with the template bytes; format 2 selects two fingers.
     FingerOperation(Mode mode, int templateFormat, std::string verifyTemplate = std::string())
         : TerminalOperation(mode),
@@ -127,9 +127,8 @@ public:
     void SendCommand(IOperationHost& host) override;
     FingerResult Result() const { return FingerResult{retCode_, template_}; }
 
-private:
-    bool HandleReply(uint8_t code, const uint8_t* frame, int length,
-                     IOperationHost& host) override;
+  private:
+    bool HandleReply(uint8_t code, const uint8_t* frame, int length, IOperationHost& host) override;
     const int templateFormat_;
     const std::string verifyTemplate_;
     std::string template_;
@@ -142,15 +141,14 @@ struct QueryResult {
 };
 
 class TerminalQuery : public TerminalOperation {
-public:
+  public:
     // Mode::kGetLltStatus, kGetSn, or kSetTerminalTime with its twelve characters.
     explicit TerminalQuery(Mode mode, const char* terminalTime = nullptr);
     void SendCommand(IOperationHost& host) override;
     QueryResult Result() const { return QueryResult{retCode_, text_}; }
 
-private:
-    bool HandleReply(uint8_t code, const uint8_t* frame, int length,
-                     IOperationHost& host) override;
+  private:
+    bool HandleReply(uint8_t code, const uint8_t* frame, int length, IOperationHost& host) override;
     char terminalTime_[kTerminalTimeSize];
     std::string text_;
 };
@@ -162,7 +160,7 @@ struct SignatureResult {
 };
 
 class SignatureOperation : public TerminalOperation {
-public:
+  public:
     SignatureOperation() : TerminalOperation(Mode::kGetSignature) { result_.data.fill(0); }
     void SendCommand(IOperationHost& host) override;
     const SignatureResult& Result() {
@@ -170,22 +168,21 @@ public:
         return result_;
     }
 
-private:
-    bool HandleReply(uint8_t code, const uint8_t* frame, int length,
-                     IOperationHost& host) override;
+  private:
+    bool HandleReply(uint8_t code, const uint8_t* frame, int length, IOperationHost& host) override;
     SignatureResult result_{};
 };
 
 // The MyKad reads through the card-reader library; the reader thread does the work.
 class CardReadOperation : public Operation {
-public:
+  public:
     explicit CardReadOperation(Mode mode) : Operation(mode) {}
     ReaderInputs ReaderStart(int comPort, const std::string& settingsPath) const override;
     void TakeReaderResult(const ReaderResult& result) override;
     // The card's data once the result is 0: `fullRecord` tells a MyKad (open data) from a MyKid.
     const ReaderResult& Result() const { return result_; }
 
-private:
+  private:
     ReaderResult result_;
 };
 

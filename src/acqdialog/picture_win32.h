@@ -2,14 +2,14 @@
 // context at its size in that device's pixels. The acquisition dialog keeps its logo in one.
 #pragma once
 
-#include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
+#include <windows.h>
 
 namespace quillon {
 
 class CPicture {
-public:
+  public:
     CPicture() = default;
     virtual ~CPicture();
     CPicture(const CPicture&) = delete;
@@ -32,7 +32,7 @@ public:
     DWORD m_dwFileSize = 0;
     LONG m_nWidth = 0;
 
-private:
+  private:
     void Free();
 };
 

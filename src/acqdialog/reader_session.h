@@ -54,8 +54,7 @@ struct ReaderResult {
 class ReaderSessions;
 
 class ReaderSession {
-public:
-
+  public:
     void Retain();
     void Release();  // the last owner frees the session
 
@@ -91,7 +90,7 @@ public:
     // Hands the result over and then sends the dialog its close; nothing once abandoned.
     void HandOver();
 
-private:
+  private:
     enum State { kRunning, kHandedOver, kAbandoned };
 
     friend class ReaderSessions;
@@ -115,7 +114,7 @@ private:
 // prompt routine speaks to. One object, made with the process's services, which also hold the
 // plain function that the library calls back (it can find the running session only through them).
 class ReaderSessions {
-public:
+  public:
     // `promptRoutine` is handed to the library's finger verification; it forwards to
     // OnPromptCode of this object.
     explicit ReaderSessions(MyKadPromptRoutine promptRoutine) : promptRoutine_(promptRoutine) {}
@@ -132,11 +131,13 @@ public:
     MyKadPromptRoutine PromptRoutine() const { return promptRoutine_; }
     // The reader thread's session speaks for the prompt codes while it runs.
     void BeginPrompts(ReaderSession* session) { prompting_.store(session); }
-    void EndPrompts(ReaderSession* session) { prompting_.compare_exchange_strong(session, nullptr); }
+    void EndPrompts(ReaderSession* session) {
+        prompting_.compare_exchange_strong(session, nullptr);
+    }
     // Called by the library on the reader thread; always 1. Nothing when no session runs.
     int OnPromptCode(int code);
 
-private:
+  private:
     friend class ReaderSession;
     const MyKadPromptRoutine promptRoutine_;
     std::atomic<int> live_{0};

@@ -12,7 +12,7 @@ namespace {
 // The dialog as the reader sees it, made of the session: inputs copied at the start, results
 // kept until the close hands them over, prompts through the session's window.
 class SessionDialog : public IMyKadDialog {
-public:
+  public:
     explicit SessionDialog(ReaderSession& session) : session_(session) {}
     int ComPort() override { return session_.Inputs().comPort; }
     MyKadReadMode Mode() override { return MyKadReadModeNamed(session_.Inputs().mode); }
@@ -53,7 +53,7 @@ public:
     }
     void Close() override { session_.HandOver(); }
 
-private:
+  private:
     static int Clamp(int length, int limit) {
         return length < 0 ? 0 : (length > limit ? limit : length);
     }
@@ -66,7 +66,11 @@ int RunReaderThread(ReaderSession& session, ICardReaderLibrary& library, IClock&
     SessionDialog dialog(session);
     ReaderSessions& sessions = session.Sessions();
     sessions.BeginPrompts(&session);
-    MyKadReaderParts parts{library, dialog, session.Profile(), clock, sessions.PromptRoutine(),
+    MyKadReaderParts parts{library,
+                           dialog,
+                           session.Profile(),
+                           clock,
+                           sessions.PromptRoutine(),
                            &session.Inputs().verifySwitch};
     int result = kResultInternalError;
     try {

@@ -27,7 +27,7 @@ const int kOrvMyKidRecord = 9999;
 const int kOrvNoMatch = -3;
 
 class ICardReaderLibrary {
-public:
+  public:
     virtual ~ICardReaderLibrary() = default;
     // 0: ready; -4: port unusable.
     virtual int OrvMyKadInit(int comPort) = 0;

@@ -13,7 +13,7 @@ const char kLineEba[] = "Pengesahan EBA MyKad";
 const char kLineOld[] = "Pengesahan OLD MyKad";
 
 class ReaderRun {
-public:
+  public:
     explicit ReaderRun(MyKadReaderParts& parts)
         : lib_(parts.library),
           dialog_(parts.dialog),
@@ -26,7 +26,7 @@ public:
 
     int Run();
 
-private:
+  private:
     int Setting(const char* section, const char* key, int def) {
         return profile_.ReadInt(path_, section, key, def);
     }
@@ -104,8 +104,8 @@ private:
 int ReaderRun::AskVersion() {
     int retries = 0;
     for (;;) {
-        const int fw = lib_.OrvMyKadGetFirmwareVersion(Setting("APDU", "V_TIMEOUT", 2000),
-                                                       version_, keyArea_);
+        const int fw =
+            lib_.OrvMyKadGetFirmwareVersion(Setting("APDU", "V_TIMEOUT", 2000), version_, keyArea_);
         WriteLog(Format("FW : %d", fw));
         if (fw == kOrvOk) {
             dialog_.SetLinkKey(keyArea_);

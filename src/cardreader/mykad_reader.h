@@ -32,14 +32,14 @@ MyKadReadMode MyKadReadModeNamed(const std::string& name);
 // the dialog's thread only writes the cancel code (in OnOK). The results wait until Close hands
 // them to the dialog in one step.
 class IMyKadDialog {
-public:
+  public:
     virtual ~IMyKadDialog() = default;
 
     // Inputs, set by the runner before the dialog runs.
-    virtual int ComPort() = 0;                // m_nComPort
-    virtual MyKadReadMode Mode() = 0;         // m_strMode
-    virtual std::string SettingsPath() = 0;   // m_strIniPath
-    virtual int CancelCode() = 0;             // m_nCancelCode, -9 once Cancel was pressed
+    virtual int ComPort() = 0;               // m_nComPort
+    virtual MyKadReadMode Mode() = 0;        // m_strMode
+    virtual std::string SettingsPath() = 0;  // m_strIniPath
+    virtual int CancelCode() = 0;            // m_nCancelCode, -9 once Cancel was pressed
 
     // Prompt lines: RefreshPromptLines invalidates, erases and repaints the areas of both lines
     // at once (without children); SetPromptLine puts a text into line 1 (4003) or 2 (4004).

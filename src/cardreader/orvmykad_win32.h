@@ -1,8 +1,8 @@
 // The card maker's OrvMyKad.dll, loaded at run time by full path: from the folder of quillon.dll,
 // else from the system folder; never by the system's search of the host's working directory and
-// PATH, where anyone able to drop a file could plant one. Without the library, or with any of its functions missing,
-// OrvMyKadInit answers -4 (the reader cannot be initialised) and the other calls fail harmlessly,
-// so the commands that do not read cards never depend on it.
+// PATH, where anyone able to drop a file could plant one. Without the library, or with any of its
+// functions missing, OrvMyKadInit answers -4 (the reader cannot be initialised) and the other calls
+// fail harmlessly, so the commands that do not read cards never depend on it.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +12,7 @@
 namespace quillon {
 
 class Win32OrvMyKadLibrary : public ICardReaderLibrary {
-public:
+  public:
     Win32OrvMyKadLibrary() = default;
     ~Win32OrvMyKadLibrary() override = default;  // the library stays loaded for the process
     Win32OrvMyKadLibrary(const Win32OrvMyKadLibrary&) = delete;
@@ -33,7 +33,7 @@ public:
     // Loads the library and all its functions once; false while any of them is missing.
     bool Load();
 
-private:
+  private:
     using InitFn = int(__cdecl*)(int);
     using VersionFn = int(__cdecl*)(int, char*, unsigned char*);
     using CardStatusFn = int(__cdecl*)(int, int);

@@ -12,7 +12,7 @@ namespace quillon {
 // The process-wide services of a call. Asked only once the call has passed the access gate, so a
 // wrong access code makes, loads and starts nothing.
 class ICallServices {
-public:
+  public:
     virtual ~ICallServices() = default;
     virtual CommandContext& Context() = 0;
 };

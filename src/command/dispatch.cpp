@@ -61,8 +61,7 @@ std::string RunEnroll(const char* request, IRunners& runners, int& code) {
     return Format("[ENROLL][%d][%s][123]", 0, hex);
 }
 
-std::string RunSignature(const char* request, IRunners& runners, CallWorkspace& work,
-                         int& code) {
+std::string RunSignature(const char* request, IRunners& runners, CallWorkspace& work, int& code) {
     Arguments args;
     ReadArguments(request, args);
     std::memset(work.signatureData, 0, sizeof work.signatureData);
@@ -77,8 +76,7 @@ std::string RunSignature(const char* request, IRunners& runners, CallWorkspace& 
     return std::string("[GETSIGNATURE][0][") + work.signatureText + "][123]";
 }
 
-std::string RunVerify2F(const char* request, IRunners& runners, CallWorkspace& work,
-                        int& code) {
+std::string RunVerify2F(const char* request, IRunners& runners, CallWorkspace& work, int& code) {
     Arguments args;
     ReadArguments(request, args);
     char* const text = work.verify2FText;
@@ -117,8 +115,7 @@ std::string RunVerify(const char* request, IRunners& runners, int& code) {
     return Format("[VERIFY][%d][123]", code);
 }
 
-std::string RunMyKad(const char* command, const char* request, CommandContext& context,
-                     int& code) {
+std::string RunMyKad(const char* command, const char* request, CommandContext& context, int& code) {
     CallWorkspace& work = context.workspace;
     char(&texts)[3][kMyKadTextSize] = work.mykadTexts;
     std::memset(texts, 0, sizeof texts);
@@ -160,7 +157,7 @@ std::string RunMyKad(const char* command, const char* request, CommandContext& c
 
 // The file log is open from the call's first line to its last, and closed on every way out.
 class CallLog {
-public:
+  public:
     CallLog(ILogSwitch* logSwitch, IProfile& profile, const std::string& path)
         : switch_(logSwitch) {
         if (switch_ != nullptr) switch_->Open(ReadLogSettings(profile, path));
@@ -171,13 +168,13 @@ public:
     CallLog(const CallLog&) = delete;
     CallLog& operator=(const CallLog&) = delete;
 
-private:
+  private:
     ILogSwitch* switch_;
 };
 
 // Holds the call's workspace for one call; a second call while one runs is refused.
 class CallGuard {
-public:
+  public:
     explicit CallGuard(std::atomic<bool>& busy) : busy_(busy), owner_(!busy.exchange(true)) {}
     ~CallGuard() {
         if (owner_) busy_.store(false);
@@ -186,7 +183,7 @@ public:
     CallGuard& operator=(const CallGuard&) = delete;
     bool Owner() const { return owner_; }
 
-private:
+  private:
     std::atomic<bool>& busy_;
     bool owner_;
 };
@@ -227,18 +224,18 @@ int ProcessWebMessageCore(const char* accessCode, const char* request, char* rep
         char branchCode[kBranchCodeSize] = {0};
         char branchName[kBranchNameSize] = {0};
         char address[kHostAddressSize] = {0};
-        const int status = GetBranchCode(context.locator, context.profile, context.host,
-                                         branchCode, branchName, address);
+        const int status = GetBranchCode(context.locator, context.profile, context.host, branchCode,
+                                         branchName, address);
         WriteLog(Format("GetBranchCode = %d", status));
-        text = Format("[GETBRANCHCODE][%d][%s][%s][%s][123]", status, branchCode, branchName,
-                      address);
+        text =
+            Format("[GETBRANCHCODE][%d][%s][%s][%s][123]", status, branchCode, branchName, address);
         code = 0;
     } else if (Contains(command, "GETSERIALNUMBER")) {
-        text = RunTextCommand("GETSERIALNUMBER", &IRunners::GetSerialNumber, request, runners,
-                              code);
+        text =
+            RunTextCommand("GETSERIALNUMBER", &IRunners::GetSerialNumber, request, runners, code);
     } else if (Contains(command, "GETFIRMWAREVERSION")) {
-        text = RunTextCommand("GETFIRMWAREVERSION", &IRunners::GetLLTStatus, request, runners,
-                              code);
+        text =
+            RunTextCommand("GETFIRMWAREVERSION", &IRunners::GetLLTStatus, request, runners, code);
     } else if (Contains(command, "ENROLL")) {
         text = RunEnroll(request, runners, code);
     } else if (Contains(command, "GETSIGNATURE")) {

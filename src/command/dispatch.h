@@ -17,7 +17,7 @@ namespace quillon {
 
 // Forms the reply of a MyKad command whose runner returned 0 (the scrambled MyKad record).
 class IMyKadReply {
-public:
+  public:
     virtual ~IMyKadReply() = default;
     // command: field 1 as received; texts: the host's three MyKad texts.
     virtual std::string Build(const char* command, uint8_t* cardData, const uint8_t* photo,

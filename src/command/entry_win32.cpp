@@ -4,8 +4,6 @@
 #include <memory>
 
 #define QUILLON_BUILDING_DLL
-#include "quillon.h"
-
 #include "acqdialog/acq_dialog_win32.h"
 #include "acqdialog/reader_thread.h"
 #include "cardreader/orvmykad_win32.h"
@@ -16,6 +14,7 @@
 #include "command/operation_runners.h"
 #include "foundation/platform_win32.h"
 #include "foundation/results.h"
+#include "quillon.h"
 #include "serial/terminal_port_win32.h"
 
 // The result codes that hosts see in quillon.h are the ones the library sets.
@@ -31,8 +30,7 @@ static_assert(QUILLON_RESULT_OK == quillon::kResultOk, "quillon.h: 0");
 static_assert(QUILLON_RESULT_TEMPLATE_REFUSED == quillon::kResultTemplateRefused, "quillon.h: -5");
 static_assert(QUILLON_RESULT_MYKAD_NOT_VERIFIED == quillon::kResultMyKadNotVerified,
               "quillon.h: -1");
-static_assert(QUILLON_RESULT_MYKAD_READ_FAILED == quillon::kResultMyKadReadFailed,
-              "quillon.h: -2");
+static_assert(QUILLON_RESULT_MYKAD_READ_FAILED == quillon::kResultMyKadReadFailed, "quillon.h: -2");
 static_assert(QUILLON_RESULT_TERMINAL_ERROR == quillon::kResultTerminalError, "quillon.h: -3");
 static_assert(QUILLON_ACCESS_CODE_LENGTH == sizeof quillon::kAccessCode, "quillon.h: access code");
 static_assert(quillon::kFieldReplySize <= QUILLON_REPLY_SIZE, "quillon.h: a refusal's reply fits");
@@ -68,8 +66,8 @@ struct Win32Services::Parts {
           runners(environment, dialogs, s.registry, s.clock),
           mykadReply(s.locator, s.profile, s.clock, recordHost, guid, fallback),
           workspace(new CallWorkspace()),
-          context{*workspace, s.busy_, s.locator, s.profile, s.host, runners, &s.fileLog,
-                  &mykadReply} {}
+          context{*workspace, s.busy_, s.locator,  s.profile,
+                  s.host,     runners, &s.fileLog, &mykadReply} {}
 
     Win32TerminalPort port;
     ReaderSessions readers;
@@ -114,14 +112,14 @@ namespace {
 
 // Makes the process-wide services only for a call that passed the access gate.
 class GatedServices : public quillon::ICallServices {
-public:
+  public:
     quillon::CommandContext& Context() override { return quillon::Services().ForCall(); }
 };
 
 }  // namespace
 
-extern "C" QUILLON_API int __cdecl ProcessWebMessage(const char* accessCode,
-                                                   const char* request, char* reply) {
+extern "C" QUILLON_API int __cdecl ProcessWebMessage(const char* accessCode, const char* request,
+                                                     char* reply) {
     GatedServices services;
     return quillon::ProcessWebMessageGuarded(accessCode, request, reply, services);
 }

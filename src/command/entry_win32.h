@@ -33,7 +33,7 @@ struct Win32Services {
     ICardReaderLibrary& CardReader();
     ReaderSessions& Readers();
 
-private:
+  private:
     struct Parts;
     // Set while a call runs (the dispatcher's guard); declared before the parts that refer to it.
     std::atomic<bool> busy_{false};

@@ -7,12 +7,12 @@
 namespace quillon {
 
 class Win32GuidSource : public IGuidSource {
-public:
+  public:
     bool NewGuid(uint8_t bytes[kMyKadKeySize]) override;
 };
 
 class RuntimeRandomSequence : public IRandomSequence {
-public:
+  public:
     int Next() override;
 };
 

@@ -22,8 +22,7 @@ const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 }  // namespace
 
-void ScrambleBlock(uint8_t* out, const uint8_t* in, int length, const uint8_t* key,
-                   int keyLength) {
+void ScrambleBlock(uint8_t* out, const uint8_t* in, int length, const uint8_t* key, int keyLength) {
     if (length < 1 || keyLength < 1) return;
     uint8_t check = 0;
     for (int i = 0; i < length - 1; ++i) {
@@ -46,7 +45,8 @@ std::string Base64Encode(const uint8_t* bytes, size_t count) {
     text.reserve((count + 2) / 3 * 4);
     size_t i = 0;
     for (; i + 3 <= count; i += 3) {
-        const uint32_t v = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+        const uint32_t v =
+            (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
         text += kAlphabet[(v >> 18) & 63];
         text += kAlphabet[(v >> 12) & 63];
         text += kAlphabet[(v >> 6) & 63];
@@ -75,8 +75,7 @@ void DeriveMyKadKey(const uint8_t random[kMyKadKeySize], uint8_t key[kMyKadKeySi
     }
 }
 
-void MakeRandomBlock(IGuidSource& guid, IRandomSequence& fallback,
-                     uint8_t block[kMyKadKeySize]) {
+void MakeRandomBlock(IGuidSource& guid, IRandomSequence& fallback, uint8_t block[kMyKadKeySize]) {
     uint8_t bytes[kMyKadKeySize] = {0};
     if (guid.NewGuid(bytes)) {
         std::memcpy(block, bytes, kMyKadKeySize);
@@ -148,8 +147,8 @@ size_t WriteMyKadRecord(uint8_t* card, size_t cardSize, size_t offset, const std
     return count;
 }
 
-size_t BuildMyKadPayload(const uint8_t random[kMyKadKeySize], const uint8_t* card,
-                         int dataLength, uint8_t markerPadding, uint8_t* payload) {
+size_t BuildMyKadPayload(const uint8_t random[kMyKadKeySize], const uint8_t* card, int dataLength,
+                         uint8_t markerPadding, uint8_t* payload) {
     std::memset(payload, 0, kMyKadPayloadSize);
     const int room = static_cast<int>(kMyKadPayloadSize) - kMyKadKeySize - kMyKadMarkerBlockSize;
     if (dataLength < 0) dataLength = 0;
@@ -188,8 +187,8 @@ std::string MyKadRecordReply::Build(const char* command, uint8_t* cardData, cons
         const bool labelled =
             profile_.ReadInt(locator_.GetIniPath(), "MYKAD", "LABELLED_RECORD", 0) != 0;
         const MyKadLayout layout = SelectMyKadLayout(labelled, kind);
-        const std::string record = FormatMyKadRecord(layout, texts, FormatMyKadTimeStamp(clock_.Now()),
-                                                     host_.FirstIPv4());
+        const std::string record =
+            FormatMyKadRecord(layout, texts, FormatMyKadTimeStamp(clock_.Now()), host_.FirstIPv4());
         WriteMyKadRecord(cardData, kMyKadCardSize, MyKadRecordOffset(layout), record);
         payloadLength =
             BuildMyKadPayload(random, cardData, MyKadDataBlockLength(layout), ' ', payload_);
@@ -198,8 +197,7 @@ std::string MyKadRecordReply::Build(const char* command, uint8_t* cardData, cons
     }
     const std::string payloadText = MyKadText(payload_, payloadLength);
 
-    const bool withPhoto =
-        kind == MyKadCommand::kNoVerifyWithPhoto || kind == MyKadCommand::kFull;
+    const bool withPhoto = kind == MyKadCommand::kNoVerifyWithPhoto || kind == MyKadCommand::kFull;
     if (!mykad || !withPhoto) {
         return Format("[%s][0][%d][%s]", keyword, mykad ? 0 : 1, payloadText.c_str());
     }

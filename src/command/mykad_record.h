@@ -38,8 +38,7 @@ const size_t kMyKadPlainOffset = 603;
 // A byte stays as it is when it, or its XOR with the key byte, is 0x00 or 0x20. The last output
 // byte is the XOR of all others (the check byte); the last input byte is not used. out and in may
 // be the same buffer. Nothing is written for length < 1.
-void ScrambleBlock(uint8_t* out, const uint8_t* in, int length, const uint8_t* key,
-                   int keyLength);
+void ScrambleBlock(uint8_t* out, const uint8_t* in, int length, const uint8_t* key, int keyLength);
 
 // Standard base64 (RFC 4648 alphabet, "=" padding, no line breaks).
 std::string Base64Encode(const uint8_t* bytes, size_t count);
@@ -49,7 +48,7 @@ void DeriveMyKadKey(const uint8_t random[kMyKadKeySize], uint8_t key[kMyKadKeySi
 
 // The system's GUID generator as a source of 16 random bytes.
 class IGuidSource {
-public:
+  public:
     virtual ~IGuidSource() = default;
     // False when the generator failed; `bytes` is then not used.
     virtual bool NewGuid(uint8_t bytes[kMyKadKeySize]) = 0;
@@ -57,14 +56,13 @@ public:
 
 // The runtime's pseudo-random generator (values 0 to 32767), the fallback of the GUID generator.
 class IRandomSequence {
-public:
+  public:
     virtual ~IRandomSequence() = default;
     virtual int Next() = 0;
 };
 
 // A GUID's 16 bytes; when the generator fails, each byte is Next() / 255 instead.
-void MakeRandomBlock(IGuidSource& guid, IRandomSequence& fallback,
-                     uint8_t block[kMyKadKeySize]);
+void MakeRandomBlock(IGuidSource& guid, IRandomSequence& fallback, uint8_t block[kMyKadKeySize]);
 
 // The four MyKad commands, told apart the way the reply must name them.
 enum class MyKadCommand { kNoPhoto, kNoVerifyNoPhoto, kNoVerifyWithPhoto, kFull };
@@ -89,15 +87,15 @@ size_t WriteMyKadRecord(uint8_t* card, size_t cardSize, size_t offset, const std
 
 // Payload of `dataLength` card-data bytes into `payload` (kMyKadPayloadSize bytes, zeroed first);
 // `markerPadding` fills the 7 bytes after the marker text. Returns the payload length.
-size_t BuildMyKadPayload(const uint8_t random[kMyKadKeySize], const uint8_t* card,
-                         int dataLength, uint8_t markerPadding, uint8_t* payload);
+size_t BuildMyKadPayload(const uint8_t random[kMyKadKeySize], const uint8_t* card, int dataLength,
+                         uint8_t markerPadding, uint8_t* payload);
 
 // Base64 of `count` bytes without its last character, as the reply carries it.
 std::string MyKadText(const uint8_t* bytes, size_t count);
 
 // The IMyKadReply of the library: forms the whole success reply of a MyKad command.
 class MyKadRecordReply : public IMyKadReply {
-public:
+  public:
     MyKadRecordReply(IniLocator& locator, IProfile& profile, IClock& clock, IHostAddress& host,
                      IGuidSource& guid, IRandomSequence& fallback)
         : locator_(locator),
@@ -112,7 +110,7 @@ public:
     std::string Build(const char* command, uint8_t* cardData, const uint8_t* photo,
                       const char* const texts[3]) override;
 
-private:
+  private:
     IniLocator& locator_;
     IProfile& profile_;
     IClock& clock_;

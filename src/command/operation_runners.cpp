@@ -24,8 +24,8 @@ int OperationRunners::StatusQueryFirst(int show, int port) {
     char scratch[kResultTextSize] = {0};
     const int result = GetLLTStatus(show, port, scratch);
     if (result != 0) return result;
-    clock_.SleepMs(env_.profile.ReadInt(env_.locator.GetIniPath(), "APDU",
-                                        "DELAY_AFTER_FIRSTCALL", 500));
+    clock_.SleepMs(
+        env_.profile.ReadInt(env_.locator.GetIniPath(), "APDU", "DELAY_AFTER_FIRSTCALL", 500));
     return 0;
 }
 
@@ -38,15 +38,16 @@ int OperationRunners::PerformEnroll(int show, int port, uint8_t* templateOut) {
         const FingerResult done = enroll.Result();
         result = done.retCode;
         if (result == 0) {
-            std::memcpy(templateOut, done.templ.data(), Min(done.templ.size(), kTemplateBufferSize));
+            std::memcpy(templateOut, done.templ.data(),
+                        Min(done.templ.size(), kTemplateBufferSize));
         }
     }
     WriteLog("End PerformEnroll");
     return result;
 }
 
-int OperationRunners::Verify(const char* name, int show, int port, int length,
-                             const uint8_t* templ, int templateFormat) {
+int OperationRunners::Verify(const char* name, int show, int port, int length, const uint8_t* templ,
+                             int templateFormat) {
     WriteLog(Format("Begin %s", name));
     int result = StatusQueryFirst(show, port);
     if (result == 0) {
@@ -58,9 +59,9 @@ int OperationRunners::Verify(const char* name, int show, int port, int length,
         }
     }
     if (result == 0) {
-        FingerOperation verify(
-            Mode::kVerify, templateFormat,
-            std::string(reinterpret_cast<const char*>(templ), static_cast<size_t>(length > 0 ? length : 0)));
+        FingerOperation verify(Mode::kVerify, templateFormat,
+                               std::string(reinterpret_cast<const char*>(templ),
+                                           static_cast<size_t>(length > 0 ? length : 0)));
         Run(verify, show != 0, Port(port));
         result = verify.Result().retCode;
     }
@@ -144,8 +145,7 @@ int OperationRunners::GetSignature(int show, int port, uint8_t* dataOut, uint32_
     return done.retCode;
 }
 
-int OperationRunners::ReadCard(Mode mode, int show, int port, uint8_t* cardOut,
-                               uint8_t* photoOut) {
+int OperationRunners::ReadCard(Mode mode, int show, int port, uint8_t* cardOut, uint8_t* photoOut) {
     const int comPort = Port(port);
     WriteLog(Format("COMPORT : %d", comPort));
     WriteLog(show != 0 ? "Enable ShowDialog" : "Disable ShowDialog");

@@ -8,7 +8,7 @@
 namespace quillon {
 
 class OperationRunners : public IRunners {
-public:
+  public:
     OperationRunners(DialogEnvironment& environment, IDialogRunner& modal,
                      ISerialCommRegistry& registry, IClock& clock)
         : env_(environment), modal_(modal), registry_(registry), clock_(clock) {}
@@ -25,7 +25,7 @@ public:
     int ReadMyKADNoVerify(int show, int port, uint8_t* cardOut, uint8_t* photoOut) override;
     int ReadMyKADNoVerifyNoPhoto(int show, int port, uint8_t* cardOut) override;
 
-private:
+  private:
     int Port(int port);
     void Run(Operation& operation, bool show, int comPort) { modal_.Run(operation, show, comPort); }
     // Status query and the delay after it; nonzero: the query's failure code.

@@ -7,7 +7,7 @@
 namespace quillon {
 
 class IRunners {
-public:
+  public:
     virtual ~IRunners() = default;
     virtual int PerformEnroll(int show, int port, uint8_t* templateOut) = 0;
     virtual int PerformVerify(int show, int port, int length, const uint8_t* templ) = 0;

@@ -5,13 +5,13 @@ namespace quillon {
 namespace {
 
 class Locked {
-public:
+  public:
     explicit Locked(ILogThreads& threads) : threads_(threads) { threads_.Lock(); }
     ~Locked() { threads_.Unlock(); }
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
 
-private:
+  private:
     ILogThreads& threads_;
 };
 

@@ -26,7 +26,7 @@ LogSettings ReadLogSettings(IProfile& profile, const std::string& path);
 
 // Opens the file log for one call and closes it when the call ends.
 class ILogSwitch {
-public:
+  public:
     virtual ~ILogSwitch() = default;
     virtual void Open(const LogSettings& settings) = 0;
     virtual void Close() = 0;
@@ -34,7 +34,7 @@ public:
 
 // The one file the log writes, opened for appending.
 class ILogFile {
-public:
+  public:
     virtual ~ILogFile() = default;
     // Opens `path` for appending, creating it when missing; false when it cannot be opened.
     virtual bool Open(const std::string& path) = 0;
@@ -56,7 +56,7 @@ struct LogStamp {
 // The time and the ids of the writing thread, and the lock that keeps lines of the caller's,
 // the monitor's and the reader's threads whole and in order.
 class ILogThreads {
-public:
+  public:
     virtual ~ILogThreads() = default;
     virtual LogStamp Stamp() = 0;
     virtual void Lock() = 0;
@@ -68,7 +68,7 @@ public:
 std::string FormatLogLine(const LogStamp& stamp, const std::string& text);
 
 class FileLog : public ILogSink, public ILogSwitch {
-public:
+  public:
     FileLog(ILogFile& file, ILogThreads& threads);
     ~FileLog() override;
     FileLog(const FileLog&) = delete;
@@ -80,7 +80,7 @@ public:
     // From any thread; lines that arrive while no file is open are dropped.
     void Write(const std::string& line) override;
 
-private:
+  private:
     void CloseLocked();
     void RotateLocked();
 

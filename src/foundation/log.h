@@ -7,7 +7,7 @@
 namespace quillon {
 
 class ILogSink {
-public:
+  public:
     virtual ~ILogSink() = default;
     virtual void Write(const std::string& line) = 0;
 };

@@ -11,9 +11,9 @@ namespace quillon {
 // Inline, so that each module that uses it has its own copy and finds its own folder.
 inline std::string OwnModuleFolder() {
     HMODULE self = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&OwnModuleFolder), &self)) {
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&OwnModuleFolder), &self)) {
         return std::string();
     }
     char path[MAX_PATH + 1] = {0};

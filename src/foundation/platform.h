@@ -10,17 +10,16 @@ namespace quillon {
 
 // Read-only INI profile files, with the semantics of the system's profile calls.
 class IProfile {
-public:
+  public:
     virtual ~IProfile() = default;
-    virtual int ReadInt(const std::string& path, const char* section, const char* key,
-                        int def) = 0;
+    virtual int ReadInt(const std::string& path, const char* section, const char* key, int def) = 0;
     // At most capacity - 1 characters come back, as from a buffer of that size.
     virtual std::string ReadString(const std::string& path, const char* section, const char* key,
                                    const char* def, size_t capacity) = 0;
 };
 
 class IFileSystem {
-public:
+  public:
     virtual ~IFileSystem() = default;
     virtual bool CanOpenForRead(const std::string& path) = 0;
     // The Windows directory, as a buffer of `capacity` characters would receive it.
@@ -29,7 +28,7 @@ public:
 
 // HKEY_LOCAL_MACHINE "HARDWARE\DEVICEMAP\SERIALCOMM", opened for querying values.
 class ISerialCommRegistry {
-public:
+  public:
     virtual ~ISerialCommRegistry() = default;
     virtual bool Open() = 0;
     // Writes at most `size` bytes of the value's data into `data`; false when the value is absent.
@@ -38,7 +37,7 @@ public:
 };
 
 class IHostAddress {
-public:
+  public:
     virtual ~IHostAddress() = default;
     // Dotted-decimal text of the first IPv4 address of the local host, or empty when none.
     virtual std::string FirstIPv4() = 0;
@@ -49,7 +48,7 @@ struct LocalTime {
 };
 
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     virtual LocalTime Now() = 0;
     virtual void SleepMs(int milliseconds) = 0;

@@ -5,13 +5,12 @@
 
 namespace quillon {
 
-int Win32Profile::ReadInt(const std::string& path, const char* section, const char* key,
-                          int def) {
+int Win32Profile::ReadInt(const std::string& path, const char* section, const char* key, int def) {
     return static_cast<int>(GetPrivateProfileIntA(section, key, def, path.c_str()));
 }
 
-std::string Win32Profile::ReadString(const std::string& path, const char* section,
-                                     const char* key, const char* def, size_t capacity) {
+std::string Win32Profile::ReadString(const std::string& path, const char* section, const char* key,
+                                     const char* def, size_t capacity) {
     std::vector<char> buffer(capacity + 1, '\0');
     GetPrivateProfileStringA(section, key, def, buffer.data(), static_cast<DWORD>(capacity),
                              path.c_str());
@@ -32,14 +31,14 @@ std::string Win32FileSystem::WindowsDirectory(size_t capacity) {
 }
 
 bool Win32SerialCommRegistry::Open() {
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
-                         KEY_QUERY_VALUE, &key_) == ERROR_SUCCESS;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
+                         &key_) == ERROR_SUCCESS;
 }
 
 bool Win32SerialCommRegistry::QueryValue(const char* name, char* data, uint32_t size) {
     DWORD length = size;
-    return RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
-                            &length) == ERROR_SUCCESS;
+    return RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &length) ==
+           ERROR_SUCCESS;
 }
 
 void Win32SerialCommRegistry::Close() {

@@ -9,42 +9,42 @@
 namespace quillon {
 
 class Win32Profile : public IProfile {
-public:
+  public:
     int ReadInt(const std::string& path, const char* section, const char* key, int def) override;
     std::string ReadString(const std::string& path, const char* section, const char* key,
                            const char* def, size_t capacity) override;
 };
 
 class Win32FileSystem : public IFileSystem {
-public:
+  public:
     bool CanOpenForRead(const std::string& path) override;
     std::string WindowsDirectory(size_t capacity) override;
 };
 
 class Win32SerialCommRegistry : public ISerialCommRegistry {
-public:
+  public:
     bool Open() override;
     bool QueryValue(const char* name, char* data, uint32_t size) override;
     void Close() override;
 
-private:
+  private:
     HKEY key_ = nullptr;
 };
 
 class Win32HostAddress : public IHostAddress {
-public:
+  public:
     // Whether a lookup leaves the sockets interface started (GETBRANCHCODE: later lookups of the
     // process reuse it) or shuts it down again (the MyKad record: every start has its clean-up).
     enum class Sockets { kLeaveStarted, kShutDownAfter };
     explicit Win32HostAddress(Sockets after = Sockets::kLeaveStarted) : after_(after) {}
     std::string FirstIPv4() override;
 
-private:
+  private:
     Sockets after_;
 };
 
 class Win32Clock : public IClock {
-public:
+  public:
     LocalTime Now() override;
     void SleepMs(int milliseconds) override;
 };
@@ -52,7 +52,7 @@ public:
 // The file of the optional file log, opened for appending; readers and a rename by another
 // process are not locked out.
 class Win32LogFile : public ILogFile {
-public:
+  public:
     ~Win32LogFile() override;
     bool Open(const std::string& path) override;
     uint64_t Size() override;
@@ -60,19 +60,19 @@ public:
     void Close() override;
     bool Replace(const std::string& from, const std::string& to) override;
 
-private:
+  private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
 class Win32LogThreads : public ILogThreads {
-public:
+  public:
     Win32LogThreads();
     ~Win32LogThreads() override;
     LogStamp Stamp() override;
     void Lock() override;
     void Unlock() override;
 
-private:
+  private:
     CRITICAL_SECTION lock_;
 };
 
@@ -83,7 +83,7 @@ struct Win32LogParts {
 
 // The optional file log (foundation/file_log.h) on the Win32 file and thread calls.
 class Win32FileLog : private Win32LogParts, public FileLog {
-public:
+  public:
     Win32FileLog() : FileLog(file, threads) {}
 };
 

@@ -10,7 +10,7 @@ namespace quillon {
 // Holds the process-wide settings path. GetIniPath locates it once and keeps it for the life of
 // the process; FindComPort forms it anew every time it runs.
 class IniLocator {
-public:
+  public:
     explicit IniLocator(IFileSystem& files) : files_(files) {}
 
     const std::string& GetIniPath();
@@ -20,7 +20,7 @@ public:
     const std::string& Current() const { return path_; }
     IFileSystem& Files() { return files_; }
 
-private:
+  private:
     IFileSystem& files_;
     std::string path_;
 };

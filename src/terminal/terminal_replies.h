@@ -11,8 +11,8 @@ const uint8_t kReplyVerify256 = 0x53;
 const uint8_t kReplyEvent = 0x94;
 const uint8_t kStatusOk = 0x06;
 
-const int kCustomerNameMax = 49;     // the status reply's name, in a 50-byte area
-const int kSerialNumberMax = 99;     // a 100-byte field, always terminated
+const int kCustomerNameMax = 49;  // the status reply's name, in a 50-byte area
+const int kSerialNumberMax = 99;  // a 100-byte field, always terminated
 const int kSignatureDataSize = 5000;
 
 // Bytes inside the frame; `data` is null when `length` is 0.

@@ -48,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* const pointers[3] = {texts[0].c_str(), texts[1].c_str(), texts[2].c_str()};
 
     const bool mykad = rig.card[0] == '0';
-    const std::string text = rig.reply.Build(command.c_str(), rig.card.data(), rig.photo.data(),
-                                             pointers);
+    const std::string text =
+        rig.reply.Build(command.c_str(), rig.card.data(), rig.photo.data(), pointers);
     const MyKadCommand kind = ClassifyMyKadCommand(command.c_str());
-    const std::string head = "[" + std::string(MyKadKeyword(kind)) + "][0][" + (mykad ? "0" : "1") +
-                             "][";
+    const std::string head =
+        "[" + std::string(MyKadKeyword(kind)) + "][0][" + (mykad ? "0" : "1") + "][";
     Check(text.compare(0, head.size(), head) == 0 && text.back() == ']');
     const bool withPhoto =
         mykad && (kind == MyKadCommand::kFull || kind == MyKadCommand::kNoVerifyWithPhoto);

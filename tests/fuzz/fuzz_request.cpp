@@ -17,7 +17,7 @@ namespace {
 // Answers every runner with the scripted code; on success fills the outputs up to the sizes of
 // the dispatcher's buffers, and reads every input to its stated length (ASan sees both ends).
 class Runners : public IRunners {
-public:
+  public:
     int code = 0;
     uint8_t fill = 0;
     uint32_t signatureCount = 0;
@@ -42,7 +42,7 @@ public:
     }
     int ReadMyKADNoVerifyNoPhoto(int, int, uint8_t* card) override { return Card(card, nullptr); }
 
-private:
+  private:
     int Fill(uint8_t* out, size_t n) {
         if (code == 0) std::memset(out, fill, n);
         return code;
@@ -87,8 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     static CallWorkspace* work = new CallWorkspace();
     static std::atomic<bool> busy{false};
-    CommandContext context{*work,    busy,    rig.locator, rig.profile, rig.host,
-                           runners, nullptr, &rig.reply};
+    CommandContext context{*work,    busy,    rig.locator, rig.profile,
+                           rig.host, runners, nullptr,     &rig.reply};
     // Room for the longest reply: a signature of 524,287 bytes in hex, or a MyKad reply.
     static std::vector<char> reply(1 << 21);
     reply[0] = '\0';

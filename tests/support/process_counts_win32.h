@@ -27,8 +27,8 @@ inline int ThreadCount() {
 inline int SettledThreadCount() {
     const ULONGLONG deadline = GetTickCount64() + 5000;
     int count = ThreadCount();
-    for (ULONGLONG stable = GetTickCount64(); GetTickCount64() < deadline &&
-                                              GetTickCount64() - stable < 500;) {
+    for (ULONGLONG stable = GetTickCount64();
+         GetTickCount64() < deadline && GetTickCount64() - stable < 500;) {
         Sleep(50);
         const int now = ThreadCount();
         if (now != count) stable = GetTickCount64();

@@ -50,13 +50,18 @@ TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
         const char* title;
         const char* line1;
         const char* line2;
-        Lines start;  // what the start does, after the logo
+        Lines start;    // what the start does, after the logo
         int frameCode;  // of the frame sent during the set-up, 0: none
         int ret;
     } rows[] = {
         {Mode::kEnroll, "ENROLLMENT", "Performing ENROLLMENT...", "", {"post 4000"}, 0, -9},
-        {Mode::kVerify, "VERIFY", "Performing VERIFICATION...", "Place Finger\r\nLetak jari",
-         {"post 4001"}, 0, -9},
+        {Mode::kVerify,
+         "VERIFY",
+         "Performing VERIFICATION...",
+         "Place Finger\r\nLetak jari",
+         {"post 4001"},
+         0,
+         -9},
         {Mode::kSetTerminalTime, "", "", "", {"close"}, 0x72, 0},  // after its frame was written
         {Mode::kGetLltStatus, "", "", "", {}, 0x23, -9},
         {Mode::kGetSn, "", "", "", {}, 0x25, -9},
@@ -106,27 +111,42 @@ TEST(AcqDialog, ItsSettingsComeFromTheLocalFileElseSystem32WithTheirDefaultsAndB
         std::map<int, int> timers;
         Lines window;
     } rows[] = {
-        {Mode::kGetSn, false, false, {"init COM7 115200 N 8 1 9 1024", "monitor"},
+        {Mode::kGetSn,
+         false,
+         false,
+         {"init COM7 115200 N 8 1 9 1024", "monitor"},
          {{77, 60000}, {88, 5000}},
          {"hide 4009", "font 14 Verdana", "hide 1", "image C:\\WINDOWS\\system32\\mylogo.jpg"}},
-        {Mode::kGetSn, true, true, {"init COM7 9600 N 8 1 9 1024", "monitor"},
+        {Mode::kGetSn,
+         true,
+         true,
+         {"init COM7 9600 N 8 1 9 1024", "monitor"},
          {{77, 30000}, {88, 2000}},
          {"hide 4009", "font 20 " + face.substr(0, 50), "show 1", "image " + logo.substr(0, 99)}},
-        {Mode::kMyKad, false, false, {}, {{99, 60000}},
+        {Mode::kMyKad,
+         false,
+         false,
+         {},
+         {{99, 60000}},
          {"hide 4009", "sockets", "refresh 1", "font 14 Verdana", "hide 1",
           "image C:\\WINDOWS\\system32\\mylogo.jpg", "reader thread"}},
-        {Mode::kMyKad, true, true, {}, {{99, 45000}},
+        {Mode::kMyKad,
+         true,
+         true,
+         {},
+         {{99, 45000}},
          {"hide 4009", "sockets", "refresh 1", "font 20 " + face.substr(0, 50), "show 1",
           "image " + logo.substr(0, 99), "reader thread"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.local);
         DialogRig rig;
-        const std::string path = row.local ? ".\\QUILLON.ini" : "C:\\windows\\System32\\QUILLON.ini";
+        const std::string path =
+            row.local ? ".\\QUILLON.ini" : "C:\\windows\\System32\\QUILLON.ini";
         if (row.local) rig.files.files.insert(path);
         const std::pair<const char*, std::string> settings[] = {
             {"BAUDRATE", "9600x"}, {"GLOBTIMEOUT", "30000"}, {"TIMEOUT", "2000"}, {"SIZE", "20"},
-            {"FACE", face}, {"CANCEL", "1"}, {"LOC", logo}};
+            {"FACE", face},        {"CANCEL", "1"},          {"LOC", logo}};
         const char* sections[] = {"COMPORT", "MYKAD", "MYKAD", "FONT", "FONT", "MISC", "IMAGE"};
         for (int i = 0; row.set && i < 7; ++i) {
             rig.profile.Set(path, sections[i], settings[i].first, settings[i].second);
@@ -218,8 +238,8 @@ TEST(AcqDialogReader, PromptCodesShowTheirTextInLine2OfTheRunningReadUpTo99Chara
                      "Pengesahan MyKad berjaya",
                      "thread refresh", "thread line 4004 ",  // an empty setting, not the default
                      "thread refresh",                       // a code without a prompt
-                     "thread refresh", "thread line 4004 " + std::string(99, 'a'),
-                     "thread refresh", "thread line 4004 " + std::string(99, 'b')}));
+                     "thread refresh", "thread line 4004 " + std::string(99, 'a'), "thread refresh",
+                     "thread line 4004 " + std::string(99, 'b')}));
 }
 
 // Wherever the time-out lands, a result that was handed over is the one the dialog ends with.
@@ -234,7 +254,9 @@ TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
         {kDuringStart, -30, {"kill 99", "cancel event", "close", "thread close"}},
         {kAfterResultStored, -30, {"kill 99", "cancel event", "close", "thread close"}},
         {kAfterHandOver, -10, {"thread close", "kill 99"}},
-        {kGraceAfterHandOver, -30, {"kill 99", "cancel event", "close", "thread close", "kill 100"}},
+        {kGraceAfterHandOver,
+         -30,
+         {"kill 99", "cancel event", "close", "thread close", "kill 100"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.lands);

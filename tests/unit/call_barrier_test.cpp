@@ -25,7 +25,7 @@ using namespace testing_support;
 
 // The fixture is the call's services too: it counts how often they are asked for.
 class CallBarrierTest : public ::testing::Test, public ICallServices {
-protected:
+  protected:
     ScriptedRunners runners;
     MyKadReplyRig record{".\\QUILLON.ini"};  // its settings, locator and host serve the call too
     std::unique_ptr<CallWorkspace> work{new CallWorkspace()};

@@ -28,7 +28,7 @@ struct FakeReaderWindow : IReaderWindow {
 };
 
 class FakeWindow : public IDialogWindow {
-public:
+  public:
     ~FakeWindow() override {
         if (reader != nullptr) reader->Release();
     }
@@ -71,14 +71,14 @@ public:
         return std::find(calls.begin(), calls.end(), call) != calls.end();
     }
 
-private:
+  private:
     void Note(const char* format, int n, const std::string& tail = "") {
         calls.push_back(Format(format, n) + tail);
     }
 };
 
 class FakePort : public ITerminalPort {
-public:
+  public:
     std::vector<std::string> calls;
     std::vector<std::vector<uint8_t>> frames;
     std::vector<uint8_t> linkKey;  // the last key installed
@@ -92,7 +92,9 @@ public:
     }
     bool StartMonitor() override { return calls.push_back("monitor"), true; }
     void SendToPort(const uint8_t* frame, int n) override { frames.emplace_back(frame, frame + n); }
-    bool WaitForWrite(int ms) override { return calls.push_back(Format("wait write %d", ms)), true; }
+    bool WaitForWrite(int ms) override {
+        return calls.push_back(Format("wait write %d", ms)), true;
+    }
     void ClosePort() override { calls.push_back("close port"); }
     void ForgetSharedHandle() override { calls.push_back("forget handle"); }
     void InstallLinkKey(const uint8_t key[16]) override { linkKey.assign(key, key + 16); }
@@ -121,7 +123,8 @@ inline std::vector<uint8_t> ReplyFrame(uint8_t code, std::vector<uint8_t> data) 
     return f;
 }
 
-inline void PlayReply(Operation& op, IOperationHost& host, uint8_t code, std::vector<uint8_t> data) {
+inline void PlayReply(Operation& op, IOperationHost& host, uint8_t code,
+                      std::vector<uint8_t> data) {
     const std::vector<uint8_t> f = ReplyFrame(code, std::move(data));
     op.OnReply(f.data(), int(f.size()), host);
 }

@@ -21,7 +21,7 @@ using namespace testing_support;
 
 // Stands for the record builder: shows the command and the host's three texts.
 class TextsReply : public IMyKadReply {
-public:
+  public:
     std::string Build(const char* command, uint8_t*, const uint8_t*,
                       const char* const t[3]) override {
         return Format("[%s][0][%s|%s|%s]", command, t[0], t[1], t[2]);
@@ -30,7 +30,7 @@ public:
 
 // Notes when the file log is opened, with which file, and when it is closed.
 class RecordingLogSwitch : public ILogSwitch {
-public:
+  public:
     std::vector<std::string> calls;
     void Open(const LogSettings& s) override {
         calls.push_back(s.enabled ? "open " + s.file : "open, switched off");
@@ -39,7 +39,7 @@ public:
 };
 
 class DispatchTest : public ::testing::Test {
-protected:
+  protected:
     FakeFileSystem files;
     FakeProfile profile;
     FakeHostAddress host;
@@ -184,7 +184,7 @@ TEST_F(DispatchTest, SignatureRepliesTheBytesTheRunnerCountedInHexAndNothingOfAn
     const struct {
         std::vector<uint8_t> data;
         uint32_t count;
-        size_t digits;          // hexadecimal digits in the reply
+        size_t digits;  // hexadecimal digits in the reply
         const char* startsWith;
     } cases[] = {
         {{0x00, 0x01, 0x7F, 0xFF, 0xEE}, 4, 8, "[GETSIGNATURE][0][00017FFF]"},

@@ -17,7 +17,7 @@ namespace testing_support {
 
 // Settings keyed by path, section and key; a missing key reads its default.
 class FakeProfile : public IProfile {
-public:
+  public:
     void Set(const std::string& path, const std::string& section, const std::string& key,
              const std::string& value) {
         values_[path + "|" + section + "|" + key] = value;
@@ -32,12 +32,12 @@ public:
         return (it != values_.end() ? it->second : std::string(def)).substr(0, capacity - 1);
     }
 
-private:
+  private:
     std::map<std::string, std::string> values_;
 };
 
 class FakeFileSystem : public IFileSystem {
-public:
+  public:
     std::set<std::string> files;
     std::string windowsDir = "C:\\windows";
     int probes = 0;  // files looked for
@@ -48,7 +48,7 @@ public:
 };
 
 class FakeRegistry : public ISerialCommRegistry {
-public:
+  public:
     bool opens = true, closed = false;
     std::map<std::string, std::string> values;
     std::vector<std::string> queried;
@@ -64,13 +64,13 @@ public:
 };
 
 class FakeHostAddress : public IHostAddress {
-public:
+  public:
     std::string address = "192.0.2.2";
     std::string FirstIPv4() override { return address; }
 };
 
 class FakeClock : public IClock {
-public:
+  public:
     LocalTime now{2024, 3, 7, 9, 5, 2, 0};
     std::vector<int> sleeps;  // recorded instead of slept
     LocalTime Now() override { return now; }
@@ -79,7 +79,7 @@ public:
 
 // The log lines written while it exists (the tests start no threads of their own).
 class CapturingLog : public ILogSink {
-public:
+  public:
     std::vector<std::string> lines;
     CapturingLog() { SetLogSink(this); }
     ~CapturingLog() override { SetLogSink(nullptr); }

@@ -37,21 +37,35 @@ TEST(GetField, CopiesTheFieldCutToTheBufferOrLeavesOutAlone) {
 }
 
 TEST(ParseInt, ReadsTheLeadingDecimalAndSaturates) {
-    const std::pair<const char*, int> cases[] = {
-        {"12", 12},   {"  7", 7},   {"\t-5", -5}, {"+3", 3}, {"3abc", 3}, {"abc", 0}, {"-", 0},
-        {" - 4", 0},  {"0010", 10}, {"2147483647", INT_MAX}, {"99999999999999999999", INT_MAX},
-        {"-99999999999999999999", INT_MIN}};
+    const std::pair<const char*, int> cases[] = {{"12", 12},
+                                                 {"  7", 7},
+                                                 {"\t-5", -5},
+                                                 {"+3", 3},
+                                                 {"3abc", 3},
+                                                 {"abc", 0},
+                                                 {"-", 0},
+                                                 {" - 4", 0},
+                                                 {"0010", 10},
+                                                 {"2147483647", INT_MAX},
+                                                 {"99999999999999999999", INT_MAX},
+                                                 {"-99999999999999999999", INT_MIN}};
     for (const auto& c : cases) EXPECT_EQ(ParseInt(c.first), c.second) << '"' << c.first << '"';
 }
 
 // Encoding is checked through the ENROLL and GETSIGNATURE replies (dispatch_test).
 TEST(HexDecode, ReadsPairsEitherCasePaddingWithZeros) {
     const std::pair<const char*, std::vector<uint8_t>> cases[] = {
-        {"00FFa5A5", {0x00, 0xFF, 0xA5, 0xA5}}, {"abCDeF09", {0xAB, 0xCD, 0xEF, 0x09}},
+        {"00FFa5A5", {0x00, 0xFF, 0xA5, 0xA5}},
+        {"abCDeF09", {0xAB, 0xCD, 0xEF, 0x09}},
         // A short text pads with zero bytes; an odd last digit stands alone.
-        {"12", {0x12, 0x00, 0x00}}, {"123", {0x12, 0x03, 0x00}}, {"", {0x00, 0x00}},
+        {"12", {0x12, 0x00, 0x00}},
+        {"123", {0x12, 0x03, 0x00}},
+        {"", {0x00, 0x00}},
         // A pair is read up to its first non-digit.
-        {"1G", {0x01}}, {"G1", {0x00}}, {" 5", {0x00}}, {"zz41", {0x00, 0x41}},
+        {"1G", {0x01}},
+        {"G1", {0x00}},
+        {" 5", {0x00}},
+        {"zz41", {0x00, 0x41}},
     };
     for (const auto& c : cases) {
         std::vector<uint8_t> out(c.second.size(), 0xEE);

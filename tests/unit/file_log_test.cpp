@@ -21,7 +21,7 @@ using namespace testing_support;
 // Files by name and the open, close and replace calls in order; a file call made without the
 // log's lock is counted.
 class FakeLogFile : public ILogFile, public ILogThreads {
-public:
+  public:
     std::map<std::string, std::string> files;
     std::vector<std::string> calls;
     int unlockedCalls = 0;
@@ -46,7 +46,7 @@ public:
         return renames;
     }
 
-private:
+  private:
     void Note(const std::string& call) {
         unlockedCalls += locked_ ? 0 : 1;
         if (!call.empty()) calls.push_back(call);
@@ -59,7 +59,7 @@ private:
 const char kPrefix[] = "06/12/2026 14:46:40.123 | pid 1234 tid 5678 | ";  // 46 characters
 
 class FileLogTest : public ::testing::Test {
-protected:
+  protected:
     FakeLogFile file;
     FileLog log{file, file};
 

@@ -8,10 +8,17 @@ namespace quillon {
 namespace {
 
 TEST(HimetricToPixels, RoundsHalvesAwayFromZeroAndOverflowIsMinusOne) {
-    const long cases[][3] = {  // HIMETRIC, pixels per inch, pixels
-        {7938, 96, 300}, {7938, 120, 375}, {0, 96, 0},  // 375.02 on a large-font screen
-        {1270, 1, 1},    {1269, 1, 0},     {-1270, 1, -1}, {-1269, 1, 0},
-        {2147483647L, 2540, 2147483647L},  {2147483647L, 5080, -1}, {-2147483647L, 5080, -1}};
+    const long cases[][3] = {// HIMETRIC, pixels per inch, pixels
+                             {7938, 96, 300},
+                             {7938, 120, 375},
+                             {0, 96, 0},  // 375.02 on a large-font screen
+                             {1270, 1, 1},
+                             {1269, 1, 0},
+                             {-1270, 1, -1},
+                             {-1269, 1, 0},
+                             {2147483647L, 2540, 2147483647L},
+                             {2147483647L, 5080, -1},
+                             {-2147483647L, 5080, -1}};
     for (const auto& c : cases) {
         EXPECT_EQ(HimetricToPixels(c[0], int(c[1])), c[2]) << c[0] << " HIMETRIC at " << c[1];
     }

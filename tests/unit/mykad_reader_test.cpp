@@ -16,7 +16,7 @@ namespace quillon {
 namespace {
 
 class FakeMyKadDialog : public IMyKadDialog {
-public:
+  public:
     MyKadReadMode mode = MyKadReadMode::kPhotoAndFinger;
     int cancelCode = 0, fullRecord = -1;  // -1: never set
     std::vector<std::string> events;      // "refresh", "line1:TEXT", "ret:N", "close", ...
@@ -45,11 +45,11 @@ public:
 // Results per function (named as in `calls`, without arguments) are taken in order; once a
 // list runs out, the function answers its default.
 class FakeCardReader : public ICardReaderLibrary {
-public:
+  public:
     explicit FakeCardReader(int& cancelCode) : cancelCode_(cancelCode) {}
     std::map<std::string, std::deque<int>> results;
     std::map<std::string, int> defaults{{"CS", 2}, {"IsEBA", 1}};  // the others answer 0
-    std::string calls;  // "Init(7) FW(2000) ..."
+    std::string calls;                                             // "Init(7) FW(2000) ..."
     std::vector<uint8_t> record = std::vector<uint8_t>(120, 0x41);
     int32_t reportedLength = 120;
     std::vector<int> promptCodes;  // handed to the prompt routine during each VerifyFinger
@@ -80,7 +80,7 @@ public:
     }
     int OrvMyKadClose() override { return Call("Close"); }
 
-private:
+  private:
     int Call(const std::string& call) {
         calls += (calls.empty() ? "" : " ") + call;
         const std::string name = call.substr(0, call.find('('));
@@ -124,7 +124,8 @@ std::string Times(int n, const std::string& calls) {
 }
 
 const MyKadReadMode kMyKad = MyKadReadMode::kPhotoAndFinger, kOnly = MyKadReadMode::kFinger,
-                    kNoVerify = MyKadReadMode::kPhoto, kNoVerifyNoPhoto = MyKadReadMode::kRecordOnly;
+                    kNoVerify = MyKadReadMode::kPhoto,
+                    kNoVerifyNoPhoto = MyKadReadMode::kRecordOnly;
 const std::string kStart = "Init(7) FW(2000) ";
 const std::string kFound = "CS(1,2000) Reset ReadData IsEBA ";
 const std::string kPoll = "CS(1,2000) ";
@@ -132,8 +133,11 @@ const std::string kVerify = "L4 Verify(DUV) ";
 
 TEST(MyKadReadModeNamed, NamesTheDialogsFourReaderModesAndReadsOnlyTheRecordForAnyOther) {
     const std::pair<const char*, MyKadReadMode> cases[] = {
-        {"MYKAD", kMyKad}, {"MYKADONLY", kOnly}, {"MYKADNOVERIFY", kNoVerify},
-        {"MYKADNOVERIFYNOPHOTO", kNoVerifyNoPhoto}, {"mykad", kNoVerifyNoPhoto},
+        {"MYKAD", kMyKad},
+        {"MYKADONLY", kOnly},
+        {"MYKADNOVERIFY", kNoVerify},
+        {"MYKADNOVERIFYNOPHOTO", kNoVerifyNoPhoto},
+        {"mykad", kNoVerifyNoPhoto},
         {"", kNoVerifyNoPhoto}};
     for (const auto& c : cases) EXPECT_EQ(MyKadReadModeNamed(c.first), c.second) << c.first;
 }
@@ -159,47 +163,114 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
         // Reader start-up: any init failure is -4, a card left in is -1, the version is retried.
         {kMyKad, 1, {{"Init", {-7}}}, {}, -4, "Init(7) Close", "Init Port"},
         {kMyKad, 1, {{"FW", {-15}}}, {}, -1, "Init(7) FW(2000) Close", "Please remove MyKad..."},
-        {kNoVerifyNoPhoto, 1, {{"FW", {-2, -2, -2}}},
-         {{"APDU/RETRY_COUNT_FW", "1"}, {"APDU/V_TIMEOUT", "900"}}, 0,
-         "Init(7) " + Times(2, "FW(900) Close Init(7) ") + kFound + "Close", done},
-        {kMyKad, 1, {{"FW", {-2}}, {"Init", {0, -4}}}, {}, -4,
-         "Init(7) FW(2000) Close Init(7) Close", "Init Port"},
-        {kNoVerifyNoPhoto, 1, {{"FW", {-2}}, {"Init", {0, -6}}}, {}, 0,
-         "Init(7) FW(2000) Close Init(7) FW(2000) " + kFound + "Close", done},
+        {kNoVerifyNoPhoto,
+         1,
+         {{"FW", {-2, -2, -2}}},
+         {{"APDU/RETRY_COUNT_FW", "1"}, {"APDU/V_TIMEOUT", "900"}},
+         0,
+         "Init(7) " + Times(2, "FW(900) Close Init(7) ") + kFound + "Close",
+         done},
+        {kMyKad,
+         1,
+         {{"FW", {-2}}, {"Init", {0, -4}}},
+         {},
+         -4,
+         "Init(7) FW(2000) Close Init(7) Close",
+         "Init Port"},
+        {kNoVerifyNoPhoto,
+         1,
+         {{"FW", {-2}}, {"Init", {0, -6}}},
+         {},
+         0,
+         "Init(7) FW(2000) Close Init(7) FW(2000) " + kFound + "Close",
+         done},
         // The card wait.
-        {kMyKad, 1, {{"CS", {0, 2}}}, {{"MYKAD/INSERT_COUNT", "2"}}, -30,
-         kStart + Times(2, kPoll) + "Close", "User Cancel"},  // a card on the last poll is late
+        {kMyKad,
+         1,
+         {{"CS", {0, 2}}},
+         {{"MYKAD/INSERT_COUNT", "2"}},
+         -30,
+         kStart + Times(2, kPoll) + "Close",
+         "User Cancel"},  // a card on the last poll is late
         {kMyKad, 1, {{"CS", {0, -30}}}, {}, -30, kStart + kPoll + kPoll + "Close", "User Cancel"},
-        {kNoVerifyNoPhoto, 1, {{"CS", {0, 1}}}, {}, 0,  // only status 2 is a card
-         kStart + Times(2, kPoll) + kFound + "Close", done},
-        {kMyKad, 1, {{"CS", {0, 0, 0}}}, {}, -9, kStart + Times(2, kPoll) + "Close", "User Cancel",
+        {kNoVerifyNoPhoto,
+         1,
+         {{"CS", {0, 1}}},
+         {},
+         0,  // only status 2 is a card
+         kStart + Times(2, kPoll) + kFound + "Close",
+         done},
+        {kMyKad,
+         1,
+         {{"CS", {0, 0, 0}}},
+         {},
+         -9,
+         kStart + Times(2, kPoll) + "Close",
+         "User Cancel",
          "CS#2"},
         // Reading the card: a MyKid ends after its record, a failure skips what follows.
         {kMyKad, 1, {{"ReadData", {9999}}}, {}, 0, kStart + kPoll + "Reset ReadData Close", done},
         {kMyKad, 1, {{"Reset", {-12}}}, {}, -12, kStart + kPoll + "Reset IsEBA Close", done},
-        {kMyKad, 1, {{"ReadData", {-13}}}, {}, -13, kStart + kPoll + "Reset ReadData IsEBA Close",
+        {kMyKad,
+         1,
+         {{"ReadData", {-13}}},
+         {},
+         -13,
+         kStart + kPoll + "Reset ReadData IsEBA Close",
          done},
         {kMyKad, 1, {{"Photo", {-14}}}, {}, -14, kStart + kFound + "Photo Close", done},
         // The finger: VERIFY_TIMES non-matches, then the lower level after SET_LOW_TIMES.
-        {kOnly, 1, {{"Verify", {-3, -3, -3}}}, {}, -3,
-         kStart + kFound + "Bio(DUV) " + Times(3, kVerify) + "Close", done},
-        {kOnly, 1, {{"Verify", {-3, -3, -3, 0}}},
+        {kOnly,
+         1,
+         {{"Verify", {-3, -3, -3}}},
+         {},
+         -3,
+         kStart + kFound + "Bio(DUV) " + Times(3, kVerify) + "Close",
+         done},
+        {kOnly,
+         1,
+         {{"Verify", {-3, -3, -3, 0}}},
          {{"MYKAD/SET_LOW_TIMES", "2"}, {"MYKAD/SET_LOW_LEVEL", "2"}, {"MYKAD/VERIFY_TIMES", "5"}},
-         0, kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + Times(2, "L2 Verify(DUV) ") +
-                "Close", done},
-        {kOnly, 1, {{"Verify", {-3, 0}}},  // a lower level outside 1 to 4 means 4
-         {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "0"}}, 0,
-         kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close", done},
-        {kOnly, 1, {{"Verify", {-3, 0}}},
-         {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "5"}}, 0,
-         kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close", done},
+         0,
+         kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + Times(2, "L2 Verify(DUV) ") + "Close",
+         done},
+        {kOnly,
+         1,
+         {{"Verify", {-3, 0}}},  // a lower level outside 1 to 4 means 4
+         {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "0"}},
+         0,
+         kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close",
+         done},
+        {kOnly,
+         1,
+         {{"Verify", {-3, 0}}},
+         {{"MYKAD/SET_LOW_TIMES", "1"}, {"MYKAD/SET_LOW_LEVEL", "5"}},
+         0,
+         kStart + kFound + "Bio(DUV) " + Times(2, kVerify) + "Close",
+         done},
         {kOnly, 1, {{"Bio", {-22}}}, {}, -22, kStart + kFound + "Bio(DUV) Close", done},
-        {kOnly, 1, {{"L4", {-1}}, {"Close", {-1}}}, {}, 0,  // their results are ignored
-         kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
-        {kOnly, 1, {{"Verify", {-21}}}, {}, -21,  // only -3 is retried
-         kStart + kFound + "Bio(DUV) " + kVerify + "Close", done},
-        {kOnly, 1, {{"Verify", {-3, -3, -3}}}, {}, -9,
-         kStart + kFound + "Bio(DUV) " + kVerify + "Close", done, "Verify#1"},
+        {kOnly,
+         1,
+         {{"L4", {-1}}, {"Close", {-1}}},
+         {},
+         0,  // their results are ignored
+         kStart + kFound + "Bio(DUV) " + kVerify + "Close",
+         done},
+        {kOnly,
+         1,
+         {{"Verify", {-21}}},
+         {},
+         -21,  // only -3 is retried
+         kStart + kFound + "Bio(DUV) " + kVerify + "Close",
+         done},
+        {kOnly,
+         1,
+         {{"Verify", {-3, -3, -3}}},
+         {},
+         -9,
+         kStart + kFound + "Bio(DUV) " + kVerify + "Close",
+         done,
+         "Verify#1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.calls);

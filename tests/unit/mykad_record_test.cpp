@@ -39,8 +39,8 @@ TEST(ScrambleBlock, KeepsPaddingAndZerosXorsTheRestAndEndsWithTheCheckByte) {
     } cases[] = {
         {{0x41, 0x00, 0x20, 0xD0, 0x0F, 0x99}, 6, 2, {0x4E, 0x00, 0x20, 0xD0, 0x0F, 0xB1}},
         {{0x41, 0x41, 0x41}, 3, 1, {0x4E, 0x4E, 0x00}},  // one key byte for every position
-        {{0x41}, 1, 2, {0x00}},                           // the check byte of nothing
-        {{0x41, 0x41}, 0, 2, {0xEE, 0xEE}},               // nothing written
+        {{0x41}, 1, 2, {0x00}},                          // the check byte of nothing
+        {{0x41, 0x41}, 0, 2, {0xEE, 0xEE}},              // nothing written
         {{0x41, 0x41}, 2, 0, {0xEE, 0xEE}},
     };
     for (const auto& c : cases) {

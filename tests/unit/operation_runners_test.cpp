@@ -19,7 +19,7 @@ using namespace testing_support;
 // Plays each run: records "MODE show port", lets the status query succeed, then runs the test's
 // script on the operation (by default it ends with 0).
 class ScriptedDialogs : public IDialogRunner {
-public:
+  public:
     std::vector<std::string> runs;
     std::function<void(Operation&)> script = [](Operation& op) { op.SetRetCode(0); };
     FakeHost host;
@@ -36,7 +36,7 @@ public:
 };
 
 class RunnersTest : public ::testing::Test {
-protected:
+  protected:
     DialogRig rig;
     ScriptedDialogs dialogs;
     FakeRegistry registry;
@@ -49,7 +49,7 @@ TEST_F(RunnersTest, VerifyChecksByte17OfEachTemplateAfterTheStatusQuery) {
         size_t length;
         uint8_t byte17, byte615;
         int format;  // of the verify frame sent; 0: refused with -5, no verify run
-    } rows[] = {{598, 2, 0, 1}, {598, 3, 0, 0}, {599, 2, 0, 0}, {1196, 2, 2, 2},
+    } rows[] = {{598, 2, 0, 1},  {598, 3, 0, 0},  {599, 2, 0, 0}, {1196, 2, 2, 2},
                 {1196, 2, 7, 0}, {1196, 0, 2, 0}, {1197, 0, 0, 2}};
     for (const auto& row : rows) {
         SCOPED_TRACE(Format("%zu %d/%d", row.length, row.byte17, row.byte615));
@@ -163,8 +163,8 @@ TEST_F(RunnersTest, SetTerminalTimeSendsTwelveGivenCharactersElseTheClocksNeverS
     clock.now = LocalTime{2031, 11, 30, 8, 7, 6, 0};
     EXPECT_EQ(runners.SetTerminalTime(5, 0, "ignored"), 0);
     EXPECT_EQ(sent, "311130080706");
-    EXPECT_EQ(dialogs.runs, (std::vector<std::string>{"SET_TERMINAL_TIME 0 5",
-                                                      "SET_TERMINAL_TIME 0 5"}));
+    EXPECT_EQ(dialogs.runs,
+              (std::vector<std::string>{"SET_TERMINAL_TIME 0 5", "SET_TERMINAL_TIME 0 5"}));
 }
 
 TEST_F(RunnersTest, CardReadsCopyTheRecordOfTheirCardTypeAndThePhotoOnlyWhenAsked) {
@@ -172,8 +172,10 @@ TEST_F(RunnersTest, CardReadsCopyTheRecordOfTheirCardTypeAndThePhotoOnlyWhenAske
         bool myKad;
         bool photoMode;
         const char* name;
-    } rows[] = {{true, true, "MYKAD"}, {true, false, "MYKADONLY"},
-                {false, true, "MYKADNOVERIFY"}, {true, false, "MYKADNOVERIFYNOPHOTO"}};
+    } rows[] = {{true, true, "MYKAD"},
+                {true, false, "MYKADONLY"},
+                {false, true, "MYKADNOVERIFY"},
+                {true, false, "MYKADNOVERIFYNOPHOTO"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         dialogs.script = [&](Operation& op) {
@@ -190,11 +192,11 @@ TEST_F(RunnersTest, CardReadsCopyTheRecordOfTheirCardTypeAndThePhotoOnlyWhenAske
         };
         std::vector<uint8_t> card(2002, 0), photo(4101, 0);
         const std::string mode = row.name;
-        const int result =
-            mode == "MYKAD"           ? runners.ReadMyKAD(0, 4, card.data(), photo.data())
-            : mode == "MYKADONLY"     ? runners.ReadMyKADData(0, 4, card.data())
-            : mode == "MYKADNOVERIFY" ? runners.ReadMyKADNoVerify(0, 4, card.data(), photo.data())
-                                      : runners.ReadMyKADNoVerifyNoPhoto(0, 4, card.data());
+        const int result = mode == "MYKAD" ? runners.ReadMyKAD(0, 4, card.data(), photo.data())
+                           : mode == "MYKADONLY" ? runners.ReadMyKADData(0, 4, card.data())
+                           : mode == "MYKADNOVERIFY"
+                               ? runners.ReadMyKADNoVerify(0, 4, card.data(), photo.data())
+                               : runners.ReadMyKADNoVerifyNoPhoto(0, 4, card.data());
         EXPECT_EQ(result, 0);
         EXPECT_EQ(dialogs.runs.back(), Format("%s 0 4", row.name));
         EXPECT_EQ(card[0], row.myKad ? '0' : '1');

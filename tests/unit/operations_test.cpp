@@ -31,19 +31,19 @@ TEST(TerminalEvents, EachEventShowsItsModesPromptAndSetsTheCodeAndCloses) {
         int after;
         int closes;
     } rows[] = {
-        {Mode::kEnroll, 0xA0, -9, "E2+log", -9, 0},  {Mode::kVerify, 0xA0, -9, "V3+log", -9, 0},
-        {Mode::kGetSn, 0xA0, -9, "V3+log", -9, 0},   {Mode::kEnroll, 0xA1, -9, "E4+log", -9, 0},
-        {Mode::kEnroll, 0xA2, -9, "E5+log", -9, 0},  {Mode::kVerify, 0xA3, -9, "V4+log", -9, 0},
-        {Mode::kEnroll, 0xA3, -9, "M4", -2, 0},      {Mode::kVerify, 0xA4, -9, "V5+log", -9, 0},
+        {Mode::kEnroll, 0xA0, -9, "E2+log", -9, 0},   {Mode::kVerify, 0xA0, -9, "V3+log", -9, 0},
+        {Mode::kGetSn, 0xA0, -9, "V3+log", -9, 0},    {Mode::kEnroll, 0xA1, -9, "E4+log", -9, 0},
+        {Mode::kEnroll, 0xA2, -9, "E5+log", -9, 0},   {Mode::kVerify, 0xA3, -9, "V4+log", -9, 0},
+        {Mode::kEnroll, 0xA3, -9, "M4", -2, 0},       {Mode::kVerify, 0xA4, -9, "V5+log", -9, 0},
         {Mode::kGetSignature, 0xA4, -9, "M5", -1, 0}, {Mode::kEnroll, 0xA5, -9, "E3+log", -9, 0},
-        {Mode::kEnroll, 0xA6, -9, "E9+log", -9, 0},  {Mode::kEnroll, 0xA7, -9, "E7", -5, 1},
-        {Mode::kVerify, 0xB1, -9, "M6", -1, 1},      {Mode::kVerify, 0xB2, -9, "M7", -2, 1},
-        {Mode::kVerify, 0xB3, 0, "M8+log", 0, 0},    {Mode::kVerify, 0xB3, -1, "M8+log", -1, 1},
-        {Mode::kVerify, 0xB3, -2, "M8+log", -2, 1},  {Mode::kVerify, 0xB4, -9, "M9", -9, 0},
-        {Mode::kVerify, 0xB4, -2, "M9", -2, 1},      {Mode::kVerify, 0xB5, -9, "P10+log", -9, 0},
-        {Mode::kVerify, 0xB6, -9, "P11+log", -9, 0}, {Mode::kVerify, 0xB7, -9, "P12+log", -9, 0},
-        {Mode::kVerify, 0x9F, -9, "", -9, 0},        {Mode::kVerify, 0xA8, -9, "", -9, 0},
-        {Mode::kVerify, 0xB0, -9, "", -9, 0},        {Mode::kVerify, 0xB8, -9, "", -9, 0},
+        {Mode::kEnroll, 0xA6, -9, "E9+log", -9, 0},   {Mode::kEnroll, 0xA7, -9, "E7", -5, 1},
+        {Mode::kVerify, 0xB1, -9, "M6", -1, 1},       {Mode::kVerify, 0xB2, -9, "M7", -2, 1},
+        {Mode::kVerify, 0xB3, 0, "M8+log", 0, 0},     {Mode::kVerify, 0xB3, -1, "M8+log", -1, 1},
+        {Mode::kVerify, 0xB3, -2, "M8+log", -2, 1},   {Mode::kVerify, 0xB4, -9, "M9", -9, 0},
+        {Mode::kVerify, 0xB4, -2, "M9", -2, 1},       {Mode::kVerify, 0xB5, -9, "P10+log", -9, 0},
+        {Mode::kVerify, 0xB6, -9, "P11+log", -9, 0},  {Mode::kVerify, 0xB7, -9, "P12+log", -9, 0},
+        {Mode::kVerify, 0x9F, -9, "", -9, 0},         {Mode::kVerify, 0xA8, -9, "", -9, 0},
+        {Mode::kVerify, 0xB0, -9, "", -9, 0},         {Mode::kVerify, 0xB8, -9, "", -9, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(Format("%s 0x%02X", SetupFor(row.mode).name, row.event));
@@ -162,7 +162,8 @@ TEST(FingerReplies, SuccessStoresTheTemplateOfTheFormatsSizeAndErrorsEndOnlyAVer
         }
         if (row.ret == -3) {
             const uint8_t status = data[row.code == 0x27 || row.code == 0x28 ? 0 : 5];
-            EXPECT_EQ(log.lines, std::vector<std::string>{Format("RECV: Error Code 0x%02x", status)});
+            EXPECT_EQ(log.lines,
+                      std::vector<std::string>{Format("RECV: Error Code 0x%02x", status)});
         }
     }
 }

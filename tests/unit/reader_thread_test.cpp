@@ -27,7 +27,7 @@ const auto kBound = std::chrono::seconds(10);  // no step of a call may take lon
 // named `blockAt` waits: the card wait until the cancel event is set, the others until Unstick(),
 // whatever the event says.
 class BlockingLibrary : public ICardReaderLibrary {
-public:
+  public:
     std::string blockAt;
     bool photoThrows = false;
 
@@ -64,7 +64,7 @@ public:
     }
     int OrvMyKadClose() override { return Record("Close"); }
 
-private:
+  private:
     void Set(bool& flag) {
         std::lock_guard<std::mutex> lock(m_);
         flag = true;
@@ -90,7 +90,7 @@ private:
 // counted) once the dialog has ended. The settings, the library and the window outlive the
 // thread; the dialog goes when the call returns.
 class Call : public testing_support::FakeWindow {
-public:
+  public:
     testing_support::DialogRig rig;
     BlockingLibrary library;
     testing_support::FakeClock clock;
@@ -144,7 +144,7 @@ public:
         return PumpUntil([this] { return ended; }) && Return();
     }
 
-private:
+  private:
     // What the thread holds of the window.
     struct Sent : IReaderWindow {
         explicit Sent(Call& call) : c(call) {}

@@ -66,7 +66,8 @@ TEST(TerminalCommands, VerifySendsTheTemplateWithBothRangesBlankedAndIsCutToItsA
         ASSERT_EQ(n, int(row.sent) + 13);
         EXPECT_EQ(f[1] * 256 + f[2], int(row.sent) + 8);
         EXPECT_EQ(Hex(f + 3, 8), std::string("28 ") + row.header);
-        unsigned sum = 0x28 + (row.format == 2 ? 0xC1 + 0x04 + 0x04 + 0xAC : 0x01 + 0x04 + 0x02 + 0x56);
+        unsigned sum =
+            0x28 + (row.format == 2 ? 0xC1 + 0x04 + 0x04 + 0xAC : 0x01 + 0x04 + 0x02 + 0x56);
         for (size_t i = 0; i < row.sent; ++i) {
             const bool blank = (i >= 512 && i <= 597) || (i >= 1110 && i <= 1195);
             ASSERT_EQ(f[11 + i], blank ? 0x20 : t[i]) << i;

@@ -105,13 +105,13 @@ struct Ideal {
 // What wine itself takes for the calls the library must make, measured in this process: the
 // floor below which no implementation of the same calls can go under wine.
 struct WineCosts {
-    double dialogMs = 0;     // the real template 4000, created and ended at WM_INITDIALOG
-    double settingsMs = 0;   // the settings reads of one terminal dialog
-    double portMs = 0;       // open, configure, purge, a monitor thread in a comm wait, close
-    double writeMs = 0;      // purge plus one overlapped frame write
-    double readByteMs = 0;   // one queued byte read the way the monitor thread reads it
-    double detectMs = 0;     // a byte arriving to a comm-event wait armed well before it
-    double handOverMs = 0;   // a reply handed from a thread to a window by SendMessage
+    double dialogMs = 0;    // the real template 4000, created and ended at WM_INITDIALOG
+    double settingsMs = 0;  // the settings reads of one terminal dialog
+    double portMs = 0;      // open, configure, purge, a monitor thread in a comm wait, close
+    double writeMs = 0;     // purge plus one overlapped frame write
+    double readByteMs = 0;  // one queued byte read the way the monitor thread reads it
+    double detectMs = 0;    // a byte arriving to a comm-event wait armed well before it
+    double handOverMs = 0;  // a reply handed from a thread to a window by SendMessage
 
     // The ideal plus wine's costs; a byte read slower than the line delays the reply by the
     // difference, a byte read faster waits for the line.
@@ -433,7 +433,9 @@ void PrintRow(const Row& r) {
     const double overhead = r.stats.median - r.idealMs;
     const double beyond = r.stats.median - r.floorMs;
     const double allowed = 3.0 * r.dialogs + 0.02 * r.idealMs;
-    const auto verdict = [&](double v) { return !r.terminal ? "-" : (v <= allowed ? "yes" : "NO"); };
+    const auto verdict = [&](double v) {
+        return !r.terminal ? "-" : (v <= allowed ? "yes" : "NO");
+    };
     char ratio[16] = "-";
     if (r.idealMs > 0) std::snprintf(ratio, sizeof ratio, "%.2f", r.stats.median / r.idealMs);
     std::printf("%-19s %3d %8.1f %8.1f %8.1f %8.1f %6s %8.1f %7.1f %7.1f  %-5s %s", r.name.c_str(),
@@ -485,8 +487,8 @@ WineCosts MeasureWine(HMODULE library, int runs, int port, int cablePort, int* r
     if (cablePort > 0 && cable.Open(cablePort)) {
         w.writeMs = Repeat(runs, [&cable] { return WriteFrameMs(cable.out); }).median;
         w.detectMs = Repeat(runs, [&cable] { return DetectMs(cable); }).median;
-        w.readByteMs = Repeat(runs, [&cable, readBytes] { return ReadByteMs(cable, readBytes); })
-                           .median;
+        w.readByteMs =
+            Repeat(runs, [&cable, readBytes] { return ReadByteMs(cable, readBytes); }).median;
     }
     return w;
 }

@@ -3,12 +3,12 @@
 // fields, from a file.
 //
 //   quillon_host [--access CODE] [--prefill TEXT] (--file PATH | REQUEST)
-#include "quillon.h"
-
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "quillon.h"
 
 namespace {
 

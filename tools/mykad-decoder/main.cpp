@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
     // A host program's output line ("reply: [..]") may carry text before the first bracket.
     mykaddecode::DecodedReply reply;
     std::string error;
-    if (!mykaddecode::DecodeReply(text.substr(text.find('[') == std::string::npos ? 0 : text.find('[')), reply, error)) {
+    if (!mykaddecode::DecodeReply(
+            text.substr(text.find('[') == std::string::npos ? 0 : text.find('[')), reply, error)) {
         std::fprintf(stderr, "not a MyKad reply: %s\n", error.c_str());
         return 2;
     }
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
         std::printf("data hex:     %s\n", Hex(reply.data).c_str());
         if (reply.hasPhoto) std::printf("photo hex:    %s\n", Hex(reply.photo).c_str());
     }
-    const bool checks = reply.markerCheck && reply.dataCheck && (!reply.hasPhoto || reply.photoCheck);
+    const bool checks =
+        reply.markerCheck && reply.dataCheck && (!reply.hasPhoto || reply.photoCheck);
     return checks ? 0 : 1;
 }

@@ -79,7 +79,8 @@ bool Base64Decode(const std::string& text, std::vector<uint8_t>& out) {
     return true;
 }
 
-bool Unscramble(const uint8_t* in, size_t length, const uint8_t key[16], std::vector<uint8_t>& out) {
+bool Unscramble(const uint8_t* in, size_t length, const uint8_t key[16],
+                std::vector<uint8_t>& out) {
     out.clear();
     if (length == 0) return false;
     uint8_t check = 0;
@@ -125,8 +126,8 @@ bool DecodeReply(const std::string& reply, DecodedReply& out, std::string& error
     }
     out.markerCheck = Unscramble(&payload[kRandomSize], kMarkerSize, out.key.data(), out.marker);
     const size_t dataStart = kRandomSize + kMarkerSize;
-    out.dataCheck = Unscramble(&payload[dataStart], payload.size() - dataStart, out.key.data(),
-                               out.data);
+    out.dataCheck =
+        Unscramble(&payload[dataStart], payload.size() - dataStart, out.key.data(), out.data);
 
     const size_t dataLength = payload.size() - dataStart;
     if (dataLength == 683) {
@@ -186,8 +187,9 @@ std::string Describe(const DecodedReply& r) {
         text += "address:      \"" + r.record.address + "\"\n";
     }
     if (r.data.size() > 1) {
-        std::vector<uint8_t> card(r.data.begin() + 1,
-                                  r.data.begin() + static_cast<long>(std::min<size_t>(r.data.size(), 61)));
+        std::vector<uint8_t> card(
+            r.data.begin() + 1,
+            r.data.begin() + static_cast<long>(std::min<size_t>(r.data.size(), 61)));
         text += "card bytes:   \"" + Printable(card) + "\"...\n";
     }
     if (r.hasPhoto) {

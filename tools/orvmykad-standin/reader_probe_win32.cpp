@@ -16,7 +16,7 @@ namespace {
 using namespace quillon;
 
 class Defaults : public IProfile {
-public:
+  public:
     int ReadInt(const std::string&, const char*, const char*, int def) override { return def; }
     std::string ReadString(const std::string&, const char*, const char*, const char* def,
                            size_t) override {
@@ -25,13 +25,13 @@ public:
 };
 
 class Clock : public IClock {
-public:
+  public:
     LocalTime Now() override { return LocalTime{}; }
     void SleepMs(int ms) override { Sleep(static_cast<DWORD>(ms)); }
 };
 
 class ConsoleDialog : public IMyKadDialog {
-public:
+  public:
     std::string mode;
     int port = 1;
     int ComPort() override { return port; }
@@ -45,7 +45,9 @@ public:
     void SetLinkKey(const uint8_t*) override { std::printf("link key handed out\n"); }
     void SetRetCode(int code) override { std::printf("result: %d\n", code); }
     void SetFullRecord(bool full) override { std::printf("full record: %d\n", full ? 1 : 0); }
-    void SetOpenData(const uint8_t*, int length) override { std::printf("open data: %d\n", length); }
+    void SetOpenData(const uint8_t*, int length) override {
+        std::printf("open data: %d\n", length);
+    }
     void SetAltData(const uint8_t*, int length) override { std::printf("alt data: %d\n", length); }
     void SetPhoto(const uint8_t*, size_t length) override {
         std::printf("photo: %u\n", static_cast<unsigned>(length));

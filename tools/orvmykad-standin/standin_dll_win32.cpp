@@ -30,7 +30,7 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
 }
 
 class Host : public orvstandin::IStandinHost {
-public:
+  public:
     void Sleep(int ms) override { ::Sleep(static_cast<DWORD>(ms)); }
     bool WaitForCancel(int ms) override {
         HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, "ORVMYKADCANCELEVENT");

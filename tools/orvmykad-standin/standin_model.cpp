@@ -8,11 +8,12 @@
 
 namespace orvstandin {
 
-const char* const kFunctionNames[11] = {
-    "OrvMyKadInit",      "OrvMyKadGetFirmwareVersion", "OrvMyKadGetCardStatus",
-    "OrvMyKadResetCard", "OrvMyKadReadOpenData",       "OrvMyKadIsEBA",
-    "OrvMyKadReadPhoto", "OrvMyKadReadBio",            "OrvMyKadSecurityLevel",
-    "OrvMyKadVerifyFinger", "OrvMyKadClose"};
+const char* const kFunctionNames[11] = {"OrvMyKadInit",          "OrvMyKadGetFirmwareVersion",
+                                        "OrvMyKadGetCardStatus", "OrvMyKadResetCard",
+                                        "OrvMyKadReadOpenData",  "OrvMyKadIsEBA",
+                                        "OrvMyKadReadPhoto",     "OrvMyKadReadBio",
+                                        "OrvMyKadSecurityLevel", "OrvMyKadVerifyFinger",
+                                        "OrvMyKadClose"};
 
 namespace {
 
@@ -269,9 +270,9 @@ int StandinReader::GetFirmwareVersion(int timeoutMs, char* version, unsigned cha
     const int r = Next("OrvMyKadGetFirmwareVersion", 0);
     if (r == 0) {
         std::memset(version, 0, kVersionSize);
-        std::memcpy(version, scenario_.version.data(),
-                    scenario_.version.size() < kVersionSize ? scenario_.version.size()
-                                                             : kVersionSize - 1);
+        std::memcpy(
+            version, scenario_.version.data(),
+            scenario_.version.size() < kVersionSize ? scenario_.version.size() : kVersionSize - 1);
         std::memcpy(keyArea, scenario_.key.data(),
                     scenario_.key.size() < kKeyAreaSize ? scenario_.key.size() : kKeyAreaSize);
     }

@@ -16,15 +16,15 @@ struct Scenario {
     bool mykid = false;
     bool eba = true;
     std::string version = "OrvMyKad stand-in 1.0";
-    std::vector<uint8_t> key;        // up to 20 bytes into the key area
-    std::vector<uint8_t> record;     // open data (MyKad) or the MyKid record, up to 2000 bytes
-    int64_t recordLength = -1;       // the length reported; -1: the record's size
-    std::vector<uint8_t> photo;      // up to 4000 bytes; the rest of the buffer is zero
+    std::vector<uint8_t> key;     // up to 20 bytes into the key area
+    std::vector<uint8_t> record;  // open data (MyKad) or the MyKid record, up to 2000 bytes
+    int64_t recordLength = -1;    // the length reported; -1: the record's size
+    std::vector<uint8_t> photo;   // up to 4000 bytes; the rest of the buffer is zero
     std::map<std::string, std::deque<int>> results;  // by function name, taken in order
     // ms before answering, by function name: one value per call in order, the last one for
     // every call after it.
     std::map<std::string, std::deque<int>> delays;
-    std::vector<int> prompts;        // codes handed to the callback in every VerifyFinger
+    std::vector<int> prompts;  // codes handed to the callback in every VerifyFinger
 };
 
 // The built-in scenario: a MyKad, EBA, that matches on the first finger.
@@ -38,7 +38,7 @@ extern const char* const kFunctionNames[11];
 
 // What the model needs from its host: waits (the card wait ends early on cancel) and the record.
 class IStandinHost {
-public:
+  public:
     virtual ~IStandinHost() = default;
     virtual void Sleep(int ms) = 0;
     // Waits up to `ms` for the cancel event; true when it is (or becomes) set.
@@ -47,7 +47,7 @@ public:
 };
 
 class StandinReader {
-public:
+  public:
     StandinReader(Scenario scenario, IStandinHost& host)
         : scenario_(std::move(scenario)), host_(host) {}
 
@@ -63,7 +63,7 @@ public:
     int VerifyFinger(char* application, int (*prompt)(int));
     int Close();
 
-private:
+  private:
     int Next(const char* name, int def);
     int NextDelay(const char* name);
     void Delay(const char* name);

@@ -95,7 +95,7 @@ void Pause(long ms) {
 }
 
 class Line {
-public:
+  public:
     ~Line() { Close(); }
 
     bool OpenPty(const std::string& link) {
@@ -177,7 +177,7 @@ public:
         link_.clear();
     }
 
-private:
+  private:
     bool Fail(const char* what) {
         fprintf(stderr, "sim: %s: %s\n", what, strerror(errno));
         return false;

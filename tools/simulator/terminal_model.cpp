@@ -212,8 +212,8 @@ void TerminalModel::RunBlock(const Block& block, const HostFrame& frame,
             case Step::Kind::kHangup:
             case Step::Kind::kHold: {
                 Action a;
-                a.kind = step.kind == Step::Kind::kHold ? Action::Kind::kHold
-                                                        : Action::Kind::kHangup;
+                a.kind =
+                    step.kind == Step::Kind::kHold ? Action::Kind::kHold : Action::Kind::kHangup;
                 actions->push_back(a);
                 break;
             }

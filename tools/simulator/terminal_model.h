@@ -23,7 +23,7 @@ struct Action {
 };
 
 class TerminalModel {
-public:
+  public:
     TerminalModel(Scenario scenario, uint32_t seed);
 
     // Decodes the host's frame into *frame and returns the answer (empty when muted).
@@ -38,7 +38,7 @@ public:
     // The default answer to a command: payloads (code and data), in the order they are sent.
     std::vector<std::vector<uint8_t>> DefaultAnswer(const HostFrame& frame);
 
-private:
+  private:
     std::vector<uint8_t> StatusReply();
     std::vector<uint8_t> EnrolResult(const HostFrame& frame);
     bool VerifyMatches(const HostFrame& frame) const;

@@ -31,7 +31,7 @@ std::vector<uint8_t> EncodeTerminalFrame(const std::vector<uint8_t>& payload, co
 // Splits the received byte stream into wire frames: STX, length W (2 bytes), W + 2 more bytes.
 // Bytes before an STX are skipped and counted; a length above kMaxWireLength resynchronises.
 class WireFramer {
-public:
+  public:
     static const int kMaxWireLength = 4096;
 
     // Appends the byte; returns true when it completed a frame (then Frame() holds it).
@@ -41,7 +41,7 @@ public:
     void Reset() { pending_.clear(); }
     size_t SkippedBytes() const { return skipped_; }
 
-private:
+  private:
     std::vector<uint8_t> pending_;
     std::vector<uint8_t> frame_;
     size_t skipped_ = 0;
