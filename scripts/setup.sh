@@ -18,7 +18,7 @@ update() {
     updated=1
 }
 
-packages=(cmake ninja-build g++ clang libgtest-dev googletest python3 file
+packages=(cmake ninja-build g++ clang clang-format libgtest-dev googletest python3 file
           gcc-multilib g++-multilib
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb x11-apps)
 missing=()

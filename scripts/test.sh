@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The whole test suite from a fresh machine: set-up, every build, then one CTest run over the
+# The whole test suite from a fresh machine: set-up, the formatting check, every build, then one CTest run over the
 # native unit tests (64-bit with ASan/UBSan, and 32-bit under qemu), the fuzz runs, the DLL
 # contract checks and the wine end-to-end tests; last, the line coverage of the portable core by
 # the unit tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
+# Formatting first: a file that differs from .clang-format fails the run before anything builds.
+"$root/scripts/format.sh" --check
 "$root/scripts/build.sh"
 # The unit tests once more with gcov counts, in a tree of their own for the coverage line at the
 # end: the two test programs only, no sanitizers and no debug information (a third less to build).
