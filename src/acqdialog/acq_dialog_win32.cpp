@@ -182,6 +182,21 @@ class DialogWindow : public IDialogWindow, public IFrameSink {
         m_picLogo.Draw(dc, 0, 0, m_picLogo.m_nWidth, m_picLogo.m_nHeight, 0, 0);
         EndPaint(hwnd, &paint);
     }
+    // From the reader thread: 0 repaints both prompt lines, a control id sets that line's text.
+    void OnReaderPrompt(WPARAM id, LPARAM text) {
+        if (id == 0) {
+            RefreshPromptLines(true, true);
+        } else {
+            SetItemText(static_cast<int>(id), reinterpret_cast<const char*>(text));
+        }
+    }
+    // The prompt lines have no background of their own: the logo shows through.
+    static INT_PTR PromptLineColours(WPARAM dc, LPARAM control) {
+        const int id = GetDlgCtrlID(reinterpret_cast<HWND>(control));
+        if (id != kPromptLine1 && id != kPromptLine2) return FALSE;
+        SetBkMode(reinterpret_cast<HDC>(dc), TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+    }
     void Wait(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
     void InitSocketLayer() override {
         WSADATA data;
@@ -306,13 +321,7 @@ INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LP
             }
             return TRUE;
         case WM_READER_PROMPT:
-            if (run->window->destroying) return TRUE;
-            if (wParam == 0) {
-                run->window->RefreshPromptLines(true, true);
-            } else {
-                run->window->SetItemText(static_cast<int>(wParam),
-                                         reinterpret_cast<const char*>(lParam));
-            }
+            if (!run->window->destroying) run->window->OnReaderPrompt(wParam, lParam);
             return TRUE;
         case WM_SHOWWINDOW:
             SetWindowPos(hwnd, dialog.ShowDialog() ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
@@ -325,14 +334,8 @@ INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LP
         case WM_PAINT:
             run->window->OnPaint();
             return TRUE;
-        case WM_CTLCOLORSTATIC: {
-            const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-            if (id == kPromptLine1 || id == kPromptLine2) {
-                SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-                return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
-            }
-            return FALSE;
-        }
+        case WM_CTLCOLORSTATIC:
+            return DialogWindow::PromptLineColours(wParam, lParam);
         case WM_DESTROY:
             run->window->destroying = true;
             dialog.DestroyWindow();
