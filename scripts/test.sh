@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite from a fresh machine: set-up, the formatting check, every build, then one
-# CTest run over the
-# native unit tests (64-bit with ASan/UBSan, and 32-bit under qemu), the fuzz runs, the DLL
-# contract checks and the wine end-to-end tests; last, the line coverage of the portable core by
-# the unit tests.
+# CTest run over the native unit tests (64-bit with ASan/UBSan, and 32-bit under qemu), the fuzz
+# runs, the DLL contract checks, the layering probes and the wine end-to-end tests; last, the line
+# coverage of the portable core by the unit tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
