@@ -14,7 +14,6 @@ static_assert(kReaderKeySize == 16, "the reader hands out a link key");
 namespace {
 const size_t kSettingTextCapacity = 51;
 const size_t kLogoPathCapacity = 100;
-const int kOperatorCancel = -9;
 
 // A baud text that is not a number gives 0, as the C runtime reads it.
 long ParseLong(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
@@ -174,7 +173,7 @@ void CAcqDialog::StartReader() {
         // A thread of an earlier call is still inside the card-reader library, which must not
         // be entered twice at once; the host may ask again once that call has come back.
         WriteLog("READER STILL BUSY");
-        operation_.SetRetCode(kResultReaderBusy);
+        operation_.SetRetCode(kResultBusy);
         window_->SendClose();
         return;
     }
@@ -197,7 +196,7 @@ void CAcqDialog::OnCommand(int id) {
 }
 
 void CAcqDialog::OnOK() {
-    cancelCode_ = kOperatorCancel;
+    cancelCode_ = kResultCancelled;
     window_->EnableItem(kButtonCancel, false);
     window_->SignalCancel();
     if (reader_ != nullptr) reader_->Cancel(cancelCode_);

@@ -29,8 +29,6 @@ struct DialogEnvironment {
 // After the read's time-out has set the cancel event, how long the reader thread still has to
 // end before the dialog ends without it (a library call that ignores the event is left behind).
 const int kReaderGraceMs = 5000;
-// A second card read while a thread of an earlier one is still inside the library.
-const int kResultReaderBusy = -1008;
 
 class CAcqDialog : private IOperationHost {
   public:

@@ -1,12 +1,9 @@
 #include "acqdialog/reader_session.h"
 
 #include "acqdialog/prompts.h"
+#include "foundation/results.h"
 
 namespace quillon {
-
-namespace {
-const int kOperatorCancel = -9;
-}  // namespace
 
 ReaderSession* ReaderSessions::Create(IProfile& profile, const ReaderInputs& inputs) {
     ReaderSession* session = new ReaderSession(*this, profile, inputs);
@@ -40,7 +37,7 @@ void ReaderSession::AttachWindow(std::unique_ptr<IReaderWindow> window) {
 bool ReaderSession::Abandon() {
     int expected = kRunning;
     if (!state_.compare_exchange_strong(expected, kAbandoned)) return false;
-    cancelCode_.store(kOperatorCancel);
+    cancelCode_.store(kResultCancelled);
     return true;
 }
 

@@ -53,9 +53,9 @@ int OperationRunners::Verify(const char* name, int show, int port, int length, c
     if (result == 0) {
         // Byte 17 of each template must be 2; from 1197 bytes on nothing is tested.
         if (length < 599) {
-            if (templ[17] != 2) result = -5;
+            if (templ[17] != 2) result = kResultTemplateRefused;
         } else if (length < 1197) {
-            if (templ[17] != 2 || templ[615] != 2) result = -5;
+            if (templ[17] != 2 || templ[615] != 2) result = kResultTemplateRefused;
         }
     }
     if (result == 0) {

@@ -22,7 +22,4 @@ class IRunners {
     virtual int ReadMyKADNoVerifyNoPhoto(int show, int port, uint8_t* cardOut) = 0;
 };
 
-// Result of a dialog that ended before it opened a port or set a result.
-const int kResultDialogNoResult = -10;
-
 }  // namespace quillon
