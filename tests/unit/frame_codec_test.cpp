@@ -1,6 +1,7 @@
-// The terminal link: the host's codec and reply parser against reference vectors, and the
-// simulator's wire codec at the far end against the host's. The simulated terminal itself (its
-// scenarios and line faults) is played against the real host by the end-to-end tests.
+// The terminal link: the host's codec and reply parser against reference vectors, and the link
+// path's promise to allocate nothing. The simulated
+// terminal at the far end (its codec, scenarios and line faults) is played against the real host
+// by the end-to-end tests.
 #include "terminal/frame_codec.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "counting_allocator.h"
 #include "fakes.h"
+#include "foundation/log.h"
 #include "simulator/scenario.h"
 #include "simulator/terminal_wire.h"
 
@@ -29,15 +32,6 @@ Bytes Part(const Bytes& b, size_t from, size_t to) { return {b.begin() + from, b
 
 const Bytes kZeroKey(16, 0);
 const Bytes kKey = Hex("000102030405060708090A0B0C0D0E0F");
-
-// A plain frame as a builder writes it and the parser hands it over: STX, L, payload, sum, ETX.
-Bytes Plain(const Bytes& payload) {
-    Bytes f = {kStx, uint8_t(payload.size() >> 8), uint8_t(payload.size())};
-    f.insert(f.end(), payload.begin(), payload.end());
-    f.push_back(ByteSum(payload.data(), static_cast<int>(payload.size())));
-    f.push_back(kEtx);
-    return f;
-}
 
 // Published XTEA vectors (their key words are big-endian; ours are read little-endian), and
 // blocks of spaces or with a zero word, which pass unchanged both ways.
@@ -167,9 +161,7 @@ TEST_F(FrameCodecTest, DecodesAReferenceReplyAndDropsStrayBytesOneByOneWithoutCh
     link.SetOutbound(pair, false);
     Feed(Hex("020008 CD31190189 82F38E A4 03"));  // serial number "ABC", computed independently
     EXPECT_EQ(frames, Frames{Hex("020007 25 060003 414243 F4 03")});
-    EXPECT_EQ(link.ReceivedLength(), 0);
     EXPECT_TRUE(log.lines.empty());
-
     Bytes reply = Inbound({0x72, 0x06});
     reply[11] ^= 0xFF;
     reply[12] = 0x7E;
@@ -224,32 +216,35 @@ TEST_F(FrameCodecTest, ACommandSentMidReplyRestartsCollectionAndFramesFollowInOr
     EXPECT_TRUE(log.lines.empty());
 }
 
-using TerminalSimTest = FrameCodecTest;
+// The link path runs on the monitor thread for every byte and every frame: it must not touch the
+// heap. That holds while log lines are discarded (the default): a file log allocates for each.
+using testing_support::AllocationsIn;
 
-TEST_F(TerminalSimTest, FramesOfEveryLengthDecodeExactlyOnTheOtherSideBothWays) {
-    const uint8_t key[16] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
-                             0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-    link.InstallLinkKey(key);
-    for (size_t length = 1; length <= 2000; ++length) {
-        g_pair[0] = uint8_t(length * 7);
-        g_pair[1] = uint8_t(length * 13 + 1);
-        Bytes payload(length);
-        for (size_t i = 0; i < length; ++i) payload[i] = uint8_t(i * 131 + length);
-        payload[0] = length % 5 == 0 ? 0x23 : 0x28;
-        const Bytes wire = Encode(payload);
-        sim::HostFrame frame;
-        ASSERT_TRUE(sim::DecodeHostFrame(wire.data(), wire.size(), key, &frame)) << length;
-        ASSERT_TRUE(frame.paddingValid) << length;
-        ASSERT_EQ(frame.plain, Plain(payload)) << length;
-        ASSERT_EQ(frame.defaultKey, payload[0] == 0x23) << length;
-        ASSERT_EQ(Bytes(frame.pair, frame.pair + 2), Bytes(g_pair, g_pair + 2)) << length;
-
-        payload[0] = 0x27;  // the answer goes back with the key and pair of the host's frame
-        frames.clear();
-        Feed(sim::EncodeTerminalFrame(payload, frame.defaultKey ? DefaultKey : key, frame.pair));
-        ASSERT_EQ(frames, Frames{Plain(payload)}) << length;
+TEST(LinkPathAllocation, EncodingAVerifyAndCollectingRepliesAmongGarbageAllocateNothing) {
+    ASSERT_EQ(GetLogSink(), nullptr);
+    // A two-finger verification: 1204 payload bytes and room behind them for the padding.
+    static uint8_t plain[1204 + 5 + 8] = {kStx, 0x04, 0xB4, 0x28};
+    static TerminalLink link;
+    EXPECT_EQ(AllocationsIn([] { link.Encode(plain, 1204 + 5); }), 0);
+    // Stray bytes, an oversize frame (L = 2188, dropped at its length: its body is stray bytes),
+    // then a finger event and an enrolment's template.
+    Bytes result = {0x27, 0x06, 0x02, 0x56}, stream = {0x41, 0x03, 0x02, 0x08, 0x8C};
+    result.resize(4 + 598, 0x33);
+    stream.resize(40, 0x55);
+    for (const Bytes& reply : {Bytes{0x94, 0, 0, 0xA0}, result}) {
+        const Bytes wire = sim::EncodeTerminalFrame(reply, link.LinkKey(), link.ScramblePair());
+        stream.insert(stream.end(), wire.begin(), wire.end());
     }
-    EXPECT_TRUE(log.lines.empty());
+    struct : IFrameSink {
+        int frames = 0;
+        void OnFrame(const uint8_t*, int) override { ++frames; }
+    } sink;
+    EXPECT_EQ(AllocationsIn([&] {
+                  for (uint8_t b : stream) link.CollectReplyByte(b, &sink);
+              }),
+              0);
+    EXPECT_EQ(sink.frames, 2);
+    EXPECT_EQ(link.ReceivedLength(), 0);
 }
 
 }  // namespace
