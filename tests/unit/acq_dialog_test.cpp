@@ -250,35 +250,6 @@ TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
     }
 }
 
-TEST(AcqDialogReader, AThreadThatOutstaysItsGraceIsLeftBehindAndKeepsOtherReadsOut) {
-    DialogRig rig;
-    ReaderSession* thread = nullptr;
-    {
-        Dialog t(Mode::kMyKadNoVerify, rig);
-        t.Start();
-        thread = t.window.reader;
-        thread->Retain();  // the thread's own reference, which outlives the dialog here
-        t.window.reader = nullptr;
-        thread->Release();  // the fake window's
-        t.dialog.OnTimer(99);
-        t.window.calls.clear();
-        t.dialog.OnTimer(100);
-        EXPECT_EQ(Join(t.window.calls), "kill 100|close");
-        EXPECT_TRUE(t.dialog.OnCancel()) << "ends without the thread";
-        EXPECT_EQ(t.op->RetCode(), -30);
-        EXPECT_EQ(thread->CancelCode(), -9) << "so it leaves its waits at the next check";
-        EXPECT_TRUE(t.dialog.ReaderAbandoned());
-    }
-    rig.window.calls.clear();
-    Dialog next(Mode::kMyKadNoVerifyNoPhoto, rig);
-    next.Start();
-    EXPECT_EQ(next.op->RetCode(), -1008);
-    EXPECT_EQ(Join(rig.window.calls).find("reader thread"), std::string::npos);
-    EXPECT_EQ(rig.window.calls.back(), "close");
-    thread->Release();
-    EXPECT_EQ(rig.readers.Live(), 0) << "the last owner freed it";
-}
-
 TEST(AcqDialogReader, AFailedHandlerOrAThreadThatCannotStartEndsTheRead) {
     Dialog failed(Mode::kMyKad);
     failed.Start().dialog.EndAfterFailure();

@@ -70,9 +70,8 @@ TEST_F(RunnersTest, VerifyChecksByte17OfEachTemplateAfterTheStatusQuery) {
                       ? runners.PerformVerify2F(1, 7, n, t.data())
                       : runners.PerformVerify(1, 7, n, t.data()),
                   row.format ? 0 : -5);
-        std::vector<std::string> runs = {"GETLLTSTATUS 0 7"};
-        if (row.format) runs.push_back("VERIFY 1 7");
-        EXPECT_EQ(dialogs.runs, runs);
+        EXPECT_EQ(Join(dialogs.runs),
+                  row.format ? "GETLLTSTATUS 0 7|VERIFY 1 7" : "GETLLTSTATUS 0 7");
         if (row.format) {
             ASSERT_EQ(frame.size(), row.length + 13);
             EXPECT_EQ(frame[4], row.format == 2 ? 0xC1 : 0x01);
@@ -85,7 +84,7 @@ TEST_F(RunnersTest, AFailedStatusQueryEndsTheOperationAndASuccessfulOneIsFollowe
     char text[50] = {0};
     dialogs.queryFirst = -4;
     EXPECT_EQ(runners.PerformEnroll(1, 7, templ), -4);
-    EXPECT_EQ(dialogs.runs, std::vector<std::string>{"GETLLTSTATUS 0 7"});
+    EXPECT_EQ(Join(dialogs.runs), "GETLLTSTATUS 0 7");
     EXPECT_TRUE(clock.sleeps.empty());
     dialogs.queryFirst = 0;
     dialogs.runs.clear();
@@ -95,9 +94,8 @@ TEST_F(RunnersTest, AFailedStatusQueryEndsTheOperationAndASuccessfulOneIsFollowe
     runners.GetSerialNumber(1, 7, text);
     runners.GetLLTStatus(1, 7, text);  // the status query on its own waits for nothing
     EXPECT_EQ(clock.sleeps, (std::vector<int>{500, 120}));
-    EXPECT_EQ(dialogs.runs,
-              (std::vector<std::string>{"GETLLTSTATUS 0 7", "ENROLL 1 7", "GETLLTSTATUS 0 7",
-                                        "GETSN 0 7", "GETLLTSTATUS 0 7"}));
+    EXPECT_EQ(Join(dialogs.runs),
+              "GETLLTSTATUS 0 7|ENROLL 1 7|GETLLTSTATUS 0 7|GETSN 0 7|GETLLTSTATUS 0 7");
 }
 
 TEST_F(RunnersTest, TerminalResultsAreCopiedBoundedByTheDispatchersBuffers) {
