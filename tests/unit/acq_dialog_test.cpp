@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "acqdialog/reader_session.h"
 #include "dialog_fakes.h"
@@ -17,16 +16,6 @@ namespace quillon {
 namespace {
 
 using namespace testing_support;
-using Lines = std::vector<std::string>;
-
-std::unique_ptr<Operation> MakeOperation(Mode mode) {
-    if (SetupFor(mode).readerLink) return std::unique_ptr<Operation>(new CardReadOperation(mode));
-    if (mode == Mode::kEnroll || mode == Mode::kVerify) {
-        return std::unique_ptr<Operation>(new FingerOperation(mode, 1, "TPL"));
-    }
-    if (mode == Mode::kGetSignature) return std::unique_ptr<Operation>(new SignatureOperation);
-    return std::unique_ptr<Operation>(new TerminalQuery(mode, "260102030405"));
-}
 
 // One dialog on COM7 with its own fakes; `rig` may be shared by dialogs run one after another.
 struct Dialog {
@@ -44,49 +33,39 @@ struct Dialog {
     bool started = false;
 };
 
+const std::string kLogo = "image C:\\WINDOWS\\system32\\mylogo.jpg";
+
 TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
     const struct {
         Mode mode;
-        const char* title;
-        const char* line1;
-        const char* line2;
-        Lines start;    // what the start does, after the logo
-        int frameCode;  // of the frame sent during the set-up, 0: none
+        const char *title, *line1, *line2;
+        const char* start;  // what the start does, after the logo
+        int frameCode;      // of the frame sent during the set-up, 0: none
         int ret;
     } rows[] = {
-        {Mode::kEnroll, "ENROLLMENT", "Performing ENROLLMENT...", "", {"post 4000"}, 0, -9},
-        {Mode::kVerify,
-         "VERIFY",
-         "Performing VERIFICATION...",
-         "Place Finger\r\nLetak jari",
-         {"post 4001"},
-         0,
-         -9},
-        {Mode::kSetTerminalTime, "", "", "", {"close"}, 0x72, 0},  // after its frame was written
-        {Mode::kGetLltStatus, "", "", "", {}, 0x23, -9},
-        {Mode::kGetSn, "", "", "", {}, 0x25, -9},
-        {Mode::kGetSignature, "SIGNATURE", "Signature", "Place Sign on the Screen", {}, 0xF3, -9},
-        {Mode::kMyKad, "MYKAD", "", "", {"reader thread"}, 0, -10},
-        {Mode::kMyKadOnly, "MYKAD", "", "", {"reader thread"}, 0, -10},
-        {Mode::kMyKadNoVerify, "MYKAD", "", "", {"reader thread"}, 0, -10},
-        {Mode::kMyKadNoVerifyNoPhoto, "MYKAD", "", "", {"reader thread"}, 0, -10},
+        {Mode::kEnroll, "ENROLLMENT", "Performing ENROLLMENT...", "", "|post 4000", 0, -9},
+        {Mode::kVerify, "VERIFY", "Performing VERIFICATION...", "Place Finger\r\nLetak jari",
+         "|post 4001", 0, -9},
+        {Mode::kSetTerminalTime, "", "", "", "|close", 0x72, 0},  // after its frame was written
+        {Mode::kGetLltStatus, "", "", "", "", 0x23, -9},
+        {Mode::kGetSn, "", "", "", "", 0x25, -9},
+        {Mode::kGetSignature, "SIGNATURE", "Signature", "Place Sign on the Screen", "", 0xF3, -9},
+        {Mode::kMyKad, "MYKAD", "", "", "|reader thread", 0, -10},
+        {Mode::kMyKadOnly, "MYKAD", "", "", "|reader thread", 0, -10},
+        {Mode::kMyKadNoVerify, "MYKAD", "", "", "|reader thread", 0, -10},
+        {Mode::kMyKadNoVerifyNoPhoto, "MYKAD", "", "", "|reader thread", 0, -10},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(SetupFor(row.mode).name);
         Dialog t(row.mode);
-        t.Start();
-        EXPECT_TRUE(t.started);
+        EXPECT_TRUE(t.Start().started);
         EXPECT_EQ(t.window.title, row.title);
         EXPECT_EQ(t.window.text[kPromptLine1], row.line1);
         EXPECT_EQ(t.window.text[kPromptLine2], row.line2);
-        const auto image = std::find(t.window.calls.begin(), t.window.calls.end(),
-                                     "image C:\\WINDOWS\\system32\\mylogo.jpg");
-        ASSERT_NE(image, t.window.calls.end());
-        EXPECT_EQ(Lines(image + 1, t.window.calls.end()), row.start);
+        const std::string calls = Join(t.window.calls);
+        EXPECT_EQ(calls.substr(calls.find(kLogo) + kLogo.size()), row.start);
         ASSERT_EQ(t.rig.port.frames.size(), row.frameCode ? 1u : 0u);
-        if (row.frameCode) {
-            EXPECT_EQ(t.rig.port.frames[0][3], row.frameCode);
-        }
+        EXPECT_EQ(row.frameCode ? t.rig.port.frames[0][3] : 0, row.frameCode);
         if (!SetupFor(row.mode).readerLink) {
             EXPECT_EQ(t.rig.port.calls.back(),
                       row.mode == Mode::kSetTerminalTime ? "wait write 2000" : "monitor");
@@ -102,70 +81,63 @@ TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
 }
 
 TEST(AcqDialog, ItsSettingsComeFromTheLocalFileElseSystem32WithTheirDefaultsAndBounds) {
-    const std::string face(60, 'F'), logo(120, 'L');
+    const std::string face = "font 20 " + std::string(50, 'F'),
+                      logo = "image " + std::string(99, 'L');
     const struct {
         Mode mode;
-        bool local;  // the settings in .\QUILLON.ini, else in System32
-        bool set;
-        Lines port;
+        bool local;  // all settings in .\QUILLON.ini, else none in System32
+        std::string port;
         std::map<int, int> timers;
-        Lines window;
+        std::string window;
     } rows[] = {
         {Mode::kGetSn,
          false,
-         false,
-         {"init COM7 115200 N 8 1 9 1024", "monitor"},
+         "init COM7 115200 N 8 1 9 1024|monitor",
          {{77, 60000}, {88, 5000}},
-         {"hide 4009", "font 14 Verdana", "hide 1", "image C:\\WINDOWS\\system32\\mylogo.jpg"}},
+         "hide 4009|font 14 Verdana|hide 1|" + kLogo},
         {Mode::kGetSn,
          true,
-         true,
-         {"init COM7 9600 N 8 1 9 1024", "monitor"},
+         "init COM7 9600 N 8 1 9 1024|monitor",
          {{77, 30000}, {88, 2000}},
-         {"hide 4009", "font 20 " + face.substr(0, 50), "show 1", "image " + logo.substr(0, 99)}},
+         "hide 4009|" + face + "|show 1|" + logo},
         {Mode::kMyKad,
          false,
-         false,
-         {},
+         "",
          {{99, 60000}},
-         {"hide 4009", "sockets", "refresh 1", "font 14 Verdana", "hide 1",
-          "image C:\\WINDOWS\\system32\\mylogo.jpg", "reader thread"}},
+         "hide 4009|sockets|refresh 1|font 14 Verdana|hide 1|" + kLogo + "|reader thread"},
         {Mode::kMyKad,
          true,
-         true,
-         {},
+         "",
          {{99, 45000}},
-         {"hide 4009", "sockets", "refresh 1", "font 20 " + face.substr(0, 50), "show 1",
-          "image " + logo.substr(0, 99), "reader thread"}},
+         "hide 4009|sockets|refresh 1|" + face + "|show 1|" + logo + "|reader thread"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.local);
         DialogRig rig;
-        const std::string path =
-            row.local ? ".\\QUILLON.ini" : "C:\\windows\\System32\\QUILLON.ini";
+        const std::string path = ".\\QUILLON.ini";
         if (row.local) rig.files.files.insert(path);
-        const std::pair<const char*, std::string> settings[] = {
-            {"BAUDRATE", "9600x"}, {"GLOBTIMEOUT", "30000"}, {"TIMEOUT", "2000"}, {"SIZE", "20"},
-            {"FACE", face},        {"CANCEL", "1"},          {"LOC", logo}};
-        const char* sections[] = {"COMPORT", "MYKAD", "MYKAD", "FONT", "FONT", "MISC", "IMAGE"};
-        for (int i = 0; row.set && i < 7; ++i) {
-            rig.profile.Set(path, sections[i], settings[i].first, settings[i].second);
+        const char* settings[][3] = {
+            {"COMPORT", "BAUDRATE", "9600x"}, {"MYKAD", "GLOBTIMEOUT", "30000"},
+            {"MYKAD", "TIMEOUT", "2000"},     {"FONT", "SIZE", "20"},
+            {"MISC", "CANCEL", "1"},          {"CSSSERVER", "GLOBTIMEOUT", "45000"}};
+        for (int i = 0; row.local && i < 6; ++i) {
+            rig.profile.Set(path, settings[i][0], settings[i][1], settings[i][2]);
         }
-        if (row.set) rig.profile.Set(path, "CSSSERVER", "GLOBTIMEOUT", "45000");
+        if (row.local) rig.profile.Set(path, "FONT", "FACE", std::string(60, 'F'));
+        if (row.local) rig.profile.Set(path, "IMAGE", "LOC", std::string(120, 'L'));
         Dialog t(row.mode, rig);
         t.Start();
-        EXPECT_EQ(t.rig.port.calls, row.port);
+        EXPECT_EQ(Join(t.rig.port.calls), row.port);
         EXPECT_EQ(t.window.timers, row.timers);
-        EXPECT_EQ(t.window.calls, row.window);
-        EXPECT_EQ(t.window.text[kButtonCancel], row.set ? "Cancel" : "");
+        EXPECT_EQ(Join(t.window.calls), row.window);
+        EXPECT_EQ(t.window.text[kButtonCancel], row.local ? "Cancel" : "");
     }
 }
 
 TEST(AcqDialog, AFailedPortOpenEndsWithMinus4BeforeTheSetUp) {
     Dialog failed(Mode::kGetSignature);
     failed.rig.port.opens = false;
-    failed.Start();
-    EXPECT_FALSE(failed.started);
+    EXPECT_FALSE(failed.Start().started);
     EXPECT_EQ(failed.op->RetCode(), -4);
     EXPECT_EQ(failed.rig.port.calls.back(), "forget handle");
     EXPECT_TRUE(failed.window.timers.empty());
@@ -178,22 +150,21 @@ TEST(AcqDialog, EachTimerEndsTheOperationItsOwnWayAndOthersDoNothing) {
     const struct {
         Mode mode;
         int timer;
-        Lines calls;
+        const char* calls;
         int ret;
     } rows[] = {
-        {Mode::kGetSn, 77, {"refresh 1", "kill 77", "wait 1000", "close"}, -30},
-        {Mode::kGetSn, 88, {"refresh 1", "kill 88", "wait 1000", "close"}, -30},
-        {Mode::kGetSn, 78, {}, -9},
-        {Mode::kGetSn, 87, {}, -9},
-        {Mode::kMyKad, 99, {"kill 99", "cancel event", "close"}, -30},
+        {Mode::kGetSn, 77, "refresh 1|kill 77|wait 1000|close", -30},
+        {Mode::kGetSn, 88, "refresh 1|kill 88|wait 1000|close", -30},
+        {Mode::kGetSn, 78, "", -9},
+        {Mode::kGetSn, 87, "", -9},
+        {Mode::kMyKad, 99, "kill 99|cancel event|close", -30},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.timer);
         Dialog t(row.mode);
-        t.Start();
-        t.window.calls.clear();
+        t.Start().window.calls.clear();
         t.dialog.OnTimer(row.timer);
-        EXPECT_EQ(t.window.calls, row.calls);
+        EXPECT_EQ(Join(t.window.calls), row.calls);
         EXPECT_EQ(t.op->RetCode(), row.ret);
         EXPECT_EQ(t.window.text[kPromptLine2], row.timer == 77 || row.timer == 88 ? "Timeout" : "")
             << "reader modes' line 2 is unchanged";
@@ -202,20 +173,19 @@ TEST(AcqDialog, EachTimerEndsTheOperationItsOwnWayAndOthersDoNothing) {
 
 TEST(AcqDialog, CancelDisablesTheButtonAndSignalsButATerminalOperationRunsOn) {
     Dialog t(Mode::kGetSn);
-    t.Start().dialog.OnCommand(kButtonCancel);
-    EXPECT_TRUE(t.window.Has("disable 1") && t.window.Has("cancel event"));
-    EXPECT_EQ(t.window.closes, 0);
+    t.Start().window.calls.clear();
+    t.dialog.OnCommand(kButtonCancel);
+    EXPECT_EQ(Join(t.window.calls), "disable 1|cancel event");
     EXPECT_TRUE(t.dialog.OnCancel());
     EXPECT_EQ(t.op->RetCode(), -9);
 }
 
 TEST(AcqDialog, RepliesRepaintBothLinesAndGoToTheOperation) {
     Dialog t(Mode::kGetSn);
-    t.Start();
-    t.window.calls.clear();
+    t.Start().window.calls.clear();
     const uint8_t reply[] = {0x02, 0x00, 0x05, 0x25, 0x06, 0x00, 0x01, 'Q', 0x00, 0x03};
     t.dialog.OnTerminalReply(reply, sizeof reply);
-    EXPECT_EQ(t.window.calls, (Lines{"refresh 11", "close"}));
+    EXPECT_EQ(Join(t.window.calls), "refresh 11|close");
     EXPECT_EQ(static_cast<TerminalQuery&>(*t.op).Result().text, "Q");
 }
 
@@ -224,39 +194,36 @@ TEST(AcqDialogReader, PromptCodesShowTheirTextInLine2OfTheRunningReadUpTo99Chara
     t.rig.Set("MESSAGE", "E3", "");
     t.rig.Set("MESSAGE", "M6", std::string(99, 'a'));
     t.rig.Set("MESSAGE", "M7", std::string(100, 'b'));
-    t.Start();
-    t.window.calls.clear();
-    EXPECT_EQ(TestPromptCode(0xA3), 1);
-    EXPECT_TRUE(t.window.calls.empty()) << "no reader thread speaks for the prompts yet";
+    t.Start().window.calls.clear();
+    EXPECT_EQ(TestPromptCode(0xA3), 1);  // no reader thread speaks for the prompts yet
     t.rig.readers.BeginPrompts(t.window.reader);
     for (int code : {0xA3, 0xA5, 0xA9, 0xB1, 0xB2}) EXPECT_EQ(TestPromptCode(code), 1);
     t.rig.readers.EndPrompts(t.window.reader);
     EXPECT_EQ(TestPromptCode(0xA3), 1);
-    EXPECT_EQ(t.window.calls,
-              (Lines{"thread refresh",
-                     "thread line 4004 MyKad verification completed successfully\r\n"
-                     "Pengesahan MyKad berjaya",
-                     "thread refresh", "thread line 4004 ",  // an empty setting, not the default
-                     "thread refresh",                       // a code without a prompt
-                     "thread refresh", "thread line 4004 " + std::string(99, 'a'), "thread refresh",
-                     "thread line 4004 " + std::string(99, 'b')}));
+    // An empty setting is no default; a code without a prompt only repaints.
+    EXPECT_EQ(Join(t.window.calls),
+              "thread refresh|thread line 4004 MyKad verification completed "
+              "successfully\r\nPengesahan MyKad berjaya|thread refresh|"
+              "thread line 4004 |thread refresh|thread refresh|"
+              "thread line 4004 " +
+                  std::string(99, 'a') + "|thread refresh|thread line 4004 " +
+                  std::string(99, 'b'));
 }
 
 // Wherever the time-out lands, a result that was handed over is the one the dialog ends with.
 TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
     enum Lands { kNever, kDuringStart, kAfterResultStored, kAfterHandOver, kGraceAfterHandOver };
+    const char* timedOut = "kill 99|cancel event|close|thread close";  // "close": the dialog's
     const struct {
         Lands lands;
         int beforeClose;  // the result code once the thread has handed over
-        Lines calls;      // "close" is the dialog's own, "thread close" the thread's
+        std::string calls;
     } rows[] = {
-        {kNever, -10, {"thread close"}},
-        {kDuringStart, -30, {"kill 99", "cancel event", "close", "thread close"}},
-        {kAfterResultStored, -30, {"kill 99", "cancel event", "close", "thread close"}},
-        {kAfterHandOver, -10, {"thread close", "kill 99"}},
-        {kGraceAfterHandOver,
-         -30,
-         {"kill 99", "cancel event", "close", "thread close", "kill 100"}},
+        {kNever, -10, "thread close"},
+        {kDuringStart, -30, timedOut},
+        {kAfterResultStored, -30, timedOut},
+        {kAfterHandOver, -10, "thread close|kill 99"},
+        {kGraceAfterHandOver, -30, timedOut + std::string("|kill 100")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.lands);
@@ -278,52 +245,21 @@ TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
         EXPECT_EQ(t.op->RetCode(), row.beforeClose);
         EXPECT_TRUE(t.dialog.OnCancel()) << "the thread's close";
         EXPECT_EQ(t.op->RetCode(), -21);
-        EXPECT_EQ(t.window.calls, row.calls);
+        EXPECT_EQ(Join(t.window.calls), row.calls);
         EXPECT_TRUE(t.rig.port.linkKey.empty()) << "the thread handed over no key";
     }
 }
 
-TEST(AcqDialogReader, AThreadThatOutstaysItsGraceIsLeftBehindAndKeepsOtherReadsOut) {
-    DialogRig rig;
-    ReaderSession* thread = nullptr;
-    {
-        Dialog t(Mode::kMyKadNoVerify, rig);
-        t.Start();
-        thread = t.window.reader;
-        thread->Retain();  // the thread's own reference, which outlives the dialog here
-        t.window.reader = nullptr;
-        thread->Release();  // the fake window's
-        t.dialog.OnTimer(99);
-        t.window.calls.clear();
-        t.dialog.OnTimer(100);
-        EXPECT_EQ(t.window.calls, (Lines{"kill 100", "close"}));
-        EXPECT_TRUE(t.dialog.OnCancel()) << "ends without the thread";
-        EXPECT_EQ(t.op->RetCode(), -30);
-        EXPECT_EQ(thread->CancelCode(), -9) << "so it leaves its waits at the next check";
-        EXPECT_TRUE(t.dialog.ReaderAbandoned());
-    }
-    rig.window.calls.clear();
-    Dialog next(Mode::kMyKadNoVerifyNoPhoto, rig);
-    next.Start();
-    EXPECT_EQ(next.op->RetCode(), -1008);
-    EXPECT_FALSE(rig.window.Has("reader thread"));
-    EXPECT_TRUE(rig.window.Has("close"));
-    thread->Release();
-    EXPECT_EQ(rig.readers.Live(), 0) << "the last owner freed it";
-}
-
 TEST(AcqDialogReader, AFailedHandlerOrAThreadThatCannotStartEndsTheRead) {
     Dialog failed(Mode::kMyKad);
-    failed.Start();
-    failed.dialog.EndAfterFailure();
+    failed.Start().dialog.EndAfterFailure();
     EXPECT_TRUE(failed.dialog.OnCancel());
     EXPECT_EQ(failed.op->RetCode(), -1009);
     EXPECT_TRUE(failed.window.reader->Abandoned());
 
     Dialog unstarted(Mode::kMyKad);
     unstarted.window.startWorks = false;
-    unstarted.Start();
-    unstarted.dialog.OnTimer(99);
+    unstarted.Start().dialog.OnTimer(99);
     EXPECT_EQ(unstarted.window.timers.count(100), 0u) << "no thread to give a grace";
     EXPECT_TRUE(unstarted.dialog.OnCancel());
     EXPECT_EQ(unstarted.op->RetCode(), -30);

@@ -1,16 +1,19 @@
-// Fakes of the dialog's window and terminal port that record their calls as lines of text.
+// Fakes of the dialog's window, terminal port and card-reader library that record their calls
+// as text.
 #pragma once
 
-#include <algorithm>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "acqdialog/acq_dialog.h"
 #include "acqdialog/operations.h"
 #include "acqdialog/reader_session.h"
+#include "cardreader/card_reader_library.h"
 #include "fakes.h"
 
 namespace quillon {
@@ -67,9 +70,6 @@ class FakeWindow : public IDialogWindow {
         return true;
     }
     IFrameSink* ReplySink() override { return nullptr; }
-    bool Has(const std::string& call) const {
-        return std::find(calls.begin(), calls.end(), call) != calls.end();
-    }
 
   private:
     void Note(const char* format, int n, const std::string& tail = "") {
@@ -113,13 +113,72 @@ struct FakeHost : IOperationHost {
     void Close() override { ++closes; }
 };
 
+// The card-reader library, called from a reader thread or the test's: notes its calls ("Init(7)
+// FW(2000) ..."), answers each function's `results` in order, then its default. `hook` gets each
+// call's name, count and answer, and may change the answer, wait or throw.
+class FakeCardReader : public ICardReaderLibrary {
+  public:
+    std::map<std::string, std::deque<int>> results;
+    std::map<std::string, int> defaults{{"CS", kOrvCardPresent}, {"IsEBA", 1}};  // others: 0
+    std::vector<uint8_t> record = std::vector<uint8_t>(120, 0x41);
+    int32_t reportedLength = 120;
+    std::vector<int> promptCodes;  // handed to the prompt routine during each VerifyFinger
+    std::function<int(const std::string& name, int count, int answer)> hook;
+    std::string Calls() {
+        std::lock_guard<std::mutex> lock(m_);
+        return calls_;
+    }
+
+    int OrvMyKadInit(int port) override { return Call(Format("Init(%d)", port)); }
+    int OrvMyKadGetFirmwareVersion(int timeoutMs, char*, uint8_t* keyArea) override {
+        for (int i = 0; i < kOrvKeyAreaSize; ++i) keyArea[i] = uint8_t(i + 1);
+        return Call(Format("FW(%d)", timeoutMs));
+    }
+    int OrvMyKadGetCardStatus(int m, int ms) override { return Call(Format("CS(%d,%d)", m, ms)); }
+    int OrvMyKadResetCard(uint8_t*) override { return Call("Reset"); }
+    int OrvMyKadReadOpenData(uint8_t* out, int32_t* length) override {
+        std::copy(record.begin(), record.end(), out);
+        *length = reportedLength;
+        return Call("ReadData");
+    }
+    int OrvMyKadIsEBA() override { return Call("IsEBA"); }
+    int OrvMyKadReadPhoto(uint8_t* photo) override {
+        std::fill(photo, photo + kOrvPhotoSize, 0x5C);
+        return Call("Photo");
+    }
+    int OrvMyKadReadBio(char* app) override { return Call(std::string("Bio(") + app + ")"); }
+    int OrvMyKadSecurityLevel(int level) override { return Call(Format("L%d", level)); }
+    int OrvMyKadVerifyFinger(char* app, MyKadPromptRoutine prompt) override {
+        for (int code : promptCodes) prompt(code);
+        return Call(std::string("Verify(") + app + ")");
+    }
+    int OrvMyKadClose() override { return Call("Close"); }
+
+  private:
+    int Call(const std::string& call) {
+        const std::string name = call.substr(0, call.find('('));
+        int answer = 0, count = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            calls_ += (calls_.empty() ? "" : " ") + call;
+            count = ++counts_[name];
+            std::deque<int>& queue = results[name];
+            answer = queue.empty() ? defaults[name] : queue.front();
+            if (!queue.empty()) queue.pop_front();
+        }
+        return hook ? hook(name, count, answer) : answer;
+    }
+    std::mutex m_;
+    std::string calls_;
+    std::map<std::string, int> counts_;
+};
+
 // A decoded reply frame: STX, L, code and data, a checksum (never read), ETX.
 inline std::vector<uint8_t> ReplyFrame(uint8_t code, std::vector<uint8_t> data) {
     const size_t l = data.size() + 1;
     std::vector<uint8_t> f = {0x02, uint8_t(l >> 8), uint8_t(l), code};
     f.insert(f.end(), data.begin(), data.end());
-    f.push_back(0);
-    f.push_back(0x03);
+    f.insert(f.end(), {0x5A, 0x03});
     return f;
 }
 
@@ -127,6 +186,23 @@ inline void PlayReply(Operation& op, IOperationHost& host, uint8_t code,
                       std::vector<uint8_t> data) {
     const std::vector<uint8_t> f = ReplyFrame(code, std::move(data));
     op.OnReply(f.data(), int(f.size()), host);
+}
+
+// An operation of each kind, for the mode.
+inline std::unique_ptr<Operation> MakeOperation(Mode mode) {
+    if (SetupFor(mode).readerLink) return std::unique_ptr<Operation>(new CardReadOperation(mode));
+    if (mode == Mode::kEnroll || mode == Mode::kVerify) {
+        return std::unique_ptr<Operation>(new FingerOperation(mode, 1, "TPL"));
+    }
+    if (mode == Mode::kGetSignature) return std::unique_ptr<Operation>(new SignatureOperation);
+    return std::unique_ptr<Operation>(new TerminalQuery(mode, "260102030405"));
+}
+
+// The calls in order, "|" between them.
+inline std::string Join(const std::vector<std::string>& calls) {
+    std::string all;
+    for (size_t i = 0; i < calls.size(); ++i) all += (i ? "|" : "") + calls[i];
+    return all;
 }
 
 // The prompt routine the library would call; it reaches the rig's sessions as the product's

@@ -27,8 +27,7 @@ class ScriptedDialogs : public IDialogRunner {
     void Run(Operation& op, bool show, int comPort) override {
         runs.push_back(Format("%s %d %d", op.Setup().name, show ? 1 : 0, comPort));
         if (op.GetMode() == Mode::kGetLltStatus && runs.size() == 1 && queryFirst != 0) {
-            op.SetRetCode(queryFirst);
-            return;
+            return op.SetRetCode(queryFirst);
         }
         script(op);
     }
@@ -71,9 +70,8 @@ TEST_F(RunnersTest, VerifyChecksByte17OfEachTemplateAfterTheStatusQuery) {
                       ? runners.PerformVerify2F(1, 7, n, t.data())
                       : runners.PerformVerify(1, 7, n, t.data()),
                   row.format ? 0 : -5);
-        std::vector<std::string> runs = {"GETLLTSTATUS 0 7"};
-        if (row.format) runs.push_back("VERIFY 1 7");
-        EXPECT_EQ(dialogs.runs, runs);
+        EXPECT_EQ(Join(dialogs.runs),
+                  row.format ? "GETLLTSTATUS 0 7|VERIFY 1 7" : "GETLLTSTATUS 0 7");
         if (row.format) {
             ASSERT_EQ(frame.size(), row.length + 13);
             EXPECT_EQ(frame[4], row.format == 2 ? 0xC1 : 0x01);
@@ -86,7 +84,7 @@ TEST_F(RunnersTest, AFailedStatusQueryEndsTheOperationAndASuccessfulOneIsFollowe
     char text[50] = {0};
     dialogs.queryFirst = -4;
     EXPECT_EQ(runners.PerformEnroll(1, 7, templ), -4);
-    EXPECT_EQ(dialogs.runs, std::vector<std::string>{"GETLLTSTATUS 0 7"});
+    EXPECT_EQ(Join(dialogs.runs), "GETLLTSTATUS 0 7");
     EXPECT_TRUE(clock.sleeps.empty());
     dialogs.queryFirst = 0;
     dialogs.runs.clear();
@@ -96,14 +94,14 @@ TEST_F(RunnersTest, AFailedStatusQueryEndsTheOperationAndASuccessfulOneIsFollowe
     runners.GetSerialNumber(1, 7, text);
     runners.GetLLTStatus(1, 7, text);  // the status query on its own waits for nothing
     EXPECT_EQ(clock.sleeps, (std::vector<int>{500, 120}));
-    EXPECT_EQ(dialogs.runs,
-              (std::vector<std::string>{"GETLLTSTATUS 0 7", "ENROLL 1 7", "GETLLTSTATUS 0 7",
-                                        "GETSN 0 7", "GETLLTSTATUS 0 7"}));
+    EXPECT_EQ(Join(dialogs.runs),
+              "GETLLTSTATUS 0 7|ENROLL 1 7|GETLLTSTATUS 0 7|GETSN 0 7|GETLLTSTATUS 0 7");
 }
 
 TEST_F(RunnersTest, TerminalResultsAreCopiedBoundedByTheDispatchersBuffers) {
     std::vector<uint8_t> body(1300);
     for (size_t i = 0; i < body.size(); ++i) body[i] = uint8_t(i + 1);
+    int signed_ = 40;  // signature bytes in the reply
     dialogs.script = [&](Operation& op) {
         std::vector<uint8_t> data;
         switch (op.GetMode()) {
@@ -117,7 +115,7 @@ TEST_F(RunnersTest, TerminalResultsAreCopiedBoundedByTheDispatchersBuffers) {
                 return PlayReply(op, dialogs.host, 0x25, data);
             case Mode::kGetSignature:
                 data = {0, 0, 0, 0, 0, 0x06};
-                data.insert(data.end(), body.begin(), body.begin() + 40);
+                data.insert(data.end(), body.begin(), body.begin() + signed_);
                 return PlayReply(op, dialogs.host, 0xF3, data);
             default:
                 data = {0x06, 60};
@@ -146,6 +144,9 @@ TEST_F(RunnersTest, TerminalResultsAreCopiedBoundedByTheDispatchersBuffers) {
     EXPECT_EQ(signature[0], 1);
     EXPECT_EQ(signature[39], 40);
     EXPECT_EQ(signature[40], 0xEE);
+    signed_ = 1;
+    EXPECT_EQ(runners.GetSignature(1, 3, signature.data(), &count), 0);
+    EXPECT_EQ(count, 1u);
     EXPECT_EQ(dialogs.runs.back(), "GETSIGNATURE 1 3");
 }
 
@@ -168,14 +169,18 @@ TEST_F(RunnersTest, SetTerminalTimeSendsTwelveGivenCharactersElseTheClocksNeverS
 }
 
 TEST_F(RunnersTest, CardReadsCopyTheRecordOfTheirCardTypeAndThePhotoOnlyWhenAsked) {
+    std::vector<uint8_t> card(2002), photo(4101);
     const struct {
-        bool myKad;
-        bool photoMode;
+        bool myKad, photoMode;
         const char* name;
-    } rows[] = {{true, true, "MYKAD"},
-                {true, false, "MYKADONLY"},
-                {false, true, "MYKADNOVERIFY"},
-                {true, false, "MYKADNOVERIFYNOPHOTO"}};
+        std::function<int()> read;
+    } rows[] = {
+        {true, true, "MYKAD", [&] { return runners.ReadMyKAD(0, 4, card.data(), photo.data()); }},
+        {true, false, "MYKADONLY", [&] { return runners.ReadMyKADData(0, 4, card.data()); }},
+        {false, true, "MYKADNOVERIFY",
+         [&] { return runners.ReadMyKADNoVerify(0, 4, card.data(), photo.data()); }},
+        {true, false, "MYKADNOVERIFYNOPHOTO",
+         [&] { return runners.ReadMyKADNoVerifyNoPhoto(0, 4, card.data()); }}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         dialogs.script = [&](Operation& op) {
@@ -190,14 +195,9 @@ TEST_F(RunnersTest, CardReadsCopyTheRecordOfTheirCardTypeAndThePhotoOnlyWhenAske
             r.photo = std::string(4000, 'P');
             op.TakeReaderResult(r);
         };
-        std::vector<uint8_t> card(2002, 0), photo(4101, 0);
-        const std::string mode = row.name;
-        const int result = mode == "MYKAD" ? runners.ReadMyKAD(0, 4, card.data(), photo.data())
-                           : mode == "MYKADONLY" ? runners.ReadMyKADData(0, 4, card.data())
-                           : mode == "MYKADNOVERIFY"
-                               ? runners.ReadMyKADNoVerify(0, 4, card.data(), photo.data())
-                               : runners.ReadMyKADNoVerifyNoPhoto(0, 4, card.data());
-        EXPECT_EQ(result, 0);
+        std::fill(card.begin(), card.end(), 0);
+        std::fill(photo.begin(), photo.end(), 0);
+        EXPECT_EQ(row.read(), 0);
         EXPECT_EQ(dialogs.runs.back(), Format("%s 0 4", row.name));
         EXPECT_EQ(card[0], row.myKad ? '0' : '1');
         const size_t length = row.myKad ? 599 : 1999;
@@ -207,7 +207,7 @@ TEST_F(RunnersTest, CardReadsCopyTheRecordOfTheirCardTypeAndThePhotoOnlyWhenAske
         EXPECT_EQ(photo[4000], 0);
     }
     dialogs.script = [](Operation& op) { op.SetRetCode(-21); };
-    std::vector<uint8_t> card(2002, 0);
+    card[0] = 0;
     EXPECT_EQ(runners.ReadMyKADData(1, 4, card.data()), -21);
     EXPECT_EQ(card[0], 0) << "nothing copied on failure";
 }

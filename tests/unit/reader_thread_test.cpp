@@ -23,46 +23,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 const auto kBound = std::chrono::seconds(10);  // no step of a call may take longer
 
-// The card-reader library: every call succeeds, a card is there at the first poll. The call
-// named `blockAt` waits: the card wait until the cancel event is set, the others until Unstick(),
-// whatever the event says.
-class BlockingLibrary : public ICardReaderLibrary {
+// Makes the library call named `blockAt` wait: the card wait until the cancel event is set, the
+// others until Unstick(), whatever the event says.
+class Blocking {
   public:
     std::string blockAt;
     bool photoThrows = false;
-
     void SetCancelEvent() { Set(cancel_); }
     void Unstick() { Set(unstuck_); }
-    std::string Calls() {
-        std::lock_guard<std::mutex> lock(m_);
-        return calls_;
+    int Answer(const std::string& name, int answer) {
+        std::unique_lock<std::mutex> lock(m_);
+        const bool& until = name == "CS" ? cancel_ : unstuck_;
+        if (name == blockAt) cv_.wait_for(lock, kBound, [&] { return until; });
+        if (name == "Photo" && photoThrows) throw std::bad_alloc();
+        return name == "CS" && cancel_ ? kOrvWaitAbandoned : answer;
     }
-
-    int OrvMyKadInit(int) override { return Record("Init"); }
-    int OrvMyKadGetFirmwareVersion(int, char*, uint8_t* keyArea) override {
-        for (int i = 0; i < kOrvKeyAreaSize; ++i) keyArea[i] = static_cast<uint8_t>(0xC0 + i);
-        return Record("FW");
-    }
-    int OrvMyKadGetCardStatus(int, int) override {
-        Record("CS");
-        std::lock_guard<std::mutex> lock(m_);
-        return cancel_ ? kOrvWaitAbandoned : kOrvCardPresent;
-    }
-    int OrvMyKadResetCard(uint8_t*) override { return Record("Reset"); }
-    int OrvMyKadReadOpenData(uint8_t*, int32_t*) override { return Record("ReadData"); }
-    int OrvMyKadIsEBA() override { return Record("IsEBA", 1); }
-    int OrvMyKadReadPhoto(uint8_t*) override {
-        Record("Photo");
-        if (photoThrows) throw std::bad_alloc();
-        return kOrvOk;
-    }
-    int OrvMyKadReadBio(char*) override { return Record("Bio"); }
-    int OrvMyKadSecurityLevel(int) override { return Record("Level"); }
-    int OrvMyKadVerifyFinger(char*, MyKadPromptRoutine prompt) override {
-        prompt(0xA3);
-        return Record("Verify");
-    }
-    int OrvMyKadClose() override { return Record("Close"); }
 
   private:
     void Set(bool& flag) {
@@ -70,18 +45,9 @@ class BlockingLibrary : public ICardReaderLibrary {
         flag = true;
         cv_.notify_all();
     }
-    int Record(const std::string& name, int result = kOrvOk) {
-        std::unique_lock<std::mutex> lock(m_);
-        calls_ += (calls_.empty() ? "" : " ") + name;
-        const bool& until = name == "CS" ? cancel_ : unstuck_;
-        if (name == blockAt) cv_.wait_for(lock, kBound, [&] { return until; });
-        return result;
-    }
-
     std::mutex m_;
     std::condition_variable cv_;
     bool cancel_ = false, unstuck_ = false;
-    std::string calls_;
 };
 
 // One MyKad call on a real reader thread, and the window of its dialog: the fake window's
@@ -92,7 +58,8 @@ class BlockingLibrary : public ICardReaderLibrary {
 class Call : public testing_support::FakeWindow {
   public:
     testing_support::DialogRig rig;
-    BlockingLibrary library;
+    testing_support::FakeCardReader library;
+    Blocking block;
     testing_support::FakeClock clock;
     CardReadOperation operation;
     std::unique_ptr<CAcqDialog> dialog{new CAcqDialog(rig.env, operation, true, 4)};
@@ -101,10 +68,16 @@ class Call : public testing_support::FakeWindow {
     bool ended = false, left = false;
     int code = 1, promptsAfterEnd = 0, closesAfterEnd = 0;  // sent, not handled
 
-    explicit Call(Mode mode) : operation(mode) { dialog->Attach(this); }
+    explicit Call(Mode mode) : operation(mode) {
+        dialog->Attach(this);
+        library.promptCodes = {0xA3};
+        library.hook = [this](const std::string& name, int, int a) {
+            return block.Answer(name, a);
+        };
+    }
     ~Call() override {
         Return();
-        library.Unstick();
+        block.Unstick();
         if (thread.joinable()) thread.join();
     }
 
@@ -117,7 +90,7 @@ class Call : public testing_support::FakeWindow {
     }
     void SignalCancel() override {
         FakeWindow::SignalCancel();
-        library.SetCancelEvent();
+        block.SetCancelEvent();
     }
     void SendClose() override {  // WM_CLOSE, the dialog's own or the thread's
         FakeWindow::SendClose();
@@ -134,10 +107,6 @@ class Call : public testing_support::FakeWindow {
             held_.lock();
         }
         return true;
-    }
-    void PumpFor(int ms) {
-        const auto until = Clock::now() + std::chrono::milliseconds(ms);
-        PumpUntil([until] { return Clock::now() >= until; });
     }
     // The loop until the dialog has ended; then the call returns.
     bool End() {
@@ -185,7 +154,8 @@ class Call : public testing_support::FakeWindow {
 };
 
 TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingReachesItAfterwards) {
-    const char* const all = "Init FW CS Reset ReadData IsEBA Photo Bio Level Verify Close";
+    const char* const all =
+        "Init(4) FW(2000) CS(1,2000) Reset ReadData IsEBA Photo Bio(DUV) L4 Verify(DUV) Close";
     const struct {
         std::string blockAt;  // the library call that waits, where the time-out lands
         bool photoThrows;
@@ -198,13 +168,14 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingReachesItA
         {"Photo", false, -30, "Reading Photo", all},
         // Out of memory on the thread: the reader is closed, the library's failure code handed
         // over like any result.
-        {"", true, -1009, "Reading Photo", "Init FW CS Reset ReadData IsEBA Photo Close"},
+        {"", true, -1009, "Reading Photo",
+         "Init(4) FW(2000) CS(1,2000) Reset ReadData IsEBA Photo Close"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);
         Call call(Mode::kMyKad);
-        call.library.blockAt = row.blockAt;
-        call.library.photoThrows = row.photoThrows;
+        call.block.blockAt = row.blockAt;
+        call.block.photoThrows = row.photoThrows;
         call.dialog->OnInitDialog();
         if (!row.blockAt.empty()) {
             ASSERT_TRUE(call.PumpUntil(
@@ -216,45 +187,22 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingReachesItA
         EXPECT_EQ(call.code, row.code);
         EXPECT_EQ(call.text[kPromptLine2], row.line2);
         EXPECT_EQ(call.left, row.blockAt == "Photo");
+        EXPECT_EQ(call.operation.Result().photo, std::string(row.code ? 0 : 4000, 0x5C));
         if (call.left) {
             EXPECT_EQ(call.rig.readers.Live(), 1) << "the thread still holds its session";
-            call.library.Unstick();
+            call.block.Unstick();
         }
         call.thread.join();
+        EXPECT_EQ(call.result, row.photoThrows ? -1009 : 0);
         EXPECT_EQ(call.rig.readers.Live(), 0) << "the last owner freed the session";
         EXPECT_EQ(call.promptsAfterEnd + call.closesAfterEnd, 0) << "nothing after the end";
         EXPECT_EQ(call.library.Calls(), row.calls);
         // The key of the reader's version call, unless the thread was left behind.
-        EXPECT_EQ(call.rig.port.linkKey.empty() ? 0 : call.rig.port.linkKey[0],
-                  call.left ? 0 : 0xC0);
+        EXPECT_EQ(call.rig.port.linkKey.empty() ? 0 : call.rig.port.linkKey[0], call.left ? 0 : 1);
         // The verification's prompt code reached the dialog while the thread ran, and no
         // longer does.
         EXPECT_EQ(testing_support::TestPromptCode(0xA3), 1);
         EXPECT_EQ(call.promptsAfterEnd, 0);
-    }
-}
-
-// The time-out and the end of the grace fired at varying moments against a thread that runs
-// freely: each run ends either with the thread's own result, handed over, or with -30 and the
-// thread left behind, never with a mix.
-TEST(ReaderThread, TimeOutsRacingTheThreadNeverMixResultsOrTouchAnEndedDialog) {
-    for (int i = 0; i < 60; ++i) {
-        SCOPED_TRACE(i);
-        Call call(i % 2 ? Mode::kMyKad : Mode::kMyKadNoVerifyNoPhoto);
-        call.dialog->OnInitDialog();
-        call.PumpFor(i % 5);
-        call.dialog->OnTimer(kTimerReader);
-        call.PumpFor(i % 3);
-        if (!call.ended) call.dialog->OnTimer(kTimerReaderGrace);
-        ASSERT_TRUE(call.End());
-        call.thread.join();
-        EXPECT_EQ(call.code, call.left ? -30 : call.result.load());
-        // A thread left behind may have been on its way with a prompt when the dialog ended, one
-        // that handed over with its close (the dialog took its result with a close of its own):
-        // those sends fail, as sends to a destroyed window do. Nothing else comes after the end.
-        EXPECT_TRUE(call.left || call.promptsAfterEnd == 0) << call.promptsAfterEnd;
-        EXPECT_LE(call.closesAfterEnd, call.left ? 0 : 1);
-        EXPECT_EQ(call.rig.readers.Live(), 0);
     }
 }
 
