@@ -8,7 +8,7 @@
 
 namespace quillon {
 
-static_assert(sizeof(ReaderResult::openData) == kReaderOpenDataSize, "the MyKad record buffer");
+static_assert(sizeof(ReaderResult::openData) == kOpenDataSize, "the MyKad record buffer");
 static_assert(kReaderKeySize == 16, "the reader hands out a link key");
 
 namespace {

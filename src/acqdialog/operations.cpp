@@ -61,7 +61,7 @@ const ModeSetup& SetupFor(Mode mode) {
 }
 
 ReaderInputs Operation::ReaderStart(int comPort, const std::string& settingsPath) const {
-    return ReaderInputs{comPort, Setup().name, settingsPath, 0};
+    return ReaderInputs{comPort, MyKadReadMode::kRecordOnly, settingsPath, 0};
 }
 
 // ---- Terminal events ----
@@ -273,7 +273,11 @@ ReaderInputs CardReadOperation::ReaderStart(int comPort, const std::string& sett
     // The finger is verified in the modes that ask for it; the others read without it.
     const Mode mode = GetMode();
     const uint8_t verify = mode == Mode::kMyKad || mode == Mode::kMyKadOnly ? 1 : 0;
-    return ReaderInputs{comPort, Setup().name, settingsPath, verify};
+    const MyKadReadMode read = mode == Mode::kMyKad           ? MyKadReadMode::kPhotoAndFinger
+                               : mode == Mode::kMyKadOnly     ? MyKadReadMode::kFinger
+                               : mode == Mode::kMyKadNoVerify ? MyKadReadMode::kPhoto
+                                                              : MyKadReadMode::kRecordOnly;
+    return ReaderInputs{comPort, read, settingsPath, verify};
 }
 
 void CardReadOperation::TakeReaderResult(const ReaderResult& r) {

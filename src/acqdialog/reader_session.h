@@ -18,21 +18,21 @@
 
 #include "acqdialog/dialog_host.h"
 #include "cardreader/card_reader_library.h"
+#include "cardreader/mykad_reader.h"
 #include "foundation/platform.h"
+#include "foundation/sizes.h"
 
 namespace quillon {
 
 // The dialog's members that the thread reads, copied when the thread is started.
 struct ReaderInputs {
     int comPort;
-    std::string mode;  // the mode's name, which tells the reader about photo and finger
+    MyKadReadMode readMode;  // photo and finger, as the dialog's mode asks
     std::string settingsPath;
     uint8_t verifySwitch;  // 1: the modes that verify the finger do so
 };
 
-const int kReaderOpenDataSize = 600;  // the dialog's MyKad record buffer (record and a zero byte)
-const int kReaderAltDataSize = 2000;  // the dialog's MyKid record buffer
-const int kReaderKeySize = 16;        // the link key the reader's version call hands out
+const int kReaderKeySize = 16;  // the link key the reader's version call hands out
 
 // What the thread leaves for the dialog; each part only counts once the thread has set it.
 struct ReaderResult {
@@ -40,10 +40,10 @@ struct ReaderResult {
     bool fullRecordSet = false;
     uint8_t fullRecord = 1;
     bool openDataSet = false;
-    uint8_t openData[kReaderOpenDataSize] = {0};
+    uint8_t openData[kOpenDataSize] = {0};
     int openDataLength = 0;
     bool altDataSet = false;
-    uint8_t altData[kReaderAltDataSize] = {0};
+    uint8_t altData[kAltDataSize] = {0};
     int altDataLength = 0;
     bool photoSet = false;
     std::string photo;

@@ -15,7 +15,7 @@ class SessionDialog : public IMyKadDialog {
   public:
     explicit SessionDialog(ReaderSession& session) : session_(session) {}
     int ComPort() override { return session_.Inputs().comPort; }
-    MyKadReadMode Mode() override { return MyKadReadModeNamed(session_.Inputs().mode); }
+    MyKadReadMode Mode() override { return session_.Inputs().readMode; }
     std::string SettingsPath() override { return session_.Inputs().settingsPath; }
     int CancelCode() override { return session_.CancelCode(); }
     void RefreshPromptLines() override { session_.RefreshPromptLines(); }
@@ -34,7 +34,7 @@ class SessionDialog : public IMyKadDialog {
     }
     void SetOpenData(const uint8_t* bytes, int length) override {
         ReaderResult& out = session_.Out();
-        const int n = Clamp(length, kReaderOpenDataSize - 1);
+        const int n = Clamp(length, kOpenDataSize - 1);
         std::memcpy(out.openData, bytes, static_cast<size_t>(n));
         out.openData[n] = 0;
         out.openDataLength = n;
@@ -42,7 +42,7 @@ class SessionDialog : public IMyKadDialog {
     }
     void SetAltData(const uint8_t* bytes, int length) override {
         ReaderResult& out = session_.Out();
-        const int n = Clamp(length, kReaderAltDataSize);
+        const int n = Clamp(length, kAltDataSize);
         std::memcpy(out.altData, bytes, static_cast<size_t>(n));
         out.altDataLength = n;
         out.altDataSet = true;

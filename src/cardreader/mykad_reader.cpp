@@ -259,13 +259,6 @@ int ReaderRun::Run() {
 
 }  // namespace
 
-MyKadReadMode MyKadReadModeNamed(const std::string& name) {
-    if (name == "MYKAD") return MyKadReadMode::kPhotoAndFinger;
-    if (name == "MYKADONLY") return MyKadReadMode::kFinger;
-    if (name == "MYKADNOVERIFY") return MyKadReadMode::kPhoto;
-    return MyKadReadMode::kRecordOnly;
-}
-
 int RunMyKadReader(MyKadReaderParts& parts) {
     // The dialog counts the thread as running from before its start.
     WriteLog("INSIDE THREAD");

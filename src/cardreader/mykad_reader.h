@@ -25,9 +25,6 @@ enum class MyKadReadMode {
     kRecordOnly,      // "MYKADNOVERIFYNOPHOTO"
 };
 
-// The mode of a dialog mode name; a name that is no reader mode reads the record only.
-MyKadReadMode MyKadReadModeNamed(const std::string& name);
-
 // The acquisition dialog as the reader thread sees it. The thread calls it from its own thread;
 // the dialog's thread only writes the cancel code (in OnOK). The results wait until Close hands
 // them to the dialog in one step.

@@ -3,16 +3,11 @@
 #include <cstring>
 
 #include "foundation/log.h"
+#include "foundation/sizes.h"
 
 namespace quillon {
 
 namespace {
-const size_t kTemplateBufferSize = 600;
-const size_t kResultTextSize = 50;
-const size_t kCardDataSize = 2000;
-const size_t kPhotoSize = 4100;
-const size_t kSignatureDataLimit = 5000;
-
 size_t Min(size_t a, size_t b) { return a < b ? a : b; }
 }  // namespace
 
@@ -137,7 +132,8 @@ int OperationRunners::GetSignature(int show, int port, uint8_t* dataOut, uint32_
     if (done.retCode == 0) {
         // A success reply carries at least its seven header bytes; a shorter one counts as empty.
         const uint32_t count = done.lengthField > 7 ? done.lengthField - 7 : 0;
-        const uint32_t bounded = static_cast<uint32_t>(Min(count, kSignatureDataLimit));
+        const uint32_t bounded =
+            static_cast<uint32_t>(Min(count, static_cast<size_t>(kSignatureDataSize)));
         std::memcpy(dataOut, done.data.data(), bounded);
         *countOut = bounded;
     }
@@ -161,16 +157,16 @@ int OperationRunners::ReadCard(Mode mode, int show, int port, uint8_t* cardOut, 
         WriteLog("MYKAD");
         cardOut[0] = '0';
         const size_t n = Min(static_cast<size_t>(card.openDataLength > 0 ? card.openDataLength : 0),
-                             Min(sizeof card.openData, kCardDataSize - 1));
+                             Min(sizeof card.openData, kMyKadCardSize - 1));
         std::memcpy(cardOut + 1, card.openData, n);
         if (photoOut != nullptr) {
-            std::memcpy(photoOut, card.photo.data(), Min(card.photo.size(), kPhotoSize));
+            std::memcpy(photoOut, card.photo.data(), Min(card.photo.size(), kMyKadPhotoSize));
         }
     } else {
         WriteLog("MYKID");
         cardOut[0] = '1';
         const size_t n = Min(static_cast<size_t>(card.altDataLength > 0 ? card.altDataLength : 0),
-                             Min(sizeof card.altData, kCardDataSize - 1));
+                             Min(sizeof card.altData, kMyKadCardSize - 1));
         std::memcpy(cardOut + 1, card.altData, n);
     }
     return result;

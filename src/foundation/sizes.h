@@ -21,6 +21,7 @@ const size_t kResultTextSize = 50;            // serial number or link-status te
 const size_t kTemplateSize = 598;             // the bytes of one fingerprint template
 const size_t kTemplateBufferSize = 600;       // the buffer that holds one
 const size_t kSignatureBufferSize = 1048576;  // signature bytes, and their hexadecimal text
+const int kSignatureDataSize = 5000;          // the signature bytes a dialog keeps
 const size_t kMyKadCardSize = 2000;           // MyKad card data with the reply record in it
 const size_t kMyKadPhotoSize = 4100;          // the MyKad photo (4000 bytes used)
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "foundation/sizes.h"
+
 namespace quillon {
 
 const uint8_t kReplyEnroll256 = 0x51;
@@ -13,7 +15,6 @@ const uint8_t kStatusOk = 0x06;
 
 const int kCustomerNameMax = 49;  // the status reply's name, in a 50-byte area
 const int kSerialNumberMax = 99;  // a 100-byte field, always terminated
-const int kSignatureDataSize = 5000;
 
 // Bytes inside the frame; `data` is null when `length` is 0.
 struct ByteSpan {

@@ -92,15 +92,6 @@ const MyKadReadMode kMyKad = MyKadReadMode::kPhotoAndFinger, kOnly = MyKadReadMo
 const std::string kStart = "Init(7) FW(2000) ", kFound = "CS(1,2000) Reset ReadData IsEBA ",
                   kPoll = "CS(1,2000) ", kVerify = "L4 Verify(DUV) ", kBio = "Bio(DUV) ";
 
-TEST(MyKadReadModeNamed, NamesTheDialogsFourReaderModesAndReadsOnlyTheRecordForAnyOther) {
-    EXPECT_EQ(MyKadReadModeNamed("MYKAD"), kMyKad);
-    EXPECT_EQ(MyKadReadModeNamed("MYKADONLY"), kOnly);
-    EXPECT_EQ(MyKadReadModeNamed("MYKADNOVERIFY"), kNoVerify);
-    for (const char* name : {"MYKADNOVERIFYNOPHOTO", "mykad", ""}) {
-        EXPECT_EQ(MyKadReadModeNamed(name), kNoPhoto) << name;
-    }
-}
-
 TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
     const char* done = "Process Completed";
     const struct {

@@ -190,16 +190,22 @@ TEST(SignatureReplies, SuccessKeepsTheLengthFieldAndTheBytesFromPosition10Failur
     EXPECT_EQ(host.closes, 3);
 }
 
-TEST(CardRead, TheReaderIsStartedWithTheModesNameAndSwitchAndOnlyTheSetPartsAreTaken) {
-    for (const Mode mode :
-         {Mode::kMyKad, Mode::kMyKadOnly, Mode::kMyKadNoVerify, Mode::kMyKadNoVerifyNoPhoto}) {
-        const ReaderInputs in = CardReadOperation(mode).ReaderStart(3, "p.ini");
-        EXPECT_EQ(in.verifySwitch, mode == Mode::kMyKad || mode == Mode::kMyKadOnly) << in.mode;
+TEST(CardRead, TheReaderIsStartedWithTheModesReadAndSwitchAndOnlyTheSetPartsAreTaken) {
+    const struct {
+        Mode mode;
+        MyKadReadMode read;
+        uint8_t verify;
+    } rows[] = {{Mode::kMyKad, MyKadReadMode::kPhotoAndFinger, 1},
+                {Mode::kMyKadOnly, MyKadReadMode::kFinger, 1},
+                {Mode::kMyKadNoVerify, MyKadReadMode::kPhoto, 0},
+                {Mode::kMyKadNoVerifyNoPhoto, MyKadReadMode::kRecordOnly, 0}};
+    for (const auto& row : rows) {
+        const ReaderInputs in = CardReadOperation(row.mode).ReaderStart(3, "p.ini");
+        EXPECT_EQ(in.readMode, row.read) << SetupFor(row.mode).name;
+        EXPECT_EQ(in.verifySwitch, row.verify) << SetupFor(row.mode).name;
         EXPECT_EQ(in.comPort, 3);
         EXPECT_EQ(in.settingsPath, "p.ini");
     }
-    EXPECT_EQ(CardReadOperation(Mode::kMyKadNoVerifyNoPhoto).ReaderStart(3, "").mode,
-              "MYKADNOVERIFYNOPHOTO");
     CardReadOperation op(Mode::kMyKad);
     ReaderResult r;
     r.retCode = 0;

@@ -30,12 +30,20 @@ class Clock : public IClock {
     void SleepMs(int ms) override { Sleep(static_cast<DWORD>(ms)); }
 };
 
+// The probe's first argument names the read as the dialog's MyKad modes do.
+MyKadReadMode ReadModeNamed(const std::string& name) {
+    if (name == "MYKAD") return MyKadReadMode::kPhotoAndFinger;
+    if (name == "MYKADONLY") return MyKadReadMode::kFinger;
+    if (name == "MYKADNOVERIFY") return MyKadReadMode::kPhoto;
+    return MyKadReadMode::kRecordOnly;
+}
+
 class ConsoleDialog : public IMyKadDialog {
   public:
     std::string mode;
     int port = 1;
     int ComPort() override { return port; }
-    MyKadReadMode Mode() override { return MyKadReadModeNamed(mode); }
+    MyKadReadMode Mode() override { return ReadModeNamed(mode); }
     std::string SettingsPath() override { return ".\\QUILLON.ini"; }
     int CancelCode() override { return 0; }
     void RefreshPromptLines() override {}
