@@ -206,5 +206,22 @@ TEST(ReaderThread, WhereverTheTimeOutLandsTheCallEndsInBoundAndNothingReachesItA
     }
 }
 
+// A MyKid has no open data: its record reaches the operation as the other record.
+TEST(ReaderThread, AMyKidRecordReachesTheOperationAsItsOtherRecord) {
+    Call call(Mode::kMyKadNoVerifyNoPhoto);
+    call.library.defaults["ReadData"] = kOrvMyKidRecord;
+    call.dialog->OnInitDialog();
+    ASSERT_TRUE(call.End());
+    call.thread.join();
+    const ReaderResult& r = call.operation.Result();
+    EXPECT_EQ(call.code, 0);
+    EXPECT_EQ(r.fullRecord, 0);
+    EXPECT_EQ(r.openDataLength, 0);
+    ASSERT_EQ(r.altDataLength, 120);
+    EXPECT_EQ(r.altData[0], 0x41);
+    EXPECT_EQ(r.altData[119], 0x41);
+    EXPECT_EQ(r.altData[120], 0);
+}
+
 }  // namespace
 }  // namespace quillon
