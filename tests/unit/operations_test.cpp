@@ -161,11 +161,16 @@ TEST(QueryReplies, StatusInstallsTheKeyAndKeepsTheNameSerialStopsAtZeroTimeJustE
     PlayReply(serial, host, 0x25, {0x06, 0, 6, 'Q', 'T', '-', '7', 0, 'X'});
     EXPECT_EQ(serial.Result().text, "QT-7");
     EXPECT_EQ(serial.Result().retCode, 0);
+    // A serial number that fills its frame ends there, not at the checksum behind it.
+    const uint8_t full[] = {0x02, 0, 8, 0x25, 0x06, 0, 4, 'A', 'B', 'C', 'D', 0x7E, 0x03};
+    TerminalQuery whole(Mode::kGetSn);
+    whole.OnReply(full, int(sizeof full), host);
+    EXPECT_EQ(whole.Result().text, "ABCD");
 
     TerminalQuery time(Mode::kSetTerminalTime, "260101000000");
     PlayReply(time, host, 0x72, {0x06});
     EXPECT_EQ(time.Result().retCode, 0);
-    EXPECT_EQ(host.closes, 3);
+    EXPECT_EQ(host.closes, 4);
 }
 
 TEST(SignatureReplies, SuccessKeepsTheLengthFieldAndTheBytesFromPosition10FailureClearsThem) {
