@@ -2,8 +2,8 @@
 // library, then the photo and the holder's finger as the mode asks, guiding the user through the
 // dialog's two prompt lines, and leaves the result in the dialog before closing it.
 //
-// The Win32 thread routine (MyKadReaderThread, with the dialog as its parameter) wraps the
-// dialog in an IMyKadDialog and calls RunMyKadReader; everything it decides lives here.
+// The thread (acqdialog/reader_thread.cpp) hands it the reader's session as an IMyKadDialog
+// and calls RunMyKadReader; everything the read decides lives here.
 #pragma once
 
 #include <cstddef>
@@ -32,26 +32,26 @@ class IMyKadDialog {
   public:
     virtual ~IMyKadDialog() = default;
 
-    // Inputs, set by the runner before the dialog runs.
-    virtual int ComPort() = 0;               // m_nComPort
-    virtual MyKadReadMode Mode() = 0;        // m_strMode
-    virtual std::string SettingsPath() = 0;  // m_strIniPath
-    virtual int CancelCode() = 0;            // m_nCancelCode, -9 once Cancel was pressed
+    // Inputs, copied when the thread starts; the cancel code is -9 once Cancel was pressed.
+    virtual int ComPort() = 0;
+    virtual MyKadReadMode Mode() = 0;
+    virtual std::string SettingsPath() = 0;
+    virtual int CancelCode() = 0;
 
     // Prompt lines: RefreshPromptLines invalidates, erases and repaints the areas of both lines
     // at once (without children); SetPromptLine puts a text into line 1 (4003) or 2 (4004).
     virtual void RefreshPromptLines() = 0;
     virtual void SetPromptLine(int line, const std::string& text) = 0;
 
-    // Results.
-    virtual void SetRetCode(int code) = 0;            // m_nRetCode
-    virtual void SetLinkKey(const uint8_t* key) = 0;  // LinkKey: the first 16 bytes of the key area
-    virtual void SetFullRecord(bool full) = 0;        // m_bFullRecord
-    // m_abOpenData / m_nOpenDataLen: `length` <= 599 bytes, followed by a zero byte.
+    // Results, kept until Close hands them over.
+    virtual void SetRetCode(int code) = 0;
+    virtual void SetLinkKey(const uint8_t* key) = 0;  // the first 16 bytes of the key area
+    virtual void SetFullRecord(bool full) = 0;        // a MyKad's record; false: a MyKid's
+    // The MyKad record: `length` <= 599 bytes, followed by a zero byte.
     virtual void SetOpenData(const uint8_t* bytes, int length) = 0;
-    // m_abAltData / m_nAltDataLen: `length` <= 2000 bytes.
+    // The MyKid record: `length` <= 2000 bytes.
     virtual void SetAltData(const uint8_t* bytes, int length) = 0;
-    // m_strPhoto: 4000 bytes, or 0 for an empty photo.
+    // 4000 bytes, or 0 for an empty photo.
     virtual void SetPhoto(const uint8_t* bytes, size_t length) = 0;
 
     // Hands the results over and sends WM_CLOSE to the dialog; returns once it has been handled.
@@ -64,13 +64,13 @@ struct MyKadReaderParts {
     IProfile& profile;
     IClock& clock;
     MyKadPromptRoutine promptRoutine;  // the dialog's OnPromptCode, handed to OrvMyKadVerifyFinger
-    // The process-wide verification switch (set by the MyKad runners before the dialog runs):
-    // the modes "MYKAD" and "MYKADONLY" verify the finger only while it is 1.
+    // The verification switch the thread was started with: the reads that take the finger
+    // verify it only while it is 1.
     const uint8_t* verifySwitch;
 };
 
 // The whole run of the reader thread, from "INSIDE THREAD" to the dialog's close. Returns the
-// result that it left in m_nRetCode.
+// result it handed over.
 int RunMyKadReader(MyKadReaderParts& parts);
 
 }  // namespace quillon
