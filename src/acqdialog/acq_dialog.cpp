@@ -8,9 +8,6 @@
 
 namespace quillon {
 
-static_assert(sizeof(ReaderResult::openData) == kOpenDataSize, "the MyKad record buffer");
-static_assert(kReaderKeySize == 16, "the reader hands out a link key");
-
 namespace {
 const size_t kSettingTextCapacity = 51;
 const size_t kLogoPathCapacity = 100;
@@ -44,8 +41,7 @@ void CAcqDialog::EndAfterFailure() {
 bool CAcqDialog::ReaderAbandoned() const { return reader_ != nullptr && reader_->Abandoned(); }
 
 std::string CAcqDialog::ReadMessage(const PromptText& prompt) const {
-    return env_.profile.ReadString(iniPath_, "MESSAGE", prompt.key, prompt.text,
-                                   kPromptTextCapacity);
+    return env_.profile.ReadString(iniPath_, "MESSAGE", prompt.key, prompt.text, kPromptTextSize);
 }
 
 void CAcqDialog::ShowPrompt(const PromptText& prompt, bool log) {

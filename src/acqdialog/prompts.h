@@ -18,7 +18,4 @@ enum class PromptVariant { kEnroll, kVerify, kOther };
 // other code.
 const PromptText* PromptForCode(int code, PromptVariant variant);
 
-// A [MESSAGE] text is read into 100 bytes: at most 99 characters.
-const int kPromptTextCapacity = 100;
-
 }  // namespace quillon

@@ -18,7 +18,7 @@ int ReaderSessions::OnPromptCode(int code) {
 }
 
 std::string ReaderSession::ReadMessage(const char* key, const char* def) const {
-    return profile_.ReadString(inputs_.settingsPath, "MESSAGE", key, def, kPromptTextCapacity);
+    return profile_.ReadString(inputs_.settingsPath, "MESSAGE", key, def, kPromptTextSize);
 }
 
 void ReaderSession::Retain() { owners_.fetch_add(1); }

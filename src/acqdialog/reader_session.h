@@ -21,6 +21,7 @@
 #include "cardreader/mykad_reader.h"
 #include "foundation/platform.h"
 #include "foundation/sizes.h"
+#include "terminal/frame_codec.h"
 
 namespace quillon {
 
@@ -31,8 +32,6 @@ struct ReaderInputs {
     std::string settingsPath;
     uint8_t verifySwitch;  // 1: the modes that verify the finger do so
 };
-
-const int kReaderKeySize = 16;  // the link key the reader's version call hands out
 
 // What the thread leaves for the dialog; each part only counts once the thread has set it.
 struct ReaderResult {
@@ -48,7 +47,7 @@ struct ReaderResult {
     bool photoSet = false;
     std::string photo;
     bool linkKeySet = false;
-    uint8_t linkKey[kReaderKeySize] = {0};
+    uint8_t linkKey[kKeySize] = {0};  // from the reader's version call
 };
 
 class ReaderSessions;
