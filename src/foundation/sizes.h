@@ -37,7 +37,7 @@ const size_t kMyKadPhotoBlockSize = 4056;
 // The reader thread's buffers.
 const int kOpenDataSize = 600;  // the MyKad record plus a zero byte
 const int kOpenDataMax = kOpenDataSize - 1;
-const int kAltDataSize = 2000;  // the MyKid record
+const int kAltDataSize = 2000;    // the MyKid record
 const int kPromptTextSize = 100;  // a [MESSAGE] prompt text: at most 99 characters
 
 }  // namespace quillon
