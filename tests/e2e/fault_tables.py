@@ -8,6 +8,7 @@ SERIAL = "SN-FAULT-01"
 GETSN = "[GETSERIALNUMBER][0][7]"
 SN_OK = (0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL)
 SN_TIMEOUT = (-30, "[GETSERIALNUMBER][-30][123]")
+BRANCH_OK = r"^\[GETBRANCHCODE\]\[1\]"  # the reply to a request that needs no device
 
 # (name, what the line does, the simulator's steps instead of the answer to the serial-number
 # query, (code, reply)). Each row is followed by a normal request in the same process.
@@ -28,16 +29,13 @@ READER_INI = ("[APDU]\nRETRY_WAIT_INIT=0\nRETRY_WAIT_TRY=0\nRETRY_WAIT_FW=0\nRET
 # (call, what it answers, stand-in scenario, code of "[READMYKAD][code][123]"), in the order the
 # reader thread calls the library, played as one scenario in one host process: each read uses up
 # one row's failures, and the read after the last row gets the card.
-READER_FAULTS = [
-    ("OrvMyKadInit", "-7 (any failure)", "result OrvMyKadInit -7", -4),
-    ("OrvMyKadGetFirmwareVersion", "-15 (a card still inserted)",
-     "result OrvMyKadGetFirmwareVersion -15", -1),
-    ("OrvMyKadGetCardStatus", "0 at both polls (no card)",
-     "result OrvMyKadGetCardStatus 0 0", -30),
-    ("OrvMyKadReadPhoto", "-21", "result OrvMyKadReadPhoto -21", -21),
-    ("OrvMyKadVerifyFinger", "-3 three times (no match)",
-     "result OrvMyKadVerifyFinger -3 -3 -3", -3),
-]
+READER_FAULTS = [(call, what, "result %s %s" % (call, results), code)
+                 for call, what, results, code in [
+    ("OrvMyKadInit", "-7 (any failure)", "-7", -4),
+    ("OrvMyKadGetFirmwareVersion", "-15 (a card still inserted)", "-15", -1),
+    ("OrvMyKadGetCardStatus", "0 at both polls (no card)", "0 0", -30),
+    ("OrvMyKadReadPhoto", "-21", "-21", -21),
+    ("OrvMyKadVerifyFinger", "-3 three times (no match)", "-3 -3 -3", -3)]]
 # A card wait that returns only once the cancel event is set, and nobody presses Cancel.
 BLOCKING = ("OrvMyKadGetCardStatus", "nothing until the cancel event is set (nobody cancels)",
             "delay OrvMyKadGetCardStatus 600000", -30)
@@ -51,50 +49,25 @@ OVERLONG = [
      (0, "[GETSERIALNUMBER][0][%s][123]" % ("S" * 49))),  # the dispatcher's text holds 49
 ]
 
-
-def markdown_rows():
-    rows = ["| %s: %s | %d, `%s` |" % (name, what, code, reply)
-            for name, what, _, (code, reply) in TERMINAL_FAULTS + [HANGUP]]
-    rows.append("| the next request on the vanished port | %d, `%s`; once a terminal is back: "
-                "0 |" % HANGUP_NEXT)
-    rows += ["| `%s` | %s | %d, `[READMYKAD][%d][123]` |" % (call, what, code, code)
-             for call, what, _, code in READER_FAULTS + [BLOCKING]]
-    for field, what, _, _, (code, reply) in OVERLONG:
-        shown = "`%s`" % reply if len(reply) <= 60 else "`%s…%s` (%d characters)" % (
-            reply[:30], reply[-10:], len(reply))
-        rows.append("| %s | %s | %d, %s |" % (field, what, code, shown))
-    rows += reader_time_out_rows()
-    return rows
-
-
 # The reader's own time-out ([CSSSERVER] GLOBTIMEOUT) against a library that is slow, or that
 # does not come back when the cancel event is set (tests/e2e/test_reader_hammer.py): (name, what
 # the library does, stand-in scenario, (code, reply)).
 READ_NO_PHOTO = "[READMYKADNOVERIFYNOPHOTO]" + READ[len("[READMYKAD]"):]
+READ_TIMEOUT = (-30, "[READMYKAD][-30][123]")
 SLOW_LIBRARY = "\n".join("delay OrvMyKad%s 200" % f for f in (
     "Init", "GetFirmwareVersion", "GetCardStatus", "ResetCard", "ReadOpenData", "IsEBA",
     "ReadPhoto", "ReadBio", "SecurityLevel", "VerifyFinger", "Close"))
 HAMMER = ("time-out 1 ms, every library call 200 ms, both cores busy",
           "50 reads in one process; the time-out lands before or during the thread's first steps",
-          SLOW_LIBRARY, (-30, "[READMYKAD][-30][123]"))
+          SLOW_LIBRARY, READ_TIMEOUT)
 LEFT_BEHIND = ("time-out 1 s, `OrvMyKadReadPhoto` takes 7 s",
                "it ignores the cancel event, so the call ends after the 5 s grace",
-               "delay OrvMyKadReadPhoto 7000 0", (-30, "[READMYKAD][-30][123]"))
+               "delay OrvMyKadReadPhoto 7000 0", READ_TIMEOUT)
 LEFT_BEHIND_NEXT = ("the next MyKad read while that photo call still runs",
                     (-1008, "[READMYKADNOVERIFYNOPHOTO][-1008][123]"))
 NEVER_RETURNS = ("time-out 1 s, `OrvMyKadReadPhoto` never returns (10 minutes)",
                  "the host gets its answer, the next read -1008, GETBRANCHCODE works, the host "
-                 "can quit", "delay OrvMyKadReadPhoto 600000", (-30, "[READMYKAD][-30][123]"))
-READER_TIME_OUTS = [HAMMER, LEFT_BEHIND, NEVER_RETURNS]
-
-
-def reader_time_out_rows():
-    rows = ["| %s: %s | %d, `%s` |" % (name, what, code, reply)
-            for name, what, _, (code, reply) in READER_TIME_OUTS]
-    rows.append("| %s | %d, `%s`; once the call has come back: 0 |"
-                % ((LEFT_BEHIND_NEXT[0],) + LEFT_BEHIND_NEXT[1]))
-    return rows
-
+                 "can quit", "delay OrvMyKadReadPhoto 600000", READ_TIMEOUT)
 
 # The library's edge (tests/e2e/test_library_boundary.py). (where a stand-in OrvMyKad.dll is
 # planted, what is planted how, (code, reply) of READ). quillon.dll and the host program sit in a
@@ -106,20 +79,34 @@ PLANTED = [
 ]
 # (access code, what, (code, reply)): the stand-in sits beside quillon.dll; the reply buffer is
 # the host's zeroed one and stays empty.
-WRONG_ACCESS = [
-    ("qln26", "lower case", (-9999, "")),
-    ("QLN2", "four bytes and a NUL", (-9999, "")),
-]
+WRONG_ACCESS = [("qln26", "lower case", (-9999, "")), ("QLN2", "four bytes and a NUL", (-9999, ""))]
 
 
-def boundary_rows():
-    rows = ["| %s; the planted library is never loaded, its code never runs | %d, `%s` |"
-            % (what, code, reply) for _, what, (code, reply) in PLANTED]
-    rows += ["| wrong access code (%s), `OrvMyKad.dll` beside quillon.dll | %d, reply buffer "
+def shown(reply):
+    return "`%s`" % reply if len(reply) <= 60 else "`%s…%s` (%d characters)" % (
+        reply[:30], reply[-10:], len(reply))
+
+
+def markdown_rows():
+    """Every row of the page's tables, in its order."""
+    return (["| %s: %s | %d, `%s` |" % (name, what, code, reply)
+             for name, what, _, (code, reply) in TERMINAL_FAULTS + [HANGUP]] +
+            ["| the next request on the vanished port | %d, `%s`; once a terminal is back: 0 |"
+             % HANGUP_NEXT] +
+            ["| `%s` | %s | %d, `[READMYKAD][%d][123]` |" % (call, what, code, code)
+             for call, what, _, code in READER_FAULTS + [BLOCKING]] +
+            ["| %s | %s | %d, %s |" % (field, what, code, shown(reply))
+             for field, what, _, _, (code, reply) in OVERLONG] +
+            ["| %s: %s | %d, `%s` |" % (name, what, code, reply)
+             for name, what, _, (code, reply) in (HAMMER, LEFT_BEHIND, NEVER_RETURNS)] +
+            ["| %s | %d, `%s`; once the call has come back: 0 |"
+             % ((LEFT_BEHIND_NEXT[0],) + LEFT_BEHIND_NEXT[1])] +
+            ["| %s; the planted library is never loaded, its code never runs | %d, `%s` |"
+             % (what, code, reply) for _, what, (code, reply) in PLANTED] +
+            ["| wrong access code (%s), `OrvMyKad.dll` beside quillon.dll | %d, reply buffer "
              "untouched; the reader library stays unloaded |" % (what, code)
-             for _, what, (code, _) in WRONG_ACCESS]
-    return rows
+             for _, what, (code, _) in WRONG_ACCESS])
 
 
 if __name__ == "__main__":
-    print("\n".join(markdown_rows() + boundary_rows()))
+    print("\n".join(markdown_rows()))

@@ -24,8 +24,7 @@ class TerminalFaults(winerig.WineTestCase):
     def test_each_line_fault_gives_its_code_and_the_next_request_works(self):
         for name, _, steps, expected in ft.TERMINAL_FAULTS:
             with self.subTest(fault=name):
-                terminal = self.terminal(steps)
-                start = time.monotonic()
+                terminal, start = self.terminal(steps), time.monotonic()
                 self.assertEqual(self.process.send(ft.GETSN), expected)
                 if expected == ft.SN_TIMEOUT:  # the 2 s step, then "Timeout" shown for 1 s
                     self.assertTrue(3.0 <= time.monotonic() - start < 6.0)
@@ -35,21 +34,22 @@ class TerminalFaults(winerig.WineTestCase):
 
     def test_line_closed_by_the_far_end_then_a_missing_port_then_a_terminal_again(self):
         self.terminal(ft.HANGUP[2])
-        self.assertEqual(self.process.send(ft.GETSN), ft.HANGUP[3])
-        self.assertEqual(self.process.send(ft.GETSN), ft.HANGUP_NEXT)
+        self.assertEqual([self.process.send(ft.GETSN) for _ in range(2)],
+                         [ft.HANGUP[3], ft.HANGUP_NEXT])
         self.start_terminal("serial %s\n" % ft.SERIAL)
         self.assertEqual(self.process.send(ft.GETSN), ft.SN_OK)
 
-    def test_call_while_another_runs_is_refused_with_minus_1008(self):
+    def test_call_while_another_runs_gets_minus_1008_and_over_long_input_is_bounded(self):
         # The first call waits for a terminal that never answers; the second comes from another
         # thread of the host meanwhile.
-        self.terminal("silence")
+        silent = self.terminal("silence")
         answer = self.process.ask("busy %s\t[GETBRANCHCODE]" % ft.GETSN)
         self.assertEqual(answer.split("\t"), ["result: -1008", "reply: [GETBRANCHCODE][-1008][123]",
                                               "result: -30", "reply: " + ft.SN_TIMEOUT[1]])
-        self.assertEqual(self.process.send(ft.GETSN), ft.SN_OK, "the guard is released")
-
-    def test_over_long_input_is_bounded(self):
+        silent.stop()
+        # Each row below would get -1008 from a guard left set. A step long enough for the
+        # longest reply on a busy machine, byte by byte.
+        self.host.write_ini("[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=10000\n")
         for field, what, scenario, request, expected in ft.OVERLONG:
             with self.subTest(input=field, what=what):
                 if scenario is not None:
@@ -59,8 +59,7 @@ class TerminalFaults(winerig.WineTestCase):
 
 class ReaderFaults(winerig.WineTestCase):
     def test_each_failing_library_call_gives_its_code_and_the_next_read_works(self):
-        scenario = "\n".join(row[2] for row in ft.READER_FAULTS)
-        process = self.reader(scenario, ft.READER_INI % 20000)
+        process = self.reader("\n".join(row[2] for row in ft.READER_FAULTS), ft.READER_INI % 20000)
         for call, what, _, code in ft.READER_FAULTS:
             with self.subTest(call=call, answers=what):
                 self.assertEqual(process.send(ft.READ, 60), (code, "[READMYKAD][%d][123]" % code))
@@ -72,7 +71,7 @@ class ReaderFaults(winerig.WineTestCase):
         start = time.monotonic()
         self.assertEqual(process.send(ft.READ, 60), (-30, "[READMYKAD][-30][123]"))
         self.assertLess(time.monotonic() - start, 10)
-        self.assertRegex(process.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[1\]")
+        self.assertRegex(process.send("[GETBRANCHCODE]")[1], ft.BRANCH_OK)
 
 
 class ComPort(winerig.WineTestCase):
@@ -82,21 +81,17 @@ class ComPort(winerig.WineTestCase):
                           cwd=self.workdir, timeout=120)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         self.assertRegex(r.stdout, r"(?m)^[1-9]\d* passed, 0 failed$")
-        # The over-long frame never goes out, the one that fills the write buffer goes out whole;
-        # the purge case sends two frames; every other case one serial-number query, the stuck
-        # close one more after reopening.
-        full = bytes((i * 7 + 1) & 0xFF for i in range(2048 - 6))
-        self.assertEqual(terminal.frames(), [recorded(0x77, full), recorded(0x25),
-                                             recorded(0x99)] + [recorded(0x25)] * 5)
+        # The purge case sends two frames, the stuck close two (one after reopening), the close
+        # that serves its window one; a write after the close sends none.
+        self.assertEqual(terminal.frames(), [recorded(0x25), recorded(0x99)] + [recorded(0x25)] * 3)
 
 
 class ReliabilityPage(unittest.TestCase):
     def test_docs_page_lists_every_row_the_tests_play(self):
-        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
-                               "reliability.md"), encoding="utf-8") as f:
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "docs", "reliability.md"),
+                  encoding="utf-8") as f:
             page = f.read()
-        rows = ft.markdown_rows() + ft.boundary_rows()
-        self.assertEqual([row for row in rows if row not in page], [],
+        self.assertEqual([row for row in ft.markdown_rows() if row not in page], [],
                          "docs/reliability.md is out of date: python3 tests/e2e/fault_tables.py")
 
 

@@ -19,41 +19,33 @@ def windows_path(path):
 
 
 class LibraryBoundary(winerig.WineTestCase):
-    def setUp(self):
-        super().setUp()
-        self.record = os.path.join(self.workdir, "calls.txt")
-
-    def folder(self, reader=False):
-        """A fresh folder holding the settings, and the stand-in reader library if asked."""
+    def process(self, reader=False, cwd_reader=False, env=None):
+        """quillon.dll and the host program in self.workdir, the stand-in beside them if
+        `reader`, the process working in a fresh folder holding the settings (and the stand-in
+        if `cwd_reader`). Returns the process and its folder."""
         folder = tempfile.mkdtemp(prefix="quillon-e2e-")
         self.addCleanup(shutil.rmtree, folder, True)
         winerig.write_ini(folder, ft.READER_INI % 20000)
-        if reader:
+        if cwd_reader:
             shutil.copy(os.path.join(self.wine.build, READER), folder)
-        return folder
-
-    def process(self, cwd, reader=False, env=None):
-        """quillon.dll and the host program in self.workdir, the process working in cwd."""
-        return self.batch(reader=reader, cwd=cwd,
-                          env=dict(QUILLON_ORVMYKAD_RECORD=self.record, **(env or {})))
-
-    def calls(self):
-        return winerig.record_lines(self.record)
+        self.record = os.path.join(self.workdir, "calls.txt")
+        return self.batch(reader=reader, cwd=folder,
+                          env=dict(QUILLON_ORVMYKAD_RECORD=self.record, **(env or {}))), folder
 
     def test_reader_library_planted_where_the_system_search_looks_is_never_loaded(self):
         for where, _, expected in ft.PLANTED:
             with self.subTest(planted=where):
-                planted = self.folder(reader=True)
                 if where == "PATH":
-                    process = self.process(self.folder(), env={"WINEPATH": windows_path(planted)})
+                    _, planted = self.process(cwd_reader=True)
+                    process, _ = self.process(env={"WINEPATH": windows_path(planted)})
                 else:
-                    process = self.process(planted)
+                    process, planted = self.process(cwd_reader=True)
                 # The system's own search would find the planted file: the test means something.
                 self.assertEqual(process.ask("search " + READER).lower(),
                                  "search: " + windows_path(os.path.join(planted, READER)).lower())
                 self.assertEqual(process.send(ft.READ), expected)
                 self.assertEqual(process.ask("loaded " + READER), "loaded: 0")
-                self.assertEqual(self.calls(), [], "the planted library's code never ran")
+                self.assertEqual(winerig.record_lines(self.record), [], "its code never ran")
                 process.close()
 
     def test_reader_library_is_taken_from_beside_quillon_dll_else_from_the_system_folder(self):
@@ -62,7 +54,7 @@ class LibraryBoundary(winerig.WineTestCase):
             with self.subTest(found=where):
                 if where == "system folder":
                     shutil.copy(os.path.join(self.wine.build, READER), system)
-                process = self.process(self.folder(), reader=where != "system folder")
+                process, _ = self.process(reader=where != "system folder")
                 try:
                     code, reply = process.send(ft.READ, 60)
                     loaded = process.ask("loaded " + READER)
@@ -70,14 +62,13 @@ class LibraryBoundary(winerig.WineTestCase):
                     process.close()
                     if os.path.exists(system):
                         os.unlink(system)  # the prefix serves the other tests too
-                self.assertEqual(code, 0)
+                self.assertEqual((code, loaded), (0, "loaded: 1"))
                 self.assertRegex(reply, ft.READ_OK)
-                self.assertEqual(loaded, "loaded: 1")
-                self.assertEqual(self.calls()[0], "OrvMyKadInit 3 -> 0")
+                self.assertEqual(winerig.record_lines(self.record)[0], "OrvMyKadInit 3 -> 0")
                 os.unlink(self.record)
 
     def test_call_with_a_wrong_access_code_loads_nothing(self):
-        process = self.process(self.workdir, reader=True)
+        process, _ = self.process(reader=True)
         for access, what, (code, reply) in ft.WRONG_ACCESS:
             with self.subTest(access=what):
                 self.assertEqual(process.ask("access %s\t%s" % (access, ft.READ)),
@@ -86,25 +77,24 @@ class LibraryBoundary(winerig.WineTestCase):
         # The first call past the gate loads it, before its command runs any thread.
         self.assertEqual(process.send("[PING]"), (-1007, "[PING][-1007][123]"))
         self.assertEqual(process.ask("loaded " + READER), "loaded: 1")
-        self.assertEqual(self.calls(), [], "no call reached the reader library")
+        self.assertEqual(winerig.record_lines(self.record), [], "no call reached the library")
 
     def test_mykad_record_lookup_shuts_the_sockets_interface_down_branch_code_keeps_it(self):
         # The first read finds no card.
         process = self.reader("result OrvMyKadGetCardStatus 0 0", ft.READER_INI % 20000)
-
         def started():
             return int(process.ask("sockets")[len("sockets: "):])
-        before = started()
+        counts = [started()]
         self.assertEqual(process.send(ft.READ, 60), (-30, "[READMYKAD][-30][123]"))
-        without_record = started()
-        self.assertRegex(process.send(ft.READ, 60)[1], ft.READ_OK)
-        with_record = started()
+        counts.append(started())
+        for request, reply in ((ft.READ, ft.READ_OK), ("[GETBRANCHCODE]", ft.BRANCH_OK)):
+            self.assertRegex(process.send(request, 60)[1], reply)
+            counts.append(started())
         # The read that forms a record (and looks the address up) leaves the interface started
         # no more often than the read that forms none: the lookup's start has its clean-up.
-        self.assertEqual(with_record - without_record, without_record - before)
-        self.assertRegex(process.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[1\]")
-        self.assertEqual(started(), with_record + 1, "GETBRANCHCODE leaves it started")
-
+        # GETBRANCHCODE leaves it started.
+        no_record, record, branch = [b - a for a, b in zip(counts, counts[1:])]
+        self.assertEqual((record, branch), (no_record, 1))
 
 if __name__ == "__main__":
     winerig.main()

@@ -3,6 +3,7 @@ carries personal data (templates, signature, the card record and photo, the MyKa
 distinctive data in one host process, and the log holds its progress lines, each stamped with the
 process and thread, but none of that data. With a small MAX_KB the file is renamed to FILE.1 and
 started anew."""
+import glob
 import os
 import random
 import re
@@ -13,6 +14,7 @@ FAST = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=3000\n[CSSSERVER]\nGLO
 LINE = re.compile(r"^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \| pid (\d+) tid (\d+) \| (.*)$")
 # Invented holder, staff and terminal owner; at most 19, 6 and 19 characters.
 TEXTS = ("NORVANA QADRISH", "QZ7X9W", "CLERK VANTELIO")
+FIELDS = "[0][3][%s][%s][%s]" % TEXTS
 MYKAD = ("READMYKAD", "READMYKADNOPHOTO", "READMYKADNOVERIFYWITHPHOTO", "READMYKADNOVERIFYNOPHOTO")
 # Progress lines the log must hold (lengths and counts, never the data itself).
 PROGRESS = ["Begin PerformEnroll", "[ENROLL][0][1196 characters][123]", "Place Finger / Letak jari",
@@ -44,6 +46,15 @@ SIGNATURE = data(400)
 RECORD = (b"\x01\x07871203-08-5523\x00NORVANA BINTI QADRISH\x00\x00NO 12 JALAN KERAWANG 7\x1f"
           b"TAMAN SERI ORKIDVALE\x00MUKIM PELANGI TUJUH" + data(200))
 PHOTO = b"\xFF\xD8" + data(3996) + b"\xFF\xD9"
+# Terminal commands first: a card read installs the reader's link key, which the signature (no
+# status query of its own) would then use.
+REQUESTS = [("[ENROLL][0][7]", "[ENROLL][0][%s][123]" % ENROLLED.hex().upper()),
+            ("[VERIFY][0][7][%s]" % SINGLE.hex(), "[VERIFY][0][123]"),
+            ("[VERIFY2F][0][7][%s]" % (FIRST + SECOND).hex().upper(), "[VERIFY2F][0][123]"),
+            ("[GETSIGNATURE][0][7]", "[GETSIGNATURE][0][%s][123]" % SIGNATURE.hex().upper())]
+SECRETS = [("enrolled template", ENROLLED.hex()), ("template", SINGLE.hex()),
+           ("two templates", (FIRST + SECOND).hex()), ("signature", SIGNATURE.hex()),
+           ("photo", PHOTO.hex())]
 
 
 def windows(text, size=16):
@@ -51,64 +62,50 @@ def windows(text, size=16):
 
 
 def log_lines(path):
+    """The file's text and its lines; every line but the empty last one must be stamped."""
     with open(path, "rb") as f:
         text = f.read().decode("latin-1")
-    return text, text.split("\r\n")
+    return text, text.split("\r\n"), [l for l in text.split("\r\n")[:-1] if not LINE.match(l)]
 
 
 class LogPrivacy(winerig.WineTestCase):
-    def setUp(self):
-        super().setUp()
-        self.terminal = self.start_terminal(
-            "name KOPERASI CONTOH UTARA\nserial QX-LOG-0001\nverify match\ntemplate %s\n"
-            "signature %s\n" % (ENROLLED.hex(), SIGNATURE.hex()))
+    def test_log_holds_progress_lines_but_no_personal_data_and_is_capped_by_max_kb(self):
+        self.start_terminal("name KOPERASI CONTOH UTARA\nserial QX-LOG-0001\nverify match\n"
+                            "template %s\nsignature %s\n" % (ENROLLED.hex(), SIGNATURE.hex()))
         with open(os.path.join(self.workdir, "OrvMyKad.scenario"), "w") as f:
             f.write("record hex %s\nphoto hex %s\n" % (RECORD.hex(), PHOTO.hex()))
-
-    def test_log_holds_progress_lines_but_no_personal_data_and_is_capped_by_max_kb(self):
         self.host.write_ini(FAST + "[DEBUG]\nENABLE=1\nFILE=.\\privacy.txt\n")
         process = self.batch()
-        fields = "[0][3][%s][%s][%s]" % TEXTS
-        # Terminal commands first: a card read installs the reader's link key, which the
-        # signature (no status query of its own) would then use.
-        requests = [
-            ("[ENROLL][0][7]", "[ENROLL][0][%s][123]" % ENROLLED.hex().upper()),
-            ("[VERIFY][0][7][%s]" % SINGLE.hex(), "[VERIFY][0][123]"),
-            ("[VERIFY2F][0][7][%s]" % (FIRST + SECOND).hex().upper(), "[VERIFY2F][0][123]"),
-            ("[GETSIGNATURE][0][7]", "[GETSIGNATURE][0][%s][123]" % SIGNATURE.hex().upper()),
-        ]
-        for request, reply in requests:
+        for request, reply in REQUESTS:
             self.assertEqual(process.send(request, timeout=60), (0, reply), request[:20])
         scrambled = []
         for command in MYKAD:
-            code, reply = process.send("[%s]%s" % (command, fields), timeout=60)
+            code, reply = process.send("[%s]%s" % (command, FIELDS), timeout=60)
             self.assertEqual(code, 0, command)
             scrambled += re.match(r"^\[%s\]\[0\]\[0\]((?:\[[^]]+\])+)$" % command,
                                   reply)[1].strip("[]").split("][")
         self.assertEqual([len(s) for s in scrambled], [975, 5335, 975, 975, 5335, 975])
-        self.assertEqual(self.open_files(process), [], "the file is closed when a call ends")
+        with open("/proc/%d/cmdline" % process.proc.pid, "rb") as f:
+            self.assertIn(b"quillon_batch.exe", f.read())  # the process whose files are listed
+        held_open = [t for t in map(os.path.realpath, glob.glob("/proc/%d/fd/*" % process.proc.pid))
+                     if t.startswith(self.workdir) and t.endswith(".txt")]
+        self.assertEqual(held_open, [], "the file is closed when a call ends")
 
         path = os.path.join(self.workdir, "privacy.txt")
-        text, lines = log_lines(path)
-        self.assertEqual(lines[-1], "", "the file ends with a whole line")
-        stamped = [LINE.match(line) for line in lines[:-1]]
-        self.assertEqual([l for l, m in zip(lines, stamped) if not m], [], "unstamped lines")
-
+        text, lines, unstamped = log_lines(path)
+        self.assertEqual((lines[-1], unstamped), ("", []), "whole, stamped lines")
         held = windows(text)
-        leaks = []
-        for name, secret in [("enrolled template", ENROLLED.hex()), ("template", SINGLE.hex()),
-                             ("two templates", (FIRST + SECOND).hex()),
-                             ("signature", SIGNATURE.hex()), ("photo", PHOTO.hex())]:
-            for case in (secret.upper(), secret.lower()):
-                leaks += [name] if windows(case) & held else []
+        runs = re.findall(rb"[\x20-\x7e]{8,}", RECORD)
+        self.assertGreaterEqual(len(runs), 5)
+        leaks = [name for name, s in SECRETS for case in (s.upper(), s.lower())
+                 if windows(case) & held]
         leaks += ["scrambled record or photo %d" % i
                   for i, s in enumerate(scrambled) if windows(s) & held]
         leaks += ["MyKad text %d" % (i + 1) for i, t in enumerate(TEXTS) if t in text]
-        runs = re.findall(rb"[\x20-\x7e]{8,}", RECORD)
-        self.assertGreaterEqual(len(runs), 5)
         leaks += ["card record run %r" % r for r in runs if r.decode() in text]
         self.assertEqual(leaks, [])
 
+        stamped = [LINE.match(line) for line in lines[:-1]]
         said = [m[3] for m in stamped]
         self.assertEqual(len({m[1] for m in stamped}), 1, "one process")
         self.assertEqual(said.count("Before Checking"), 8)
@@ -123,34 +120,16 @@ class LogPrivacy(winerig.WineTestCase):
         with open(small + ".1", "w") as f:
             f.write("OLDER CONTENT\n")
         self.host.write_ini(FAST + "[DEBUG]\nENABLE=1\nFILE=.\\small.txt\nMAX_KB=1\n")
-        self.assertEqual(process.send("[READMYKADNOVERIFYNOPHOTO]" + fields, timeout=60)[0], 0)
+        self.assertEqual(process.send("[READMYKADNOVERIFYNOPHOTO]" + FIELDS, timeout=60)[0], 0)
         branch = process.send("[GETBRANCHCODE]")[1]
-        older, older_lines = log_lines(small + ".1")
-        newer, newer_lines = log_lines(small)
+        (older, older_lines, bad_older), (newer, newer_lines, bad_newer) = map(
+            log_lines, (small + ".1", small))
         self.assertNotIn("OLDER CONTENT", older)
-        longest = max(len(l) + 2 for l in older_lines + newer_lines)
         self.assertLessEqual(len(older), 1024)
-        self.assertLessEqual(len(newer), 1024 + longest)
-        for name, part in (("small.txt.1", older_lines), ("small.txt", newer_lines)):
-            self.assertEqual(part[-1], "", name)
-            self.assertEqual([l for l in part[:-1] if not LINE.match(l)], [], name)
+        self.assertLessEqual(len(newer), 1024 + max(len(l) + 2 for l in older_lines + newer_lines))
+        self.assertEqual((older_lines[-1], newer_lines[-1], bad_older, bad_newer), ("", "", [], []))
         self.assertEqual(LINE.match(newer_lines[-2])[3], branch, "kept whole: no personal data")
         self.assertEqual(os.path.getsize(path), len(text), "the first file is left alone")
-
-    def open_files(self, process):
-        """Files of the working directory that the host process holds open."""
-        with open("/proc/%d/cmdline" % process.proc.pid, "rb") as f:
-            self.assertIn(b"quillon_batch.exe", f.read())
-        folder = "/proc/%d/fd" % process.proc.pid
-        names = []
-        for fd in os.listdir(folder):
-            try:
-                target = os.readlink(os.path.join(folder, fd))
-            except OSError:
-                continue
-            if target.startswith(self.workdir) and target.endswith(".txt"):
-                names.append(os.path.basename(target))
-        return names
 
 
 if __name__ == "__main__":

@@ -1,11 +1,8 @@
-"""What the counter staff see: a visible ENROLL dialog on an X server of its own (Xvfb), captured
-with xwd. The window takes the logo's size and the screen's centre, the logo starts exactly where
-the client area starts, and both prompt lines are drawn over the picture, not on a background of
-their own. A hidden dialog leaves the screen untouched. Skipped only when Xvfb cannot start.
-
-The dialog runs in a copy of the run's prefix switched to the X11 driver, so the rest of the
-suite stays headless. The capture is kept in the native build as artefacts/enroll-dialog.png (the
-x86_64 twin) or artefacts/enroll-dialog-win32.png (the 32-bit product)."""
+"""What the counter staff see: a visible ENROLL dialog on an X server of its own (Xvfb, in an X11
+copy of the run's prefix), captured with xwd. The logo starts exactly where the client area of a
+window centred at the logo's size starts, both prompt lines are drawn over the picture, and a
+hidden dialog leaves the screen black. Skipped only when Xvfb cannot start. The capture is kept
+as artefacts/enroll-dialog.png (x86_64 twin) or enroll-dialog-win32.png in the native build."""
 import os
 import select
 import shutil
@@ -51,13 +48,12 @@ def read_xwd(data):
 
 
 def png(rows):
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
-
     raw = b"".join(b"\0" + b"".join(bytes(p) for p in row) for row in rows)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", len(rows[0]), len(rows),
-                                                             8, 2, 0, 0, 0)) +
-            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+    chunks = ((b"IHDR", struct.pack(">IIBBBBB", len(rows[0]), len(rows), 8, 2, 0, 0, 0)),
+              (b"IDAT", zlib.compress(raw, 9)), (b"IEND", b""))
+    return b"\x89PNG\r\n\x1a\n" + b"".join(struct.pack(">I", len(body)) + kind + body +
+                                         struct.pack(">I", zlib.crc32(kind + body))
+                                         for kind, body in chunks)
 
 
 class VisibleDialog(winerig.WineTestCase):
@@ -75,21 +71,13 @@ class VisibleDialog(winerig.WineTestCase):
             start_new_session=True)
         os.close(write_end)
         # The server writes the number and the line end separately and dies if the pipe is gone
-        # before the second write: read up to the line end.
-        number, deadline = b"", time.monotonic() + 20
-        while not number.endswith(b"\n") and time.monotonic() < deadline:
-            if not select.select([read_end], [], [], max(0, deadline - time.monotonic()))[0]:
-                break
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        number = number.strip()
-        os.close(read_end)
+        # before the second write: read the whole line.
+        with os.fdopen(read_end) as numbers:
+            number = numbers.readline().strip() if select.select([numbers], [], [], 20)[0] else ""
         if not number.isdigit():
             cls.tearDownClass()
             raise unittest.SkipTest("Xvfb did not start")
-        cls.display = ":" + number.decode()
+        cls.display = ":" + number
         cls.prefix_dir = tempfile.mkdtemp(prefix="quillon-x11-")
         cls.x11 = winerig.Wine(os.path.join(cls.prefix_dir, "prefix"))
         shutil.copytree(os.environ["QUILLON_WINEPREFIX"], cls.x11.prefix, symlinks=True)
@@ -121,9 +109,9 @@ class VisibleDialog(winerig.WineTestCase):
                                   capture_output=True, timeout=30)
             if dump.returncode == 0:
                 return read_xwd(dump.stdout)
-            if self.xvfb.poll() is not None:
-                self.xvfb_log.seek(0)
-                self.fail("Xvfb has ended: " + self.xvfb_log.read().decode(errors="replace"))
+            self.xvfb_log.seek(0)
+            self.assertIsNone(self.xvfb.poll(), "Xvfb has ended: " + self.xvfb_log.read().decode(
+                errors="replace"))
             time.sleep(0.5)
         self.fail("xwd: " + dump.stderr.decode(errors="replace"))
 

@@ -6,45 +6,32 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace {
 
 std::string g_codes;
 
-int __cdecl CdeclPrompt(int code) {
-    g_codes += " " + std::to_string(code);
-    return 1;
-}
+int __cdecl CdeclPrompt(int code) { return g_codes += " " + std::to_string(code), 1; }
 
 // On x86_64 the two conventions are one; on 32-bit x86 this one returns with `ret 4`.
-int __stdcall StdcallPrompt(int code) {
-    g_codes += " " + std::to_string(code);
-    return 1;
-}
+int __stdcall StdcallPrompt(int code) { return g_codes += " " + std::to_string(code), 1; }
 
-using VerifyFn = int(__cdecl*)(char*, int(__cdecl*)(int));
+using Prompt = int(__cdecl*)(int);
 
 }  // namespace
 
 int main() {
-    HMODULE library = LoadLibraryA(".\\OrvMyKad.dll");
-    if (library == nullptr) {
-        std::printf("OrvMyKad.dll not loaded\n");
-        return 1;
-    }
-    const VerifyFn verify = reinterpret_cast<VerifyFn>(
-        reinterpret_cast<void*>(GetProcAddress(library, "OrvMyKadVerifyFinger")));
-    if (verify == nullptr) return 1;
+    const auto verify = reinterpret_cast<int(__cdecl*)(char*, Prompt)>(reinterpret_cast<void*>(
+        GetProcAddress(LoadLibraryA(".\\OrvMyKad.dll"), "OrvMyKadVerifyFinger")));
+    if (verify == nullptr) return std::printf("OrvMyKadVerifyFinger not found\n"), 1;
     char application[] = "DUV";
-    const struct {
-        const char* name;
-        int(__cdecl* routine)(int);
-    } kinds[] = {{"cdecl", CdeclPrompt},
-                 {"stdcall", reinterpret_cast<int(__cdecl*)(int)>(StdcallPrompt)}};
+    const std::pair<const char*, Prompt> kinds[] = {
+        {"cdecl", CdeclPrompt}, {"stdcall", reinterpret_cast<Prompt>(StdcallPrompt)}};
     for (const auto& kind : kinds) {
         g_codes.clear();
-        const int result = verify(application, kind.routine);
-        std::printf("%s: %d,%s\n", kind.name, result, g_codes.c_str());
+        const int result = verify(application, kind.second);
+        std::printf("%s: %d,%s\n", kind.first, result, g_codes.c_str());
     }
     return 0;
 }

@@ -25,14 +25,11 @@ inline int ThreadCount() {
 // Threads that are ending (a monitor thread after its port closed) take a moment to go: the
 // count once it has stayed the same for half a second, or after five seconds.
 inline int SettledThreadCount() {
-    const ULONGLONG deadline = GetTickCount64() + 5000;
-    int count = ThreadCount();
-    for (ULONGLONG stable = GetTickCount64();
-         GetTickCount64() < deadline && GetTickCount64() - stable < 500;) {
+    int count = ThreadCount(), now = count;
+    for (ULONGLONG end = GetTickCount64() + 5000, stable = GetTickCount64();
+         GetTickCount64() < end && GetTickCount64() - stable < 500; count = now) {
         Sleep(50);
-        const int now = ThreadCount();
-        if (now != count) stable = GetTickCount64();
-        count = now;
+        if ((now = ThreadCount()) != count) stable = GetTickCount64();
     }
     return count;
 }
