@@ -18,11 +18,10 @@ FIELDS = "[0][3][%s][%s][%s]" % TEXTS
 MYKAD = ("READMYKAD", "READMYKADNOPHOTO", "READMYKADNOVERIFYWITHPHOTO", "READMYKADNOVERIFYNOPHOTO")
 # Progress lines the log must hold (lengths and counts, never the data itself).
 PROGRESS = ["Begin PerformEnroll", "[ENROLL][0][1196 characters][123]", "Place Finger / Letak jari",
-            "[VERIFY][0][123]", "Inside Verify2F function", "show 0, port 7",
-            "templates: 2392 characters", "[VERIFY2F][0][123]",
-            "[GETSIGNATURE][0][800 characters][123]", "Begin COMThread", "show 0, port 3",
-            "text 1: 15 characters", "text 2: 6 characters", "text 3: 14 characters",
-            "MYKAD DATA GOT", "Reading Photo",
+            "[VERIFY][0][123]", "Inside Verify2F function", "show 0, port 7", "[VERIFY2F][0][123]",
+            "templates: 2392 characters", "[GETSIGNATURE][0][800 characters][123]",
+            "Begin COMThread", "show 0, port 3", "text 1: 15 characters", "text 2: 6 characters",
+            "text 3: 14 characters", "MYKAD DATA GOT", "Reading Photo",
             "[READMYKAD][0][0][975 characters][5335 characters]",
             "[READMYKADNOPHOTO][0][0][975 characters]",
             "[READMYKADNOVERIFYWITHPHOTO][0][0][975 characters][5335 characters]",
