@@ -16,7 +16,7 @@ const COMMANDS = [
     ["version", "Versions", () => quillon.version(), (r) => ({
         bridge: r.bridge, "quillon.dll": r.dll, extension: r.extension})],
     ["branch", "Branch code", () => quillon.getBranchCode(), (r) => ({
-        status: r.status, code: r.code, name: r.name, address: r.address})],
+        status: r.status, "branch code": r.branchCode, name: r.name, address: r.address})],
     ["serial", "Serial number", () => quillon.getSerialNumber(options()),
      (r) => ({"serial number": r.serialNumber})],
     ["firmware", "Firmware version", () => quillon.getFirmwareVersion(options()),

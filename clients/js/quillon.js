@@ -158,7 +158,7 @@ const COMMANDS = {
         // Its second field is the branch's status (1 while the branch name is not set), not a
         // result code: the function itself always succeeds.
         status: true,
-        result: ([code, name, address]) => ({code, name, address}),
+        result: ([branchCode, name, address]) => ({branchCode, name, address}),
     },
     getSerialNumber: {
         keyword: "GETSERIALNUMBER",

@@ -124,7 +124,7 @@ describe("the demo page in chromium, through the extension and the bridge under 
     it("the branch code comes from the bridge's settings file", async () => {
         const got = await click("branch");
         assert.match(got.reply, /^\[GETBRANCHCODE\]\[0\]\[ST042\]\[Serindit Tengah\]\[\d+\.\d+\.\d+\.\d+\]\[123\]$/);
-        assert.deepEqual([got.code, got.fields.status, got.fields.code, got.fields.name],
+        assert.deepEqual([got.code, got.fields.status, got.fields["branch code"], got.fields.name],
                          ["0: success", "0", "ST042", "Serindit Tengah"]);
     });
 

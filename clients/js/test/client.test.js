@@ -90,11 +90,11 @@ describe("replies taken apart", () => {
     const cases = [
         ["getBranchCode", [], "[GETBRANCHCODE]", 0,
          "[GETBRANCHCODE][0][KL042][Kuala Lumpur Sentral][192.0.2.2][123]",
-         {status: 0, code: "KL042", name: "Kuala Lumpur Sentral", address: "192.0.2.2"}],
+         {status: 0, branchCode: "KL042", name: "Kuala Lumpur Sentral", address: "192.0.2.2"}],
         // The branch's status is not a result code: 1 (no branch name) still resolves.
         ["getBranchCode", [], "[GETBRANCHCODE]", 0,
          "[GETBRANCHCODE][1][EMPTY][EMPTY][192.0.2.2][123]",
-         {status: 1, code: "EMPTY", name: "EMPTY", address: "192.0.2.2"}],
+         {status: 1, branchCode: "EMPTY", name: "EMPTY", address: "192.0.2.2"}],
         ["getSerialNumber", [{port: 7}], "[GETSERIALNUMBER][0][7]", 0,
          "[GETSERIALNUMBER][0][QT-2026-00042][123]", {serialNumber: "QT-2026-00042"}],
         ["getFirmwareVersion", [{port: 7}], "[GETFIRMWAREVERSION][0][7]", 0,
