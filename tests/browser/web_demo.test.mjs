@@ -2,42 +2,17 @@
 // from 127.0.0.1, the native host manifest in the browser profile naming a launcher that runs
 // quillon_bridge.exe under wine64 against the terminal simulator on COM7 and the stand-in reader.
 import assert from "node:assert/strict";
-import {spawn} from "node:child_process";
 import fs from "node:fs";
-import http from "node:http";
 import os from "node:os";
 import path from "node:path";
-import readline from "node:readline";
 import {after, before, describe, it} from "node:test";
-import {fileURLToPath} from "node:url";
 
-import {chromium} from "playwright-core";
+import {startSession} from "./session.mjs";
 
-const HERE = path.dirname(fileURLToPath(import.meta.url));
-const ROOT = path.resolve(HERE, "..", "..");
-const CLIENTS = path.join(ROOT, "clients");
 const ARTEFACTS = path.join(process.env.QUILLON_NATIVE_DIR || os.tmpdir(), "artefacts");
-const TYPES = {".html": "text/html", ".js": "text/javascript", ".json": "application/json"};
 const B64 = "[A-Za-z0-9+/=]";
 
-let rig, setup, servers, context, page, port;
-
-function serve(host) {
-    const server = http.createServer((req, res) => {
-        const file = path.join(CLIENTS, path.normalize(decodeURIComponent(new URL(req.url, "http://x").pathname)));
-        if (!file.startsWith(CLIENTS + path.sep) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
-            res.writeHead(404).end();
-            return;
-        }
-        res.writeHead(200, {"content-type": TYPES[path.extname(file)] || "application/octet-stream"});
-        fs.createReadStream(file).pipe(res);
-    });
-    return new Promise((resolve) => server.listen(port || 0, host, () => resolve(server)));
-}
-
-function frames() {
-    return fs.existsSync(setup.record) ? fs.readFileSync(setup.record, "utf8").split("\n").filter(Boolean) : [];
-}
+let session, setup, context, page, port, frames;
 
 async function until(check, what, ms = 15000) {
     const end = Date.now() + ms;
@@ -66,38 +41,13 @@ async function outcome(id, ms = 40000) {
 }
 
 before(async () => {
-    rig = spawn("python3", [path.join(HERE, "rig.py")], {stdio: ["pipe", "pipe", "inherit"]});
-    const [first] = await Promise.race([
-        (async () => { for await (const line of readline.createInterface({input: rig.stdout})) return [line]; })(),
-        new Promise((_, reject) => rig.once("exit", (c) => reject(new Error(`rig.py ended with ${c}`)))),
-    ]);
-    setup = JSON.parse(first);
-    servers = [await serve("127.0.0.1")];
-    port = servers[0].address().port;
-    servers.push(await serve("127.0.0.2"));  // same port, an origin outside the allow-list
-
-    const profile = fs.mkdtempSync(path.join(os.tmpdir(), "quillon-chromium-"));
-    const hostManifest = JSON.parse(fs.readFileSync(path.join(CLIENTS, "install", "quillon.bridge.json"), "utf8"));
-    fs.mkdirSync(path.join(profile, "NativeMessagingHosts"));
-    fs.writeFileSync(path.join(profile, "NativeMessagingHosts", "quillon.bridge.json"),
-                     JSON.stringify({...hostManifest, path: setup.launcher}));
-    const extension = path.join(CLIENTS, "extension");
-    context = await chromium.launchPersistentContext(profile, {
-        executablePath: process.env.QUILLON_CHROMIUM || "/usr/bin/chromium",
-        headless: true,
-        viewport: {width: 1040, height: 900},
-        args: ["--headless=new", `--disable-extensions-except=${extension}`, `--load-extension=${extension}`],
-    });
-    page = await context.newPage();
-    await page.goto(`http://127.0.0.1:${port}/demo/index.html`);
+    session = await startSession();
+    ({setup, context, page, port, frames} = session);
     await page.fill("#port", "7");
 });
 
 after(async () => {
-    await context?.close();
-    for (const s of servers || []) s.close();
-    rig?.stdin.end();
-    await new Promise((r) => (rig && rig.exitCode === null ? rig.once("exit", r) : r()));
+    await session?.close();
 });
 
 describe("the demo page in chromium, through the extension and the bridge under wine", () => {
