@@ -9,25 +9,31 @@ set "ROOT=HKCU"
 set "ACTION=add"
 :args
 if "%~1"=="" goto run
-if /i "%~1"=="/machine" (set "ROOT=HKLM") else if /i "%~1"=="/remove" (set "ACTION=delete") else (
-    echo install.cmd: unknown option %1 1>&2
-    echo usage: install.cmd [/machine] [/remove] 1>&2
-    exit /b 2
-)
+if /i "%~1"=="/machine" (set "ROOT=HKLM") else if /i "%~1"=="/remove" (set "ACTION=delete") else goto usage
 shift
 goto args
+:usage
+>&2 echo install.cmd: unknown option %1
+>&2 echo usage: install.cmd [/machine] [/remove]
+exit /b 2
 :run
 set "MANIFEST=%~dp0quillon.bridge.json"
-if not exist "%MANIFEST%" (
-    echo install.cmd: %MANIFEST% is missing 1>&2
-    exit /b 1
-)
+if exist "%MANIFEST%" goto register
+>&2 echo install.cmd: %MANIFEST% is missing
+exit /b 1
+:register
 for %%K in ("Google\Chrome" "Microsoft\Edge" "Chromium") do (
-    if "%ACTION%"=="add" (
-        reg add "%ROOT%\Software\%%~K\NativeMessagingHosts\quillon.bridge" /ve /t REG_SZ /d "%MANIFEST%" /f >nul || exit /b 1
-    ) else (
-        reg delete "%ROOT%\Software\%%~K\NativeMessagingHosts\quillon.bridge" /f >nul 2>&1
-    )
+    call :%ACTION% "%%~K"
+    if errorlevel 1 exit /b 1
 )
 echo quillon.bridge: %ACTION% done under %ROOT% for Chrome, Edge and Chromium
+exit /b 0
+
+:add
+reg add "%ROOT%\Software\%~1\NativeMessagingHosts\quillon.bridge" /ve /t REG_SZ /d "%MANIFEST%" /f >nul
+exit /b %errorlevel%
+
+:delete
+rem A browser without the registration is no error.
+reg delete "%ROOT%\Software\%~1\NativeMessagingHosts\quillon.bridge" /f >nul 2>&1
 exit /b 0
