@@ -12,7 +12,8 @@ import shutil
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "e2e"), os.path.join(HERE, "..", "..", "tools", "wine-rig")]
 import winerig  # noqa: E402
 from test_commands import ENROLLED, NAME, ROUND, SERIAL  # noqa: E402
 

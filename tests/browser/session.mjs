@@ -38,6 +38,7 @@ async function startRig() {
         (async () => { for await (const line of readline.createInterface({input: rig.stdout})) return line; })(),
         new Promise((_, reject) => rig.once("exit", (c) => reject(new Error(`rig.py ended with ${c}`)))),
     ]);
+    if (first === undefined) throw new Error(`rig.py ended without its set-up line (exit ${await new Promise((r) => rig.exitCode === null ? rig.once("exit", r) : r(rig.exitCode))})`);
     return {rig, setup: JSON.parse(first)};
 }
 
