@@ -1,6 +1,7 @@
 // The demo's buttons: one per command, each showing the reply, the result code's meaning and
 // the fields the client took out of the reply.
 import {quillon, meaningOf} from "../js/quillon.js";
+import {decodeMyKad} from "./mykad.js";
 
 const $ = (id) => document.getElementById(id);
 const options = () => ({show: $("show").checked, port: Number($("port").value)});
@@ -33,8 +34,7 @@ const COMMANDS = [
      () => ({})],
     ["mykad", "Read MyKad", () => quillon.readMyKad({
         ...options(), mode: $("mode").value, texts: [1, 2, 3].map((i) => $(`text${i}`).value)}),
-     (r) => ({"card type": r.cardType, payload: `${r.payload.length} base64 characters`,
-              photo: r.photo === null ? "none" : `${r.photo.length} base64 characters`})],
+     (r) => ({"card type": r.cardType, ...decodeMyKad(r.reply)})],
 ];
 
 function need() {
@@ -69,6 +69,7 @@ async function run(out, call, fields) {
     try {
         const result = await call();
         const code = result.code ?? 0;
+        out.dataset.reply = result.reply ?? "";  // the whole reply, for a decoder to check
         show(out, [line("code ok", `${code}: ${meaningOf(code)}`),
                    result.reply !== undefined && line("reply", shorten(result.reply)),
                    fieldList(fields(result))]);

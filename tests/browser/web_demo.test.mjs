@@ -2,6 +2,7 @@
 // from 127.0.0.1, the native host manifest in the browser profile naming a launcher that runs
 // quillon_bridge.exe under wine64 against the terminal simulator on COM7 and the stand-in reader.
 import assert from "node:assert/strict";
+import {spawnSync} from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
@@ -107,12 +108,23 @@ describe("the demo page in chromium, through the extension and the bridge under 
                                reply: setup.expected.noport, fields: {}});
     });
 
-    it("a MyKad read shows the card type, the payload and the photo", async () => {
+    it("a MyKad read shows the fields the integrators' decoder finds in the same reply", async () => {
         const got = await click("mykad", 70000);
         assert.match(got.reply, new RegExp(`^\\[READMYKAD\\]\\[0\\]\\[0\\]\\[${B64}{24}…\\(975 characters\\)\\]` +
                                            `\\[${B64}{24}…\\(5335 characters\\)\\]$`));
-        assert.deepEqual([got.code, got.fields], ["0: success", {"card type": "MyKad", payload: "975 base64 characters",
-                                                                 photo: "5335 base64 characters"}]);
+        const reply = await page.getAttribute("#out-mykad", "data-reply");
+        const decoder = spawnSync(path.join(process.env.QUILLON_NATIVE_DIR, "quillon_mykad_decode"), {input: reply, encoding: "utf8"});
+        assert.equal(decoder.status, 0, decoder.stdout + decoder.stderr);
+        const decoded = Object.fromEntries(decoder.stdout.split("\n").filter(Boolean).map((l) => {
+            const at = l.indexOf(":");
+            return [l.slice(0, at), l.slice(at + 1).trim()];
+        }));
+        const shown = ["marker", "layout", "data", "first text", "second text", "time stamp", "third text", "address", "photo"];
+        assert.deepEqual(shown.map((k) => got.fields[k]), shown.map((k) => decoded[k]));
+        assert.deepEqual([got.code, got.fields["card type"], got.fields["check bytes"], got.fields["first text"],
+                          got.fields["second text"], got.fields["third text"], got.fields.photo],
+                         ["0: success", "MyKad", "right", '"COUNTER-07          "', '"A1    "', '"T-000123            "',
+                          "4000 bytes"]);
         fs.mkdirSync(ARTEFACTS, {recursive: true});
         await page.screenshot({path: process.env.QUILLON_WEB_SCREENSHOT || path.join(ARTEFACTS, "web-demo.png"),
                                fullPage: true});
