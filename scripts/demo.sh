@@ -19,7 +19,7 @@ case "${1:-}" in
     *) printf 'demo.sh: unknown option %s\n%s\n' "$1" "$usage" >&2; exit 2 ;;
 esac
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" >/dev/null
+"$root/scripts/build.sh" demo >/dev/null  # only what the demo runs
 [ -n "$web" ] || exec python3 "$root/scripts/demo.py"
 
 export QUILLON_WINEPREFIX="$root/build/demo-prefix" QUILLON_WIN64_DIR="$root/build/win-x86_64" \

@@ -42,6 +42,8 @@ def layout(build):
         ("README.txt", os.path.join(ROOT, "packaging", "README.txt")),
         ("quillon.dll", os.path.join(build, "quillon.dll")),
         ("quillon_host.exe", os.path.join(build, "quillon_host.exe")),
+        ("quillon_bridge.exe", os.path.join(build, "quillon_bridge.exe")),
+        ("CHANGELOG.md", os.path.join(ROOT, "CHANGELOG.md")),
         ("QUILLON.ini", os.path.join(ROOT, "packaging", "QUILLON.ini")),
         ("include/quillon.h", os.path.join(ROOT, "include", "quillon.h")),
         ("decoder/mykad_decoder.h", os.path.join(ROOT, "tools", "mykad-decoder", "mykad_decoder.h")),
@@ -57,7 +59,26 @@ def layout(build):
     for name in sorted(os.listdir(docs)):
         if name.endswith(".md"):
             files.append(("docs/" + name, os.path.join(docs, name)))
+    for folder in SHIPPED_FOLDERS:
+        files += tree(folder)
     return files
+
+
+# Folders of the source tree that ship whole, under the same name: one line each.
+SHIPPED_FOLDERS = [
+    "samples",
+]
+
+
+def tree(folder):
+    """[(path in the zip, path on disk)] of every file under `folder` (relative to the root)."""
+    found = []
+    for top, dirs, names in os.walk(os.path.join(ROOT, folder)):
+        dirs.sort()
+        for name in sorted(names):
+            disk = os.path.join(top, name)
+            found.append((os.path.relpath(disk, ROOT).replace(os.sep, "/"), disk))
+    return found
 
 
 def main():

@@ -26,7 +26,9 @@ EXPECTED = {
     "standin/scenario-format.md": None, "include/quillon.h": os.path.join(ROOT, "include"),
     "decoder/mykad_decoder.cpp": os.path.join(ROOT, "tools", "mykad-decoder"),
     "quillon.dll": WIN32, "quillon_host.exe": WIN32, "decoder/quillon_mykad_decode.exe": WIN32,
-    "standin/OrvMyKad.dll": WIN32}
+    "standin/OrvMyKad.dll": WIN32, "quillon_bridge.exe": WIN32, "CHANGELOG.md": ROOT,
+    "samples/dotnet/QuillonSample.cs": os.path.join(ROOT, "samples", "dotnet"),
+    "samples/dotnet/README.md": os.path.join(ROOT, "samples", "dotnet")}
 
 
 class ReleasePackage(unittest.TestCase):

@@ -9,17 +9,31 @@
 #include <vector>
 
 #include "quillon.h"
+#include "quillon_build_config.h"
 
 namespace {
 
-// The longest reply (a signature of 524,287 bytes) is about 1 MiB.
-const size_t kReplySize = 4u << 20;
+// Room for the longest reply of any request.
+const size_t kReplySize = QUILLON_REPLY_MAX;
+
+const char kUsage[] = "usage: quillon_host [--access CODE] [--prefill TEXT] (--file PATH | REQUEST)\n";
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: quillon_host [--access CODE] [--prefill TEXT] "
-                 "(--file PATH | REQUEST)\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+int Help() {
+    std::printf(
+        "quillon_host %s: sends one request to quillon.dll (beside this program) and prints\n"
+        "the result code and the reply.\n\n%s"
+        "  --access CODE   the five-character access code (default: the build's)\n"
+        "  --prefill TEXT  put TEXT in the reply buffer first\n"
+        "  --file PATH     read the request from PATH (for long hexadecimal fields)\n"
+        "  --help          this text\n"
+        "\nexample: quillon_host \"[GETSERIALNUMBER][0][0]\"\n",
+        QUILLON_VERSION_TEXT, kUsage);
+    return 0;
 }
 
 bool ReadFile(const char* path, std::string& out) {
@@ -36,12 +50,13 @@ bool ReadFile(const char* path, std::string& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string access = "QLN26";
+    std::string access = QUILLON_ACCESS_CODE_TEXT;
     std::string prefill;
     std::string request;
     bool haveRequest = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help") return Help();
         if (arg == "--access" && i + 1 < argc) {
             access = argv[++i];
         } else if (arg == "--prefill" && i + 1 < argc) {
