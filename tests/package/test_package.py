@@ -28,7 +28,15 @@ EXPECTED = {
     "quillon.dll": WIN32, "quillon_host.exe": WIN32, "decoder/quillon_mykad_decode.exe": WIN32,
     "standin/OrvMyKad.dll": WIN32, "quillon_bridge.exe": WIN32, "CHANGELOG.md": ROOT,
     "samples/dotnet/QuillonSample.cs": os.path.join(ROOT, "samples", "dotnet"),
-    "samples/dotnet/README.md": os.path.join(ROOT, "samples", "dotnet")}
+    "samples/dotnet/README.md": os.path.join(ROOT, "samples", "dotnet"),
+    "quillon.bridge.json": os.path.join(ROOT, "clients", "install"),
+    "install.cmd": os.path.join(ROOT, "clients", "install")}
+# The web client, extension and demo page ship without their tests and build files.
+for _folder, _names in (("extension", "manifest.json background.js content.js relay.js"),
+                        ("js", "quillon.js package.json README.md"),
+                        ("demo", "index.html demo.js mykad.js")):
+    for _name in _names.split():
+        EXPECTED["clients/%s/%s" % (_folder, _name)] = os.path.join(ROOT, "clients", _folder)
 
 
 class ReleasePackage(unittest.TestCase):
