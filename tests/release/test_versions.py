@@ -27,12 +27,10 @@ class OneVersion(unittest.TestCase):
         self.assertEqual(headings[0], "Unreleased")
         self.assertIn(cmake_version(), headings)
 
-    def test_the_javascript_clients_package_has_the_cmake_version(self):
-        path = os.path.join(ROOT, "clients", "js", "package.json")
-        if not os.path.exists(path):
-            self.skipTest("clients/js/package.json does not exist yet")
-        with open(path, encoding="utf-8") as f:
-            self.assertEqual(json.load(f)["version"], cmake_version())
+    def test_the_javascript_client_and_the_browser_extension_have_the_cmake_version(self):
+        for path in (("clients", "js", "package.json"), ("clients", "extension", "manifest.json")):
+            with open(os.path.join(ROOT, *path), encoding="utf-8") as f:
+                self.assertEqual(json.load(f)["version"], cmake_version(), "/".join(path))
 
 
 class OneLongestReply(unittest.TestCase):
