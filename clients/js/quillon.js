@@ -295,11 +295,10 @@ export function createClient(transport, {timeouts = {}} = {}) {
     }
 
     const client = {
-        /** True when the extension and the bridge both answer. */
+        /** True when the extension and the bridge both answer and the bridge has its library. */
         async available() {
             try {
-                await client.version();
-                return true;
+                return (await client.version()).dll !== null;
             } catch (e) {
                 if (e instanceof QuillonError) return false;
                 throw e;

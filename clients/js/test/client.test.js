@@ -182,6 +182,7 @@ describe("availability and versions", () => {
     const cases = [
         ["both installed", {id: 1, bridge: "0.1.0", dll: "0.1.0", extension: "0.1.0"}, true],
         ["the host missing", {kind: "no-host", error: "not installed"}, false],
+        ["the bridge without its library", {id: 1, bridge: "0.1.0", dll: null, extension: "0.1.0"}, false],
     ];
     for (const [what, answer, available] of cases) {
         it(what, async () => {
@@ -189,8 +190,8 @@ describe("availability and versions", () => {
             const client = createClient(host);
             assert.equal(await client.available(), available);
             assert.deepEqual(host.sent, [{cmd: "version"}]);
-            if (available) {
-                assert.deepEqual(await client.version(), {bridge: "0.1.0", dll: "0.1.0", extension: "0.1.0"});
+            if (answer.bridge) {
+                assert.deepEqual(await client.version(), {bridge: "0.1.0", dll: answer.dll, extension: "0.1.0"});
             } else {
                 await assert.rejects(client.version(), {kind: "no-host", message: "not installed"});
             }
