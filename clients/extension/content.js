@@ -5,15 +5,23 @@
     const EXTENSION_TAG = "quillon/extension";
     const origin = win.location.origin;
     let port = null;
+    const waiting = new Set();  // ids sent on the current port and not answered yet
+
+    function answer(id, data) {
+        waiting.delete(id);
+        win.postMessage({tag: EXTENSION_TAG, id, answer: data}, origin);
+    }
 
     function connect() {
         const p = runtime.connect({name: "quillon"});
-        p.onMessage.addListener((data) => {
-            win.postMessage({tag: EXTENSION_TAG, id: data.id, answer: data.answer}, origin);
-        });
-        // The service worker can be restarted: the next message connects again.
+        p.onMessage.addListener((data) => answer(data.id, data.answer));
+        // The service worker can be stopped (an update, a crash): its calls get no answer, so
+        // say so now rather than at each call's time-out; the next message connects again.
         p.onDisconnect.addListener(() => {
             if (port === p) port = null;
+            for (const id of [...waiting]) {
+                answer(id, {kind: "no-host", error: "the Quillon extension stopped during the call"});
+            }
         });
         return p;
     }
@@ -25,6 +33,7 @@
             return;
         }
         port = port || connect();
+        waiting.add(data.id);
         port.postMessage({id: data.id, message: data.message});
     });
     win.document.documentElement.dataset.quillonExtension = runtime.getManifest().version;

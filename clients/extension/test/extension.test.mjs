@@ -199,17 +199,21 @@ describe("the content script", () => {
         assert.deepEqual(plain(toWorker), [{id: 4, message}]);
     });
 
-    it("posts the worker's answers to its own origin only, and reconnects after the worker restarts", () => {
+    it("posts the worker's answers to its own origin only, and reconnects after the worker stops", () => {
         const {win, toWorker, worker} = runContentScript("http://localhost:3000");
-        win.deliver({tag: "quillon/page", id: 7, message: {cmd: "version"}}, win, "http://localhost:3000");
+        const send = (id) => win.deliver({tag: "quillon/page", id, message: {cmd: "version"}}, win, "http://localhost:3000");
+        send(7);
+        send(9);
         const first = worker();
         first.onMessage.fire({id: 7, answer: {bridge: "0.1.0"}});
-        assert.deepEqual(plain(win.posted), [[{tag: "quillon/extension", id: 7, answer: {bridge: "0.1.0"}},
-                                       "http://localhost:3000"]]);
-        first.onDisconnect.fire();
-        win.deliver({tag: "quillon/page", id: 8, message: {cmd: "version"}}, win, "http://localhost:3000");
+        first.onDisconnect.fire();  // 9 was still running
+        assert.deepEqual(plain(win.posted), [
+            [{tag: "quillon/extension", id: 7, answer: {bridge: "0.1.0"}}, "http://localhost:3000"],
+            [{tag: "quillon/extension", id: 9, answer: {kind: "no-host", error: "the Quillon extension stopped during the call"}},
+             "http://localhost:3000"]]);
+        send(8);
         assert.notEqual(worker(), first);
-        assert.deepEqual(toWorker.map((m) => m.id), [7, 8]);
+        assert.deepEqual(toWorker.map((m) => m.id), [7, 9, 8]);
     });
 });
 
