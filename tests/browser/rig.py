@@ -9,6 +9,7 @@ import json
 import os
 import shlex
 import shutil
+import signal
 import sys
 import tempfile
 
@@ -64,6 +65,8 @@ def main():
     os.chmod(launcher, 0o755)
     print(json.dumps({"workdir": workdir, "launcher": launcher, "record": terminal.record,
                       "expected": expected()}), flush=True)
+    # Ctrl-C reaches the whole process group: the parent decides, and closes our input.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
     try:
         sys.stdin.read()
     finally:

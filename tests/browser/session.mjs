@@ -58,6 +58,7 @@ export async function startSession({headless = true} = {}) {
     const context = await chromium.launchPersistentContext(profile, {
         executablePath: process.env.QUILLON_CHROMIUM || "/usr/bin/chromium",
         headless,
+        handleSIGINT: false,  // the caller ends the session on Ctrl-C, profile and rig included
         viewport: {width: 1040, height: 900},
         args: [...(headless ? ["--headless=new"] : []), `--disable-extensions-except=${extension}`,
                `--load-extension=${extension}`],

@@ -33,8 +33,11 @@ try {
     const {page} = session;
     await page.fill("#port", "7");
     if (!screenshot) {
-        console.log(`web demo: ${session.url} (close the browser to end)`);
-        await new Promise((r) => session.context.once("close", r));
+        console.log(`web demo: ${session.url} (close the browser or press Ctrl-C to end)`);
+        await new Promise((r) => {
+            session.context.once("close", r);
+            process.once("SIGINT", r);
+        });
     } else {
         for (const id of ["branch", "serial", "enroll", "mykad"]) {
             await page.click(`#run-${id}`);
