@@ -89,17 +89,18 @@ class ReleasePackage(unittest.TestCase):
                   if not os.path.isfile(os.path.join(self.unpacked, os.path.dirname(name), target))]
         self.assertEqual(broken, [])
 
-    def test_quillon_dll_of_both_builds_carries_the_project_version(self):
+    def test_the_dll_and_the_bridge_of_both_builds_carry_the_project_version(self):
         numbers = ", ".join((VERSION.split(".") + ["0"] * 4)[:4])
         for build in (WIN32, WIN64):
-            rc = subprocess.run(["x86_64-w64-mingw32-windres", "-O", "rc", "-i",
-                                 os.path.join(build, "quillon.dll")], capture_output=True,
-                                text=True, check=True).stdout
-            for line in ("FILEVERSION " + numbers, "PRODUCTVERSION " + numbers,
-                         'VALUE "FileVersion", "%s"' % VERSION,
-                         'VALUE "ProductVersion", "%s"' % VERSION,
-                         'VALUE "OriginalFilename", "quillon.dll"'):
-                self.assertIn(line, rc, build)
+            for program in ("quillon.dll", "quillon_bridge.exe"):
+                rc = subprocess.run(["x86_64-w64-mingw32-windres", "-O", "rc", "-i",
+                                     os.path.join(build, program)], capture_output=True,
+                                    text=True, check=True).stdout
+                for line in ("FILEVERSION " + numbers, "PRODUCTVERSION " + numbers,
+                             'VALUE "FileVersion", "%s"' % VERSION,
+                             'VALUE "ProductVersion", "%s"' % VERSION,
+                             'VALUE "OriginalFilename", "%s"' % program):
+                    self.assertIn(line, rc, "%s of %s" % (program, build))
 
 
 if __name__ == "__main__":

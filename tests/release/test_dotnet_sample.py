@@ -56,17 +56,6 @@ class DotnetSample(unittest.TestCase):
                  if k.startswith("QUILLON_RESULT_")}
         self.assertEqual(members, codes)
 
-    def test_it_declares_cdecl_ansi_and_the_undecorated_name(self):
-        text = read(SAMPLE)
-        declaration = re.search(r"\[DllImport\((.*?)\)\]\s*public static extern int (\w+)\(",
-                                text, re.S)
-        self.assertEqual(declaration[2], "ProcessWebMessage")
-        for part in ('"quillon.dll"', "CallingConvention.Cdecl", "CharSet.Ansi",
-                     "ExactSpelling = true"):
-            self.assertIn(part, declaration[1])
-        self.assertIn("new StringBuilder(QuillonNative.ReplyMax)", text)
-        self.assertIn("ApartmentState.STA", text)
-
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

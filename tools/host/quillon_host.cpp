@@ -16,7 +16,8 @@ namespace {
 // Room for the longest reply of any request.
 const size_t kReplySize = QUILLON_REPLY_MAX;
 
-const char kUsage[] = "usage: quillon_host [--access CODE] [--prefill TEXT] (--file PATH | REQUEST)\n";
+const char kUsage[] =
+    "usage: quillon_host [--access CODE] [--prefill TEXT] (--file PATH | REQUEST)\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
