@@ -27,9 +27,13 @@ extern "C" {
 /* Number of bytes of the access code compared by ProcessWebMessage. */
 #define QUILLON_ACCESS_CODE_LENGTH 5
 
-/* Reply buffer size that holds the longest reply of every command but GETSIGNATURE, whose
-   reply carries two hexadecimal digits per signature byte (up to 2 MiB and a few bytes). */
-#define QUILLON_REPLY_SIZE 8192
+/* The longest reply any request can produce, with its terminating NUL: a reply buffer of this
+   many bytes holds every reply. The longest is GETSIGNATURE's with the most signature bytes a
+   reply carries (5,000 bytes as 10,000 hexadecimal digits); a MyKad reply with its photo takes
+   up to 6,349 bytes, an enrolment 1,215. */
+#define QUILLON_REPLY_MAX 10025
+/* The earlier name of the same figure. */
+#define QUILLON_REPLY_SIZE QUILLON_REPLY_MAX
 
 /* Result codes: the function's return value and the second field of the reply. */
 

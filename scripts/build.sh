@@ -2,14 +2,41 @@
 # Builds every configuration into build/: the native core with its tests and tools (sanitized),
 # the same tests as 32-bit code, the 32-bit product DLL and its 64-bit twin, and the clang fuzz
 # targets.
+#
+#   scripts/build.sh        every tree
+#   scripts/build.sh demo   only what the demos run: the x86_64 DLL, host, bridge and stand-in
+#                           reader, and the native simulator, pty shim and MyKad decoder
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=$(nproc)
 
+configure_windows() {  # ARCH
+    cmake -S . -B "build/win-$1" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_WERROR=ON \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$1-mingw.cmake" >/dev/null
+}
+configure_native() {
+    cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_WERROR=ON \
+        -DQUILLON_SANITIZE=ON -DQUILLON_WIN64_DIR="$root/build/win-x86_64" \
+        -DQUILLON_WIN32_DIR="$root/build/win-i686" -DQUILLON_FUZZ_DIR="$root/build/fuzz" \
+        -DQUILLON_NATIVE32_DIR="$root/build/native32" >/dev/null
+}
+
+case "${1:-}" in
+    "") ;;
+    demo)
+        configure_windows x86_64
+        cmake --build build/win-x86_64 -j "$jobs" --target quillon quillon_host quillon_bridge \
+            orvmykad_standin
+        configure_native
+        cmake --build build/native -j "$jobs" --target quillon_terminal_sim quillon_ptyshim \
+            quillon_mykad_decode
+        exit 0 ;;
+    *) echo "build.sh: unknown argument $1" >&2; echo "usage: scripts/build.sh [demo]" >&2; exit 2 ;;
+esac
+
 for arch in i686 x86_64; do
-    cmake -S . -B "build/win-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_WERROR=ON \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-mingw.cmake" >/dev/null
+    configure_windows "$arch"
     cmake --build "build/win-$arch" -j "$jobs"
 done
 
@@ -22,8 +49,5 @@ cmake -S . -B build/native32 -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_WERROR=
     -DQUILLON_M32=ON >/dev/null
 cmake --build build/native32 -j "$jobs" --target quillon_unit_tests
 
-cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_WERROR=ON \
-    -DQUILLON_SANITIZE=ON -DQUILLON_WIN64_DIR="$root/build/win-x86_64" \
-    -DQUILLON_WIN32_DIR="$root/build/win-i686" -DQUILLON_FUZZ_DIR="$root/build/fuzz" \
-    -DQUILLON_NATIVE32_DIR="$root/build/native32" >/dev/null
+configure_native
 cmake --build build/native -j "$jobs"

@@ -43,6 +43,11 @@ def layout(build):
         ("quillon.dll", os.path.join(build, "quillon.dll")),
         ("quillon_host.exe", os.path.join(build, "quillon_host.exe")),
         ("quillon_doctor.exe", os.path.join(build, "quillon_doctor.exe")),
+        ("quillon_bridge.exe", os.path.join(build, "quillon_bridge.exe")),
+        # Beside the bridge: the manifest names it relative to its own folder.
+        ("quillon.bridge.json", os.path.join(ROOT, "clients", "install", "quillon.bridge.json")),
+        ("install.cmd", os.path.join(ROOT, "clients", "install", "install.cmd")),
+        ("CHANGELOG.md", os.path.join(ROOT, "CHANGELOG.md")),
         ("QUILLON.ini", os.path.join(ROOT, "packaging", "QUILLON.ini")),
         ("include/quillon.h", os.path.join(ROOT, "include", "quillon.h")),
         ("decoder/mykad_decoder.h", os.path.join(ROOT, "tools", "mykad-decoder", "mykad_decoder.h")),
@@ -58,7 +63,31 @@ def layout(build):
     for name in sorted(os.listdir(docs)):
         if name.endswith(".md"):
             files.append(("docs/" + name, os.path.join(docs, name)))
+    for folder in SHIPPED_FOLDERS:
+        files += tree(folder)
     return files
+
+
+# Folders of the source tree that ship whole, under the same name: one line each.
+SHIPPED_FOLDERS = [
+    "samples",
+    "clients/extension",
+    "clients/js",
+    "clients/demo",
+]
+# Not shipped from those folders: their tests and build wiring.
+LEFT_OUT = {"test", "node_modules", "native.cmake", ".gitattributes"}
+
+
+def tree(folder):
+    """[(path in the zip, path on disk)] of every file under `folder` (relative to the root)."""
+    found = []
+    for top, dirs, names in os.walk(os.path.join(ROOT, folder)):
+        dirs[:] = sorted(d for d in dirs if d not in LEFT_OUT)
+        for name in sorted(n for n in names if n not in LEFT_OUT):
+            disk = os.path.join(top, name)
+            found.append((os.path.relpath(disk, ROOT).replace(os.sep, "/"), disk))
+    return found
 
 
 def main():

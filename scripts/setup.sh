@@ -20,7 +20,8 @@ update() {
 
 packages=(cmake ninja-build g++ clang clang-format libgtest-dev googletest python3 file
           gcc-multilib g++-multilib
-          g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb x11-apps)
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb x11-apps
+          nlohmann-json3-dev mono-mcs)
 missing=()
 for p in "${packages[@]}"; do
     installed "$p" || missing+=("$p")
@@ -66,4 +67,20 @@ if ! installed wine32:i386; then
     echo "setup: installing wine32:i386"
     update
     apt_get install -y -qq --no-install-recommends wine32:i386
+fi
+
+# The web client's tests and the browser test: node (Debian's when the machine has none),
+# Debian's chromium, and the browser test's one npm package, pinned in its package-lock.json.
+web=()
+command -v node >/dev/null && command -v npm >/dev/null || web+=(nodejs npm)
+installed chromium || web+=(chromium)
+if [ ${#web[@]} -gt 0 ]; then
+    echo "setup: installing ${web[*]}"
+    update
+    apt_get install -y -qq -t bookworm --no-install-recommends "${web[@]}"
+fi
+browser_tests="$(cd "$(dirname "$0")/.." && pwd)/tests/browser"
+if [ ! -d "$browser_tests/node_modules/playwright-core" ]; then
+    echo "setup: npm ci in tests/browser"
+    (cd "$browser_tests" && npm ci --no-audit --no-fund --loglevel=error)
 fi

@@ -24,11 +24,12 @@ class IMyKadReply {
                               const char* const texts[3]) = 0;
 };
 
-// The large buffers of a call (about 2 MiB, too much for the caller's stack). The process's
-// services own one, reused by every call; only the call that holds the busy flag touches it.
+// The larger buffers of a call (about 24 KiB, more than a caller's stack should give). The
+// process's services own one, reused by every call; only the call that holds the busy flag touches
+// it.
 struct CallWorkspace {
-    uint8_t signatureData[kSignatureBufferSize];
-    char signatureText[kSignatureBufferSize];
+    uint8_t signatureData[kSignatureDataSize];
+    char signatureText[kSignatureTextSize];
     uint32_t signatureCount;
     char verify2FText[kVerify2FTextSize];
     char mykadTexts[3][kMyKadTextSize];

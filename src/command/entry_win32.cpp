@@ -12,6 +12,7 @@
 #include "command/mykad_random_win32.h"
 #include "command/mykad_record.h"
 #include "command/operation_runners.h"
+#include "command/reply_sizes.h"
 #include "foundation/platform_win32.h"
 #include "foundation/results.h"
 #include "quillon.h"
@@ -33,7 +34,8 @@ static_assert(QUILLON_RESULT_MYKAD_NOT_VERIFIED == quillon::kResultMyKadNotVerif
 static_assert(QUILLON_RESULT_MYKAD_READ_FAILED == quillon::kResultMyKadReadFailed, "quillon.h: -2");
 static_assert(QUILLON_RESULT_TERMINAL_ERROR == quillon::kResultTerminalError, "quillon.h: -3");
 static_assert(QUILLON_ACCESS_CODE_LENGTH == sizeof quillon::kAccessCode, "quillon.h: access code");
-static_assert(quillon::kFieldReplySize <= QUILLON_REPLY_SIZE, "quillon.h: a refusal's reply fits");
+// The documented longest reply is the one the buffers allow.
+static_assert(QUILLON_REPLY_MAX == quillon::reply_sizes::kLongest, "quillon.h: the longest reply");
 
 namespace quillon {
 

@@ -8,3 +8,6 @@ foreach(_src ${_fuzz_sources})
   target_link_libraries(${_name} PRIVATE quillon_core)
   target_link_options(${_name} PRIVATE -fsanitize=fuzzer,address,undefined)
 endforeach()
+# The bridge's framing and messages are the bridge's own code, not the core's.
+include(${CMAKE_SOURCE_DIR}/tools/bridge/core.cmake)
+target_link_libraries(fuzz_bridge_messages PRIVATE quillon_bridge_core)

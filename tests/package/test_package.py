@@ -27,7 +27,17 @@ EXPECTED = {
     "decoder/mykad_decoder.cpp": os.path.join(ROOT, "tools", "mykad-decoder"),
     "quillon.dll": WIN32, "quillon_host.exe": WIN32, "quillon_doctor.exe": WIN32,
     "decoder/quillon_mykad_decode.exe": WIN32,
-    "standin/OrvMyKad.dll": WIN32}
+    "standin/OrvMyKad.dll": WIN32, "quillon_bridge.exe": WIN32, "CHANGELOG.md": ROOT,
+    "samples/dotnet/QuillonSample.cs": os.path.join(ROOT, "samples", "dotnet"),
+    "samples/dotnet/README.md": os.path.join(ROOT, "samples", "dotnet"),
+    "quillon.bridge.json": os.path.join(ROOT, "clients", "install"),
+    "install.cmd": os.path.join(ROOT, "clients", "install")}
+# The web client, extension and demo page ship without their tests and build files.
+for _folder, _names in (("extension", "manifest.json background.js content.js relay.js"),
+                        ("js", "quillon.js package.json README.md"),
+                        ("demo", "index.html demo.js mykad.js")):
+    for _name in _names.split():
+        EXPECTED["clients/%s/%s" % (_folder, _name)] = os.path.join(ROOT, "clients", _folder)
 
 
 class ReleasePackage(unittest.TestCase):
@@ -80,17 +90,18 @@ class ReleasePackage(unittest.TestCase):
                   if not os.path.isfile(os.path.join(self.unpacked, os.path.dirname(name), target))]
         self.assertEqual(broken, [])
 
-    def test_quillon_dll_of_both_builds_carries_the_project_version(self):
+    def test_the_dll_and_the_bridge_of_both_builds_carry_the_project_version(self):
         numbers = ", ".join((VERSION.split(".") + ["0"] * 4)[:4])
         for build in (WIN32, WIN64):
-            rc = subprocess.run(["x86_64-w64-mingw32-windres", "-O", "rc", "-i",
-                                 os.path.join(build, "quillon.dll")], capture_output=True,
-                                text=True, check=True).stdout
-            for line in ("FILEVERSION " + numbers, "PRODUCTVERSION " + numbers,
-                         'VALUE "FileVersion", "%s"' % VERSION,
-                         'VALUE "ProductVersion", "%s"' % VERSION,
-                         'VALUE "OriginalFilename", "quillon.dll"'):
-                self.assertIn(line, rc, build)
+            for program in ("quillon.dll", "quillon_bridge.exe"):
+                rc = subprocess.run(["x86_64-w64-mingw32-windres", "-O", "rc", "-i",
+                                     os.path.join(build, program)], capture_output=True,
+                                    text=True, check=True).stdout
+                for line in ("FILEVERSION " + numbers, "PRODUCTVERSION " + numbers,
+                             'VALUE "FileVersion", "%s"' % VERSION,
+                             'VALUE "ProductVersion", "%s"' % VERSION,
+                             'VALUE "OriginalFilename", "%s"' % program):
+                    self.assertIn(line, rc, "%s of %s" % (program, build))
 
 
 if __name__ == "__main__":

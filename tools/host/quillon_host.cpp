@@ -9,17 +9,19 @@
 #include <vector>
 
 #include "quillon.h"
+#include "quillon_build_config.h"
 
 namespace {
 
-// The longest reply (a signature of 524,287 bytes) is about 1 MiB.
-const size_t kReplySize = 4u << 20;
+// Room for the longest reply of any request.
+const size_t kReplySize = QUILLON_REPLY_MAX;
 
 const char kUsage[] =
     "usage: quillon_host [--access CODE] [--prefill TEXT] (--file PATH | REQUEST) | --help\n";
 
 const char kHelp[] =
-    "quillon_host: sends one request to quillon.dll and prints the result code and the reply.\n"
+    "quillon_host " QUILLON_VERSION_TEXT
+    ": sends one request to quillon.dll and prints the result code and the reply.\n"
     "\n"
     "quillon.dll must be beside the program. The request is the bracketed text of\n"
     "docs/commands.md; long hexadecimal fields fit better in a file. Prints \"result: N\" and\n"
@@ -53,7 +55,7 @@ bool ReadFile(const char* path, std::string& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string access = "QLN26";
+    std::string access = QUILLON_ACCESS_CODE_TEXT;
     std::string prefill;
     std::string request;
     bool haveRequest = false;

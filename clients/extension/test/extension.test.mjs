@@ -1,0 +1,228 @@
+import assert from "node:assert/strict";
+import fs from "node:fs";
+import crypto from "node:crypto";
+import vm from "node:vm";
+import {describe, it} from "node:test";
+
+import {allowedOrigin, createRelay, forwardable, HOST_NAME} from "../relay.js";
+
+const manifest = JSON.parse(fs.readFileSync(new URL("../manifest.json", import.meta.url), "utf8"));
+const PATTERNS = manifest.content_scripts.flatMap((c) => c.matches);
+
+function event() {
+    const listeners = [];
+    return {listeners, addListener: (f) => listeners.push(f), fire: (...a) => listeners.forEach((f) => f(...a))};
+}
+
+function fakePort(sender) {
+    return {sender, onMessage: event(), onDisconnect: event(), posted: [], disconnected: false,
+            postMessage(m) { this.posted.push(m); }, disconnect() { this.disconnected = true; }};
+}
+
+// The part of the extension API the relay uses; connectNative hands out ports the test drives.
+function fakeChrome() {
+    const chrome = {
+        natives: [],
+        runtime: {
+            id: "dhblbfonpbgilccmeljbfofcghblmhgk",
+            lastError: undefined,
+            getManifest: () => manifest,
+            connectNative(name) {
+                const port = fakePort();
+                port.name = name;
+                chrome.natives.push(port);
+                return port;
+            },
+        },
+    };
+    return chrome;
+}
+
+const PAGE = {id: "dhblbfonpbgilccmeljbfofcghblmhgk", origin: "http://127.0.0.1:8080"};
+
+describe("which pages may reach the host", () => {
+    const cases = [
+        ["http://127.0.0.1:8080", true],
+        ["http://127.0.0.1", true],
+        ["http://localhost:3000", true],
+        ["http://127.0.0.2:8080", false],
+        ["https://127.0.0.1:8080", false],
+        ["http://127.0.0.1.example:8080", false],
+        ["http://evil.localhost:8080", false],
+        ["null", false],
+        [undefined, false],
+    ];
+    for (const [origin, allowed] of cases) {
+        it(`${origin} ${allowed ? "may" : "may not"}`, () => {
+            assert.equal(allowedOrigin(PATTERNS, origin), allowed);
+        });
+    }
+    it("a pattern with a port allows that port only", () => {
+        assert.deepEqual(["http://bank.test:8443", "http://bank.test:8444"].map(
+                             (o) => allowedOrigin(["http://bank.test:8443/*"], o)), [true, false]);
+    });
+});
+
+describe("what a page may send to the host", () => {
+    const cases = [
+        [{request: "[ENROLL][0][7]", cmd: "version", extra: 1}, {request: "[ENROLL][0][7]"}],
+        [{cmd: "version", id: 99}, {cmd: "version"}],
+        [{request: 42}, null],
+        [{cmd: "quit"}, null],
+        ["[ENROLL]", null],
+        [null, null],
+    ];
+    for (const [message, forwarded] of cases) {
+        it(JSON.stringify(message), () => assert.deepEqual(forwardable(message), forwarded));
+    }
+});
+
+describe("the relay", () => {
+    it("a page of another origin or extension is cut off and never starts the host", () => {
+        const chrome = fakeChrome();
+        const relay = createRelay(chrome, PATTERNS);
+        const pages = [fakePort({id: PAGE.id, origin: "http://127.0.0.2:8080"}),
+                       fakePort({id: "another", origin: PAGE.origin}), fakePort({})];
+        for (const page of pages) relay.onConnect(page);
+        assert.deepEqual(pages.map((p) => [p.disconnected, p.onMessage.listeners.length]),
+                         [[true, 0], [true, 0], [true, 0]]);
+        assert.equal(chrome.natives.length, 0);
+    });
+
+    it("two pages share one host, each answer goes back to its page under the page's id", () => {
+        const chrome = fakeChrome();
+        const relay = createRelay(chrome, PATTERNS);
+        const a = fakePort(PAGE), b = fakePort({...PAGE, origin: "http://localhost:8081"});
+        relay.onConnect(a);
+        relay.onConnect(b);
+        a.onMessage.fire({id: 1, message: {request: "[ENROLL][1][7]"}});
+        b.onMessage.fire({id: 1, message: {cmd: "version"}});
+        const [host] = chrome.natives;
+        assert.equal(chrome.natives.length, 1);
+        assert.equal(host.name, HOST_NAME);
+        assert.deepEqual(host.posted, [{id: 1, request: "[ENROLL][1][7]"}, {id: 2, cmd: "version"}]);
+        host.onMessage.fire({id: 2, bridge: "0.1.0", dll: "0.1.0"});
+        host.onMessage.fire({id: 1, code: 0, reply: "[ENROLL][0][AB][123]"});
+        host.onMessage.fire({id: 1, code: 0, reply: "again"});  // answered already: dropped
+        assert.deepEqual(a.posted, [{id: 1, answer: {id: 1, code: 0, reply: "[ENROLL][0][AB][123]"}}]);
+        assert.deepEqual(b.posted, [{id: 1, answer: {id: 1, bridge: "0.1.0", dll: "0.1.0",
+                                                      extension: "0.1.0"}}]);
+    });
+
+    it("a message of another shape is answered by the relay and never reaches the host", () => {
+        const chrome = fakeChrome();
+        const relay = createRelay(chrome, PATTERNS);
+        const page = fakePort(PAGE);
+        relay.onConnect(page);
+        page.onMessage.fire({id: 5, message: {cmd: "shutdown"}});
+        assert.deepEqual(page.posted, [{id: 5, answer: {error: "not a Quillon message"}}]);
+        assert.equal(chrome.natives.length, 0);
+    });
+
+    it("a host that is missing or ends answers every waiting page, and the next call starts it anew", () => {
+        const chrome = fakeChrome();
+        const relay = createRelay(chrome, PATTERNS);
+        const page = fakePort(PAGE);
+        relay.onConnect(page);
+        page.onMessage.fire({id: 1, message: {cmd: "version"}});
+        page.onMessage.fire({id: 2, message: {request: "[GETBRANCHCODE]"}});
+        chrome.runtime.lastError = {message: "Specified native messaging host not found."};
+        chrome.natives[0].onDisconnect.fire();
+        chrome.runtime.lastError = undefined;
+        const error = "the Quillon native host is not installed or stopped " +
+                      "(Specified native messaging host not found.)";
+        assert.deepEqual(page.posted, [{id: 1, answer: {kind: "no-host", error}},
+                                       {id: 2, answer: {kind: "no-host", error}}]);
+        page.onMessage.fire({id: 3, message: {request: "[GETBRANCHCODE]"}});
+        assert.deepEqual(chrome.natives.map((n) => n.posted.length), [2, 1]);
+    });
+
+    it("a closed tab's calls are forgotten: their late answers go nowhere", () => {
+        const chrome = fakeChrome();
+        const relay = createRelay(chrome, PATTERNS);
+        const gone = fakePort(PAGE), stays = fakePort(PAGE);
+        relay.onConnect(gone);
+        relay.onConnect(stays);
+        gone.onMessage.fire({id: 1, message: {request: "[ENROLL][1][7]"}});
+        gone.onDisconnect.fire();
+        chrome.natives[0].onMessage.fire({id: 1, code: 0, reply: "[ENROLL][0][AB][123]"});
+        chrome.runtime.lastError = {message: "Native host has exited."};
+        chrome.natives[0].onDisconnect.fire();
+        assert.deepEqual([gone.posted, stays.posted], [[], []]);
+    });
+});
+
+// Objects the script made carry the script context's prototypes: compare their JSON.
+const plain = (x) => JSON.parse(JSON.stringify(x));
+
+// The content script as the browser runs it: a classic script with window and chrome as globals.
+function runContentScript(origin) {
+    const listeners = [];
+    const toWorker = [];
+    let workerPort = null;
+    const win = {
+        location: {origin},
+        document: {documentElement: {dataset: {}}},
+        posted: [],
+        addEventListener: (type, f) => type === "message" && listeners.push(f),
+        postMessage: (data, target) => win.posted.push([data, target]),
+        deliver: (data, source, from) => listeners.forEach((f) => f({data, source, origin: from})),
+    };
+    const chrome = {runtime: {
+        getManifest: () => manifest,
+        connect(info) {
+            workerPort = fakePort();
+            workerPort.info = info;
+            workerPort.postMessage = (m) => toWorker.push(m);
+            return workerPort;
+        },
+    }};
+    const source = fs.readFileSync(new URL("../content.js", import.meta.url), "utf8");
+    vm.runInNewContext(source, {window: win, chrome});
+    return {win, toWorker, worker: () => workerPort};
+}
+
+describe("the content script", () => {
+    it("marks the page with the extension's version", () => {
+        assert.deepEqual(plain(runContentScript("http://127.0.0.1:8080").win.document.documentElement.dataset),
+                         {quillonExtension: "0.1.0"});
+    });
+
+    it("passes on only its own window's tagged messages from its own origin", () => {
+        const {win, toWorker} = runContentScript("http://127.0.0.1:8080");
+        const message = {request: "[GETBRANCHCODE]"};
+        win.deliver({tag: "quillon/page", id: 1, message}, {}, "http://127.0.0.1:8080");  // a frame
+        win.deliver({tag: "quillon/page", id: 2, message}, win, "http://127.0.0.2:8080");
+        win.deliver({tag: "other", id: 3, message}, win, "http://127.0.0.1:8080");
+        win.deliver("[GETBRANCHCODE]", win, "http://127.0.0.1:8080");
+        win.deliver({tag: "quillon/page", id: 4, message}, win, "http://127.0.0.1:8080");
+        assert.deepEqual(plain(toWorker), [{id: 4, message}]);
+    });
+
+    it("posts the worker's answers to its own origin only, and reconnects after the worker stops", () => {
+        const {win, toWorker, worker} = runContentScript("http://localhost:3000");
+        const send = (id) => win.deliver({tag: "quillon/page", id, message: {cmd: "version"}}, win, "http://localhost:3000");
+        send(7);
+        send(9);
+        const first = worker();
+        first.onMessage.fire({id: 7, answer: {bridge: "0.1.0"}});
+        first.onDisconnect.fire();  // 9 was still running
+        assert.deepEqual(plain(win.posted), [
+            [{tag: "quillon/extension", id: 7, answer: {bridge: "0.1.0"}}, "http://localhost:3000"],
+            [{tag: "quillon/extension", id: 9, answer: {kind: "no-host", error: "the Quillon extension stopped during the call"}},
+             "http://localhost:3000"]]);
+        send(8);
+        assert.notEqual(worker(), first);
+        assert.deepEqual(toWorker.map((m) => m.id), [7, 9, 8]);
+    });
+});
+
+it("the extension ID the host manifests name follows from the manifest's key", () => {
+    const der = Buffer.from(manifest.key, "base64");
+    const hex = crypto.createHash("sha256").update(der).digest("hex").slice(0, 32);
+    const id = [...hex].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join("");
+    const hostManifest = JSON.parse(fs.readFileSync(
+        new URL("../../install/quillon.bridge.json", import.meta.url), "utf8"));
+    assert.deepEqual(hostManifest.allowed_origins, [`chrome-extension://${id}/`]);
+    assert.equal(hostManifest.name, HOST_NAME);
+});

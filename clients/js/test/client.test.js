@@ -1,0 +1,291 @@
+import assert from "node:assert/strict";
+import fs from "node:fs";
+import {describe, it} from "node:test";
+
+import {createClient, extensionTransport, QuillonError, RESULTS} from "../quillon.js";
+
+const T1 = "1D66AFF8418AD31C65AEF740" + "0".repeat(1172);
+const T2 = "ab".repeat(598);
+
+// A message check: a pattern, or the exact text.
+const like = (message) => message instanceof RegExp ? message :
+    new RegExp("^" + message.replace(/[.*+?^${}()|[\]\\]/g, "\\$&") + "$");
+
+// A stand-in host: answers each request from a table, records what reached it.
+function standIn(answers) {
+    const sent = [];
+    return {
+        sent,
+        send(message) {
+            sent.push(message);
+            const key = message.request ?? message.cmd;
+            if (!(key in answers)) return Promise.reject(new Error(`unexpected ${key}`));
+            return Promise.resolve(answers[key]);
+        },
+    };
+}
+
+describe("requests the client builds", () => {
+    const cases = [
+        ["getBranchCode", [], "[GETBRANCHCODE]"],
+        ["getSerialNumber", [{show: true, port: 7}], "[GETSERIALNUMBER][1][7]"],
+        ["getSerialNumber", [], "[GETSERIALNUMBER][0][0]"],
+        ["getFirmwareVersion", [{port: 12}], "[GETFIRMWAREVERSION][0][12]"],
+        ["enroll", [{show: 1, port: 7}], "[ENROLL][1][7]"],
+        ["getSignature", [{show: false, port: 3}], "[GETSIGNATURE][0][3]"],
+        ["verify", [T1.toLowerCase(), {port: 7}], `[VERIFY][0][7][${T1}]`],
+        ["verify2f", [T1, T2, {show: true, port: 7}], `[VERIFY2F][1][7][${T1}${T2.toUpperCase()}]`],
+        ["setDateTime", [new Date(2026, 2, 14, 9, 30, 5), {port: 7}], "[SETDATETIME][7][260314093005]"],
+        ["setDateTime", ["260314093000", {port: 7}], "[SETDATETIME][7][260314093000]"],
+        ["setDateTime", [undefined, {port: 7}], "[SETDATETIME][7]"],
+        ["readMyKad", [{texts: ["ALI BIN ABU", "KL01", "OPERATOR7"]}],
+         "[READMYKAD][0][0][ALI BIN ABU][KL01][OPERATOR7]"],
+        ["readMyKad", [{mode: "READMYKADNOVERIFYNOPHOTO", texts: ["COUNTER-07"], show: true, port: 0}],
+         "[READMYKADNOVERIFYNOPHOTO][1][0][COUNTER-07][][]"],
+    ];
+    for (const [name, args, request] of cases) {
+        it(`${name} sends ${request.slice(0, 40)}`, async () => {
+            const host = standIn({[request]: {code: -1007, reply: "[X][-1007][123]"}});
+            await assert.rejects(createClient(host)[name](...args), QuillonError);
+            assert.deepEqual(host.sent, [{request}]);
+        });
+    }
+});
+
+describe("arguments the library cannot take are refused before anything is sent", () => {
+    const cases = [
+        ["readMyKad", [{texts: ["A]B"]}], TypeError, "text 1 must not contain brackets"],
+        ["readMyKad", [{texts: ["", "[X"]}], TypeError, "text 2 must not contain brackets"],
+        ["readMyKad", [{texts: ["", "", "OPERATOR-NUMBER-0007"]}], RangeError,
+         "text 3 is longer than 19 characters"],
+        ["readMyKad", [{texts: ["ALÍ"]}], TypeError, "text 1 must be printable ASCII"],
+        ["readMyKad", [{texts: ["a", "b", "c", "d"]}], TypeError,
+         "texts must be an array of up to three texts"],
+        ["readMyKad", [{mode: "READ"}], RangeError, /^mode must be one of READMYKAD, /],
+        ["enroll", [{port: 256}], RangeError, /^port must be an integer/],
+        ["enroll", [{port: -1}], RangeError, /^port must be an integer/],
+        ["getSerialNumber", [{port: "7]"}], RangeError, /^port must be an integer/],
+        ["verify", [T1.slice(2)], RangeError,
+         "the template must be 1196 hexadecimal digits, not 1194"],
+        ["verify", [T1.slice(2) + "G0"], TypeError,
+         "the template must be a string of hexadecimal digits"],
+        ["verify2f", [T1, T1 + "00"], RangeError,
+         "the second template must be 1196 hexadecimal digits, not 1198"],
+        ["setDateTime", ["2603140930"], TypeError,
+         "the time must be a Date or twelve digits YYMMDDhhmmss"],
+        ["setDateTime", [new Date(NaN)], RangeError, "the date is invalid"],
+    ];
+    for (const [name, args, type, message] of cases) {
+        it(`${name}: ${message}`, async () => {
+            const host = standIn({});
+            await assert.rejects(createClient(host)[name](...args), (e) => {
+                assert.ok(e instanceof type, e.constructor.name);
+                assert.match(e.message, like(message));
+                return true;
+            });
+            assert.deepEqual(host.sent, []);
+        });
+    }
+});
+
+describe("replies taken apart", () => {
+    const payload = "5oO6N218Z0W7jkCQeql47Qr7+/";
+    const cases = [
+        ["getBranchCode", [], "[GETBRANCHCODE]", 0,
+         "[GETBRANCHCODE][0][KL042][Kuala Lumpur Sentral][192.0.2.2][123]",
+         {status: 0, branchCode: "KL042", name: "Kuala Lumpur Sentral", address: "192.0.2.2"}],
+        // The branch's status is not a result code: 1 (no branch name) still resolves.
+        ["getBranchCode", [], "[GETBRANCHCODE]", 0,
+         "[GETBRANCHCODE][1][EMPTY][EMPTY][192.0.2.2][123]",
+         {status: 1, branchCode: "EMPTY", name: "EMPTY", address: "192.0.2.2"}],
+        ["getSerialNumber", [{port: 7}], "[GETSERIALNUMBER][0][7]", 0,
+         "[GETSERIALNUMBER][0][QT-2026-00042][123]", {serialNumber: "QT-2026-00042"}],
+        ["getFirmwareVersion", [{port: 7}], "[GETFIRMWAREVERSION][0][7]", 0,
+         "[GETFIRMWAREVERSION][0][BANK SERINDIT CAWANGAN TENGAH][123]",
+         {customerName: "BANK SERINDIT CAWANGAN TENGAH"}],
+        ["enroll", [{port: 7}], "[ENROLL][0][7]", 0, `[ENROLL][0][${T1}][123]`, {template: T1}],
+        ["getSignature", [{port: 7}], "[GETSIGNATURE][0][7]", 0,
+         "[GETSIGNATURE][0][00017F80ABFF][123]", {signature: "00017F80ABFF"}],
+        ["getSignature", [{port: 7}], "[GETSIGNATURE][0][7]", 0, "[GETSIGNATURE][0][][123]",
+         {signature: ""}],
+        ["verify", [T1, {port: 7}], `[VERIFY][0][7][${T1}]`, 0, "[VERIFY][0][123]", {}],
+        ["setDateTime", [undefined, {port: 7}], "[SETDATETIME][7]", 0, "[SETDATETIME][0][123]", {}],
+        ["readMyKad", [{texts: ["A"]}], "[READMYKAD][0][0][A][][]", 0,
+         `[READMYKAD][0][0][${payload}][vmZY+/=]`,
+         {cardType: "MyKad", payload, photo: "vmZY+/="}],
+        ["readMyKad", [{mode: "READMYKADNOPHOTO"}], "[READMYKADNOPHOTO][0][0][][][]", 0,
+         `[READMYKADNOPHOTO][0][1][${payload}]`, {cardType: "MyKid", payload, photo: null}],
+    ];
+    for (const [name, args, request, code, reply, fields] of cases) {
+        it(`${name}: ${reply.slice(0, 48)}`, async () => {
+            const got = await createClient(standIn({[request]: {id: 1, code, reply}}))[name](...args);
+            assert.deepEqual(got, {...fields, code, reply});
+        });
+    }
+});
+
+describe("every nonzero code rejects with the code, its name and its meaning", () => {
+    const cases = [
+        ["getSerialNumber", [{port: 9}], -4, "[GETSERIALNUMBER][-4][123]", "QUILLON_RESULT_PORT_OPEN_FAILED",
+         "GETSERIALNUMBER failed with -4: the terminal's COM port could not be opened; MyKad: the " +
+             "card reader could not be initialised (no OrvMyKad.dll, or its init failed)"],
+        ["enroll", [{port: 7}], -1008, "[ENROLL][-1008][123]", "QUILLON_RESULT_BUSY",
+         /^ENROLL failed with -1008: another call was still running; that call goes on undisturbed\./],
+        ["verify", ["00".repeat(598)], -5, "[VERIFY][-5][123]", "QUILLON_RESULT_TEMPLATE_REFUSED",
+         "VERIFY failed with -5: a template to verify has byte 17 ≠ 2 (checked before the terminal " +
+             "is asked); ENROLL: the terminal reported a failed enrolment"],
+        ["readMyKad", [{}], -30, "[READMYKAD][-30][123]", "QUILLON_RESULT_TIMEOUT",
+         /^READMYKAD failed with -30: the terminal did not answer within \[MYKAD\] TIMEOUT/],
+        // The reader library's own code, passed on: no name of ours, the table's "other" row.
+        ["readMyKad", [{}], -77, "[READMYKAD][-77][123]", null,
+         "READMYKAD failed with -77: MyKad commands: the failing result of the card-reader " +
+             "library OrvMyKad.dll, passed on unchanged (see its maker's documentation)"],
+        // A wrong access code leaves the reply buffer untouched: the code alone tells.
+        ["getSignature", [], -9999, "", "QUILLON_RESULT_WRONG_ACCESS",
+         /^GETSIGNATURE failed with -9999: the access code differs/],
+    ];
+    for (const [name, args, code, reply, codeName, message] of cases) {
+        it(`${name} answered ${code}`, async () => {
+            const client = createClient({send: () => Promise.resolve({code, reply})});
+            await assert.rejects(client[name](...args), (e) => {
+                assert.ok(e instanceof QuillonError);
+                assert.deepEqual([e.kind, e.code, e.codeName, e.reply], ["result", code, codeName, reply]);
+                assert.match(e.message, like(message));
+                assert.equal(e.message, `${e.command} failed with ${code}: ${e.meaning}`);
+                return true;
+            });
+        });
+    }
+});
+
+describe("answers the client cannot read, and failures on the way", () => {
+    const cases = [
+        ["a reply of another command", {code: 0, reply: "[GETSERIALNUMBER][0][X][123]"},
+         "reply", "ENROLL: the reply cannot be read"],
+        ["a code that differs from the reply's", {code: 0, reply: "[ENROLL][-3][123]"}, "reply",
+         "ENROLL: the reply cannot be read"],
+        ["no fields", {code: 0, reply: "garbled"}, "reply", "ENROLL: the reply cannot be read"],
+        ["the bridge's error", {id: null, error: "invalid JSON"}, "bridge", "ENROLL: invalid JSON"],
+        ["no host", {kind: "no-host", error: "the Quillon native host is not installed"},
+         "no-host", "ENROLL: the Quillon native host is not installed"],
+    ];
+    for (const [what, answer, kind, message] of cases) {
+        it(what, async () => {
+            const client = createClient({send: () => Promise.resolve(answer)});
+            await assert.rejects(client.enroll(), (e) => {
+                assert.deepEqual([e.kind, e.code, e.message], [kind, null, message]);
+                return true;
+            });
+        });
+    }
+});
+
+describe("availability and versions", () => {
+    const cases = [
+        ["both installed", {id: 1, bridge: "0.1.0", dll: "0.1.0", extension: "0.1.0"}, true],
+        ["the host missing", {kind: "no-host", error: "not installed"}, false],
+        ["the bridge without its library", {id: 1, bridge: "0.1.0", dll: null, extension: "0.1.0"}, false],
+    ];
+    for (const [what, answer, available] of cases) {
+        it(what, async () => {
+            const host = standIn({version: answer});
+            const client = createClient(host);
+            assert.equal(await client.available(), available);
+            assert.deepEqual(host.sent, [{cmd: "version"}]);
+            if (answer.bridge) {
+                assert.deepEqual(await client.version(), {bridge: "0.1.0", dll: answer.dll, extension: "0.1.0"});
+            } else {
+                await assert.rejects(client.version(), {kind: "no-host", message: "not installed"});
+            }
+        });
+    }
+    it("a transport that fails with something else is not hidden as unavailable", async () => {
+        const client = createClient({send: () => Promise.reject(new RangeError("bug"))});
+        await assert.rejects(client.available(), RangeError);
+    });
+});
+
+describe("the page-side time-out of each command", () => {
+    const cases = [
+        ["getBranchCode", [], {}, 6000, "GETBRANCHCODE: no answer within 6 s"],
+        ["getSerialNumber", [], {}, 36500, "GETSERIALNUMBER: no answer within 36.5 s"],
+        ["getSignature", [], {}, 21000, "GETSIGNATURE: no answer within 21 s"],
+        ["setDateTime", [], {}, 17000, "SETDATETIME: no answer within 17 s"],
+        ["readMyKad", [{mode: "READMYKADNOPHOTO"}], {}, 71000, "READMYKAD: no answer within 71 s"],
+        ["enroll", [{timeout: 1500}], {}, 1500, "ENROLL: no answer within 1.5 s"],
+        ["version", [], {}, 5000, "version: no answer within 5 s"],
+        // A bank whose settings lengthen the library's time-outs.
+        ["readMyKad", [], {timeouts: {READMYKAD: 130000}}, 130000, "READMYKAD: no answer within 130 s"],
+    ];
+    for (const [name, args, options, limit, message] of cases) {
+        it(`${name} gives up after ${limit} ms`, async (t) => {
+            t.mock.timers.enable({apis: ["setTimeout"]});
+            const client = createClient({send: () => new Promise(() => {})}, options);
+            let outcome = null;
+            client[name](...args).catch((e) => { outcome = e; });
+            const settle = () => new Promise((r) => setImmediate(r));
+            await settle();
+            t.mock.timers.tick(limit - 1);
+            await settle();
+            assert.equal(outcome, null);
+            t.mock.timers.tick(1);
+            await settle();
+            assert.deepEqual([outcome?.kind, outcome?.message], ["timeout", message]);
+        });
+    }
+});
+
+it("the result table says what the documented result-code table says", () => {
+    const doc = fs.readFileSync(new URL("../../../docs/result-codes.md", import.meta.url), "utf8");
+    const rows = [...doc.matchAll(/^\| (-?\d+) \| `(\w+)` \| (.*?) \| [^|]* \|$/gm)];
+    const documented = Object.fromEntries(rows.map(([, code, name, meaning]) =>
+        [code, [name, meaning.replace(/`/g, "")]]));
+    assert.equal(rows.length, 13);
+    assert.deepEqual(Object.fromEntries(Object.entries(RESULTS).map(([c, v]) => [c, [...v]])), documented);
+});
+
+// A window as the page and the content script share it: listeners, and postMessage that
+// delivers later with the sender's window and origin.
+function fakeWindow(origin, marked = true) {
+    const listeners = [];
+    const win = {
+        location: {origin},
+        document: {documentElement: {dataset: marked ? {quillonExtension: "0.1.0"} : {}}},
+        posted: [],
+        addEventListener: (type, f) => listeners.push(f),
+        postMessage(data, target) {
+            win.posted.push([data, target]);
+        },
+        deliver(data, source = win, from = origin) {
+            for (const f of listeners) f({data, source, origin: from});
+        },
+    };
+    return win;
+}
+
+describe("the page's side of the extension", () => {
+    it("posts tagged to its own origin and takes answers only from its own window and origin", async () => {
+        const win = fakeWindow("http://127.0.0.1:8080");
+        const client = createClient(extensionTransport(win));
+        const result = client.getSerialNumber({port: 7});
+        const [[message, target]] = win.posted;
+        assert.deepEqual([message, target], [{tag: "quillon/page", id: 1,
+                                             message: {request: "[GETSERIALNUMBER][0][7]"}},
+                                            "http://127.0.0.1:8080"]);
+        const answer = {code: 0, reply: "[GETSERIALNUMBER][0][QT-1][123]"};
+        const forged = {code: 0, reply: "[GETSERIALNUMBER][0][FORGED][123]"};
+        win.deliver({tag: "quillon/extension", id: 1, answer: forged}, {}, "http://127.0.0.1:8080");
+        win.deliver({tag: "quillon/extension", id: 1, answer: forged}, win, "http://127.0.0.2:8080");
+        win.deliver({tag: "quillon/page", id: 1, answer: forged});
+        win.deliver({tag: "quillon/extension", id: 1, answer});
+        assert.equal((await result).serialNumber, "QT-1");
+    });
+    it("without the extension's mark it fails at once, naming the origin", async () => {
+        const win = fakeWindow("http://127.0.0.2:8080", false);
+        await assert.rejects(createClient(extensionTransport(win)).version(), {
+            kind: "no-extension",
+            message: "the Quillon extension is not installed, or not allowed on http://127.0.0.2:8080",
+        });
+        assert.deepEqual(win.posted, []);
+    });
+});

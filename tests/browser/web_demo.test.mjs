@@ -1,0 +1,150 @@
+// The web demo end to end: Debian's chromium with the unpacked extension, the demo page served
+// from 127.0.0.1, the native host manifest in the browser profile naming a launcher that runs
+// quillon_bridge.exe under wine64 against the terminal simulator on COM7 and the stand-in reader.
+import assert from "node:assert/strict";
+import {spawnSync} from "node:child_process";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import {after, before, describe, it} from "node:test";
+
+import {startSession} from "./session.mjs";
+
+const ARTEFACTS = path.join(process.env.QUILLON_NATIVE_DIR || os.tmpdir(), "artefacts");
+const B64 = "[A-Za-z0-9+/=]";
+
+let session, setup, context, page, port, frames;
+
+async function until(check, what, ms = 15000) {
+    const end = Date.now() + ms;
+    while (!check()) {
+        assert.ok(Date.now() < end, `waited ${ms} ms for ${what}`);
+        await new Promise((r) => setTimeout(r, 50));
+    }
+}
+
+// What a command's panel shows once its call ended: the code line, the reply, the fields.
+async function click(id, ms = 40000) {
+    await page.click(`#run-${id}`);
+    return outcome(id, ms);
+}
+
+async function outcome(id, ms = 40000) {
+    const out = page.locator(`#out-${id}`);
+    await page.waitForFunction((el) => el.textContent && !el.querySelector(".busy"),
+                               await out.elementHandle(), {timeout: ms});
+    return out.evaluate((el) => ({
+        code: el.querySelector(".code").textContent,
+        reply: el.querySelector(".reply")?.textContent ?? null,
+        fields: Object.fromEntries([...el.querySelectorAll("dt")].map((dt) => [dt.textContent,
+                                                                             dt.nextElementSibling.textContent])),
+    }));
+}
+
+before(async () => {
+    session = await startSession();
+    ({setup, context, page, port, frames} = session);
+    await page.fill("#port", "7");
+});
+
+after(async () => {
+    await session?.close();
+});
+
+describe("the demo page in chromium, through the extension and the bridge under wine", () => {
+    it("finds the extension and the bridge and shows their versions", async () => {
+        await page.waitForFunction(() => document.getElementById("status").textContent !== "Looking for the Quillon extension…",
+                                   null, {timeout: 30000});
+        assert.equal(await page.textContent("#status"), "Ready: extension 0.1.0, bridge 0.1.0, quillon.dll 0.1.0");
+        assert.deepEqual(await click("version"), {code: "0: success", reply: null,
+                                                  fields: {bridge: "0.1.0", "quillon.dll": "0.1.0", extension: "0.1.0"}});
+    });
+
+    it("each terminal query shows the reply the end-to-end tables know and its fields", async () => {
+        const cases = [
+            ["serial", setup.expected.serial, {"serial number": "QT-2026-00042"}],
+            ["firmware", setup.expected.firmware, {"customer name": "BANK SERINDIT CAWANGAN TENGAH"}],
+            ["datetime", setup.expected.datetime, {}],
+            ["signature", setup.expected.signature, {signature: "6 bytes"}],
+        ];
+        for (const [id, reply, fields] of cases) {
+            assert.deepEqual(await click(id), {code: "0: success", reply, fields}, id);
+        }
+    });
+
+    it("the branch code comes from the bridge's settings file", async () => {
+        const got = await click("branch");
+        assert.match(got.reply, /^\[GETBRANCHCODE\]\[0\]\[ST042\]\[Serindit Tengah\]\[\d+\.\d+\.\d+\.\d+\]\[123\]$/);
+        assert.deepEqual([got.code, got.fields.status, got.fields["branch code"], got.fields.name],
+                         ["0: success", "0", "ST042", "Serindit Tengah"]);
+    });
+
+    it("a request during a running enrolment is answered busy at once; the enrolment then ends", async () => {
+        const before = frames().length;
+        await page.click("#run-enroll");
+        await until(() => frames().slice(before).some((f) => f.slice(6, 8) === "27"), "the enrol frame");
+        const started = Date.now();
+        const busy = await click("serial", 2000);
+        assert.ok(Date.now() - started < 2000, "not queued behind the enrolment");
+        assert.equal(busy.reply, "[GETSERIALNUMBER][-1008][123]");
+        assert.ok(busy.code.startsWith("-1008: another call was still running; that call goes on undisturbed."), busy.code);
+        const t = setup.expected.template;
+        assert.equal(setup.expected.enroll, `[ENROLL][0][${t}][123]`);
+        assert.deepEqual(await outcome("enroll"), {code: "0: success", reply: `[ENROLL][0][${t.slice(0, 24)}…(1196 characters)][123]`,
+                                                   fields: {template: "1196 hex digits (598 bytes)"}});
+    });
+
+    it("the enrolled template verifies, alone and as both fingers", async () => {
+        assert.deepEqual(await click("verify"), {code: "0: success", reply: setup.expected.verify, fields: {}});
+        assert.deepEqual(await click("verify2f"), {code: "0: success", reply: setup.expected.verify2f, fields: {}});
+    });
+
+    it("a failing code is shown with its meaning", async () => {
+        await page.fill("#port", "9");
+        const got = await click("serial");
+        await page.fill("#port", "7");
+        assert.deepEqual(got, {code: "-4: the terminal's COM port could not be opened; MyKad: the card reader " +
+                                     "could not be initialised (no OrvMyKad.dll, or its init failed)",
+                               reply: setup.expected.noport, fields: {}});
+    });
+
+    it("a MyKad read shows the fields the integrators' decoder finds in the same reply", async () => {
+        const got = await click("mykad", 70000);
+        assert.match(got.reply, new RegExp(`^\\[READMYKAD\\]\\[0\\]\\[0\\]\\[${B64}{24}…\\(975 characters\\)\\]` +
+                                           `\\[${B64}{24}…\\(5335 characters\\)\\]$`));
+        const reply = await page.getAttribute("#out-mykad", "data-reply");
+        const decoder = spawnSync(path.join(process.env.QUILLON_NATIVE_DIR, "quillon_mykad_decode"), {input: reply, encoding: "utf8"});
+        assert.equal(decoder.status, 0, decoder.stdout + decoder.stderr);
+        const decoded = Object.fromEntries(decoder.stdout.split("\n").filter(Boolean).map((l) => {
+            const at = l.indexOf(":");
+            return [l.slice(0, at), l.slice(at + 1).trim()];
+        }));
+        const shown = ["marker", "layout", "data", "first text", "second text", "time stamp", "third text", "address", "photo"];
+        assert.deepEqual(shown.map((k) => got.fields[k]), shown.map((k) => decoded[k]));
+        assert.deepEqual([got.code, got.fields["card type"], got.fields["check bytes"], got.fields["first text"],
+                          got.fields["second text"], got.fields["third text"], got.fields.photo],
+                         ["0: success", "MyKad", "right", '"COUNTER-07          "', '"A1    "', '"T-000123            "',
+                          "4000 bytes"]);
+        fs.mkdirSync(ARTEFACTS, {recursive: true});
+        await page.screenshot({path: process.env.QUILLON_WEB_SCREENSHOT || path.join(ARTEFACTS, "web-demo.png"),
+                               fullPage: true});
+    });
+
+    it("a page outside the allow-list gets no extension and its messages never reach the host", async () => {
+        const other = await context.newPage();
+        const origin = `http://127.0.0.2:${port}`;
+        await other.goto(`${origin}/demo/index.html`);
+        await other.waitForFunction(() => document.getElementById("status").className === "bad", null, {timeout: 5000});
+        assert.equal(await other.textContent("#status"),
+                     `the Quillon extension is not installed, or not allowed on ${origin}`);
+        const before = frames().length;
+        const answers = await other.evaluate(() => new Promise((resolve) => {
+            const seen = [];
+            window.addEventListener("message", (e) => e.data?.tag === "quillon/extension" && seen.push(e.data));
+            window.postMessage({tag: "quillon/page", id: 1, message: {request: "[GETSERIALNUMBER][0][7]"}}, "*");
+            setTimeout(() => resolve(seen), 2000);
+        }));
+        assert.deepEqual([answers, frames().length], [[], before]);
+        await other.close();
+    });
+});

@@ -1,0 +1,185 @@
+"""quillon_bridge.exe under wine as a browser drives it: length-prefixed JSON on its standard input
+and output, quillon.dll beside it and the terminal simulator on a pty COM port. A good request,
+the version, the busy answer while an enrolment runs, every kind of bad input followed by a good
+request, the end of the input during a call, and a library found nowhere but beside the bridge."""
+import json
+import os
+import re
+import select
+import shutil
+import struct
+import subprocess
+import time
+import unittest
+
+import winerig
+
+SERIAL = "QB-2026-00077"
+FAST = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n"
+HERE = os.path.dirname(os.path.abspath(__file__))
+with open(os.path.join(HERE, "..", "..", "CMakeLists.txt")) as _f:
+    VERSION = re.search(r"project\(\s*\w+\s+VERSION\s+([0-9.]+)", _f.read())[1]
+LIMIT = 4096  # the longest message the bridge reads (tools/bridge/framing.h)
+# The enrolment's answer waits this long: the time a second request has to be answered busy.
+HELD_MS = 3000
+
+
+def frame(payload):
+    data = payload.encode() if isinstance(payload, str) else payload
+    return struct.pack("<I", len(data)) + data
+
+
+class Bridge:
+    """quillon_bridge.exe in a folder of its own (with quillon.dll unless told otherwise), run
+    in `cwd` (default: that folder)."""
+
+    def __init__(self, wine, folder, cwd=None, library=True):
+        names = ["quillon_bridge.exe"] + (["quillon.dll"] if library else [])
+        for name in names:
+            shutil.copy(os.path.join(wine.build, name), folder)
+        self.errors = open(os.path.join(folder, "bridge.err"), "w")
+        self.proc = wine.popen(os.path.join(folder, "quillon_bridge.exe"),
+                               ["chrome-extension://quillondemo/"], cwd=cwd or folder,
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.errors)
+        self.buffer = b""
+
+    def write(self, data):
+        self.proc.stdin.write(data)
+        self.proc.stdin.flush()
+
+    def send(self, message):
+        self.write(frame(message if isinstance(message, (str, bytes)) else json.dumps(message)))
+
+    def read(self, timeout=60):
+        """The next message as a JSON text, exactly as the bridge wrote it."""
+        deadline = time.monotonic() + timeout
+        while True:
+            if len(self.buffer) >= 4:
+                n = struct.unpack("<I", self.buffer[:4])[0]
+                if len(self.buffer) >= 4 + n:
+                    message, self.buffer = self.buffer[4:4 + n], self.buffer[4 + n:]
+                    return message.decode("utf-8")
+            ready = select.select([self.proc.stdout], [], [], max(0, deadline - time.monotonic()))
+            chunk = os.read(self.proc.stdout.fileno(), 1 << 16) if ready[0] else b""
+            assert chunk, "quillon_bridge: no answer (exit %s)" % self.proc.poll()
+            self.buffer += chunk
+
+    def ask(self, message, timeout=60):
+        self.send(message)
+        return json.loads(self.read(timeout))
+
+    def close(self, timeout=60):
+        """Ends the input; returns the exit status."""
+        if self.proc.stdin and not self.proc.stdin.closed:
+            self.proc.stdin.close()
+        try:
+            return self.proc.wait(timeout=timeout)
+        finally:
+            if self.proc.poll() is None:
+                self.proc.kill()
+                self.proc.wait()
+            self.proc.stdout.close()
+            self.errors.close()
+
+
+class BridgeTest(winerig.WineTestCase):
+    def setUp(self):
+        super().setUp()
+        self.host.write_ini(FAST)
+
+    def bridge(self, folder=None, **kwargs):
+        bridge = Bridge(self.wine, folder or self.workdir, **kwargs)
+        self.addCleanup(bridge.close)
+        return bridge
+
+    def test_requests_version_and_bad_input_in_one_session(self):
+        # One process for all of these: under the 32-bit wine each start costs seconds.
+        self.start_terminal("serial %s\n" % SERIAL)
+        bridge = self.bridge()
+        self.assertEqual(bridge.ask({"id": "v", "cmd": "version"}),
+                         {"id": "v", "bridge": VERSION, "dll": VERSION})
+        self.assertEqual(bridge.ask({"id": 1, "request": "[GETSERIALNUMBER][0][7]"}),
+                         {"id": 1, "code": 0, "reply": "[GETSERIALNUMBER][0][%s][123]" % SERIAL})
+        self.assertEqual(bridge.ask({"id": 2, "request": "[PING]"}),
+                         {"id": 2, "code": -1007, "reply": "[PING][-1007][123]"})
+        over = frame(b" " * (LIMIT + 1))
+        rows = [
+            # (what the page sends: raw bytes of one or more frames, the answer)
+            (over, {"id": None, "error": "message too long"}),
+            (frame(b"{\"id\":1,\"request\":"), {"id": None, "error": "invalid JSON"}),
+            (frame(b""), {"id": None, "error": "invalid JSON"}),
+            (frame(b"[\"[ENROLL][0][7]\"]"), {"id": None, "error": "message is not a JSON object"}),
+            (frame(b"{\"request\":\"[ENROLL][0][7]\"}"), {"id": None, "error": "missing id"}),
+            (frame(b"{\"id\":true,\"request\":\"[ENROLL][0][7]\"}"),
+             {"id": None, "error": "id is not a string or a number"}),
+            (frame(b"{\"id\":3}"), {"id": 3, "error": "missing request or cmd"}),
+            (frame(b"{\"id\":4,\"request\":17}"), {"id": 4, "error": "request is not a string"}),
+            (frame(b"{\"id\":5,\"request\":\"[PING]\\u0000\"}"),
+             {"id": 5, "error": "request holds a NUL character"}),
+            (frame(b"{\"id\":6,\"cmd\":\"shutdown\"}"), {"id": 6, "error": "unknown cmd"}),
+        ]
+        for data, answer in rows:
+            bridge.write(data)
+            self.assertEqual(json.loads(bridge.read(30)), answer, data[:40])
+        self.assertEqual(bridge.ask({"id": 7, "request": "[GETSERIALNUMBER][0][7]"}),
+                         {"id": 7, "code": 0, "reply": "[GETSERIALNUMBER][0][%s][123]" % SERIAL})
+        self.assertEqual(bridge.close(), 0)
+
+    def test_a_request_during_an_enrolment_is_answered_busy_at_once(self):
+        self.start_terminal("on 27\n  delay %d\n  default\nend\n" % HELD_MS)
+        bridge = self.bridge()
+        bridge.ask({"id": "warm", "cmd": "version"})  # the process is up
+        started = time.monotonic()
+        bridge.send({"id": "e", "request": "[ENROLL][0][7]"})
+        time.sleep(1.0)  # the enrolment's dialog is waiting for the terminal
+        self.assertEqual(bridge.ask({"id": "s", "request": "[GETSERIALNUMBER][0][7]"}),
+                         {"id": "s", "code": -1008, "reply": "[GETSERIALNUMBER][-1008][123]"})
+        answered = time.monotonic() - started
+        self.assertLess(answered, HELD_MS / 1000.0, "the busy answer did not wait for the call")
+        # The version needs no call: answered while the enrolment runs.
+        self.assertEqual(bridge.ask({"id": "during", "cmd": "version"})["id"], "during")
+        reply = json.loads(bridge.read())
+        self.assertEqual((reply["id"], reply["code"]), ("e", 0))
+        self.assertRegex(reply["reply"], r"^\[ENROLL\]\[0\]\[[0-9A-F]{1196}\]\[123\]$")
+        self.assertGreaterEqual(time.monotonic() - started, HELD_MS / 1000.0)
+        # Free again once the reply is out.
+        self.assertEqual(bridge.ask({"id": "n", "request": "[GETSERIALNUMBER][0][7]"})["code"], 0)
+
+    def test_input_that_ends_mid_message_ends_the_bridge_after_the_running_call(self):
+        self.start_terminal("on 27\n  delay 1500\n  default\nend\n")
+        bridge = self.bridge()
+        bridge.send({"id": "e", "request": "[ENROLL][0][7]"})
+        bridge.write(struct.pack("<I", 40) + b"{\"id\":")  # a message cut short
+        time.sleep(0.5)
+        bridge.proc.stdin.close()
+        reply = json.loads(bridge.read())
+        self.assertEqual((reply["id"], reply["code"]), ("e", 0))
+        self.assertEqual(bridge.close(), 0)
+        self.assertEqual(bridge.buffer, b"", "nothing after the call's reply")
+
+    def test_a_quillon_dll_elsewhere_than_beside_the_bridge_is_not_loaded(self):
+        # The host's folder (the current directory) holds quillon.dll; the bridge's does not.
+        folder = os.path.join(self.workdir, "bridge")
+        os.mkdir(folder)
+        bridge = self.bridge(folder=folder, cwd=self.workdir, library=False)
+        self.assertEqual(bridge.ask({"id": 1, "cmd": "version"}),
+                         {"id": 1, "bridge": VERSION, "dll": None})
+        self.assertEqual(bridge.ask({"id": 2, "request": "[GETBRANCHCODE]"}),
+                         {"id": 2, "error": "quillon.dll is not loaded"})
+        self.assertEqual(bridge.close(), 0)
+
+    @unittest.skipIf(winerig.ARCH == "win32", "the same source as the 64-bit run, which checks it")
+    def test_help_and_usage_follow_the_conventions(self):
+        shutil.copy(os.path.join(self.wine.build, "quillon_bridge.exe"), self.workdir)
+        help_ = self.wine.run("quillon_bridge.exe", ["--help"], cwd=self.workdir)
+        self.assertEqual(help_.returncode, 0)
+        self.assertIn("quillon_bridge %s:" % VERSION, help_.stdout)
+        self.assertIn("example:", help_.stdout)
+        wrong = self.wine.run("quillon_bridge.exe", ["--port=7"], cwd=self.workdir)
+        self.assertEqual(wrong.returncode, 2)
+        self.assertEqual(wrong.stderr.splitlines()[0], "quillon_bridge: unknown option --port=7")
+        self.assertEqual(wrong.stdout, "")
+
+
+if __name__ == "__main__":
+    winerig.main()

@@ -1,0 +1,10 @@
+# The bridge's portable part and its unit tests.
+include(${CMAKE_SOURCE_DIR}/tools/bridge/core.cmake)
+include(GoogleTest)
+if(NOT TARGET GTest::gtest_main)
+  find_package(GTest REQUIRED)
+endif()
+file(GLOB _bridge_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/bridge/*_test.cpp)
+add_executable(quillon_bridge_tests ${_bridge_tests})
+target_link_libraries(quillon_bridge_tests PRIVATE quillon_bridge_core GTest::gtest GTest::gtest_main)
+gtest_discover_tests(quillon_bridge_tests DISCOVERY_TIMEOUT 60)

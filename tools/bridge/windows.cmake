@@ -1,0 +1,7 @@
+# quillon_bridge.exe: the native-messaging host. It loads quillon.dll at run time from its own
+# folder, so it does not link it.
+include(${CMAKE_SOURCE_DIR}/tools/bridge/core.cmake)
+add_executable(quillon_bridge ${CMAKE_SOURCE_DIR}/tools/bridge/main_win32.cpp
+               ${CMAKE_SOURCE_DIR}/tools/bridge/bridge.rc)
+target_link_libraries(quillon_bridge PRIVATE quillon_bridge_core version)
+target_link_options(quillon_bridge PRIVATE ${QUILLON_STATIC_LINK})
