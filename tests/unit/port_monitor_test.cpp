@@ -120,16 +120,12 @@ class ScriptedPort : public IPortDevice {
 
 void FixedPair(uint8_t pair[2]) { pair[0] = 0x11, pair[1] = 0xC3; }
 
-struct Rig : IFrameSink {
+struct Rig : testing_support::FrameCollector {
     testing_support::CapturingLog log;
     ScriptedPort io;
     TerminalLink link{FixedPair};
     PortMonitor monitor{io, link};
-    std::vector<Bytes> frames;
     Rig() { monitor.SetSink(this); }
-    void OnFrame(const uint8_t* frame, int length) override {
-        frames.emplace_back(frame, frame + length);
-    }
     size_t Stray() const {
         return std::count(log.lines.begin(), log.lines.end(), "INVALID PROTOCOL REPLY RETURN");
     }
