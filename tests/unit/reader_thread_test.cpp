@@ -49,6 +49,12 @@ TEST(ReaderThread, HandsItsResultToTheDialogUnlessLeftBehindAndAlwaysFreesTheSes
                 dialog->OnTimer(kTimerReaderGrace);
                 EXPECT_TRUE(dialog->OnCancel());
                 dialog.reset();
+                // The library is not entered twice: a read meanwhile is refused at once.
+                CardReadOperation next(Mode::kMyKad);
+                CAcqDialog second(rig.env, next, true, 4);
+                second.Attach(&rig.window);
+                second.OnInitDialog();
+                EXPECT_EQ(next.RetCode(), -1008);
                 rig.window.calls.clear();
             }
             return answer;
