@@ -83,26 +83,5 @@ TEST(StandinScenario, DelaysGoCallByCallAndTheLastOneHoldsForTheRest) {
     EXPECT_EQ(host.sleeps, (std::vector<int>{70, 30, 30, 30})) << "0: no sleep at all";
 }
 
-TEST(StandinScenario, BadLinesAreReportedWithTheirNumber) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"card passport", "line 1: expected mykad or mykid"},
-        {"\n\nresult OrvMyKadOpen 0", "line 3: unknown function 'OrvMyKadOpen'"},
-        {"result OrvMyKadInit x", "line 1: bad number 'x'"},
-        {"key 0102030405060708090A0B0C0D0E0F101112131415",
-         "line 1: expected up to 20 hexadecimal bytes"},
-        {"record fill 2001 0", "line 1: more than 2000 bytes"},
-        {"photo hex 4", "line 1: bad hexadecimal bytes"},
-        {"delay OrvMyKadClose", "line 1: expected: delay FUNCTION MILLISECONDS..."},
-        {"delay OrvMyKadClose 10 -1", "line 1: expected: delay FUNCTION MILLISECONDS..."},
-        {"speed fast", "line 1: unknown directive 'speed'"},
-    };
-    for (const auto& c : cases) {
-        Scenario s = DefaultScenario();
-        std::string error;
-        EXPECT_FALSE(ParseScenario(c.first, s, error)) << c.first;
-        EXPECT_EQ(error, c.second);
-    }
-}
-
 }  // namespace
 }  // namespace orvstandin

@@ -95,18 +95,6 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
     EXPECT_EQ(Reply(), "[READMYKAD][-10][123]");
 }
 
-// Whole templates each way are played end to end; a short text pads with zeros (HexDecode).
-TEST_F(DispatchTest, TemplatesAreReadAsExactly598BytesEach) {
-    Send("[VERIFY][1][2][" + std::string(1194, '0') + "7fEE]");
-    ASSERT_EQ(runners.templ.size(), 598u);
-    EXPECT_EQ(runners.templ[597], 0x7F) << "text past 598 bytes is ignored";
-    Send("[VERIFY2F][1][2][" + std::string(1196, 'A') + std::string(1196, 'b') + "]");
-    ASSERT_EQ(runners.templ.size(), 1196u);
-    EXPECT_EQ(runners.templ[597], 0xAA);
-    EXPECT_EQ(runners.templ[598], 0xBB);
-    EXPECT_EQ(runners.templ[1195], 0xBB);
-}
-
 TEST_F(DispatchTest, BranchStatusIsOneWhileTheNameHoldsEmptyAnywhere) {
     profile.Set(locator.GetIniPath(), "BRANCH", "NAME", "EMPTYVILLE");
     host.address = "";
@@ -114,15 +102,21 @@ TEST_F(DispatchTest, BranchStatusIsOneWhileTheNameHoldsEmptyAnywhere) {
     EXPECT_EQ(Reply(), "[GETBRANCHCODE][1][EMPTY][EMPTYVILLE][][123]");
 }
 
-TEST_F(DispatchTest, OverLongFieldsAreCutNeverCopiedPast) {
-    const std::string huge(3 << 20, 'Q');  // field 1 alone is played end to end
+// Templates are read as exactly 598 bytes each; a short text pads with zeros (HexDecode).
+TEST_F(DispatchTest, TemplatesAndOverLongFieldsAreCutNeverCopiedPast) {
+    Send("[VERIFY][1][2][" + std::string(1194, '0') + "7fEE]");
+    ASSERT_EQ(runners.templ.size(), 598u);
+    EXPECT_EQ(runners.templ[597], 0x7F) << "text past 598 bytes is ignored";
+    const std::string huge(3 << 20, 'A');  // field 1 alone is played end to end
     Send("[GETSERIALNUMBER][" + huge + "][" + huge + "]");
     EXPECT_EQ(runners.called, "GetSerialNumber 0 0");
-    Send("[VERIFY2F][1][1][" + huge + "]");
-    EXPECT_EQ(runners.templ.size(), 1196u);
+    Send("[VERIFY2F][1][1][" + std::string(1196, 'b') + huge + "]");
+    ASSERT_EQ(runners.templ.size(), 1196u);
+    EXPECT_EQ(runners.templ[597], 0xBB);
+    EXPECT_EQ(runners.templ[598], 0xAA);
     // The host's three MyKad texts are cut to 19 characters and emptied for every command.
     Send("[READMYKAD][1][1][" + huge + "][" + huge + "][BR01]");
-    const std::string cut(19, 'Q');
+    const std::string cut(19, 'A');
     EXPECT_EQ(Reply(), "[READMYKAD][0][" + cut + "|" + cut + "|BR01]");
     Send("[READMYKAD][1][1]");
     EXPECT_EQ(Reply(), "[READMYKAD][0][||]");

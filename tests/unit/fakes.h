@@ -11,6 +11,7 @@
 
 #include "foundation/log.h"
 #include "foundation/platform.h"
+#include "terminal/frame_codec.h"
 
 namespace quillon {
 namespace testing_support {
@@ -74,6 +75,14 @@ class FakeClock : public IClock {
     std::vector<int> sleeps;  // recorded instead of slept
     LocalTime Now() override { return now; }
     void SleepMs(int milliseconds) override { sleeps.push_back(milliseconds); }
+};
+
+// Keeps every frame handed over, as the dialog reads it.
+struct FrameCollector : IFrameSink {
+    std::vector<std::vector<uint8_t>> frames;
+    void OnFrame(const uint8_t* frame, int length) override {
+        frames.emplace_back(frame, frame + length);
+    }
 };
 
 // The log lines written while it exists (the tests start no threads of their own).

@@ -84,11 +84,8 @@ TEST(ScrambleBytes, XorsFromPosition3WithThePairInTurnUnlessTheByteIsOrWouldBeco
 uint8_t g_pair[2];
 void FixedPair(uint8_t pair[2]) { std::memcpy(pair, g_pair, 2); }
 
-class FrameCodecTest : public ::testing::Test, public IFrameSink {
+class FrameCodecTest : public ::testing::Test, public testing_support::FrameCollector {
   protected:
-    void OnFrame(const uint8_t* frame, int length) override {  // as the dialog reads it
-        frames.emplace_back(frame, frame + length);
-    }
     void SetKey(const Bytes& key) { link.InstallLinkKey(key.data()); }
     // Encodes as the port's write step does. The builder's length field and checksum are wrong
     // on purpose: the encoder must not read them.
@@ -109,7 +106,6 @@ class FrameCodecTest : public ::testing::Test, public IFrameSink {
 
     testing_support::CapturingLog log;
     TerminalLink link{FixedPair};
-    Frames frames;
 };
 
 // Reference frames computed independently of this code.

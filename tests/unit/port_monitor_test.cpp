@@ -120,16 +120,12 @@ class ScriptedPort : public IPortDevice {
 
 void FixedPair(uint8_t pair[2]) { pair[0] = 0x11, pair[1] = 0xC3; }
 
-struct Rig : IFrameSink {
+struct Rig : testing_support::FrameCollector {
     testing_support::CapturingLog log;
     ScriptedPort io;
     TerminalLink link{FixedPair};
     PortMonitor monitor{io, link};
-    std::vector<Bytes> frames;
     Rig() { monitor.SetSink(this); }
-    void OnFrame(const uint8_t* frame, int length) override {
-        frames.emplace_back(frame, frame + length);
-    }
     size_t Stray() const {
         return std::count(log.lines.begin(), log.lines.end(), "INVALID PROTOCOL REPLY RETURN");
     }
@@ -326,22 +322,6 @@ TEST(ComPort, StartsOneMonitorAndWaitsForTheHandedOverFrameUntilItsDeadline) {
         EXPECT_EQ(port.WaitForWrite(c.ms), c.written) << c.calls;
         EXPECT_EQ(io.calls, c.calls);
     }
-}
-
-TEST(PortRules, OnlyInvalidParameterAndPendingKeepTheMonitorWaitingAndTheWriteBufferTakes1To2048) {
-    const std::pair<uint32_t, WaitFailure> cases[] = {{6, WaitFailure::EndThread},
-                                                      {87, WaitFailure::RetryOnPending},
-                                                      {997, WaitFailure::Pending},
-                                                      {0, WaitFailure::Fatal},
-                                                      {996, WaitFailure::Fatal}};
-    for (const auto& c : cases) EXPECT_EQ(ClassifyWaitFailure(c.first), c.second) << c.first;
-    const std::pair<int, bool> fits[] = {{-1, 0}, {0, 0}, {1, 1}, {2048, 1}, {2049, 0}};
-    for (const auto& f : fits) EXPECT_EQ(FitsWriteBuffer(f.first), f.second) << f.first;
-}
-
-TEST(PortRules, DevicePathReachesPortsAbove9AndTheLineStringIsTheOneBuildCommDcbTakes) {
-    EXPECT_EQ(ComDeviceName(12), "\\\\.\\COM12");
-    EXPECT_EQ(LineSettings(115200, 'N', 8, 1), "baud=115200 parity=N data=8 stop=1");
 }
 
 }  // namespace
