@@ -1,7 +1,6 @@
-"""quillon_doctor.exe on a counter PC played by wine: with everything in place every line is OK
-and the exit status 0; then one fault at a time gives exactly one FAIL line, the one that names
-the fault, and exit status 1. Each run is bounded: a silent terminal costs the library's own
-step time-out, and the doctor's watchdog ends a check that outlives --wait."""
+"""quillon_doctor.exe on a counter PC played by wine: everything in place gives OK lines only and
+exit status 0; each fault alone gives the one FAIL line that names it and exit status 1, in
+bounded time (the doctor's watchdog ends a check that outlives --wait)."""
 import os
 import re
 import shutil
@@ -58,7 +57,7 @@ class Doctor(winerig.WineTestCase):
 
     def test_everything_in_place_gives_one_ok_line_per_check(self):
         self.start_terminal("name ACME BANK\n")
-        code, lines, out, seconds = self.doctor()
+        code, lines, out, _ = self.doctor()
         self.assertEqual(code, 0, out)
         self.assertEqual([check for _, check, _ in lines], CHECKS, out)
         self.assertEqual({level for level, _, _ in lines}, {"OK  "}, out)
@@ -72,45 +71,36 @@ class Doctor(winerig.WineTestCase):
         self.assertRegex(found["card reader"], r'OrvMyKad\.dll, version "OrvMyKad stand-in 1\.0"$')
         self.assertRegex(found["terminal"], r'^answers the status query on COM7 in \d+\.\d\d s; '
                                             r'customer name "ACME BANK"$')
-        print("all OK in %.1f s" % seconds)
 
     # Under the emulator every wine command costs seconds; the verdicts are the same code in both
     # builds, and the all-OK run shows the 32-bit library's description.
     @unittest.skipIf(winerig.ARCH == "win32", "the faults run in the x86_64 build")
     def test_each_fault_gives_the_one_fail_line_that_names_it(self):
-        def no_settings():
-            os.unlink(os.path.join(self.workdir, "QUILLON.ini"))
-
-        def bad_value():
-            self.host.write_ini(INI + "[DEVICE]\nTYPE=one\n")
-
-        def missing_port():
-            self.wine.reg_add(winerig.SERIALCOMM, r"\Device\Silabser0", "COM9")
-
-        def slow_time_out():  # the library would wait 10 s; the doctor waits 3
-            self.host.write_ini(INI.replace("1500", "10000"))
-
-        def no_reader():
-            os.unlink(os.path.join(self.workdir, READER))
+        def remove(name):
+            return lambda: os.unlink(os.path.join(self.workdir, name))
 
         faults = [
-            ("no settings file", no_settings, "", (),
+            ("no settings file", remove("QUILLON.ini"), "", (),
              r"settings file: no QUILLON\.ini in the current folder, System32 or SysWow64; every "
              r"key reads its default \(the library would read .*\\SysWow64\\QUILLON\.ini\)$"),
-            ("a value that does not parse", bad_value, "", (),
+            ("a value that does not parse",
+             lambda: self.host.write_ini(INI + "[DEVICE]\nTYPE=one\n"), "", (),
              r"settings value: \[DEVICE\] TYPE=one: no number, reads 0$"),
             ("a silent terminal", None, SILENT, (),
              r"terminal: no answer to the status query on COM7 \(result -30 after \d+\.\d\d s\)$"),
-            ("a silent terminal past the watchdog", slow_time_out, SILENT, ("--wait", "3"),
+            # The library would wait 10 s; the doctor waits 3.
+            ("a silent terminal past the watchdog",
+             lambda: self.host.write_ini(INI.replace("1500", "10000")), SILENT, ("--wait", "3"),
              r"terminal: no end to the status query on COM7 within 3 s \(the doctor stopped "
              r"waiting\)$"),
-            ("no reader library", no_reader, "", (),
+            ("no reader library", remove(READER), "", (),
              r"card reader: OrvMyKad\.dll not found \(looked at Z:\\.*\\OrvMyKad\.dll, "
              r"C:\\windows\\system32\\OrvMyKad\.dll\)$"),
             ("a reader library missing a function", self.partial_reader, "", (),
              r"card reader: Z:\\.*\\OrvMyKad\.dll lacks 1 of its 11 functions: OrvMyKadClose$"),
             # Last: the registry keeps COM9 from here on.
-            ("a port that does not exist", missing_port, "", (),
+            ("a port that does not exist",
+             lambda: self.wine.reg_add(winerig.SERIALCOMM, r"\Device\Silabser0", "COM9"), "", (),
              r"port open: COM9 does not exist on this PC \(error 2\)$"),
         ]
         for name, fault, scenario, args, expected in faults:

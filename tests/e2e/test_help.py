@@ -49,25 +49,19 @@ class Help(unittest.TestCase):
                 r = self.run_program(program, where, ["--help"])
                 self.assertEqual((r.returncode, r.stderr), (0, ""), r.stdout)
                 self.assertTrue(r.stdout.startswith(name + ": "), r.stdout)
-                self.assertIn("\nOptions:\n", r.stdout)
-                self.assertIn("  --help ", r.stdout)
-                self.assertRegex(r.stdout, r"\nExample[^\n]*:\n  [^\n]*%s" % name)
 
-                cases = [(["--no-such-option"], "unknown option --no-such-option")]
                 if self.wine.emulated:
                     continue  # the command line is read by the same code in both builds
-                if needs_value:
-                    cases.append(([needs_value], needs_value + " needs a"))
-                for args, why in cases:
-                    r = self.run_program(program, where, args)
+                wrong = [("--no-such-option", "unknown option --no-such-option")]
+                wrong += [(needs_value, needs_value + " needs a")] if needs_value else []
+                for arg, why in wrong:
+                    r = self.run_program(program, where, [arg])
                     lines = r.stderr.splitlines()
-                    self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
-                    self.assertEqual(r.stdout, "")
+                    self.assertEqual((r.returncode, r.stdout), (2, ""), r.stderr)
                     self.assertTrue(lines[0].startswith("%s: %s" % (name, why)), r.stderr)
+                    # Then the usage, which may go on over indented lines, and nothing else.
                     self.assertTrue(lines[1].startswith("usage: %s " % name), r.stderr)
-                    # Nothing else: the usage may go on over indented lines.
                     self.assertEqual([l for l in lines[2:] if not l.startswith(" ")], [], r.stderr)
-
 
 if __name__ == "__main__":
     winerig.main()

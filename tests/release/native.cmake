@@ -1,6 +1,6 @@
-# What a release states in more than one place: the version (CMake, the generated header, the
-# changelog, the JavaScript client's package.json), the longest reply (quillon.h, the docs, the
-# .NET sample), and the .NET sample compiling as the x86 program it must be.
+# What a release states in more than one place: the version (CMake, the changelog, the JavaScript
+# client's package.json, the extension's manifest), the longest reply (quillon.h, the docs, the
+# .NET sample), and the .NET sample compiling without warnings.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 foreach(_name versions dotnet_sample)
   add_test(NAME release_${_name}

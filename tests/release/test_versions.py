@@ -12,16 +12,6 @@ from common import ROOT, cmake_version, header_macros, read
 
 
 class OneVersion(unittest.TestCase):
-    def test_the_generated_header_carries_the_cmake_version(self):
-        header = os.path.join(os.environ["QUILLON_NATIVE_DIR"], "generated",
-                              "quillon_build_config.h")
-        with open(header) as f:
-            text = f.read()
-        major, minor, patch = cmake_version().split(".")
-        self.assertIn('#define QUILLON_VERSION_TEXT "%s"' % cmake_version(), text)
-        for name, value in (("MAJOR", major), ("MINOR", minor), ("PATCH", patch)):
-            self.assertIn("#define QUILLON_VERSION_%s %s\n" % (name, value), text)
-
     def test_the_changelog_has_an_unreleased_section_and_one_for_the_cmake_version(self):
         headings = re.findall(r"^## (.+)$", read("CHANGELOG.md"), re.M)
         self.assertEqual(headings[0], "Unreleased")
