@@ -48,7 +48,7 @@ class Help(unittest.TestCase):
             with self.subTest(program=program):
                 r = self.run_program(program, where, ["--help"])
                 self.assertEqual((r.returncode, r.stderr), (0, ""), r.stdout)
-                self.assertTrue(r.stdout.startswith(name + ": "), r.stdout)
+                self.assertRegex(r.stdout, r"^%s( \d+\.\d+\.\d+)?: \w" % name)  # the host adds its version
 
                 if self.wine.emulated:
                     continue  # the command line is read by the same code in both builds
