@@ -119,40 +119,6 @@ TEST(DescribePort, TellsWhetherTheRegistryTheSettingsOrTheDefaultPickedThePort) 
     }
 }
 
-struct FakeSizes : IFileSizes {
-    std::map<std::string, uint64_t> sizes;
-    bool SizeOf(const std::string& path, uint64_t& size) override {
-        const auto it = sizes.find(path);
-        if (it == sizes.end()) return false;
-        size = it->second;
-        return true;
-    }
-};
-
-TEST(DescribeLog, ReportsTheFileTheLogWouldWriteItsSizeAndItsCap) {
-    struct Row {
-        std::map<std::string, std::string> debug;
-        bool exists;
-        std::string expected;  // enabled path exists size cap
-    } rows[] = {
-        {{}, true, "0   0 0"},
-        {{{"ENABLE", "1"}}, true, "1 .\\Log.txt 1 4321 1048576"},
-        {{{"ENABLE", "1"}, {"FILE", "D:\\q.txt"}, {"MAX_KB", "8"}}, false, "1 D:\\q.txt 0 0 8192"},
-    };
-    for (const Row& row : rows) {
-        FakeProfile profile;
-        for (const auto& kv : row.debug) profile.Set(kLocal, "DEBUG", kv.first, kv.second);
-        FakeSizes sizes;
-        if (row.exists) sizes.sizes[".\\Log.txt"] = 4321;
-        const LogFacts f = DescribeLog(profile, kLocal, sizes);
-        EXPECT_EQ(
-            Format("%d %s %s %llu %llu", f.enabled, f.path.c_str(),
-                   f.enabled ? (f.exists ? "1" : "0") : "", static_cast<unsigned long long>(f.size),
-                   static_cast<unsigned long long>(f.cap)),
-            row.expected);
-    }
-}
-
 // A library whose version text fills all 48 bytes without a terminator, even when it fails.
 struct LongVersionReader : FakeCardReader {
     int OrvMyKadGetFirmwareVersion(int ms, char* version, uint8_t* keyArea) override {
