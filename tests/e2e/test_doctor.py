@@ -5,7 +5,6 @@ import os
 import re
 import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 
@@ -46,9 +45,7 @@ class Doctor(winerig.WineTestCase):
         return r.returncode, [m.groups() for m in lines], r.stdout, seconds
 
     def partial_reader(self):
-        folder = tempfile.mkdtemp(prefix="quillon-e2e-")
-        self.addCleanup(shutil.rmtree, folder, True)
-        source = os.path.join(folder, "partial.c")
+        source = os.path.join(self.workdir, "partial.c")
         with open(source, "w") as f:
             f.write(PARTIAL_READER)
         compiler = "i686-w64-mingw32-gcc" if self.wine.arch == "win32" else "x86_64-w64-mingw32-gcc"
