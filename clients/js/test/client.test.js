@@ -187,8 +187,7 @@ it("the result table says what the documented result-code table says", () => {
     assert.deepEqual(Object.fromEntries(Object.entries(RESULTS).map(([c, v]) => [c, [...v]])), documented);
 });
 
-// A window as the page and the content script share it: listeners, and postMessage that
-// delivers later with the sender's window and origin.
+// A window as the page and the content script share it: its listeners, and what was posted.
 function fakeWindow(origin, marked = true) {
     const listeners = [];
     const win = {
@@ -196,31 +195,24 @@ function fakeWindow(origin, marked = true) {
         document: {documentElement: {dataset: marked ? {quillonExtension: "0.1.0"} : {}}},
         posted: [],
         addEventListener: (type, f) => listeners.push(f),
-        postMessage(data, target) {
-            win.posted.push([data, target]);
-        },
-        deliver(data, source = win, from = origin) {
-            for (const f of listeners) f({data, source, origin: from});
-        },
+        postMessage: (data, target) => win.posted.push([data, target]),
+        deliver: (data, source = win, from = origin) => listeners.forEach((f) => f({data, source, origin: from})),
     };
     return win;
 }
 
 describe("the page's side of the extension", () => {
     it("posts tagged to its own origin and takes answers only from its own window and origin", async () => {
-        const win = fakeWindow("http://127.0.0.1:8080");
-        const client = createClient(extensionTransport(win));
-        const result = client.getSerialNumber({port: 7});
-        const [[message, target]] = win.posted;
-        assert.deepEqual([message, target], [{tag: "quillon/page", id: 1,
-                                             message: {request: "[GETSERIALNUMBER][0][7]"}},
-                                            "http://127.0.0.1:8080"]);
-        const answer = {code: 0, reply: "[GETSERIALNUMBER][0][QT-1][123]"};
+        const origin = "http://127.0.0.1:8080";
+        const win = fakeWindow(origin);
+        const result = createClient(extensionTransport(win)).getSerialNumber({port: 7});
+        assert.deepEqual(win.posted, [[{tag: "quillon/page", id: 1, message: {request: "[GETSERIALNUMBER][0][7]"}},
+                                       origin]]);
         const forged = {code: 0, reply: "[GETSERIALNUMBER][0][FORGED][123]"};
-        win.deliver({tag: "quillon/extension", id: 1, answer: forged}, {}, "http://127.0.0.1:8080");
+        win.deliver({tag: "quillon/extension", id: 1, answer: forged}, {}, origin);  // a frame
         win.deliver({tag: "quillon/extension", id: 1, answer: forged}, win, "http://127.0.0.2:8080");
         win.deliver({tag: "quillon/page", id: 1, answer: forged});
-        win.deliver({tag: "quillon/extension", id: 1, answer});
+        win.deliver({tag: "quillon/extension", id: 1, answer: {code: 0, reply: "[GETSERIALNUMBER][0][QT-1][123]"}});
         assert.equal((await result).serialNumber, "QT-1");
     });
     it("without the extension's mark it fails at once, naming the origin", async () => {
