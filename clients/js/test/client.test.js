@@ -129,26 +129,17 @@ describe("a nonzero code, an answer the client cannot read, a failure on the way
     }
 });
 
-describe("availability and versions", () => {
+it("available() only when the bridge has its library; version(); a transport's own fault shows", async () => {
     const both = {id: 1, bridge: "0.1.0", dll: "0.1.0", extension: "0.1.0"};
-    const cases = [
-        ["both installed", both, true],
-        ["the host missing", {kind: "no-host", error: "not installed"}, false],
-        ["the bridge without its library", {...both, dll: null}, false],
-    ];
-    for (const [what, answer, available] of cases) {
-        it(what, async () => {
-            const host = standIn({version: answer});
-            assert.equal(await createClient(host).available(), available);
-            assert.deepEqual(host.sent, [{cmd: "version"}]);
-        });
+    const noHost = {kind: "no-host", error: "not installed"};
+    for (const [answer, available] of [[both, true], [noHost, false], [{...both, dll: null}, false]]) {
+        const host = standIn({version: answer});
+        assert.equal(await createClient(host).available(), available, JSON.stringify(answer));
+        assert.deepEqual(host.sent, [{cmd: "version"}]);
     }
-    it("version() gives the parts' versions, and a transport's own fault is not hidden", async () => {
-        assert.deepEqual(await createClient(standIn({version: {...both, dll: null}})).version(),
-                         {bridge: "0.1.0", dll: null, extension: "0.1.0"});
-        const client = createClient({send: () => Promise.reject(new RangeError("bug"))});
-        await assert.rejects(client.available(), RangeError);
-    });
+    assert.deepEqual(await createClient(standIn({version: {...both, dll: null}})).version(),
+                     {bridge: "0.1.0", dll: null, extension: "0.1.0"});
+    await assert.rejects(createClient({send: () => Promise.reject(new RangeError("bug"))}).available(), RangeError);
 });
 
 describe("the page-side time-out of each command", () => {
