@@ -107,7 +107,6 @@ TEST(PortAndTerminalChecks, NameThePortAndWhyItDidNotOpenOrAnswer) {
         Finding finding;
         std::string first;
     } rows[] = {
-        {PortOpenCheck(7, true, 0), "OK    port open: COM7 opens\n"},
         {PortOpenCheck(7, false, 3), "FAIL  port open: COM7 does not exist on this PC (error 3)\n"},
         {PortOpenCheck(7, false, 5),
          "FAIL  port open: COM7 is in use by another program (error 5)\n"},

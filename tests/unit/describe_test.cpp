@@ -76,7 +76,6 @@ TEST(DescribeSettings, FlagsEveryNumberWhoseTextIsNotReadAsWrittenAndNothingElse
         {{"COMPORT", "BAUDRATE", "9600 baud"}, "COMPORT.BAUDRATE text after the number 9600"},
         {{"APDU", "RETRY_COUNT_FW", "+"}, "APDU.RETRY_COUNT_FW no number 0"},
         // Texts, and keys the library does not read, are never numbers.
-        {{"FONT", "FACE", "12pt"}, ""},
         {{"MYKAD", "TIMEOUTS", "abc"}, ""},
     };
     for (const Row& row : rows) {
