@@ -28,10 +28,10 @@ extern "C" {
 #define QUILLON_ACCESS_CODE_LENGTH 5
 
 /* The longest reply any request can produce, with its terminating NUL: a reply buffer of this
-   many bytes holds every reply. The longest is GETSIGNATURE's with the most signature bytes a
-   reply carries (5,000 bytes as 10,000 hexadecimal digits); a MyKad reply with its photo takes
-   up to 6,349 bytes, an enrolment 1,215. */
-#define QUILLON_REPLY_MAX 10025
+   many bytes holds every reply. The longest is a MyKad reply with the photo
+   (READMYKADNOVERIFYWITHPHOTO); a GETSIGNATURE reply takes at most 4,385 bytes (2,180 signature
+   bytes, what one terminal frame carries, as hexadecimal digits), an enrolment 1,215. */
+#define QUILLON_REPLY_MAX 6349
 /* The earlier name of the same figure. */
 #define QUILLON_REPLY_SIZE QUILLON_REPLY_MAX
 

@@ -10,7 +10,7 @@ if [ ! -f "$tree/build.ninja" ]; then
     cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_WERROR=ON \
         -DQUILLON_SANITIZE=ON >/dev/null
 fi
-programs=(quillon_unit_tests quillon_mykad_decoder_tests quillon_doctor_tests)
+programs=(quillon_unit_tests quillon_mykad_decoder_tests quillon_doctor_tests quillon_bridge_tests)
 cmake --build "$tree" -j "$(nproc)" --target "${programs[@]}"
 status=0
 for program in "${programs[@]}"; do

@@ -35,7 +35,7 @@ namespace Quillon.Samples
     {
         /// <summary>QUILLON_REPLY_MAX of quillon.h: the longest reply any request can produce,
         /// with its terminating NUL.</summary>
-        public const int ReplyMax = 10025;
+        public const int ReplyMax = 6349;
 
         // cdecl, 8-bit (ANSI) texts; the reply buffer is the caller's and is not size-checked.
         [DllImport("quillon.dll", CallingConvention = CallingConvention.Cdecl,

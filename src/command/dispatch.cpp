@@ -69,8 +69,8 @@ std::string RunSignature(const char* request, IRunners& runners, CallWorkspace& 
     code = runners.GetSignature(ParseInt(args.first), ParseInt(args.second), work.signatureData,
                                 &work.signatureCount);
     if (code != 0) return Format("[GETSIGNATURE][%d][123]", code);
-    // A runner keeps to the signature area; a count beyond it would overrun the text.
-    const uint32_t limit = static_cast<uint32_t>(kSignatureDataSize);
+    // No terminal frame carries more; a count beyond it would overrun the text.
+    const uint32_t limit = static_cast<uint32_t>(kSignatureReplyBytes);
     const uint32_t count = work.signatureCount < limit ? work.signatureCount : limit;
     HexEncode(work.signatureData, count, work.signatureText);
     return std::string("[GETSIGNATURE][0][") + work.signatureText + "][123]";

@@ -12,6 +12,7 @@
 #include "foundation/results.h"
 #include "foundation/settings.h"
 #include "foundation/sizes.h"
+#include "terminal/terminal_replies.h"
 
 namespace quillon {
 
@@ -24,12 +25,11 @@ class IMyKadReply {
                               const char* const texts[3]) = 0;
 };
 
-// The larger buffers of a call (about 24 KiB, more than a caller's stack should give). The
-// process's services own one, reused by every call; only the call that holds the busy flag touches
-// it.
+// The larger buffers of a call (about 13 KiB), kept off the caller's stack. The process's
+// services own one, reused by every call; only the call that holds the busy flag touches it.
 struct CallWorkspace {
     uint8_t signatureData[kSignatureDataSize];
-    char signatureText[kSignatureTextSize];
+    char signatureText[2 * kSignatureReplyBytes + 1];
     uint32_t signatureCount;
     char verify2FText[kVerify2FTextSize];
     char mykadTexts[3][kMyKadTextSize];

@@ -7,6 +7,7 @@
 
 #include "command/mykad_record.h"
 #include "foundation/sizes.h"
+#include "terminal/terminal_replies.h"
 
 namespace quillon {
 namespace reply_sizes {
@@ -22,7 +23,7 @@ constexpr size_t MyKadText(size_t n) { return 4 * ((n + 2) / 3) - 1; }
 constexpr size_t kCode = 11;  // a signed 32-bit decimal: "-2147483648"
 
 constexpr size_t kSignature =
-    Text("[GETSIGNATURE][0][") + 2 * static_cast<size_t>(kSignatureDataSize) + Text("][123]") + 1;
+    Text("[GETSIGNATURE][0][") + 2 * static_cast<size_t>(kSignatureReplyBytes) + Text("][123]") + 1;
 constexpr size_t kEnroll = Text("[ENROLL][0][") + 2 * kTemplateSize + Text("][123]") + 1;
 constexpr size_t kBranch = Text("[GETBRANCHCODE][0][") + (kBranchCodeSize - 1) + Text("][") +
                            (kBranchNameSize - 1) + Text("][") + (kHostAddressSize - 1) +

@@ -20,10 +20,9 @@ const size_t kFieldReplySize = 1 + (kCommandSize - 1) + 2 + 11 + 6 + 1;
 const size_t kResultTextSize = 50;       // serial number or link-status text
 const size_t kTemplateSize = 598;        // the bytes of one fingerprint template
 const size_t kTemplateBufferSize = 600;  // the buffer that holds one
-const int kSignatureDataSize = 5000;     // the signature bytes a dialog keeps, and a reply carries
-const size_t kSignatureTextSize = 2 * kSignatureDataSize + 1;  // their hexadecimal text
-const size_t kMyKadCardSize = 2000;   // MyKad card data with the reply record in it
-const size_t kMyKadPhotoSize = 4100;  // the MyKad photo (4000 bytes used)
+const int kSignatureDataSize = 5000;     // the signature bytes a dialog keeps
+const size_t kMyKadCardSize = 2000;      // MyKad card data with the reply record in it
+const size_t kMyKadPhotoSize = 4100;     // the MyKad photo (4000 bytes used)
 
 // GETBRANCHCODE: the branch from the settings and the computer's address.
 const size_t kBranchCodeSize = 50;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "foundation/sizes.h"
+#include "terminal/frame_codec.h"
 
 namespace quillon {
 
@@ -15,6 +16,12 @@ const uint8_t kStatusOk = 0x06;
 
 const int kCustomerNameMax = 49;  // the status reply's name, in a 50-byte area
 const int kSerialNumberMax = 99;  // a 100-byte field, always terminated
+// The signature bytes one 0xF3 reply can carry: a frame fills the work area at most, less STX, the
+// length, checksum and ETX (5 bytes) and the code, five zeros and status before the data (7).
+const int kSignatureFrameDataMax = kWorkAreaSize - 5 - 7;
+// The signature bytes a GETSIGNATURE reply carries at most: one frame's, within the dialog's area.
+const int kSignatureReplyBytes =
+    kSignatureFrameDataMax < kSignatureDataSize ? kSignatureFrameDataMax : kSignatureDataSize;
 
 // Bytes inside the frame; `data` is null when `length` is 0.
 struct ByteSpan {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,9 @@ TEST(DecoderRoundTrip, GivesBackWhatTheLibraryScrambledInTheShapeOfItsCommand) {
         bool photo;
     } cases[] = {
         {"READMYKAD", "READMYKAD", '0', false, Layout::kPlain, 682, 603, "", true},
+        // The longest reply of any request: the longest keyword, the plain record, the photo.
+        {"READMYKADNOVERIFYWITHPHOTO", "READMYKADNOVERIFYWITHPHOTO", '0', false, Layout::kPlain,
+         682, 603, "", true},
         // The label names the command's kind, not the outcome of any verification.
         {"READMYKAD", "READMYKAD", '0', true, Layout::kLabelled, 396, 303, "VERIFIED      ", true},
         {"xREADMYKADNOPHOTOx", "READMYKADNOPHOTO", '0', true, Layout::kLabelled, 396, 303,
@@ -61,6 +65,7 @@ TEST(DecoderRoundTrip, GivesBackWhatTheLibraryScrambledInTheShapeOfItsCommand) {
         {"READMYKADNOVERIFYWITHPHOTO", "READMYKADNOVERIFYWITHPHOTO", 'K', false, Layout::kMyKid,
          1444, 0, "", false},
     };
+    size_t longest = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.command) + " " + c.type + (c.labelled ? " labelled" : ""));
         Library lib;
@@ -71,7 +76,7 @@ TEST(DecoderRoundTrip, GivesBackWhatTheLibraryScrambledInTheShapeOfItsCommand) {
                                    "07032024090502SEMAK KAUNTER 3     192.0.2.2           ";
         if (c.offset != 0) std::copy(record.begin(), record.end(), expected.begin() + c.offset);
         const std::string text = lib.Build(c.command, c.type);
-        EXPECT_LT(text.size(), size_t{QUILLON_REPLY_SIZE});
+        longest = std::max(longest, text.size());
         const DecodedReply d = Decode(text);
         EXPECT_EQ(d.command, c.keyword);
         EXPECT_EQ(d.cardType, c.type == '0' ? "0" : "1");
@@ -87,6 +92,8 @@ TEST(DecoderRoundTrip, GivesBackWhatTheLibraryScrambledInTheShapeOfItsCommand) {
         EXPECT_EQ(d.hasPhoto, c.photo);
         EXPECT_EQ(d.photo, c.photo ? Bytes(lib.photo.begin(), lib.photo.begin() + 3999) : Bytes());
     }
+    EXPECT_EQ(longest + 1, size_t{QUILLON_REPLY_MAX})
+        << "the documented longest reply, NUL and all";
 }
 
 TEST(Decoder, NoticesAWrongCheckByteAndRefusesWhatIsNotAMyKadSuccessReply) {
