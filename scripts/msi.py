@@ -223,9 +223,12 @@ def build(build_dir, out, version=None, wxs=None):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("build_dir")
-    parser.add_argument("output_dir")
+    parser = argparse.ArgumentParser(
+        description=__doc__.split("\n")[0], formatter_class=argparse.RawDescriptionHelpFormatter,
+        epilog="example:\n  python3 scripts/msi.py build/win-i686 build/dist\n"
+               "  (writes build/dist/quillon-%s-win32.msi)" % project_version())
+    parser.add_argument("build_dir", help="a Windows build tree (build/win-i686 or win-x86_64)")
+    parser.add_argument("output_dir", help="the folder the package is written to")
     parser.add_argument("--version", help="package version instead of the project's")
     parser.add_argument("--wxs", help="keep the generated WiX source in this file")
     args = parser.parse_args()
