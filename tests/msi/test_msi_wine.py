@@ -12,11 +12,10 @@ import time
 import unittest
 
 import winerig
-from msitables import VERSION, build_msi, previous_version, table
+from msitables import ROOT, VERSION, build_msi, previous_version, table
 
 BUILD = os.environ["QUILLON_WIN64_DIR"]
-MANIFEST = os.path.join(os.path.dirname(__file__), "..", "..", "clients", "install",
-                        "quillon.bridge.json")
+MANIFEST = os.path.join(ROOT, "clients", "install", "quillon.bridge.json")
 INSTALLED = r"C:\Program Files\Quillon"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 BROWSERS = [r"HKLM\Software\Google\Chrome\NativeMessagingHosts",
@@ -34,28 +33,26 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="quillon-msi-wine-")
-        # The bridge and its manifest as the release would have them; a stand-in of each when
-        # this tree has none, so the registration is exercised all the same.
+        # The release's bridge and manifest, or stand-ins when this tree has none, so the
+        # registration is exercised all the same.
         tree = os.path.join(cls.work, "tree")
         os.makedirs(tree)
-        for name in ("quillon.dll", "quillon_host.exe", "quillon_bridge.exe",
-                     "quillon_doctor.exe"):
+        for name in ("quillon.dll", "quillon_host.exe", "quillon_bridge.exe", "quillon_doctor.exe"):
             if os.path.isfile(os.path.join(BUILD, name)):
                 shutil.copy(os.path.join(BUILD, name), tree)
-            elif name == "quillon_bridge.exe":
-                with open(os.path.join(tree, name), "wb") as f:
-                    f.write(b"stand-in bridge")
-        cls.manifest = MANIFEST if os.path.isfile(MANIFEST) else os.path.join(
-            cls.work, "quillon.bridge.json")
-        if not os.path.isfile(cls.manifest):
+        if not os.path.isfile(os.path.join(tree, "quillon_bridge.exe")):
+            with open(os.path.join(tree, "quillon_bridge.exe"), "wb") as f:
+                f.write(b"stand-in bridge")
+        cls.manifest = MANIFEST
+        if not os.path.isfile(MANIFEST):
+            cls.manifest = os.path.join(cls.work, "quillon.bridge.json")
             with open(cls.manifest, "w") as f:
                 json.dump({"name": "org.example.counter_bridge", "path": "quillon_bridge.exe",
                            "type": "stdio", "allowed_origins": []}, f)
         with open(cls.manifest) as f:
             cls.host_name = json.load(f)["name"]
         cls.expected = sorted(os.listdir(tree) + [os.path.basename(cls.manifest), "README.txt"] +
-                              ["docs\\" + n for n in os.listdir(os.path.join(
-                                  os.path.dirname(__file__), "..", "..", "docs"))
+                              ["docs\\" + n for n in os.listdir(os.path.join(ROOT, "docs"))
                                if n.endswith(".md")])
         out = os.path.join(cls.work, "out")
         cls.current = build_msi(tree, out, manifest=cls.manifest)[0]
@@ -118,8 +115,7 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
         return {p["Property"]: p["Value"] for p in table(msi, "Property")}["ProductCode"]
 
     def test_install_upgrade_refused_downgrade_and_removal(self):
-        with open(os.path.join(os.path.dirname(__file__), "..", "..", "packaging",
-                               "QUILLON.ini"), "rb") as f:
+        with open(os.path.join(ROOT, "packaging", "QUILLON.ini"), "rb") as f:
             template = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
         manifest_path = "%s\\%s" % (INSTALLED, os.path.basename(self.manifest))
         older, current = previous_version(VERSION), VERSION
