@@ -17,7 +17,17 @@ SYSTEM = {"win32": "SystemFolder", "win64": "System64Folder"}
 TEMPLATE = {"win32": "Intel;1033", "win64": "x64;1033"}
 DOCS = sorted(n for n in os.listdir(os.path.join(ROOT, "docs")) if n.endswith(".md"))
 # msidbComponentAttributes
-PERMANENT, NEVER_OVERWRITE, WIN64 = 0x10, 0x80, 0x100
+REGISTRY_KEY_PATH, PERMANENT, NEVER_OVERWRITE, WIN64 = 0x4, 0x10, 0x80, 0x100
+MANIFEST = os.path.join(ROOT, "clients", "install", "quillon.bridge.json")
+
+
+def built_extras(arch):
+    """What this build tree has beyond the product, with the bridge's manifest when it exists."""
+    extra = [n for n in ("quillon_doctor.exe", "quillon_bridge.exe")
+             if os.path.isfile(os.path.join(BUILDS[arch], n))]
+    if "quillon_bridge.exe" in extra and os.path.isfile(MANIFEST):
+        extra.append(os.path.basename(MANIFEST))
+    return extra
 
 
 def product_files(arch, extra=()):
@@ -74,7 +84,7 @@ class Packages(unittest.TestCase):
     def test_files_go_to_the_install_folder_its_docs_folder_and_system32(self):
         for arch, msi in self.msi.items():
             with self.subTest(arch):
-                self.assertEqual(files(msi), product_files(arch))
+                self.assertEqual(files(msi), product_files(arch, built_extras(arch)))
                 folders = {d["Directory"]: (d["Directory_Parent"], d["DefaultDir"])
                            for d in table(msi, "Directory")}
                 programs = "ProgramFiles64Folder" if arch == "win64" else "ProgramFilesFolder"
@@ -82,16 +92,19 @@ class Packages(unittest.TestCase):
                 self.assertEqual(folders["DOCS"], ("INSTALLDIR", "docs"))
                 self.assertEqual(folders[SYSTEM[arch]][0], "TARGETDIR")
 
-    def test_settings_are_never_overwritten_nor_removed_and_every_file_is_its_component_key(self):
+    def test_settings_never_overwritten_nor_removed_and_components_keyed_by_their_own(self):
         for arch, msi in self.msi.items():
             with self.subTest(arch):
                 bits = WIN64 if arch == "win64" else 0
-                files = {f["File"]: f["Component_"] for f in table(msi, "File")}
+                keys = {r[name]: (r["Component_"], flag)
+                        for name, flag in (("File", 0), ("Registry", REGISTRY_KEY_PATH))
+                        for r in table(msi, name)}
                 for c in table(msi, "Component"):
-                    self.assertEqual(files[c["KeyPath"]], c["Component"])
+                    component, keyed = keys[c["KeyPath"]]
+                    self.assertEqual(component, c["Component"])
                     settings = c["Directory_"] == SYSTEM[arch]
-                    self.assertEqual(int(c["Attributes"]),
-                                     bits | (PERMANENT | NEVER_OVERWRITE if settings else 0),
+                    self.assertEqual(int(c["Attributes"]), bits | keyed |
+                                     (PERMANENT | NEVER_OVERWRITE if settings else 0),
                                      c["Component"])
 
     def test_component_codes_stay_from_version_to_version_and_differ_between_the_builds(self):
