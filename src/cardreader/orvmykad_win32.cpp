@@ -39,29 +39,53 @@ bool Resolve(HMODULE module, const char* name, Fn& fn) {
 
 }  // namespace
 
+// Beside quillon.dll first, then the system folder.
+std::vector<std::string> Win32OrvMyKadLibrary::Looked() const {
+    std::vector<std::string> paths;
+    for (const std::string& folder : {OwnModuleFolder(), SystemFolder()}) {
+        if (!folder.empty()) paths.push_back(folder + kLibraryName);
+    }
+    return paths;
+}
+
+std::string Win32OrvMyKadLibrary::LoadedPath() const { return path_; }
+
 bool Win32OrvMyKadLibrary::Load() {
     if (loaded_) return true;
     if (module_ == nullptr) {
-        for (const std::string& folder : {OwnModuleFolder(), SystemFolder()}) {
-            if (!folder.empty()) module_ = LoadByFullPath(folder + kLibraryName);
-            if (module_ != nullptr) break;
+        for (const std::string& path : Looked()) {
+            module_ = LoadByFullPath(path);
+            if (module_ != nullptr) {
+                path_ = path;
+                break;
+            }
         }
         if (module_ == nullptr) return false;
     }
-    bool all = true;
-    all &= Resolve(module_, "OrvMyKadInit", init_);
-    all &= Resolve(module_, "OrvMyKadGetFirmwareVersion", version_);
-    all &= Resolve(module_, "OrvMyKadGetCardStatus", cardStatus_);
-    all &= Resolve(module_, "OrvMyKadResetCard", reset_);
-    all &= Resolve(module_, "OrvMyKadReadOpenData", openData_);
-    all &= Resolve(module_, "OrvMyKadIsEBA", isEba_);
-    all &= Resolve(module_, "OrvMyKadReadPhoto", photo_);
-    all &= Resolve(module_, "OrvMyKadReadBio", bio_);
-    all &= Resolve(module_, "OrvMyKadSecurityLevel", level_);
-    all &= Resolve(module_, "OrvMyKadVerifyFinger", verify_);
-    all &= Resolve(module_, "OrvMyKadClose", close_);
-    loaded_ = all;
+    loaded_ = Missing().empty();
     return loaded_;
+}
+
+std::vector<std::string> Win32OrvMyKadLibrary::Missing() {
+    std::vector<std::string> missing;
+    if (loaded_) return missing;
+    if (module_ == nullptr) Load();  // which resolves through here once it finds the file
+    if (module_ == nullptr || loaded_) return missing;
+    const auto resolve = [&](const char* name, auto& fn) {
+        if (!Resolve(module_, name, fn)) missing.push_back(name);
+    };
+    resolve("OrvMyKadInit", init_);
+    resolve("OrvMyKadGetFirmwareVersion", version_);
+    resolve("OrvMyKadGetCardStatus", cardStatus_);
+    resolve("OrvMyKadResetCard", reset_);
+    resolve("OrvMyKadReadOpenData", openData_);
+    resolve("OrvMyKadIsEBA", isEba_);
+    resolve("OrvMyKadReadPhoto", photo_);
+    resolve("OrvMyKadReadBio", bio_);
+    resolve("OrvMyKadSecurityLevel", level_);
+    resolve("OrvMyKadVerifyFinger", verify_);
+    resolve("OrvMyKadClose", close_);
+    return missing;
 }
 
 int Win32OrvMyKadLibrary::OrvMyKadInit(int comPort) {

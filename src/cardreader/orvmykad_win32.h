@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "cardreader/card_reader_library.h"
 
 namespace quillon {
@@ -33,6 +36,12 @@ class Win32OrvMyKadLibrary : public ICardReaderLibrary {
     // Loads the library and all its functions once; false while any of them is missing.
     bool Load();
 
+    // For the diagnostic description: the paths looked at, in order; the one loaded (empty when
+    // none was found); the functions it lacks. Tries the load first.
+    std::vector<std::string> Looked() const;
+    std::string LoadedPath() const;
+    std::vector<std::string> Missing();
+
   private:
     using InitFn = int(__cdecl*)(int);
     using VersionFn = int(__cdecl*)(int, char*, unsigned char*);
@@ -45,6 +54,7 @@ class Win32OrvMyKadLibrary : public ICardReaderLibrary {
     using VerifyFn = int(__cdecl*)(char*, int(__cdecl*)(int));
 
     HMODULE module_ = nullptr;
+    std::string path_;
     bool loaded_ = false;
     InitFn init_ = nullptr;
     VersionFn version_ = nullptr;

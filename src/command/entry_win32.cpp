@@ -106,6 +106,8 @@ ICardReaderLibrary& Win32Services::CardReader() { return parts_->cardReader; }
 
 ReaderSessions& Win32Services::Readers() { return parts_->readers; }
 
+Win32OrvMyKadLibrary& Win32Services::ReaderLibrary() { return parts_->cardReader; }
+
 }  // namespace quillon
 
 namespace {

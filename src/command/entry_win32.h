@@ -5,6 +5,7 @@
 
 #include "acqdialog/acq_dialog.h"
 #include "cardreader/card_reader_library.h"
+#include "cardreader/orvmykad_win32.h"
 #include "command/dispatch.h"
 #include "command/runners.h"
 #include "foundation/platform_win32.h"
@@ -32,6 +33,10 @@ struct Win32Services {
     DialogEnvironment& Environment();
     ICardReaderLibrary& CardReader();
     ReaderSessions& Readers();
+    // The card-reader library as loaded, for the diagnostic description.
+    Win32OrvMyKadLibrary& ReaderLibrary();
+    // Set while a call runs; the description takes it too, so the two never overlap.
+    std::atomic<bool>& Busy() { return busy_; }
 
   private:
     struct Parts;

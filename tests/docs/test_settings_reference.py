@@ -24,7 +24,12 @@ FORWARDS = {("acq_dialog.cpp", 'iniPath_, "MESSAGE", prompt.key'),
             ("mykad_reader.cpp", 'path_, "MESSAGE", line1Key'),
             ("mykad_reader.cpp", 'path_, "MESSAGE", key2.c_str()'),
             ("reader_session.cpp", "prompt->key"),
-            ("reader_session.cpp", 'inputs_.settingsPath, "MESSAGE", key')}
+            ("reader_session.cpp", 'inputs_.settingsPath, "MESSAGE", key'),
+            # The description's watch over FindComPort's read, its presence test of the same
+            # key, and its reads of the numeric keys it lists.
+            ("describe.cpp", "path, section, key"),
+            ("describe.cpp", 'locator.Current(), "COMPORT", "COM"'),
+            ("describe.cpp", "facts.path, numeric.section, numeric.key")}
 EBA_FORMATS = {"EBA_M%d_L1", "EBA_M%d.1_L1", "EBA_M%d_L2"}  # the reader thread's prompt keys
 
 
@@ -141,6 +146,17 @@ class SettingsReference(unittest.TestCase):
                  for key, (value, commented) in sorted(entries.items()) if not commented and
                  (self.settings[key][0] != [value] or "\\r\\n" in value)]
         self.assertEqual(wrong, [])
+
+    def test_description_checks_exactly_the_keys_read_as_numbers(self):
+        # QuillonDescribe flags a number whose text does not read as written: its list of numeric
+        # keys is the integer reads plus BAUDRATE, a text taken as a number.
+        with open(os.path.join(ROOT, "src", "command", "describe.cpp"), encoding="utf-8") as f:
+            listed = re.findall(r'\{"(\w+)", "(\w+)", (true|false)\}', f.read())
+        expected = {key: "integer" in kinds for key, (_, kinds, _) in self.settings.items()
+                    if "integer" in kinds}
+        expected[("COMPORT", "BAUDRATE")] = False
+        self.assertEqual({(s, k): v == "true" for s, k, v in listed}, expected)
+        self.assertEqual(len(listed), len(expected), "a key listed twice")
 
 
 if __name__ == "__main__":

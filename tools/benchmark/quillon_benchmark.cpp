@@ -493,6 +493,33 @@ WineCosts MeasureWine(HMODULE library, int runs, int port, int cablePort, int* r
     return w;
 }
 
+const char kUsage[] =
+    "usage: quillon_benchmark [--runs N] [--port N] [--cable N] [--no-mykad] [--help]\n";
+
+const char kHelp[] =
+    "quillon_benchmark: times what quillon.dll adds to each command beyond the serial line.\n"
+    "\n"
+    "Loads quillon.dll from its own folder and runs every terminal command and a MyKad read\n"
+    "many times against the terminal simulator, then prints per command the median and 90th\n"
+    "percentile wall time, the ideal time, the floor wine itself sets and the library's\n"
+    "overhead beyond it; also the load time and the peak working set. Settings come from\n"
+    ".\\QUILLON.ini. scripts/benchmark.sh sets everything up.\n"
+    "\n"
+    "Options:\n"
+    "  --runs N    runs per command (default 20)\n"
+    "  --port N    the terminal's COM port (default 7)\n"
+    "  --cable N   a spare port pair joined like a null-modem cable: COM N+1 writes to COM N\n"
+    "  --no-mykad  leave the MyKad read out\n"
+    "  --help      this text\n"
+    "\n"
+    "Example:\n"
+    "  quillon_benchmark.exe --runs 5 --port 7\n";
+
+int BadArguments(const std::string& why) {
+    std::fprintf(stderr, "quillon_benchmark: %s\n%s", why.c_str(), kUsage);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -502,20 +529,19 @@ int main(int argc, char** argv) {
     bool mykad = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--runs" && i + 1 < argc) {
-            runs = std::atoi(argv[++i]);
-        } else if (arg == "--port" && i + 1 < argc) {
-            port = std::atoi(argv[++i]);
-        } else if (arg == "--cable" && i + 1 < argc) {
-            cable = std::atoi(argv[++i]);
-        } else if (arg == "--no-mykad") {
-            mykad = false;
-        } else {
-            std::fprintf(stderr,
-                         "usage: quillon_benchmark [--runs N] [--port N] [--cable N] "
-                         "[--no-mykad]\n");
-            return 2;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
         }
+        if (arg == "--no-mykad") {
+            mykad = false;
+            continue;
+        }
+        int* value = arg == "--runs" ? &runs : arg == "--port" ? &port : arg == "--cable" ? &cable
+                                                                                         : nullptr;
+        if (value == nullptr) return BadArguments("unknown option " + arg);
+        if (i + 1 >= argc) return BadArguments(arg + " needs a number");
+        *value = std::atoi(argv[++i]);
     }
     if (runs < 1) runs = 1;
 

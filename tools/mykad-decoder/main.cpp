@@ -27,24 +27,53 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
+const char kUsage[] = "usage: quillon_mykad_decode [--hex] [FILE] [--help]\n";
+
+const char kHelp[] =
+    "quillon_mykad_decode: prints the fields of a MyKad reply of quillon.dll.\n"
+    "\n"
+    "Reads the reply text (as quillon_host prints it, \"reply: [READMYKAD]...\", or the bare\n"
+    "reply) from FILE or from standard input, unscrambles the card data and prints one line\n"
+    "per field, with the check bytes verified. Exit status 0 when every check byte is right,\n"
+    "1 when one is wrong, 2 when the text is not a MyKad success reply.\n"
+    "\n"
+    "Options:\n"
+    "  --hex   add the unscrambled card data and photo as hexadecimal lines\n"
+    "  --help  this text\n"
+    "\n"
+    "Example:\n"
+    "  quillon_host.exe '[READMYKAD][0][0][COUNTER-07][A1][T-000123]' | quillon_mykad_decode\n";
+
+int BadArguments(const std::string& why) {
+    std::fprintf(stderr, "quillon_mykad_decode: %s\n%s", why.c_str(), kUsage);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string text;
     bool hex = false;
-    if (argc > 1 && std::string(argv[1]) == "--hex") {
-        hex = true;
-        --argc;
-        ++argv;
+    const char* path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (arg == "--hex") {
+            hex = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return BadArguments("unknown option " + arg);
+        } else if (path != nullptr) {
+            return BadArguments("one file at most, not " + arg);
+        } else {
+            path = argv[i];
+        }
     }
-    if (argc > 2) {
-        std::fprintf(stderr, "usage: quillon_mykad_decode [--hex] [FILE]\n");
-        return 2;
-    }
-    if (argc == 2) {
-        FILE* file = std::fopen(argv[1], "rb");
+    if (path != nullptr) {
+        FILE* file = std::fopen(path, "rb");
         if (file == nullptr) {
-            std::fprintf(stderr, "cannot read %s\n", argv[1]);
+            std::fprintf(stderr, "cannot read %s\n", path);
             return 2;
         }
         char chunk[8192];

@@ -41,38 +41,65 @@ struct Options {
     long baud = 0;
 };
 
-void Usage() {
-    fprintf(stderr,
-            "usage: quillon_terminal_sim [--device PATH | --link PATH] [--scenario FILE]\n"
-            "                            [--record PATH|-] [--baud N]\n");
+const char kUsage[] =
+    "usage: quillon_terminal_sim [--device PATH | --link PATH] [--scenario FILE]\n"
+    "                            [--record PATH|-] [--baud N] [--help]\n";
+
+const char kHelp[] =
+    "quillon_terminal_sim: plays the counter terminal at the far end of a serial line.\n"
+    "\n"
+    "Opens a pseudo-terminal (its path is the first line printed, \"pty: PATH\") or the given\n"
+    "device, decodes every frame the host sends, records it and answers from a scenario file\n"
+    "or with its default answers, until stopped (Ctrl-C or SIGTERM).\n"
+    "\n"
+    "Options:\n"
+    "  --device PATH    serve this serial device instead of a new pseudo-terminal\n"
+    "  --link PATH      also make PATH a symbolic link to the pseudo-terminal\n"
+    "  --scenario FILE  answers, delays and events to play (tools/simulator/README.md)\n"
+    "  --record PATH|-  append one line per frame received to PATH (- : standard output)\n"
+    "  --baud N         pace both directions at N baud\n"
+    "  --help           this text\n"
+    "\n"
+    "Example:\n"
+    "  quillon_terminal_sim --link /tmp/com7 --record /tmp/frames.txt\n";
+
+// An unusable command line: one line saying why, then the usage; exit status 2.
+int BadArguments(const std::string& why) {
+    fprintf(stderr, "quillon_terminal_sim: %s\n%s", why.c_str(), kUsage);
+    return 2;
 }
 
-bool ParseOptions(int argc, char** argv, Options* o) {
+// Empty when the options are usable, else why not; `help` is set for --help.
+std::string ParseOptions(int argc, char** argv, Options* o, bool* help) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) return false;
-            *out = argv[++i];
-            return true;
-        };
+        std::string* out = nullptr;
         std::string baud;
-        if (arg == "--device") {
-            if (!value(&o->device)) return false;
+        if (arg == "--help" || arg == "-h") {
+            *help = true;
+            return "";
+        } else if (arg == "--device") {
+            out = &o->device;
         } else if (arg == "--link") {
-            if (!value(&o->link)) return false;
+            out = &o->link;
         } else if (arg == "--scenario") {
-            if (!value(&o->scenario)) return false;
+            out = &o->scenario;
         } else if (arg == "--record") {
-            if (!value(&o->record)) return false;
+            out = &o->record;
         } else if (arg == "--baud") {
-            if (!value(&baud)) return false;
-            o->baud = strtol(baud.c_str(), nullptr, 10);
-            if (o->baud <= 0) return false;
+            out = &baud;
         } else {
-            return false;
+            return "unknown option " + arg;
+        }
+        if (i + 1 >= argc) return arg + " needs a value";
+        *out = argv[++i];
+        if (arg == "--baud") {
+            o->baud = strtol(baud.c_str(), nullptr, 10);
+            if (o->baud <= 0) return "--baud needs a number above 0";
         }
     }
-    return o->device.empty() || o->link.empty();
+    if (!o->device.empty() && !o->link.empty()) return "--device and --link do not go together";
+    return "";
 }
 
 void MakeRaw(int fd) {
@@ -248,10 +275,13 @@ bool Perform(const std::vector<Action>& actions, Line* line, long baud) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!ParseOptions(argc, argv, &options)) {
-        Usage();
-        return 2;
+    bool help = false;
+    const std::string problem = ParseOptions(argc, argv, &options, &help);
+    if (help) {
+        fputs(kHelp, stdout);
+        return 0;
     }
+    if (!problem.empty()) return BadArguments(problem);
 
     quillon::sim::Scenario scenario;
     if (!options.scenario.empty()) {
