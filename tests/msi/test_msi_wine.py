@@ -151,6 +151,11 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
         self.assertRegex(r.stdout, r"reply: +\[GETBRANCHCODE\]\[0\]\[TK017\]\[Taman Kenari\]"
                                    r"\[\d+\.\d+\.\d+\.\d+\]\[123\]\n")
 
+        if "quillon_doctor.exe" in self.expected:  # a program that runs from where it lies
+            r = self.wine.run(INSTALLED + r"\quillon_doctor.exe", ["--help"], cwd=elsewhere)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            self.assertIn("quillon_doctor", r.stdout)
+
         # The previous version again: refused, nothing changed.
         self.assertEqual(self.msiexec("/i", windows_path(self.older)), REFUSED)
         # The refusal is the launch condition on the newer product found (a silent install
