@@ -3,7 +3,8 @@
 usage: python3 scripts/msi.py BUILD_DIR OUTPUT_DIR [--version X.Y.Z] [--wxs FILE]
 The package's bitness is that of BUILD_DIR/quillon.dll: quillon-<version>-win32.msi from the i686
 tree, quillon-<version>-win64.msi from the x86_64 one. --version replaces the project version (an
-older package to try upgrades with); --wxs keeps the generated WiX source. Prints the package's path.
+older package to try upgrades with); --wxs keeps the generated WiX source. Prints the package's
+path.
 QUILLON_BRIDGE_MANIFEST names another native-messaging host manifest for the bridge.
 """
 import argparse
@@ -129,8 +130,9 @@ def bridge_host_name(manifest):
         return json.load(f)["name"]
 
 
-def wix_source(listing, staged, arch, version):
-    """The WiX document (an ElementTree) and the components that take the settings attributes."""
+def wix_source(listing, staged, arch):
+    """The WiX document (an ElementTree; wixl gets the version as -D Version=) and the components
+    that take the settings attributes."""
     ns = "http://schemas.microsoft.com/wix/2006/wi"
     ET.register_namespace("", ns)
 
@@ -139,10 +141,10 @@ def wix_source(listing, staged, arch, version):
 
     win64 = {"Win64": "yes"} if arch == "x64" else {}
     wix = ET.Element("{%s}Wix" % ns)
-    product = el(wix, "Product", Id="*", Name="Quillon", Language="1033", Version=version,
+    product = el(wix, "Product", Id="*", Name="Quillon", Language="1033", Version="$(var.Version)",
                  Manufacturer="Quillon", UpgradeCode=UPGRADE_CODES[arch])
     el(product, "Package", InstallerVersion="500", Compressed="yes", InstallScope="perMachine",
-       Description="Quillon %s (%s)" % (version, arch), Comments="quillon.dll and its programs")
+       Description="Quillon $(var.Version) (%s)" % arch, Comments="quillon.dll and its programs")
     el(product, "MajorUpgrade",
        DowngradeErrorMessage="A newer version of Quillon is already installed.")
     el(product, "Media", Id="1", Cabinet="quillon.cab", EmbedCab="yes")
@@ -202,11 +204,12 @@ def build(build_dir, out, version=None, wxs=None):
     with tempfile.TemporaryDirectory() as work:
         # wixl looks for sources from its working directory and refuses absolute paths.
         staged = [os.path.relpath(stage(i, os.path.join(work, "files")), work) for i in listing]
-        tree, kept = wix_source(listing, staged, arch, version)
+        tree, kept = wix_source(listing, staged, arch)
         source = wxs or os.path.join(work, "quillon.wxs")
         ET.indent(tree)
         tree.write(source, encoding="utf-8", xml_declaration=True)
-        result = subprocess.run(["wixl", "-a", arch, "-o", os.path.abspath(target) + ".part",
+        result = subprocess.run(["wixl", "-a", arch, "-D", "Version=" + version,
+                                 "-o", os.path.abspath(target) + ".part",
                                  os.path.abspath(source)], cwd=work, capture_output=True, text=True)
         noise = [l for l in result.stderr.splitlines() if l.strip() and not DROPPED.search(l)]
         if result.returncode != 0:
