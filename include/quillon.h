@@ -90,7 +90,8 @@ QUILLON_API int __cdecl ProcessWebMessage(const char* accessCode, const char* re
      settings.found                  (current folder, System32, SysWow64); yes or no
      setting.SECTION.KEY             one line per key the file sets, its text as written
      unparsed.SECTION.KEY            a number's text the library does not read as written:
-                                     "empty", "no number" or "text after the number"; "reads N"
+                                     "empty", "no number" or "text after the number", then
+                                     "; reads N" or "; reads the default"
      port, port.from                 the COM port taken for port 0: registry, settings or default
      port.registry, port.bridge      opened or not opened; the bridge value that named a port
      reader.looked                   each path where OrvMyKad.dll is looked for, in order

@@ -42,6 +42,7 @@ def layout(build):
         ("README.txt", os.path.join(ROOT, "packaging", "README.txt")),
         ("quillon.dll", os.path.join(build, "quillon.dll")),
         ("quillon_host.exe", os.path.join(build, "quillon_host.exe")),
+        ("quillon_doctor.exe", os.path.join(build, "quillon_doctor.exe")),
         ("QUILLON.ini", os.path.join(ROOT, "packaging", "QUILLON.ini")),
         ("include/quillon.h", os.path.join(ROOT, "include", "quillon.h")),
         ("decoder/mykad_decoder.h", os.path.join(ROOT, "tools", "mykad-decoder", "mykad_decoder.h")),

@@ -19,18 +19,30 @@ struct NumericKey {
     bool profileInteger;
 };
 const NumericKey kNumericKeys[] = {
-    {"COMPORT", "COM", true},           {"COMPORT", "BAUDRATE", false},
-    {"DEVICE", "TYPE", true},           {"MYKAD", "GLOBTIMEOUT", true},
-    {"MYKAD", "TIMEOUT", true},         {"MYKAD", "INSERT_COUNT", true},
-    {"MYKAD", "VERIFY_TIMES", true},    {"MYKAD", "SET_LOW_TIMES", true},
-    {"MYKAD", "SET_LOW_LEVEL", true},   {"MYKAD", "LABELLED_RECORD", true},
-    {"APDU", "DELAY_AFTER_FIRSTCALL", true}, {"APDU", "V_TIMEOUT", true},
-    {"APDU", "RETRY_WAIT_INIT", true},  {"APDU", "RETRY_WAIT_TRY", true},
-    {"APDU", "RETRY_WAIT_FW", true},    {"APDU", "RETRY_COUNT_FW", true},
-    {"CSSSERVER", "GLOBTIMEOUT", true}, {"FONT", "SIZE", true},
-    {"MISC", "CANCEL", true},           {"DEBUG", "ENABLE", true},
+    {"COMPORT", "COM", true},
+    {"COMPORT", "BAUDRATE", false},
+    {"DEVICE", "TYPE", true},
+    {"MYKAD", "GLOBTIMEOUT", true},
+    {"MYKAD", "TIMEOUT", true},
+    {"MYKAD", "INSERT_COUNT", true},
+    {"MYKAD", "VERIFY_TIMES", true},
+    {"MYKAD", "SET_LOW_TIMES", true},
+    {"MYKAD", "SET_LOW_LEVEL", true},
+    {"MYKAD", "LABELLED_RECORD", true},
+    {"APDU", "DELAY_AFTER_FIRSTCALL", true},
+    {"APDU", "V_TIMEOUT", true},
+    {"APDU", "RETRY_WAIT_INIT", true},
+    {"APDU", "RETRY_WAIT_TRY", true},
+    {"APDU", "RETRY_WAIT_FW", true},
+    {"APDU", "RETRY_COUNT_FW", true},
+    {"CSSSERVER", "GLOBTIMEOUT", true},
+    {"FONT", "SIZE", true},
+    {"MISC", "CANCEL", true},
+    {"DEBUG", "ENABLE", true},
     {"DEBUG", "MAX_KB", true},
 };
+// Offered as the default: a key whose value the profile call does not take answers it.
+const int kDefaultApplies = INT_MIN;
 // The dialog reads BAUDRATE into a buffer of this size.
 const size_t kBaudTextCapacity = 51;
 
@@ -102,6 +114,11 @@ class RegistryWatch : public ISerialCommRegistry {
     ISerialCommRegistry& inner_;
 };
 
+// Whether the file sets the key: a key that is there reads its own value, whatever the default.
+bool KeySet(IProfile& profile, const std::string& path, const char* section, const char* key) {
+    return profile.ReadInt(path, section, key, kDefaultApplies) != kDefaultApplies;
+}
+
 // Control characters would break the line format.
 std::string Clean(const std::string& text) {
     std::string out = text;
@@ -127,8 +144,8 @@ SettingsFacts DescribeSettings(IniLocator& locator, IProfile& profile, ISettings
     if (facts.path == local) {
         facts.place = "current folder";
     } else if (facts.path.size() >= system32.size() &&
-               facts.path.compare(facts.path.size() - system32.size(), system32.size(),
-                                  system32) == 0) {
+               facts.path.compare(facts.path.size() - system32.size(), system32.size(), system32) ==
+                   0) {
         facts.place = "System32";
     } else {
         facts.place = "SysWow64";
@@ -145,11 +162,11 @@ SettingsFacts DescribeSettings(IniLocator& locator, IProfile& profile, ISettings
             if (problem == nullptr) break;
             int reads = 0;
             if (numeric.profileInteger) {
-                reads = profile.ReadInt(facts.path, numeric.section, numeric.key, 0);
+                reads = profile.ReadInt(facts.path, numeric.section, numeric.key, kDefaultApplies);
             } else {
                 reads = static_cast<int>(std::strtol(
-                    profile.ReadString(facts.path, numeric.section, numeric.key, "",
-                                       kBaudTextCapacity)
+                    profile
+                        .ReadString(facts.path, numeric.section, numeric.key, "", kBaudTextCapacity)
                         .c_str(),
                     nullptr, 10));
             }
@@ -171,8 +188,7 @@ PortFacts DescribePort(IniLocator& locator, ISerialCommRegistry& registry, IProf
     if (!profileWatch.fellBack) {
         facts.source = "registry";
     } else {
-        // A key that is there reads its own value whatever default is offered.
-        const bool set = profile.ReadInt(locator.Current(), "COMPORT", "COM", INT_MIN) != INT_MIN;
+        const bool set = KeySet(profile, locator.Current(), "COMPORT", "COM");
         facts.source = set ? "settings" : "default";
     }
     return facts;
@@ -197,7 +213,8 @@ void AskReaderVersion(ICardReaderLibrary& library, int port, int timeoutMs, Read
         char version[kOrvVersionSize + 1] = {0};
         uint8_t keyArea[kOrvKeyAreaSize] = {0};
         facts.versionResult = library.OrvMyKadGetFirmwareVersion(timeoutMs, version, keyArea);
-        if (facts.versionResult == kOrvOk) facts.version.assign(version, strnlen(version, kOrvVersionSize));
+        if (facts.versionResult == kOrvOk)
+            facts.version.assign(version, strnlen(version, kOrvVersionSize));
     }
     library.OrvMyKadClose();
 }
@@ -218,7 +235,10 @@ std::string FormatDescription(const Description& d) {
     Line(out, "settings.found", YesNo(s.found));
     for (const SettingEntry& e : s.entries) Line(out, "setting." + e.section + "." + e.key, e.text);
     for (const UnparsedSetting& u : s.unparsed) {
-        Line(out, "unparsed." + u.section + "." + u.key, Format("%s; reads %d", u.reason, u.readsAs));
+        const std::string reads =
+            u.readsAs == kDefaultApplies ? "the default" : Format("%d", u.readsAs);
+        Line(out, "unparsed." + u.section + "." + u.key,
+             Format("%s; reads %s", u.reason, reads.c_str()));
     }
 
     const PortFacts& p = d.port;

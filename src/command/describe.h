@@ -33,7 +33,7 @@ class ISettingsLister {
 struct UnparsedSetting {
     std::string section;
     std::string key;
-    int readsAs;         // the value the library works with instead
+    int readsAs;         // the value the library works with instead; INT_MIN: its default
     const char* reason;  // "empty", "no number", "text after the number"
 };
 

@@ -25,10 +25,9 @@ FORWARDS = {("acq_dialog.cpp", 'iniPath_, "MESSAGE", prompt.key'),
             ("mykad_reader.cpp", 'path_, "MESSAGE", key2.c_str()'),
             ("reader_session.cpp", "prompt->key"),
             ("reader_session.cpp", 'inputs_.settingsPath, "MESSAGE", key'),
-            # The description's watch over FindComPort's read, its presence test of the same
-            # key, and its reads of the numeric keys it lists.
+            # The description's watch over FindComPort's read, its test whether a key is set,
+            # and its reads of the numeric keys it lists.
             ("describe.cpp", "path, section, key"),
-            ("describe.cpp", 'locator.Current(), "COMPORT", "COM"'),
             ("describe.cpp", "facts.path, numeric.section, numeric.key")}
 EBA_FORMATS = {"EBA_M%d_L1", "EBA_M%d.1_L1", "EBA_M%d_L2"}  # the reader thread's prompt keys
 

@@ -57,31 +57,40 @@ TEST(DescriptionChecks, EachFaultGivesTheLineThatNamesIt) {
         std::string line;  // the first line that is not OK, and its advice's start
         int exit;
     } rows[] = {
-        {{"settings.found", "setting."}, "settings.found=no\n",
+        {{"settings.found", "setting."},
+         "settings.found=no\n",
          "FAIL  settings file: no QUILLON.ini in the current folder, System32 or SysWow64; every "
          "key reads its default (the library would read .\\QUILLON.ini)\n"
          "      what to do: put QUILLON.ini in the host program's working folder",
          1},
-        {{"setting.MYKAD"}, "setting.mykad.timeout=abc\nunparsed.MYKAD.TIMEOUT=no number; reads 0\n",
+        {{"setting.MYKAD"},
+         "setting.mykad.timeout=abc\nunparsed.MYKAD.TIMEOUT=no number; reads 0\n",
          "FAIL  settings value: [MYKAD] TIMEOUT=abc: no number, reads 0\n"
          "      what to do: write a whole number there",
          1},
-        {{}, "setting.DEBUG.MAX_KB=\nunparsed.DEBUG.MAX_KB=empty; reads 0\n",
-         "FAIL  settings value: [DEBUG] MAX_KB=: empty, reads 0\n      what to do: write", 1},
-        {{}, "setting.APDU.V_TIMEOUT=2000ms\nunparsed.APDU.V_TIMEOUT=text after the number; reads 2000\n",
-         "WARN  settings value: [APDU] V_TIMEOUT=2000ms: text after the number is ignored, reads "
+        {{},
+         "setting.DEBUG.MAX_KB=\nunparsed.DEBUG.MAX_KB=empty; reads 0\n",
+         "FAIL  settings value: [DEBUG] MAX_KB=: empty, reads 0\n      what to do: write",
+         1},
+        {{},
+         "setting.APDU.V_TIMEOUT=2000ms\nunparsed.APDU.V_TIMEOUT=text after the number; reads "
+         "2000\n",
+         "FAIL  settings value: [APDU] V_TIMEOUT=2000ms: text after the number is ignored, reads "
          "2000\n      what to do: write",
-         0},
-        {{"port.from", "port.bridge", "port="}, "port=5\nport.from=default\n",
+         1},
+        {{"port.from", "port.bridge", "port="},
+         "port=5\nport.from=default\n",
          "WARN  COM port: COM5 for port 0, the built-in default: no CP210x bridge in the registry "
          "and no [COMPORT] COM\n      what to do: plug in the terminal's USB cable",
          0},
-        {{"port.from"}, "port.from=settings\n",
+        {{"port.from"},
+         "port.from=settings\n",
          "WARN  COM port: COM10 for port 0: the bridge value \\Device\\Silabser0=COM10 names no "
          "port number, so [COMPORT] COM decides\n      what to do: reinstall",
          0},
         {{"reader."},
-         "reader.looked=C:\\Quillon\\OrvMyKad.dll\nreader.looked=C:\\windows\\system32\\OrvMyKad.dll\n"
+         "reader.looked=C:\\Quillon\\OrvMyKad.dll\nreader.looked=C:\\windows\\system32\\OrvMyKad."
+         "dll\n"
          "reader.found=no\n",
          "FAIL  card reader: OrvMyKad.dll not found (looked at C:\\Quillon\\OrvMyKad.dll, "
          "C:\\windows\\system32\\OrvMyKad.dll)\n      what to do: copy the reader maker's",
@@ -91,19 +100,27 @@ TEST(DescriptionChecks, EachFaultGivesTheLineThatNamesIt) {
          "FAIL  card reader: C:\\Quillon\\OrvMyKad.dll lacks 2 of its 11 functions: "
          "OrvMyKadReadBio, OrvMyKadClose\n      what to do: replace it",
          1},
-        {{"reader.init", "reader.version"}, "reader.init=-4\n",
-         "WARN  card reader: C:\\Quillon\\OrvMyKad.dll: OrvMyKadInit on COM10 answered -4\n", 0},
-        {{"reader.version"}, "reader.version.result=-15\n",
-         "WARN  card reader: C:\\Quillon\\OrvMyKad.dll: the version call answered -15\n", 0},
-        {{"log"}, "log=on\nlog.path=.\\Log.txt\nlog.exists=yes\nlog.size=2097152\nlog.cap=1048576\n",
-         "WARN  file log: on, writes .\\Log.txt, 2048 KiB of 1024 KiB: beyond its cap\n", 0},
-        {{}, "busy=yes\n",
+        {{"reader.init", "reader.version"},
+         "reader.init=-4\n",
+         "WARN  card reader: C:\\Quillon\\OrvMyKad.dll: OrvMyKadInit on COM10 answered -4\n",
+         0},
+        {{"reader.version"},
+         "reader.version.result=-15\n",
+         "WARN  card reader: C:\\Quillon\\OrvMyKad.dll: the version call answered -15\n",
+         0},
+        {{"log"},
+         "log=on\nlog.path=.\\Log.txt\nlog.exists=yes\nlog.size=2097152\nlog.cap=1048576\n",
+         "WARN  file log: on, writes .\\Log.txt, 2048 KiB of 1024 KiB: beyond its cap\n",
+         0},
+        {{},
+         "busy=yes\n",
          "WARN  library: quillon.dll 2.1.0, 32-bit, loaded from C:\\Quillon\\; a request was "
          "running, nothing else was looked at\n",
          0},
     };
     for (const Row& row : rows) {
-        const std::vector<Finding> findings = DescriptionChecks(Description(Altered(row.drop, row.add)), 0);
+        const std::vector<Finding> findings =
+            DescriptionChecks(Description(Altered(row.drop, row.add)), 0);
         std::string notOk;
         for (const Finding& f : findings) {
             if (f.level != Level::kOk && notOk.empty()) notOk = FormatFinding(f);
@@ -114,17 +131,19 @@ TEST(DescriptionChecks, EachFaultGivesTheLineThatNamesIt) {
 }
 
 TEST(DescriptionChecks, ReadsTheFileLogsSizeAgainstItsCapAndTheGivenPort) {
-    const std::vector<Finding> findings = DescriptionChecks(
-        Description(Altered({"log"}, "log=on\nlog.path=D:\\q.txt\nlog.exists=yes\n"
-                                     "log.size=10240\nlog.cap=1048576\n")),
-        3);
+    const std::vector<Finding> findings =
+        DescriptionChecks(Description(Altered({"log"},
+                                              "log=on\nlog.path=D:\\q.txt\nlog.exists=yes\n"
+                                              "log.size=10240\nlog.cap=1048576\n")),
+                          3);
     EXPECT_EQ(Printed({findings[3], findings[5]}),
               "OK    COM port: COM3 (given with --port)\n"
               "OK    file log: on, writes D:\\q.txt, 10 KiB of 1024 KiB\n");
-    EXPECT_EQ(FormatFinding(DescriptionChecks(
-                  Description(Altered({"port.from", "port.bridge"}, "port.from=settings\n")), 0)[3]),
-              "OK    COM port: COM10 for port 0, from [COMPORT] COM (no CP210x bridge in the "
-              "registry)\n");
+    EXPECT_EQ(
+        FormatFinding(DescriptionChecks(
+            Description(Altered({"port.from", "port.bridge"}, "port.from=settings\n")), 0)[3]),
+        "OK    COM port: COM10 for port 0, from [COMPORT] COM (no CP210x bridge in the "
+        "registry)\n");
     EXPECT_EQ(PortToCheck(Description(kHealthy), 3), 3);
     EXPECT_EQ(PortToCheck(Description(kHealthy), 0), 10);
 }
@@ -154,7 +173,8 @@ TEST(StatusCheck, ReportsTheCustomerNameAndTimeOrWhyTheTerminalDidNotAnswer) {
         std::string first;
     } rows[] = {
         {{true, 0, "[GETFIRMWAREVERSION][0][ACME BANK][123]", 0.3141},
-         "OK    terminal: answers the status query on COM7 in 0.31 s; customer name \"ACME BANK\"\n"},
+         "OK    terminal: answers the status query on COM7 in 0.31 s; customer name \"ACME "
+         "BANK\"\n"},
         {{true, 0, "[GETFIRMWAREVERSION][0][][123]", 1.0},
          "OK    terminal: answers the status query on COM7 in 1.00 s; customer name \"\"\n"},
         {{true, -30, "[GETFIRMWAREVERSION][-30][123]", 6.02},

@@ -42,6 +42,8 @@ class Help(unittest.TestCase):
 
     def test_help_and_wrong_command_lines(self):
         for program, where, needs_value in PROGRAMS:
+            if where == "native" and self.wine.emulated:
+                continue  # the same programs as in the x86_64 run
             name = program.replace(".exe", "")
             with self.subTest(program=program):
                 r = self.run_program(program, where, ["--help"])

@@ -25,7 +25,8 @@ EXPECTED = {
     "decoder/quillon_build_config.h": None, "standin/README.txt": None,
     "standin/scenario-format.md": None, "include/quillon.h": os.path.join(ROOT, "include"),
     "decoder/mykad_decoder.cpp": os.path.join(ROOT, "tools", "mykad-decoder"),
-    "quillon.dll": WIN32, "quillon_host.exe": WIN32, "decoder/quillon_mykad_decode.exe": WIN32,
+    "quillon.dll": WIN32, "quillon_host.exe": WIN32, "quillon_doctor.exe": WIN32,
+    "decoder/quillon_mykad_decode.exe": WIN32,
     "standin/OrvMyKad.dll": WIN32}
 
 

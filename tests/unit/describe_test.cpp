@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <climits>
+
 #include "dialog_fakes.h"
 #include "fakes.h"
 
@@ -26,7 +29,12 @@ struct SettingsRig : ISettingsLister {
     std::vector<SettingEntry> Entries(const std::string&) override { return entries; }
     void Set(const std::string& path, SettingEntry e) {
         files.files.insert(path);
-        profile.Set(path, e.section, e.key, e.text);
+        // The system's profile calls ignore the case of names; the fake does not.
+        const auto upper = [](std::string text) {
+            for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+            return text;
+        };
+        profile.Set(path, upper(e.section), upper(e.key), e.text);
         entries.push_back(e);
     }
 };
@@ -81,8 +89,8 @@ TEST(DescribeSettings, FlagsEveryNumberWhoseTextIsNotReadAsWrittenAndNothingElse
         for (const UnparsedSetting& u : facts.unparsed) {
             got += u.section + "." + u.key + " " + u.reason + " " + std::to_string(u.readsAs);
         }
-        EXPECT_EQ(got, row.unparsed) << row.entry.section << "." << row.entry.key << "="
-                                     << row.entry.text;
+        EXPECT_EQ(got, row.unparsed)
+            << row.entry.section << "." << row.entry.key << "=" << row.entry.text;
         EXPECT_EQ(facts.entries.size(), 1u);
     }
 }
@@ -101,9 +109,18 @@ TEST(DescribePort, TellsWhetherTheRegistryTheSettingsOrTheDefaultPickedThePort) 
         int port;
         std::string source, bridge;
     } rows[] = {
-        {true, {{"\\Device\\Silabser0", "COM10"}}, "7", 10, "registry", "\\Device\\Silabser0=COM10"},
-        {true, {{"\\Device\\slabser0", "COM3"}, {"\\Device\\Silabser0", "COM4"}}, "", 3,
-         "registry", "\\Device\\slabser0=COM3"},
+        {true,
+         {{"\\Device\\Silabser0", "COM10"}},
+         "7",
+         10,
+         "registry",
+         "\\Device\\Silabser0=COM10"},
+        {true,
+         {{"\\Device\\slabser0", "COM3"}, {"\\Device\\Silabser0", "COM4"}},
+         "",
+         3,
+         "registry",
+         "\\Device\\slabser0=COM3"},
         {true, {{"\\Device\\Serial0", "COM1"}}, "7", 7, "settings", ""},
         {true, {{"\\Device\\silabser0", "COMX"}}, "7", 7, "settings", "\\Device\\silabser0=COMX"},
         {true, {{"\\Device\\silabser0", "NULL"}}, "", 5, "default", ""},
@@ -144,7 +161,8 @@ TEST(DescribeLog, ReportsTheFileTheLogWouldWriteItsSizeAndItsCap) {
         {{}, true, "0   0 0"},
         {{{"ENABLE", "1"}}, false, "1 .\\Log.txt 0 0 1048576"},
         {{{"ENABLE", "1"}}, true, "1 .\\Log.txt 1 4321 1048576"},
-        {{{"ENABLE", "1"}, {"FILE", "D:\\logs\\q.txt"}, {"MAX_KB", "8"}}, true,
+        {{{"ENABLE", "1"}, {"FILE", "D:\\logs\\q.txt"}, {"MAX_KB", "8"}},
+         true,
          "1 D:\\logs\\q.txt 1 4321 8192"},
         {{{"ENABLE", "1"}, {"MAX_KB", "-2"}}, true, "1 .\\Log.txt 1 4321 1048576"},
     };
@@ -157,11 +175,11 @@ TEST(DescribeLog, ReportsTheFileTheLogWouldWriteItsSizeAndItsCap) {
             sizes.sizes["D:\\logs\\q.txt"] = 4321;
         }
         const LogFacts f = DescribeLog(profile, kLocal, sizes);
-        EXPECT_EQ(Format("%d %s %s %llu %llu", f.enabled, f.path.c_str(),
-                         f.enabled ? (f.exists ? "1" : "0") : "",
-                         static_cast<unsigned long long>(f.size),
-                         static_cast<unsigned long long>(f.cap)),
-                  row.expected);
+        EXPECT_EQ(
+            Format("%d %s %s %llu %llu", f.enabled, f.path.c_str(),
+                   f.enabled ? (f.exists ? "1" : "0") : "", static_cast<unsigned long long>(f.size),
+                   static_cast<unsigned long long>(f.cap)),
+            row.expected);
     }
 }
 
@@ -214,7 +232,8 @@ Description FullDescription() {
     d.settings.place = "current folder";
     d.settings.found = true;
     d.settings.entries = {{"COMPORT", "COM", "7"}, {"MYKAD", "TIMEOUT", "abc"}};
-    d.settings.unparsed = {{"MYKAD", "TIMEOUT", 0, "no number"}};
+    d.settings.unparsed = {{"MYKAD", "TIMEOUT", 0, "no number"},
+                           {"DEBUG", "MAX_KB", INT_MIN, "empty"}};
     d.port.port = 10;
     d.port.source = "registry";
     d.port.registryOpened = true;
@@ -245,6 +264,7 @@ TEST(FormatDescription, WritesOneKeyValueLineEachInTheDocumentedOrder) {
               "setting.COMPORT.COM=7\n"
               "setting.MYKAD.TIMEOUT=abc\n"
               "unparsed.MYKAD.TIMEOUT=no number; reads 0\n"
+              "unparsed.DEBUG.MAX_KB=empty; reads the default\n"
               "port=10\n"
               "port.from=registry\n"
               "port.registry=opened\n"
@@ -278,8 +298,14 @@ TEST(CopyDescription, CopiesWholeLinesOnlyNeverPastTheBufferAndReturnsTheLengthN
         int size;
         std::string copied;
     } rows[] = {
-        {15, text}, {100, text}, {14, "a=1\nbb=22\n"}, {11, "a=1\nbb=22\n"},
-        {10, "a=1\n"}, {5, "a=1\n"}, {4, ""}, {1, ""},
+        {15, text},
+        {100, text},
+        {14, "a=1\nbb=22\n"},
+        {11, "a=1\nbb=22\n"},
+        {10, "a=1\n"},
+        {5, "a=1\n"},
+        {4, ""},
+        {1, ""},
     };
     for (const Row& row : rows) {
         std::vector<char> out(static_cast<size_t>(row.size) + 8, '#');

@@ -537,8 +537,10 @@ int main(int argc, char** argv) {
             mykad = false;
             continue;
         }
-        int* value = arg == "--runs" ? &runs : arg == "--port" ? &port : arg == "--cable" ? &cable
-                                                                                         : nullptr;
+        int* value = arg == "--runs"    ? &runs
+                     : arg == "--port"  ? &port
+                     : arg == "--cable" ? &cable
+                                        : nullptr;
         if (value == nullptr) return BadArguments("unknown option " + arg);
         if (i + 1 >= argc) return BadArguments(arg + " needs a number");
         *value = std::atoi(argv[++i]);

@@ -69,7 +69,8 @@ Finding SettingsFileCheck(const Description& d) {
     if (d.Get("settings.found") != "yes") {
         return Fail("settings file",
                     "no QUILLON.ini in the current folder, System32 or SysWow64; every key reads "
-                    "its default (the library would read " + path + ")",
+                    "its default (the library would read " +
+                        path + ")",
                     kSettingsTodo);
     }
     return Ok("settings file", path + " (" + d.Get("settings.place") + "), " +
@@ -82,23 +83,24 @@ std::vector<Finding> SettingValueChecks(const Description& d) {
         const std::string& reason = u.second;  // "no number; reads 0"
         const size_t semicolon = reason.find("; ");
         const std::string why = reason.substr(0, semicolon);
-        const std::string reads = semicolon == std::string::npos ? "" : reason.substr(semicolon + 2);
+        const std::string reads =
+            semicolon == std::string::npos ? "" : reason.substr(semicolon + 2);
         const std::string shown = SectionKey(u.first) + "=" + SettingText(d, u.first);
         const std::string todo = "write a whole number there (docs/settings.md gives each key)";
-        if (why == "text after the number") {
-            findings.push_back(
-                Warn("settings value", shown + ": text after the number is ignored, " + reads, todo));
-        } else {
-            findings.push_back(Fail("settings value", shown + ": " + why + ", " + reads, todo));
-        }
+        // "5s" reads as 5 (milliseconds): a number with a unit is as wrong as no number.
+        const std::string said =
+            why == "text after the number" ? "text after the number is ignored" : why;
+        findings.push_back(Fail("settings value", shown + ": " + said + ", " + reads, todo));
     }
-    if (findings.empty()) findings.push_back(Ok("settings values", "every number reads as written"));
+    if (findings.empty())
+        findings.push_back(Ok("settings values", "every number reads as written"));
     return findings;
 }
 
 Finding PortPickCheck(const Description& d, int portGiven) {
     const std::string port = "COM" + d.Get("port", "?");
-    if (portGiven > 0) return Ok("COM port", "COM" + std::to_string(portGiven) + " (given with --port)");
+    if (portGiven > 0)
+        return Ok("COM port", "COM" + std::to_string(portGiven) + " (given with --port)");
     const std::string from = d.Get("port.from");
     const std::string bridge = d.Get("port.bridge");
     if (from == "registry") {
@@ -112,12 +114,14 @@ Finding PortPickCheck(const Description& d, int portGiven) {
                     "reinstall the terminal's USB-to-serial driver, or set [COMPORT] COM");
     }
     if (from == "settings") {
-        return Ok("COM port", port + " for port 0, from [COMPORT] COM (no CP210x bridge in the "
-                                     "registry)");
+        return Ok("COM port", port +
+                                  " for port 0, from [COMPORT] COM (no CP210x bridge in the "
+                                  "registry)");
     }
     return Warn("COM port",
-                port + " for port 0, the built-in default: no CP210x bridge in the registry and "
-                       "no [COMPORT] COM",
+                port +
+                    " for port 0, the built-in default: no CP210x bridge in the registry and "
+                    "no [COMPORT] COM",
                 "plug in the terminal's USB cable (its driver registers the port), or set "
                 "[COMPORT] COM to the terminal's port");
 }
@@ -132,8 +136,8 @@ Finding ReaderCheck(const Description& d) {
     const std::vector<std::string> missing = d.All("reader.missing");
     if (!missing.empty()) {
         return Fail("card reader",
-                    path + " lacks " + std::to_string(missing.size()) + " of its 11 functions: " +
-                        Join(missing, ", "),
+                    path + " lacks " + std::to_string(missing.size()) +
+                        " of its 11 functions: " + Join(missing, ", "),
                     "replace it with the reader maker's complete OrvMyKad.dll");
     }
     const std::string init = d.Get("reader.init");
@@ -156,8 +160,8 @@ Finding LogCheck(const Description& d) {
     }
     const std::string path = d.Get("log.path");
     if (d.Get("log.exists") != "yes") {
-        return Ok("file log", "on, writes " + path + " (nothing written yet), cap " +
-                                  Kib(d.Get("log.cap")));
+        return Ok("file log",
+                  "on, writes " + path + " (nothing written yet), cap " + Kib(d.Get("log.cap")));
     }
     const unsigned long long size = std::strtoull(d.Get("log.size").c_str(), nullptr, 10);
     const unsigned long long cap = std::strtoull(d.Get("log.cap").c_str(), nullptr, 10);
@@ -241,8 +245,8 @@ Finding PortOpenCheck(int port, bool opened, unsigned long error) {
     const std::string name = "COM" + std::to_string(port);
     if (opened) return Ok("port open", name + " opens");
     if (error == 2 || error == 3) {
-        return Fail("port open", name + " does not exist on this PC (error " +
-                                     std::to_string(error) + ")",
+        return Fail("port open",
+                    name + " does not exist on this PC (error " + std::to_string(error) + ")",
                     "plug in the terminal's USB cable and check Device Manager for its port; "
                     "set [COMPORT] COM to that number");
     }
@@ -275,17 +279,17 @@ Finding StatusCheck(int port, const StatusAnswer& answer, int waitSeconds) {
         }
         if (open != std::string::npos) {
             const size_t close = answer.reply.find(']', open);
-            name3 = answer.reply.substr(open + 1, close == std::string::npos ? std::string::npos
-                                                                              : close - open - 1);
+            name3 = answer.reply.substr(
+                open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
         }
         return Ok("terminal", "answers the status query on " + name + " in " + seconds +
                                   "; customer name \"" + name3 + "\"");
     }
     if (answer.result == -30) {
-        return Fail("terminal",
-                    "no answer to the status query on " + name + " (result -30 after " + seconds +
-                        ")",
-                    todo);
+        return Fail(
+            "terminal",
+            "no answer to the status query on " + name + " (result -30 after " + seconds + ")",
+            todo);
     }
     if (answer.result == -4) {
         return Fail("terminal", "the library could not open " + name + " (result -4)",

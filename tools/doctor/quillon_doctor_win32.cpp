@@ -65,8 +65,8 @@ bool Bounded(int seconds, Job& job) {
         job();
         return true;
     }
-    const bool ended = WaitForSingleObject(thread, static_cast<DWORD>(seconds) * 1000) ==
-                       WAIT_OBJECT_0;
+    const bool ended =
+        WaitForSingleObject(thread, static_cast<DWORD>(seconds) * 1000) == WAIT_OBJECT_0;
     CloseHandle(thread);
     return ended;
 }
@@ -113,9 +113,9 @@ int main(int argc, char** argv) {
     }
     if (describe == nullptr || process == nullptr) {
         Print({quillon::doctor::Level::kFail, "library",
-               library == nullptr ? dll + " does not load (error " +
-                                        std::to_string(GetLastError()) + ")"
-                                  : dll + " has no QuillonDescribe: it is older than the doctor",
+               library == nullptr
+                   ? dll + " does not load (error " + std::to_string(GetLastError()) + ")"
+                   : dll + " has no QuillonDescribe: it is older than the doctor",
                "put quillon_doctor.exe beside quillon.dll of the same release"});
         return 1;
     }
@@ -171,8 +171,8 @@ int main(int argc, char** argv) {
             std::vector<char> reply(8192, '\0');
             const auto start = std::chrono::steady_clock::now();
             answer.result = process(QUILLON_ACCESS_CODE_TEXT, request.c_str(), reply.data());
-            answer.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                                 .count();
+            answer.seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             reply.back() = '\0';
             answer.reply = reply.data();
             answer.finished = true;
