@@ -7,6 +7,8 @@ import json
 import os
 import re
 import shutil
+import struct
+import subprocess
 import tempfile
 import time
 import unittest
@@ -40,7 +42,8 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
         for name in ("quillon.dll", "quillon_host.exe", "quillon_bridge.exe", "quillon_doctor.exe"):
             if os.path.isfile(os.path.join(BUILD, name)):
                 shutil.copy(os.path.join(BUILD, name), tree)
-        if not os.path.isfile(os.path.join(tree, "quillon_bridge.exe")):
+        cls.real_bridge = os.path.isfile(os.path.join(tree, "quillon_bridge.exe"))
+        if not cls.real_bridge:
             with open(os.path.join(tree, "quillon_bridge.exe"), "wb") as f:
                 f.write(b"stand-in bridge")
         cls.manifest = MANIFEST
@@ -113,6 +116,22 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
                 fields[name] = value
         return found
 
+    def unix_path(self, windows):
+        return os.path.join(self.wine.prefix, "drive_c", windows[3:].replace("\\", "/"))
+
+    def ask_bridge_as_a_browser_would(self, message):
+        """Follows Chrome's key to the manifest and its path to the bridge, and sends one
+        message; returns the answer."""
+        manifest = self.registrations()[0]
+        with open(self.unix_path(manifest)) as f:
+            program = manifest.rsplit("\\", 1)[0] + "\\" + json.load(f)["path"]
+        data = json.dumps(message).encode()
+        bridge = self.wine.popen(program, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, cwd=self.work)
+        out, _ = bridge.communicate(struct.pack("<I", len(data)) + data, timeout=60)
+        size = struct.unpack_from("<I", out)[0]
+        return json.loads(out[4:4 + size])
+
     def product_code(self, msi):
         return {p["Property"]: p["Value"] for p in table(msi, "Property")}["ProductCode"]
 
@@ -157,6 +176,10 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
             r = self.wine.run(INSTALLED + r"\quillon_doctor.exe", ["--help"], cwd=elsewhere)
             self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
             self.assertIn("quillon_doctor", r.stdout)
+
+        if self.real_bridge:
+            self.assertEqual(self.ask_bridge_as_a_browser_would({"id": 1, "cmd": "version"}),
+                             {"id": 1, "bridge": VERSION, "dll": VERSION})
 
         # The previous version again: refused, nothing changed.
         self.assertEqual(self.msiexec("/i", windows_path(self.older)), REFUSED)
