@@ -1,6 +1,7 @@
 """The installer packages made by scripts/msi.py, read back with msitools: product identity,
 files and their folders, components, the upgrade rows, the bytes installed, and the programs and
 browser registration that appear only when the build tree has them."""
+import itertools
 import json
 import os
 import shutil
@@ -197,12 +198,13 @@ class OptionalPrograms(unittest.TestCase):
         return tree
 
     def test_programs_and_browser_registration_follow_the_build_tree(self):
-        for label, extra, manifest, installed, browsers in OPTIONAL:
-            with self.subTest(label):
-                msi, errors = build_msi(self.tree("win32", extra), tempfile.mkdtemp(dir=self.work),
+        for (label, extra, manifest, installed, browsers), arch in itertools.product(OPTIONAL,
+                                                                                     BUILDS):
+            with self.subTest(label, arch=arch):
+                msi, errors = build_msi(self.tree(arch, extra), tempfile.mkdtemp(dir=self.work),
                                         manifest=self.manifest if manifest else
                                         os.path.join(self.work, "absent.json"))
-                self.assertEqual(files(msi), product_files("win32", installed))
+                self.assertEqual(files(msi), product_files(arch, installed))
                 registry = sorted((r["Root"], r["Key"], r["Name"], r["Value"])
                                   for r in table(msi, "Registry"))
                 self.assertEqual(registry, sorted(
