@@ -145,7 +145,8 @@ def wix_source(listing, staged, arch):
                  Manufacturer="Quillon", UpgradeCode=UPGRADE_CODES[arch])
     el(product, "Package", InstallerVersion="500", Compressed="yes", InstallScope="perMachine",
        Description="Quillon $(var.Version) (%s)" % arch, Comments="quillon.dll and its programs")
-    el(product, "MajorUpgrade",
+    # wixl drops AllowSameVersionUpgrades too: build() writes its row in the Upgrade table.
+    el(product, "MajorUpgrade", AllowSameVersionUpgrades="yes",
        DowngradeErrorMessage="A newer version of Quillon is already installed.")
     el(product, "Media", Id="1", Cabinet="quillon.cab", EmbedCab="yes")
     target = el(product, "Directory", Id="TARGETDIR", Name="SourceDir")
@@ -185,10 +186,12 @@ def wix_source(listing, staged, arch):
     return ET.ElementTree(wix), kept
 
 
-# msidbComponentAttributes: Permanent, NeverOverwrite, 64-bit.
+# msidbComponentAttributes: Permanent, NeverOverwrite, 64-bit; msidbUpgradeAttributes:
+# MigrateFeatures, VersionMaxInclusive.
 PERMANENT, NEVER_OVERWRITE, WIN64 = 0x10, 0x80, 0x100
-# What wixl says about the two attributes it does not read; build() sets them itself.
-DROPPED = re.compile(r"has no property named '(NeverOverwrite|Permanent)'")
+MIGRATE_FEATURES, VERSION_MAX_INCLUSIVE = 0x1, 0x200
+# What wixl says about the attributes it does not read; build() sets them itself.
+DROPPED = re.compile(r"has no property named '(NeverOverwrite|Permanent|AllowSameVersionUpgrades)'")
 
 
 def build(build_dir, out, version=None, wxs=None):
@@ -217,10 +220,18 @@ def build(build_dir, out, version=None, wxs=None):
         if noise:
             print("\n".join(noise), file=sys.stderr)
         attributes = PERMANENT | NEVER_OVERWRITE | (WIN64 if arch == "x64" else 0)
-        for key in kept:
-            subprocess.run(["msibuild", target + ".part", "-q",
-                            "UPDATE `Component` SET `Attributes` = %d WHERE `Component` = '%s'"
-                            % (attributes, key)], check=True)
+        queries = ["UPDATE `Component` SET `Attributes` = %d WHERE `Component` = '%s'"
+                   % (attributes, key) for key in kept]
+        # A rebuild of the installed version replaces it too, else it would be added beside it as
+        # a second product (the installed package itself, run again, is a maintenance run that
+        # looks for no related product). wixl reads no AllowSameVersionUpgrades, and the
+        # attributes are part of the row's key.
+        queries += ["DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'",
+                    "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, "
+                    "`ActionProperty`) VALUES ('{%s}', '%s', %d, 'WIX_UPGRADE_DETECTED')"
+                    % (UPGRADE_CODES[arch], version, MIGRATE_FEATURES | VERSION_MAX_INCLUSIVE)]
+        for query in queries:
+            subprocess.run(["msibuild", target + ".part", "-q", query], check=True)
     os.replace(target + ".part", target)
     return target
 

@@ -125,9 +125,10 @@ class Packages(unittest.TestCase):
                     rows = sorted((r["VersionMin"], r["VersionMax"], r["Attributes"],
                                    r["ActionProperty"], r["UpgradeCode"])
                                   for r in table(msi, "Upgrade"))
-                    # 1: other products' features migrate; 2: only detect (a newer one).
+                    # 513: features migrate, up to this version included (a rebuild of it too);
+                    # 2: only detect (a newer one).
                     self.assertEqual(rows, [
-                        ("", version, "1", "WIX_UPGRADE_DETECTED", UPGRADE_CODES[arch]),
+                        ("", version, "513", "WIX_UPGRADE_DETECTED", UPGRADE_CODES[arch]),
                         (version, "", "2", "WIX_DOWNGRADE_DETECTED", UPGRADE_CODES[arch])])
                     self.assertEqual([r["Condition"] for r in table(msi, "LaunchCondition")],
                                      ["NOT WIX_DOWNGRADE_DETECTED"])

@@ -60,6 +60,7 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
         out = os.path.join(cls.work, "out")
         cls.current = build_msi(tree, out, manifest=cls.manifest)[0]
         cls.older = build_msi(tree, out, previous_version(VERSION), manifest=cls.manifest)[0]
+        cls.rebuilt = build_msi(tree, os.path.join(out, "rebuilt"), manifest=cls.manifest)[0]
         cls.wine = winerig.Wine(os.path.join(cls.work, "prefix"), arch="win64")
         started = time.monotonic()
         cls.wine.create()
@@ -181,19 +182,29 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
             self.assertEqual(self.ask_bridge_as_a_browser_would({"id": 1, "cmd": "version"}),
                              {"id": 1, "bridge": VERSION, "dll": VERSION})
 
+        # The same package again changes nothing; a rebuild of this version replaces it.
+        self.assertEqual(self.msiexec("/i", windows_path(self.current)), 0, self.last_log[-3000:])
+        self.assertEqual(self.products(), {self.product_code(self.current): current})
+        self.assertEqual(self.msiexec("/i", windows_path(self.rebuilt)), 0, self.last_log[-3000:])
+        self.assertIn("WIX_UPGRADE_DETECTED = %s\n" % self.product_code(self.current),
+                      self.last_log)
+        self.assertEqual(self.products(), {self.product_code(self.rebuilt): current})
+        self.assertEqual(self.installed_files(), self.expected)
+        self.assertEqual(self.ini(), BRANCH.encode())
+
         # The previous version again: refused, nothing changed.
         self.assertEqual(self.msiexec("/i", windows_path(self.older)), REFUSED)
         # The refusal is the launch condition on the newer product found (a silent install
         # shows and logs no message text).
-        self.assertIn("WIX_DOWNGRADE_DETECTED = %s\n" % self.product_code(self.current),
+        self.assertIn("WIX_DOWNGRADE_DETECTED = %s\n" % self.product_code(self.rebuilt),
                       self.last_log)
         self.assertRegex(self.last_log, r"LaunchConditions\. Return value 0\.")
         self.assertNotIn("InstallFiles", self.last_log)
-        self.assertEqual(self.products(), {self.product_code(self.current): current})
+        self.assertEqual(self.products(), {self.product_code(self.rebuilt): current})
         self.assertEqual(self.installed_files(), self.expected)
 
         # Removal by product code, as a distribution tool does it without the package at hand.
-        self.assertEqual(self.msiexec("/x", self.product_code(self.current)), 0,
+        self.assertEqual(self.msiexec("/x", self.product_code(self.rebuilt)), 0,
                          self.last_log[-3000:])
         self.assertFalse(os.path.exists(os.path.join(self.wine.prefix, "drive_c",
                                                      "Program Files", "Quillon")))
