@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The fast loop while changing the core: configures build/unit once (ASan and UBSan, no wine, no
-# MinGW), builds only the two native unit-test programs, and runs them. Arguments go to
+# MinGW), builds only the native unit-test programs, and runs them. Arguments go to
 # GoogleTest, e.g. scripts/unit.sh --gtest_filter='FrameCodec*'. A filter that matches nothing in
 # one program leaves it passing with zero tests.
 set -euo pipefail
@@ -10,7 +10,7 @@ if [ ! -f "$tree/build.ninja" ]; then
     cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_WERROR=ON \
         -DQUILLON_SANITIZE=ON >/dev/null
 fi
-programs=(quillon_unit_tests quillon_mykad_decoder_tests)
+programs=(quillon_unit_tests quillon_mykad_decoder_tests quillon_doctor_tests)
 cmake --build "$tree" -j "$(nproc)" --target "${programs[@]}"
 status=0
 for program in "${programs[@]}"; do

@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+import unittest
 
 import winerig
 
@@ -73,6 +74,9 @@ class Doctor(winerig.WineTestCase):
                                             r'customer name "ACME BANK"$')
         print("all OK in %.1f s" % seconds)
 
+    # Under the emulator every wine command costs seconds; the verdicts are the same code in both
+    # builds, and the all-OK run shows the 32-bit library's description.
+    @unittest.skipIf(winerig.ARCH == "win32", "the faults run in the x86_64 build")
     def test_each_fault_gives_the_one_fail_line_that_names_it(self):
         def no_settings():
             os.unlink(os.path.join(self.workdir, "QUILLON.ini"))
@@ -95,8 +99,6 @@ class Doctor(winerig.WineTestCase):
              r"key reads its default \(the library would read .*\\SysWow64\\QUILLON\.ini\)$"),
             ("a value that does not parse", bad_value, "", (),
              r"settings value: \[DEVICE\] TYPE=one: no number, reads 0$"),
-            ("a port that does not exist", missing_port, "", (),
-             r"port open: COM9 does not exist on this PC \(error 2\)$"),
             ("a silent terminal", None, SILENT, (),
              r"terminal: no answer to the status query on COM7 \(result -30 after \d+\.\d\d s\)$"),
             ("a silent terminal past the watchdog", slow_time_out, SILENT, ("--wait", "3"),
@@ -107,11 +109,13 @@ class Doctor(winerig.WineTestCase):
              r"C:\\windows\\system32\\OrvMyKad\.dll\)$"),
             ("a reader library missing a function", self.partial_reader, "", (),
              r"card reader: Z:\\.*\\OrvMyKad\.dll lacks 1 of its 11 functions: OrvMyKadClose$"),
+            # Last: the registry keeps COM9 from here on.
+            ("a port that does not exist", missing_port, "", (),
+             r"port open: COM9 does not exist on this PC \(error 2\)$"),
         ]
         for name, fault, scenario, args, expected in faults:
             with self.subTest(fault=name):
                 self.host.write_ini(INI)
-                self.wine.reg_add(winerig.SERIALCOMM, r"\Device\Silabser0", "COM7")
                 shutil.copy(os.path.join(self.wine.build, READER), self.workdir)
                 terminal = self.start_terminal(scenario)
                 if fault:

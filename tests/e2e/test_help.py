@@ -54,6 +54,8 @@ class Help(unittest.TestCase):
                 self.assertRegex(r.stdout, r"\nExample[^\n]*:\n  [^\n]*%s" % name)
 
                 cases = [(["--no-such-option"], "unknown option --no-such-option")]
+                if self.wine.emulated:
+                    continue  # the command line is read by the same code in both builds
                 if needs_value:
                     cases.append(([needs_value], needs_value + " needs a"))
                 for args, why in cases:
