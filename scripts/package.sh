@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# Builds the release zip: the 32-bit product tree (built first when missing or out of date), then
-# build/dist/quillon-<version>-win32.zip. QUILLON_WIN32_DIR names another i686 tree.
+# Builds the release: the 32-bit product tree and the 64-bit twin's (each built first when missing
+# or out of date), then in build/dist the zip quillon-<version>-win32.zip and the Windows Installer
+# packages quillon-<version>-win32.msi and -win64.msi. QUILLON_WIN32_DIR and QUILLON_WIN64_DIR
+# name other trees.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tree=${QUILLON_WIN32_DIR:-build/win-i686}
-if [ ! -f "$tree/build.ninja" ]; then
-    cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_WERROR=ON \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" >/dev/null
-fi
-cmake --build "$tree" -j "$(nproc)"
-python3 scripts/package.py "$tree" "${QUILLON_DIST_DIR:-build/dist}"
+tree64=${QUILLON_WIN64_DIR:-build/win-x86_64}
+dist=${QUILLON_DIST_DIR:-build/dist}
+for pair in "$tree:i686" "$tree64:x86_64"; do
+    dir=${pair%:*}
+    if [ ! -f "$dir/build.ninja" ]; then
+        cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_WERROR=ON \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-${pair##*:}-mingw.cmake" >/dev/null
+    fi
+    cmake --build "$dir" -j "$(nproc)"
+done
+python3 scripts/package.py "$tree" "$dist"
+python3 scripts/msi.py "$tree" "$dist"
+python3 scripts/msi.py "$tree64" "$dist"

@@ -21,7 +21,7 @@ update() {
 packages=(cmake ninja-build g++ clang clang-format libgtest-dev googletest python3 file
           gcc-multilib g++-multilib
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb x11-apps
-          nlohmann-json3-dev mono-mcs)
+          nlohmann-json3-dev mono-mcs msitools wixl)
 missing=()
 for p in "${packages[@]}"; do
     installed "$p" || missing+=("$p")
