@@ -1,7 +1,7 @@
 """quillon_bridge.exe under wine as a browser drives it: length-prefixed JSON on its standard input
-and output, quillon.dll beside it and the terminal simulator on a pty COM port. A good request,
-the version, the busy answer while an enrolment runs, every kind of bad input followed by a good
-request, the end of the input during a call, and a library found nowhere but beside the bridge."""
+and output, quillon.dll beside it and the terminal simulator on a pty COM port. What only the real
+program shows: binary pipes, the call thread's busy answer, the end of the input during a call,
+and a library found nowhere but beside the bridge."""
 import json
 import os
 import re
@@ -15,27 +15,22 @@ import unittest
 import winerig
 
 SERIAL = "QB-2026-00077"
-FAST = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n"
-HERE = os.path.dirname(os.path.abspath(__file__))
-with open(os.path.join(HERE, "..", "..", "CMakeLists.txt")) as _f:
+with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as _f:
     VERSION = re.search(r"project\(\s*\w+\s+VERSION\s+([0-9.]+)", _f.read())[1]
 LIMIT = 4096  # the longest message the bridge reads (tools/bridge/framing.h)
-# The enrolment's answer waits this long: the time a second request has to be answered busy.
-HELD_MS = 3000
+HELD_MS = 3000  # how long the enrolment's answer waits: the time to be answered busy in
 
 
 def frame(payload):
-    data = payload.encode() if isinstance(payload, str) else payload
+    data = payload if isinstance(payload, bytes) else json.dumps(payload).encode()
     return struct.pack("<I", len(data)) + data
 
 
 class Bridge:
-    """quillon_bridge.exe in a folder of its own (with quillon.dll unless told otherwise), run
-    in `cwd` (default: that folder)."""
+    """quillon_bridge.exe in `folder` (with quillon.dll unless told otherwise), run in `cwd`."""
 
     def __init__(self, wine, folder, cwd=None, library=True):
-        names = ["quillon_bridge.exe"] + (["quillon.dll"] if library else [])
-        for name in names:
+        for name in ["quillon_bridge.exe"] + (["quillon.dll"] if library else []):
             shutil.copy(os.path.join(wine.build, name), folder)
         self.errors = open(os.path.join(folder, "bridge.err"), "w")
         self.proc = wine.popen(os.path.join(folder, "quillon_bridge.exe"),
@@ -47,30 +42,26 @@ class Bridge:
         self.proc.stdin.write(data)
         self.proc.stdin.flush()
 
-    def send(self, message):
-        self.write(frame(message if isinstance(message, (str, bytes)) else json.dumps(message)))
-
     def read(self, timeout=60):
-        """The next message as a JSON text, exactly as the bridge wrote it."""
+        """The next message, decoded, exactly as the bridge framed it."""
         deadline = time.monotonic() + timeout
-        while True:
-            if len(self.buffer) >= 4:
-                n = struct.unpack("<I", self.buffer[:4])[0]
-                if len(self.buffer) >= 4 + n:
-                    message, self.buffer = self.buffer[4:4 + n], self.buffer[4 + n:]
-                    return message.decode("utf-8")
+        while len(self.buffer) < 4 or len(self.buffer) < 4 + struct.unpack_from("<I",
+                                                                                 self.buffer)[0]:
             ready = select.select([self.proc.stdout], [], [], max(0, deadline - time.monotonic()))
             chunk = os.read(self.proc.stdout.fileno(), 1 << 16) if ready[0] else b""
             assert chunk, "quillon_bridge: no answer (exit %s)" % self.proc.poll()
             self.buffer += chunk
+        n = struct.unpack_from("<I", self.buffer)[0]
+        message, self.buffer = self.buffer[4:4 + n], self.buffer[4 + n:]
+        return json.loads(message.decode("utf-8"))
 
     def ask(self, message, timeout=60):
-        self.send(message)
-        return json.loads(self.read(timeout))
+        self.write(frame(message))
+        return self.read(timeout)
 
     def close(self, timeout=60):
         """Ends the input; returns the exit status."""
-        if self.proc.stdin and not self.proc.stdin.closed:
+        if not self.proc.stdin.closed:
             self.proc.stdin.close()
         try:
             return self.proc.wait(timeout=timeout)
@@ -85,7 +76,7 @@ class Bridge:
 class BridgeTest(winerig.WineTestCase):
     def setUp(self):
         super().setUp()
-        self.host.write_ini(FAST)
+        self.host.write_ini("[APDU]\nDELAY_AFTER_FIRSTCALL=0\n")
 
     def bridge(self, folder=None, **kwargs):
         bridge = Bridge(self.wine, folder or self.workdir, **kwargs)
@@ -93,34 +84,24 @@ class BridgeTest(winerig.WineTestCase):
         return bridge
 
     def test_requests_version_and_bad_input_in_one_session(self):
-        # One process for all of these: under the 32-bit wine each start costs seconds.
+        # One process for all of these: under the 32-bit wine each start costs seconds. The exact
+        # answer to each kind of bad input is the unit tests'; here a few cross the real pipes.
         self.start_terminal("serial %s\n" % SERIAL)
         bridge = self.bridge()
-        self.assertEqual(bridge.ask({"id": "v", "cmd": "version"}),
-                         {"id": "v", "bridge": VERSION, "dll": VERSION})
-        self.assertEqual(bridge.ask({"id": 1, "request": "[GETSERIALNUMBER][0][7]"}),
-                         {"id": 1, "code": 0, "reply": "[GETSERIALNUMBER][0][%s][123]" % SERIAL})
-        self.assertEqual(bridge.ask({"id": 2, "request": "[PING]"}),
-                         {"id": 2, "code": -1007, "reply": "[PING][-1007][123]"})
-        over = frame(b" " * (LIMIT + 1))
+        # Lengths holding 0x0A and 0x1A, and CR LF in the message: text-mode pipes would break them.
+        pad = 266 - len('{"id":"","bridge":"%s","dll":"%s"}' % (VERSION, VERSION))
+        self.assertEqual(bridge.ask({"id": "v" * pad, "cmd": "version"}),
+                         {"id": "v" * pad, "bridge": VERSION, "dll": VERSION})
         rows = [
-            # (what the page sends: raw bytes of one or more frames, the answer)
-            (over, {"id": None, "error": "message too long"}),
+            (frame(b" " * (LIMIT + 1)), {"id": None, "error": "message too long"}),
             (frame(b"{\"id\":1,\"request\":"), {"id": None, "error": "invalid JSON"}),
-            (frame(b""), {"id": None, "error": "invalid JSON"}),
-            (frame(b"[\"[ENROLL][0][7]\"]"), {"id": None, "error": "message is not a JSON object"}),
-            (frame(b"{\"request\":\"[ENROLL][0][7]\"}"), {"id": None, "error": "missing id"}),
-            (frame(b"{\"id\":true,\"request\":\"[ENROLL][0][7]\"}"),
-             {"id": None, "error": "id is not a string or a number"}),
-            (frame(b"{\"id\":3}"), {"id": 3, "error": "missing request or cmd"}),
-            (frame(b"{\"id\":4,\"request\":17}"), {"id": 4, "error": "request is not a string"}),
+            (frame(b"{\"id\":3}\r\n" + b" " * 16), {"id": 3, "error": "missing request or cmd"}),
             (frame(b"{\"id\":5,\"request\":\"[PING]\\u0000\"}"),
              {"id": 5, "error": "request holds a NUL character"}),
-            (frame(b"{\"id\":6,\"cmd\":\"shutdown\"}"), {"id": 6, "error": "unknown cmd"}),
         ]
         for data, answer in rows:
             bridge.write(data)
-            self.assertEqual(json.loads(bridge.read(30)), answer, data[:40])
+            self.assertEqual(bridge.read(30), answer, data[:40])
         self.assertEqual(bridge.ask({"id": 7, "request": "[GETSERIALNUMBER][0][7]"}),
                          {"id": 7, "code": 0, "reply": "[GETSERIALNUMBER][0][%s][123]" % SERIAL})
         self.assertEqual(bridge.close(), 0)
@@ -130,15 +111,13 @@ class BridgeTest(winerig.WineTestCase):
         bridge = self.bridge()
         bridge.ask({"id": "warm", "cmd": "version"})  # the process is up
         started = time.monotonic()
-        bridge.send({"id": "e", "request": "[ENROLL][0][7]"})
+        bridge.write(frame({"id": "e", "request": "[ENROLL][0][7]"}))
         time.sleep(1.0)  # the enrolment's dialog is waiting for the terminal
         self.assertEqual(bridge.ask({"id": "s", "request": "[GETSERIALNUMBER][0][7]"}),
                          {"id": "s", "code": -1008, "reply": "[GETSERIALNUMBER][-1008][123]"})
         answered = time.monotonic() - started
         self.assertLess(answered, HELD_MS / 1000.0, "the busy answer did not wait for the call")
-        # The version needs no call: answered while the enrolment runs.
-        self.assertEqual(bridge.ask({"id": "during", "cmd": "version"})["id"], "during")
-        reply = json.loads(bridge.read())
+        reply = bridge.read()
         self.assertEqual((reply["id"], reply["code"]), ("e", 0))
         self.assertRegex(reply["reply"], r"^\[ENROLL\]\[0\]\[[0-9A-F]{1196}\]\[123\]$")
         self.assertGreaterEqual(time.monotonic() - started, HELD_MS / 1000.0)
@@ -148,11 +127,11 @@ class BridgeTest(winerig.WineTestCase):
     def test_input_that_ends_mid_message_ends_the_bridge_after_the_running_call(self):
         self.start_terminal("on 27\n  delay 1500\n  default\nend\n")
         bridge = self.bridge()
-        bridge.send({"id": "e", "request": "[ENROLL][0][7]"})
+        bridge.write(frame({"id": "e", "request": "[ENROLL][0][7]"}))
         bridge.write(struct.pack("<I", 40) + b"{\"id\":")  # a message cut short
         time.sleep(0.5)
         bridge.proc.stdin.close()
-        reply = json.loads(bridge.read())
+        reply = bridge.read()
         self.assertEqual((reply["id"], reply["code"]), ("e", 0))
         self.assertEqual(bridge.close(), 0)
         self.assertEqual(bridge.buffer, b"", "nothing after the call's reply")
@@ -164,21 +143,17 @@ class BridgeTest(winerig.WineTestCase):
         bridge = self.bridge(folder=folder, cwd=self.workdir, library=False)
         self.assertEqual(bridge.ask({"id": 1, "cmd": "version"}),
                          {"id": 1, "bridge": VERSION, "dll": None})
-        self.assertEqual(bridge.ask({"id": 2, "request": "[GETBRANCHCODE]"}),
-                         {"id": 2, "error": "quillon.dll is not loaded"})
         self.assertEqual(bridge.close(), 0)
 
     @unittest.skipIf(winerig.ARCH == "win32", "the same source as the 64-bit run, which checks it")
     def test_help_and_usage_follow_the_conventions(self):
         shutil.copy(os.path.join(self.wine.build, "quillon_bridge.exe"), self.workdir)
         help_ = self.wine.run("quillon_bridge.exe", ["--help"], cwd=self.workdir)
-        self.assertEqual(help_.returncode, 0)
-        self.assertIn("quillon_bridge %s:" % VERSION, help_.stdout)
-        self.assertIn("example:", help_.stdout)
         wrong = self.wine.run("quillon_bridge.exe", ["--port=7"], cwd=self.workdir)
-        self.assertEqual(wrong.returncode, 2)
-        self.assertEqual(wrong.stderr.splitlines()[0], "quillon_bridge: unknown option --port=7")
-        self.assertEqual(wrong.stdout, "")
+        self.assertEqual((help_.returncode, "quillon_bridge %s:" % VERSION in help_.stdout,
+                          "example:" in help_.stdout), (0, True, True))
+        self.assertEqual((wrong.returncode, wrong.stderr.splitlines()[0], wrong.stdout),
+                         (2, "quillon_bridge: unknown option --port=7", ""))
 
 
 if __name__ == "__main__":

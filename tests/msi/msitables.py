@@ -26,10 +26,7 @@ def previous_version(version):
 
 def build_msi(build, out, version=None, manifest=None):
     """Runs scripts/msi.py; returns (path of the package, its stderr)."""
-    env = dict(os.environ)
-    env.pop("QUILLON_BRIDGE_MANIFEST", None)
-    if manifest:
-        env["QUILLON_BRIDGE_MANIFEST"] = manifest
+    env = dict(os.environ, QUILLON_BRIDGE_MANIFEST=manifest or "")
     args = [sys.executable, MSI_PY, build, out] + (["--version", version] if version else [])
     r = subprocess.run(args, capture_output=True, text=True, env=env)
     assert r.returncode == 0, "msi.py: " + r.stdout + r.stderr
@@ -44,8 +41,3 @@ def table(msi, name):
     columns = lines[0].split("\t")
     return [dict(zip(columns, l.split("\t"))) for l in lines[3:] if l]
 
-
-def summary(msi):
-    text = subprocess.run(["msiinfo", "suminfo", msi], capture_output=True, text=True,
-                          check=True).stdout
-    return dict(l.split(": ", 1) for l in text.splitlines() if ": " in l)
