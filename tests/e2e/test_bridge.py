@@ -115,12 +115,10 @@ class BridgeTest(winerig.WineTestCase):
         time.sleep(1.0)  # the enrolment's dialog is waiting for the terminal
         self.assertEqual(bridge.ask({"id": "s", "request": "[GETSERIALNUMBER][0][7]"}),
                          {"id": "s", "code": -1008, "reply": "[GETSERIALNUMBER][-1008][123]"})
-        answered = time.monotonic() - started
-        self.assertLess(answered, HELD_MS / 1000.0, "the busy answer did not wait for the call")
+        self.assertLess(time.monotonic() - started, HELD_MS / 1000.0, "busy only after the call")
         reply = bridge.read()
         self.assertEqual((reply["id"], reply["code"]), ("e", 0))
         self.assertRegex(reply["reply"], r"^\[ENROLL\]\[0\]\[[0-9A-F]{1196}\]\[123\]$")
-        self.assertGreaterEqual(time.monotonic() - started, HELD_MS / 1000.0)
         # Free again once the reply is out.
         self.assertEqual(bridge.ask({"id": "n", "request": "[GETSERIALNUMBER][0][7]"})["code"], 0)
 

@@ -63,7 +63,10 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
         if os.path.exists(log):  # msiexec appends
             os.unlink(log)
         r = self.wine.run("msiexec", list(args) + ["/qn", "/l*v", windows_path(log)], timeout=180)
-        self.last_log = open(log, encoding="latin-1").read() if os.path.exists(log) else ""
+        self.last_log = ""
+        if os.path.exists(log):
+            with open(log, encoding="latin-1") as f:
+                self.last_log = f.read()
         return r.returncode
 
     def state(self):
@@ -86,8 +89,8 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
         return listed, ini, registered, products
 
     def test_install_upgrade_rebuild_refused_downgrade_and_removal(self):
-        template = open(os.path.join(ROOT, "packaging", "QUILLON.ini"), "rb").read()
-        template = template.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+        with open(os.path.join(ROOT, "packaging", "QUILLON.ini"), "rb") as f:
+            template = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
         registered = [INSTALLED + r"\counter-host.json"] * len(BROWSERS)
         steps = [
             # (what, msiexec arguments, exit status, installed product afterwards, QUILLON.ini)
