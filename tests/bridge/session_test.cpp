@@ -92,7 +92,6 @@ TEST_F(BridgeSession, OneRequestRunsAtATimeAndTheOthersAreAnsweredBusyNotQueued)
     const Row during[] = {
         {R"({"id":2,"request":"[GETSERIALNUMBER][0][7]"})",
          R"({"id":2,"code":-1008,"reply":"[GETSERIALNUMBER][-1008][123]"})"},
-        {R"({"id":4,"request":""})", R"({"id":4,"code":-1008,"reply":"[][-1008][123]"})"},
         {R"({"id":5,"cmd":"version"})", R"({"id":5,"bridge":"0.1.0","dll":"0.1.0"})"},
         {"{", R"({"id":null,"error":"invalid JSON"})"},
     };
@@ -122,19 +121,6 @@ TEST(BridgeBusyReply, NamesField1AsTheLibraryCutsIt) {
         {"[" + std::string(600, 'K') + "]", "[" + std::string(499, 'K') + "][-1008][123]"},
     };
     for (const auto& c : cases) EXPECT_EQ(BusyReplyText(c.request), c.reply) << c.request;
-}
-
-TEST(BridgeWithoutLibrary, SaysSoForRequestsAndVersion) {
-    Out out;
-    Calls calls;
-    Session session(out, calls, Versions{"0.1.0", ""});
-    out.session = &session;
-    const std::string input =
-        EncodeFrame(R"({"id":1,"cmd":"version"})") + EncodeFrame(R"({"id":2,"request":"[ENROLL]"})");
-    session.Receive(input.data(), input.size());
-    EXPECT_EQ(out.messages, (Lines{R"({"id":1,"bridge":"0.1.0","dll":null})",
-                                   R"({"id":2,"error":"quillon.dll is not loaded"})"}));
-    EXPECT_TRUE(calls.started.empty());
 }
 
 }  // namespace

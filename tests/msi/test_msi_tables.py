@@ -30,6 +30,18 @@ def read(path):
         return f.read()
 
 
+# (what the build tree holds besides the product, a bridge manifest?, what the package then adds
+# to the install folder, the browsers registered)
+OPTIONAL = [
+    ("product alone", [], False, [], []),
+    ("doctor built", ["quillon_doctor.exe"], False, ["quillon_doctor.exe"], []),
+    ("bridge and manifest", ["quillon_bridge.exe"], True,
+     ["quillon_bridge.exe", "counter-host.json"], ["Google\\Chrome", "Microsoft\\Edge"]),
+    ("bridge without its manifest", ["quillon_bridge.exe"], False, ["quillon_bridge.exe"], []),
+    ("manifest without a bridge", [], True, [], []),
+]
+
+
 class Packages(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -79,36 +91,21 @@ class Packages(unittest.TestCase):
                                      b"[`packaging/QUILLON.ini`](../packaging/QUILLON.ini)",
                                      b"`packaging/QUILLON.ini`"))
 
-# (what the build tree holds besides the product, a bridge manifest?, what the package then adds
-# to the install folder, the browsers registered)
-OPTIONAL = [
-    ("product alone", [], False, [], []),
-    ("doctor built", ["quillon_doctor.exe"], False, ["quillon_doctor.exe"], []),
-    ("bridge and manifest", ["quillon_bridge.exe"], True,
-     ["quillon_bridge.exe", "counter-host.json"], ["Google\\Chrome", "Microsoft\\Edge"]),
-    ("bridge without its manifest", ["quillon_bridge.exe"], False, ["quillon_bridge.exe"], []),
-    ("manifest without a bridge", [], True, [], []),
-]
-
-
-class OptionalPrograms(unittest.TestCase):
     def test_programs_and_browser_registration_follow_the_build_tree(self):
-        work = tempfile.mkdtemp(prefix="quillon-msi-")
-        self.addCleanup(shutil.rmtree, work, True)
-        manifest = os.path.join(work, "counter-host.json")  # its "name", not its file, is the key
+        manifest = os.path.join(self.out, "counter-host.json")  # its "name" is the key
         with open(manifest, "w") as f:
             json.dump({"name": "org.example.counter_bridge", "path": "quillon_bridge.exe"}, f)
         for (label, extra, registered, added, browsers), arch in itertools.product(OPTIONAL,
                                                                                    BUILDS):
             with self.subTest(label, arch=arch):
-                tree = tempfile.mkdtemp(dir=work)
+                tree = tempfile.mkdtemp(dir=self.out)
                 for name in ("quillon.dll", "quillon_host.exe"):
                     shutil.copy(os.path.join(BUILDS[arch], name), tree)
                 for name in extra:  # taken as they are: a stand-in will do
                     with open(os.path.join(tree, name), "wb") as f:
                         f.write(b"stand-in")
-                msi, errors = build_msi(tree, tempfile.mkdtemp(dir=work), manifest=manifest
-                                        if registered else os.path.join(work, "absent.json"))
+                msi, errors = build_msi(tree, tempfile.mkdtemp(dir=self.out), manifest=manifest
+                                        if registered else os.path.join(self.out, "absent.json"))
                 self.assertEqual(files(msi), {("INSTALLDIR", n) for n in
                                               ["quillon.dll", "quillon_host.exe", "README.txt"]
                                               + added} |
