@@ -101,8 +101,9 @@ TEST_F(BridgeSession, OneRequestRunsAtATimeAndTheOthersAreAnsweredBusyNotQueued)
     out.messages.clear();
     // A reply byte that is not UTF-8 (a text in a Windows code page) goes out as U+FFFD.
     session.Finish("e-1", -30, "[ENROLL][-30][Caf\xE9][123]");
-    EXPECT_EQ(out.messages,
-              Lines{"{\"id\":\"e-1\",\"code\":-30,\"reply\":\"[ENROLL][-30][Caf\xEF\xBF\xBD][123]\"}"});
+    EXPECT_EQ(
+        out.messages,
+        Lines{"{\"id\":\"e-1\",\"code\":-30,\"reply\":\"[ENROLL][-30][Caf\xEF\xBF\xBD][123]\"}"});
     EXPECT_FALSE(out.busyWhenWritten.back()) << "free before the reply goes out";
     Send(R"({"id":6,"request":"[GETSERIALNUMBER][0][7]"})");
     ASSERT_EQ(calls.started.size(), 2u);
