@@ -126,6 +126,40 @@ struct LongVersionReader : FakeCardReader {
     }
 };
 
+// A size the system leaves behind for a file that is not there must not reach the report.
+struct StaleSizes : IFileSizes {
+    bool present = false;
+    bool SizeOf(const std::string&, uint64_t& size) override {
+        size = 777;
+        return present;
+    }
+};
+
+TEST(DescribeLog, ReportsPathSizeAndCapOnlyWhenTheLogIsOn) {
+    const struct {
+        const char *enable, *maxKb;
+        bool present, enabled;
+        uint64_t size, cap;
+    } rows[] = {{"0", "64", true, false, 0, 0},
+                {"1", "64", true, true, 777, 65536},
+                {"1", "64", false, true, 0, 65536}};
+    for (const auto& row : rows) {
+        FakeProfile profile;
+        profile.Set(kLocal, "DEBUG", "ENABLE", row.enable);
+        profile.Set(kLocal, "DEBUG", "FILE", "D:\\logs\\q.txt");
+        profile.Set(kLocal, "DEBUG", "MAX_KB", row.maxKb);
+        StaleSizes files;
+        files.present = row.present;
+        const LogFacts facts = DescribeLog(profile, kLocal, files);
+        SCOPED_TRACE(testing::Message() << row.enable << " present " << row.present);
+        EXPECT_EQ(facts.enabled, row.enabled);
+        EXPECT_EQ(facts.path, row.enabled ? "D:\\logs\\q.txt" : "");
+        EXPECT_EQ(facts.exists, row.enabled && row.present);
+        EXPECT_EQ(facts.size, row.size);
+        EXPECT_EQ(facts.cap, row.cap);
+    }
+}
+
 TEST(AskReaderVersion, OpensTheReaderAsksItsVersionKeepsItOnlyOnSuccessAndAlwaysCloses) {
     struct Row {
         int init, version;
