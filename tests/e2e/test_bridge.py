@@ -85,7 +85,7 @@ class BridgeTest(winerig.WineTestCase):
 
     def test_requests_version_and_bad_input_in_one_session(self):
         # One process for all of these: under the 32-bit wine each start costs seconds. The exact
-        # answer to each kind of bad input is the unit tests'; here a few cross the real pipes.
+        # answer to each kind of bad input is the unit tests'; here each kind crosses the real pipes.
         self.start_terminal("serial %s\n" % SERIAL)
         bridge = self.bridge()
         # Lengths holding 0x0A and 0x1A, and CR LF in the message: text-mode pipes would break them.
@@ -96,6 +96,8 @@ class BridgeTest(winerig.WineTestCase):
             (frame(b" " * (LIMIT + 1)), {"id": None, "error": "message too long"}),
             (frame(b"{\"id\":1,\"request\":"), {"id": None, "error": "invalid JSON"}),
             (frame(b"{\"id\":3}\r\n" + b" " * 16), {"id": 3, "error": "missing request or cmd"}),
+            (frame({"request": "[PING]"}), {"id": None, "error": "missing id"}),
+            (frame({"id": 4, "request": 5}), {"id": 4, "error": "request is not a string"}),
         ]
         for data, answer in rows:
             bridge.write(data)
