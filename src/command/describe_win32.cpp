@@ -8,6 +8,7 @@
 #include <vector>
 
 #define QUILLON_BUILDING_DLL
+#include "command/call_guard.h"
 #include "command/describe.h"
 #include "command/entry_win32.h"
 #include "foundation/module_folder_win32.h"
@@ -61,29 +62,13 @@ class Win32FileSizes : public IFileSizes {
     }
 };
 
-// Holds the call flag for the description's length, as a request would.
-class Exclusive {
-  public:
-    explicit Exclusive(std::atomic<bool>& busy) : busy_(busy), owner_(!busy.exchange(true)) {}
-    ~Exclusive() {
-        if (owner_) busy_.store(false);
-    }
-    Exclusive(const Exclusive&) = delete;
-    Exclusive& operator=(const Exclusive&) = delete;
-    bool Owner() const { return owner_; }
-
-  private:
-    std::atomic<bool>& busy_;
-    bool owner_;
-};
-
 std::string Describe() {
     Description d;
     d.version = QUILLON_VERSION_TEXT;
     d.bits = static_cast<int>(sizeof(void*) * 8);
     d.folder = OwnModuleFolder();
     Win32Services& services = Services();
-    Exclusive exclusive(services.Busy());
+    CallGuard exclusive(services.Busy());  // held for the description's length, as a request would
     if (!exclusive.Owner()) {
         // A request is running: its port and reader are not ours to touch.
         d.busy = true;

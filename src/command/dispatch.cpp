@@ -5,6 +5,7 @@
 
 #include "command/branch.h"
 #include "command/call_barrier.h"
+#include "command/call_guard.h"
 #include "command/fields.h"
 #include "command/reply_log.h"
 #include "foundation/log.h"
@@ -172,22 +173,6 @@ class CallLog {
     ILogSwitch* switch_;
 };
 
-// Holds the call's workspace for one call; a second call while one runs is refused.
-class CallGuard {
-  public:
-    explicit CallGuard(std::atomic<bool>& busy) : busy_(busy), owner_(!busy.exchange(true)) {}
-    ~CallGuard() {
-        if (owner_) busy_.store(false);
-    }
-    CallGuard(const CallGuard&) = delete;
-    CallGuard& operator=(const CallGuard&) = delete;
-    bool Owner() const { return owner_; }
-
-  private:
-    std::atomic<bool>& busy_;
-    bool owner_;
-};
-
 }  // namespace
 
 bool AccessCodeMatches(const char* accessCode) {
@@ -201,7 +186,7 @@ bool AccessCodeMatches(const char* accessCode) {
 int ProcessWebMessageCore(const char* accessCode, const char* request, char* reply,
                           CommandContext& context) {
     if (!AccessCodeMatches(accessCode)) return kResultWrongAccess;
-    CallGuard guard(context.busy);
+    CallGuard guard(context.busy);  // the call's workspace is this call's until it returns
     if (!guard.Owner()) {
         // Another call runs (another thread, or the host re-entered from its own window
         // procedure during a dialog): answer from the stack only, the workspace is in use.
