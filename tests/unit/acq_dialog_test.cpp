@@ -1,15 +1,10 @@
-// The dialog that hosts an operation: its set-up per mode, the link it opens, its timers, its
-// cancel, and the card-reader thread's hand-over played by hand (reader_thread_test.cpp runs a
-// real thread). What replies do to an operation is in operations_test.cpp.
+// The dialog that hosts an operation: set-up per mode, the link it opens, timers, cancel, the
+// reader thread's hand-over played by hand, and the logo's layout.
 #include "acqdialog/acq_dialog.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <memory>
-#include <string>
-
-#include "acqdialog/reader_session.h"
+#include "acqdialog/logo_layout.h"
 #include "dialog_fakes.h"
 
 namespace quillon {
@@ -17,7 +12,7 @@ namespace {
 
 using namespace testing_support;
 
-// One dialog on COM7 with its own fakes; `rig` may be shared by dialogs run one after another.
+// One dialog on COM7; `rig` may be shared by dialogs run one after another.
 struct Dialog {
     explicit Dialog(Mode mode, DialogRig& shared) : rig(shared), op(MakeOperation(mode)) {
         dialog.Attach(&window);
@@ -38,97 +33,78 @@ const std::string kLogo = "image C:\\WINDOWS\\system32\\mylogo.jpg";
 TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
     const struct {
         Mode mode;
-        const char *title, *line1, *line2;
-        const char* start;  // what the start does, after the logo
-        int frameCode;      // of the frame sent during the set-up, 0: none
+        const char *title, *lines;
+        const char* start;  // the window's calls after the logo
+        int frameCode;      // of the one frame sent (after the button for a finger mode), 0: none
         int ret;
     } rows[] = {
-        {Mode::kEnroll, "ENROLLMENT", "Performing ENROLLMENT...", "", "|post 4000", 0, -9},
-        {Mode::kVerify, "VERIFY", "Performing VERIFICATION...", "Place Finger\r\nLetak jari",
-         "|post 4001", 0, -9},
-        {Mode::kSetTerminalTime, "", "", "", "|close", 0x72, 0},  // after its frame was written
-        {Mode::kGetLltStatus, "", "", "", "", 0x23, -9},
-        {Mode::kGetSn, "", "", "", "", 0x25, -9},
-        {Mode::kGetSignature, "SIGNATURE", "Signature", "Place Sign on the Screen", "", 0xF3, -9},
-        {Mode::kMyKad, "MYKAD", "", "", "|reader thread", 0, -10},
-        {Mode::kMyKadOnly, "MYKAD", "", "", "|reader thread", 0, -10},
-        {Mode::kMyKadNoVerify, "MYKAD", "", "", "|reader thread", 0, -10},
-        {Mode::kMyKadNoVerifyNoPhoto, "MYKAD", "", "", "|reader thread", 0, -10},
+        {Mode::kEnroll, "ENROLLMENT", "Performing ENROLLMENT.../", "|post 4000", 0x27, -9},
+        {Mode::kVerify, "VERIFY", "Performing VERIFICATION.../Place Finger\r\nLetak jari",
+         "|post 4001", 0x28, -9},
+        {Mode::kSetTerminalTime, "", "/", "|close", 0x72, 0},  // after its frame was written
+        {Mode::kGetLltStatus, "", "/", "", 0x23, -9},
+        {Mode::kGetSn, "", "/", "", 0x25, -9},
+        {Mode::kGetSignature, "SIGNATURE", "Signature/Place Sign on the Screen", "", 0xF3, -9},
+        {Mode::kMyKadNoVerify, "MYKAD", "/", "|reader thread", 0, -10},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(SetupFor(row.mode).name);
         Dialog t(row.mode);
         EXPECT_TRUE(t.Start().started);
-        EXPECT_EQ(t.window.title, row.title);
-        EXPECT_EQ(t.window.text[kPromptLine1], row.line1);
-        EXPECT_EQ(t.window.text[kPromptLine2], row.line2);
         const std::string calls = Join(t.window.calls);
+        if (row.mode == Mode::kEnroll) t.dialog.OnCommand(kButtonEnroll);
+        if (row.mode == Mode::kVerify) t.dialog.OnCommand(kButtonVerify);
+        EXPECT_EQ(t.window.title, row.title);
+        EXPECT_EQ(t.window.text[kPromptLine1] + "/" + t.window.text[kPromptLine2], row.lines);
         EXPECT_EQ(calls.substr(calls.find(kLogo) + kLogo.size()), row.start);
         ASSERT_EQ(t.rig.port.frames.size(), row.frameCode ? 1u : 0u);
         EXPECT_EQ(row.frameCode ? t.rig.port.frames[0][3] : 0, row.frameCode);
-        if (!SetupFor(row.mode).readerLink) {
-            EXPECT_EQ(t.rig.port.calls.back(),
-                      row.mode == Mode::kSetTerminalTime ? "wait write 2000" : "monitor");
-        }
         EXPECT_EQ(t.op->RetCode(), row.ret);
-        // The hidden buttons' handlers send the finger commands.
-        t.dialog.OnCommand(row.mode == Mode::kVerify ? kButtonVerify : kButtonEnroll);
-        if (row.mode == Mode::kEnroll || row.mode == Mode::kVerify) {
-            ASSERT_EQ(t.rig.port.frames.size(), 1u);
-            EXPECT_EQ(t.rig.port.frames[0][3], row.mode == Mode::kEnroll ? 0x27 : 0x28);
-        }
+        EXPECT_EQ(Join(t.rig.port.calls).find("|wait write 2000") != std::string::npos,
+                  row.mode == Mode::kSetTerminalTime);
     }
 }
 
 TEST(AcqDialog, ItsSettingsComeFromTheLocalFileElseSystem32WithTheirDefaultsAndBounds) {
     const std::string face = "font 20 " + std::string(50, 'F'),
                       logo = "image " + std::string(99, 'L');
+    const std::string sn = "init COM7 115200 N 8 1 9 1024|monitor",
+                      reader = "hide 4009|sockets|refresh 1|";
     const struct {
         Mode mode;
-        bool local;  // all settings in .\QUILLON.ini, else none in System32
-        std::string port;
-        std::map<int, int> timers;
-        std::string window;
+        bool local;  // every setting in .\QUILLON.ini, else none in System32
+        std::string port, timers, window;
     } rows[] = {
-        {Mode::kGetSn,
-         false,
-         "init COM7 115200 N 8 1 9 1024|monitor",
-         {{77, 60000}, {88, 5000}},
-         "hide 4009|font 14 Verdana|hide 1|" + kLogo},
-        {Mode::kGetSn,
-         true,
-         "init COM7 9600 N 8 1 9 1024|monitor",
-         {{77, 30000}, {88, 2000}},
+        {Mode::kGetSn, false, sn, "77:60000 88:5000", "hide 4009|font 14 Verdana|hide 1|" + kLogo},
+        {Mode::kGetSn, true, "init COM7 9600 N 8 1 9 1024|monitor", "77:30000 88:2000",
          "hide 4009|" + face + "|show 1|" + logo},
-        {Mode::kMyKad,
-         false,
-         "",
-         {{99, 60000}},
-         "hide 4009|sockets|refresh 1|font 14 Verdana|hide 1|" + kLogo + "|reader thread"},
-        {Mode::kMyKad,
-         true,
-         "",
-         {{99, 45000}},
-         "hide 4009|sockets|refresh 1|" + face + "|show 1|" + logo + "|reader thread"},
+        {Mode::kMyKad, false, "", "99:60000",
+         reader + "font 14 Verdana|hide 1|" + kLogo + "|reader thread"},
+        {Mode::kMyKad, true, "", "99:45000", reader + face + "|show 1|" + logo + "|reader thread"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.local);
         DialogRig rig;
         const std::string path = ".\\QUILLON.ini";
         if (row.local) rig.files.files.insert(path);
-        const char* settings[][3] = {
-            {"COMPORT", "BAUDRATE", "9600x"}, {"MYKAD", "GLOBTIMEOUT", "30000"},
-            {"MYKAD", "TIMEOUT", "2000"},     {"FONT", "SIZE", "20"},
-            {"MISC", "CANCEL", "1"},          {"CSSSERVER", "GLOBTIMEOUT", "45000"}};
-        for (int i = 0; row.local && i < 6; ++i) {
-            rig.profile.Set(path, settings[i][0], settings[i][1], settings[i][2]);
+        const std::string settings[][3] = {{"COMPORT", "BAUDRATE", "9600x"},
+                                           {"MYKAD", "GLOBTIMEOUT", "30000"},
+                                           {"MYKAD", "TIMEOUT", "2000"},
+                                           {"FONT", "SIZE", "20"},
+                                           {"MISC", "CANCEL", "1"},
+                                           {"CSSSERVER", "GLOBTIMEOUT", "45000"},
+                                           {"FONT", "FACE", std::string(60, 'F')},
+                                           {"IMAGE", "LOC", std::string(120, 'L')}};
+        for (const auto& s : settings) {
+            if (row.local) rig.profile.Set(path, s[0], s[1], s[2]);
         }
-        if (row.local) rig.profile.Set(path, "FONT", "FACE", std::string(60, 'F'));
-        if (row.local) rig.profile.Set(path, "IMAGE", "LOC", std::string(120, 'L'));
         Dialog t(row.mode, rig);
         t.Start();
+        std::string timers;
+        for (const auto& timer : t.window.timers)
+            timers += Format(" %d:", timer.first) + std::to_string(timer.second);
         EXPECT_EQ(Join(t.rig.port.calls), row.port);
-        EXPECT_EQ(t.window.timers, row.timers);
+        EXPECT_EQ(timers.substr(1), row.timers);
         EXPECT_EQ(Join(t.window.calls), row.window);
         EXPECT_EQ(t.window.text[kButtonCancel], row.local ? "Cancel" : "");
     }
@@ -148,14 +124,14 @@ TEST(AcqDialog, EachTimerEndsTheOperationItsOwnWayAndOthersDoNothing) {
     const struct {
         Mode mode;
         int timer;
-        const char* calls;
+        const char *calls, *line2;
         int ret;
     } rows[] = {
-        {Mode::kGetSn, 77, "refresh 1|kill 77|wait 1000|close", -30},
-        {Mode::kGetSn, 88, "refresh 1|kill 88|wait 1000|close", -30},
-        {Mode::kGetSn, 78, "", -9},
-        {Mode::kGetSn, 87, "", -9},
-        {Mode::kMyKad, 99, "kill 99|cancel event|close", -30},
+        {Mode::kGetSn, 77, "refresh 1|kill 77|wait 1000|close", "Timeout", -30},
+        {Mode::kGetSn, 88, "refresh 1|kill 88|wait 1000|close", "Timeout", -30},
+        {Mode::kGetSn, 78, "", "", -9},
+        {Mode::kGetSn, 87, "", "", -9},
+        {Mode::kMyKad, 99, "kill 99|cancel event|close", "", -30},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.timer);
@@ -164,8 +140,7 @@ TEST(AcqDialog, EachTimerEndsTheOperationItsOwnWayAndOthersDoNothing) {
         t.dialog.OnTimer(row.timer);
         EXPECT_EQ(Join(t.window.calls), row.calls);
         EXPECT_EQ(t.op->RetCode(), row.ret);
-        EXPECT_EQ(t.window.text[kPromptLine2], row.timer == 77 || row.timer == 88 ? "Timeout" : "")
-            << "reader modes' line 2 is unchanged";
+        EXPECT_EQ(t.window.text[kPromptLine2], row.line2);
     }
 }
 
@@ -194,19 +169,17 @@ TEST(AcqDialogReader, PromptCodesShowTheirTextInLine2OfTheRunningReadUpTo99Chara
     t.rig.readers.EndPrompts(t.window.reader);
     EXPECT_EQ(TestPromptCode(0xA3), 1);
     // An empty setting is no default; a code without a prompt only repaints.
-    EXPECT_EQ(Join(t.window.calls),
-              "thread refresh|thread line 4004 MyKad verification completed "
-              "successfully\r\nPengesahan MyKad berjaya|thread refresh|"
-              "thread line 4004 |thread refresh|thread refresh|"
-              "thread line 4004 " +
-                  std::string(99, 'a') + "|thread refresh|thread line 4004 " +
-                  std::string(99, 'b'));
+    const std::string line = "thread refresh|thread line 4004 ";
+    EXPECT_EQ(Join(t.window.calls), line + "MyKad verification completed successfully\r\n" +
+                                        "Pengesahan MyKad berjaya|" + line + "|thread refresh|" +
+                                        line + std::string(99, 'a') + "|" + line +
+                                        std::string(99, 'b'));
 }
 
 // Wherever the time-out lands, a result that was handed over is the one the dialog ends with.
 TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
     enum Lands { kNever, kDuringStart, kAfterResultStored, kAfterHandOver, kGraceAfterHandOver };
-    const char* timedOut = "kill 99|cancel event|close|thread close";  // "close": the dialog's
+    const std::string timedOut = "kill 99|cancel event|close|thread close";
     const struct {
         Lands lands;
         int beforeClose;  // the result code once the thread has handed over
@@ -216,7 +189,7 @@ TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
         {kDuringStart, -30, timedOut},
         {kAfterResultStored, -30, timedOut},
         {kAfterHandOver, -10, "thread close|kill 99"},
-        {kGraceAfterHandOver, -30, timedOut + std::string("|kill 100")},
+        {kGraceAfterHandOver, -30, timedOut + "|kill 100"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.lands);
@@ -256,6 +229,35 @@ TEST(AcqDialogReader, AFailedHandlerOrAThreadThatCannotStartEndsTheRead) {
     EXPECT_EQ(unstarted.window.timers.count(100), 0u) << "no thread to give a grace";
     EXPECT_TRUE(unstarted.dialog.OnCancel());
     EXPECT_EQ(unstarted.op->RetCode(), -30);
+}
+
+TEST(LogoLayout, HimetricRoundsHalvesAwayFromZeroOverflowIsMinusOneAndOddSizesTruncate) {
+    const long cases[][3] = {// HIMETRIC, pixels per inch, pixels
+                             {7938, 96, 300},
+                             {1270, 1, 1},
+                             {1269, 1, 0},
+                             {-1270, 1, -1},
+                             {-1269, 1, 0},
+                             {2147483647L, 2540, 2147483647L},
+                             {2147483647L, 5080, -1},
+                             {-2147483647L, 5080, -1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(HimetricToPixels(c[0], int(c[1])), c[2]) << c[0] << " HIMETRIC at " << c[1];
+    }
+    // Picture and screen sizes; left, top, width, height of the window, line 1 and line 2.
+    const std::vector<int> layouts[] = {
+        {301, 151, 1279, 1023, 486, 420, 307, 183, 0, 61, 307, 25, 0, 86, 307, 55},
+        // Larger than the screen: it overhangs on every side.
+        {2000, 1000, 1024, 768, -491, -132, 2006, 1032, 0, 344, 2006, 25, 0, 369, 2006, 55},
+    };
+    for (const auto& c : layouts) {
+        const LogoLayout l = LayoutForLogo(c[0], c[1], c[2], c[3]);
+        std::vector<int> got(c.begin(), c.begin() + 4);
+        for (const PixelRect& r : {l.window, l.line1, l.line2}) {
+            got.insert(got.end(), {r.left, r.top, r.width, r.height});
+        }
+        EXPECT_EQ(got, c);
+    }
 }
 
 }  // namespace

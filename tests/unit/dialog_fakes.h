@@ -1,14 +1,10 @@
-// Fakes of the dialog's window, terminal port and card-reader library that record their calls
-// as text.
+// Fakes of the dialog's window, terminal port and card-reader library that note their calls.
 #pragma once
 
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
 
 #include "acqdialog/acq_dialog.h"
 #include "acqdialog/operations.h"
@@ -19,12 +15,12 @@
 namespace quillon {
 namespace testing_support {
 
-// The window as a reader thread reaches it: each call lands in `calls` with a "thread " prefix.
+// The window as a reader thread reaches it: its calls land in the dialog's, "thread " first.
 struct FakeReaderWindow : IReaderWindow {
     explicit FakeReaderWindow(std::vector<std::string>& c) : calls(c) {}
     void RefreshPromptLines() override { calls.push_back("thread refresh"); }
-    void SetPromptLine(int id, const std::string& text) override {
-        calls.push_back(Format("thread line %d ", id) + text);
+    void SetPromptLine(int id, const std::string& t) override {
+        calls.push_back(Format("thread line %d ", id) + t);
     }
     void SendClose() override { calls.push_back("thread close"); }
     std::vector<std::string>& calls;
@@ -55,8 +51,8 @@ class FakeWindow : public IDialogWindow {
     void Wait(int ms) override { Note("wait %d", ms); }
     void InitSocketLayer() override { calls.push_back("sockets"); }
     void SignalCancel() override { calls.push_back("cancel event"); }
-    // No thread runs: the test plays its steps on `reader`, the session a thread would hold.
-    // `duringStart` runs inside the start, before the thread could take its first step.
+    // No thread runs: the test plays the thread's steps on `reader`. `duringStart` runs before
+    // the thread could take its first step.
     ReaderSession* reader = nullptr;
     bool startWorks = true;
     std::function<void()> duringStart;
@@ -66,8 +62,7 @@ class FakeWindow : public IDialogWindow {
         if (!startWorks) return false;
         session.AttachWindow(std::unique_ptr<IReaderWindow>(new FakeReaderWindow(calls)));
         session.Retain();
-        reader = &session;
-        return true;
+        return reader = &session, true;
     }
     IFrameSink* ReplySink() override { return nullptr; }
 
@@ -100,8 +95,7 @@ class FakePort : public ITerminalPort {
     void InstallLinkKey(const uint8_t key[16]) override { linkKey.assign(key, key + 16); }
 };
 
-// What an operation reaches of its dialog: the port, the last prompt's key (with "+log" when it
-// was logged) and the closes.
+// An operation's dialog: the port, the last prompt's key ("+log" when logged), the closes.
 struct FakeHost : IOperationHost {
     FakePort port;
     std::string prompt;
@@ -113,9 +107,9 @@ struct FakeHost : IOperationHost {
     void Close() override { ++closes; }
 };
 
-// The card-reader library, called from a reader thread or the test's: notes its calls ("Init(7)
-// FW(2000) ..."), answers each function's `results` in order, then its default. `hook` gets each
-// call's name, count and answer, and may change the answer, wait or throw.
+// The card-reader library, called from any thread: notes its calls ("Init(7) FW(2000) ..."),
+// answers each function's `results` in order, then its default. `hook` gets each call's name,
+// count and answer, and may change the answer, wait or throw.
 class FakeCardReader : public ICardReaderLibrary {
   public:
     std::map<std::string, std::deque<int>> results;
@@ -182,13 +176,11 @@ inline std::vector<uint8_t> ReplyFrame(uint8_t code, std::vector<uint8_t> data) 
     return f;
 }
 
-inline void PlayReply(Operation& op, IOperationHost& host, uint8_t code,
-                      std::vector<uint8_t> data) {
-    const std::vector<uint8_t> f = ReplyFrame(code, std::move(data));
+inline void PlayReply(Operation& op, IOperationHost& host, uint8_t code, std::vector<uint8_t> d) {
+    const std::vector<uint8_t> f = ReplyFrame(code, std::move(d));
     op.OnReply(f.data(), int(f.size()), host);
 }
 
-// An operation of each kind, for the mode.
 inline std::unique_ptr<Operation> MakeOperation(Mode mode) {
     if (SetupFor(mode).readerLink) return std::unique_ptr<Operation>(new CardReadOperation(mode));
     if (mode == Mode::kEnroll || mode == Mode::kVerify) {
@@ -198,15 +190,13 @@ inline std::unique_ptr<Operation> MakeOperation(Mode mode) {
     return std::unique_ptr<Operation>(new TerminalQuery(mode, "260102030405"));
 }
 
-// The calls in order, "|" between them.
 inline std::string Join(const std::vector<std::string>& calls) {
     std::string all;
     for (size_t i = 0; i < calls.size(); ++i) all += (i ? "|" : "") + calls[i];
     return all;
 }
 
-// The prompt routine the library would call; it reaches the rig's sessions as the product's
-// reaches the services' ones.
+// The library's prompt routine reaches the rig's sessions as the product's reaches its own.
 inline ReaderSessions*& PromptTarget() {
     static ReaderSessions* target = nullptr;
     return target;
@@ -215,7 +205,7 @@ inline int TestPromptCode(int code) {
     return PromptTarget() != nullptr ? PromptTarget()->OnPromptCode(code) : 1;
 }
 
-// A dialog's environment with fake window, port and settings, to run its steps by hand.
+// A dialog's environment of fakes; with no settings file the dialog reads System32's.
 struct DialogRig {
     FakeFileSystem files;
     FakeProfile profile;
@@ -227,7 +217,6 @@ struct DialogRig {
 
     DialogRig() { PromptTarget() = &readers; }
     ~DialogRig() { PromptTarget() = nullptr; }
-    // Settings go to the dialog's path when no file exists: System32.
     void Set(const char* section, const char* key, const std::string& value) {
         profile.Set("C:\\windows\\System32\\QUILLON.ini", section, key, value);
     }

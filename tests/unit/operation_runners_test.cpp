@@ -1,13 +1,11 @@
-// The runners: which operations they run with which show flag and port, the template check, the
+// The runners: the operations they run with which show flag and port, the template check, the
 // delay after the status query, and the results copied into the dispatcher's buffers.
 #include "command/operation_runners.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
-#include <string>
-#include <vector>
+#include <map>
 
 #include "dialog_fakes.h"
 
@@ -16,22 +14,15 @@ namespace {
 
 using namespace testing_support;
 
-// Plays each run: records "MODE show port", lets the status query succeed, then runs the test's
-// script on the operation (by default it ends with 0).
-class ScriptedDialogs : public IDialogRunner {
-  public:
+// Notes each run as "MODE show port" and plays the test's script on it (by default: success).
+struct ScriptedDialogs : IDialogRunner {
     std::vector<std::string> runs;
     std::function<void(Operation&)> script = [](Operation& op) { op.SetRetCode(0); };
     FakeHost host;
-
     void Run(Operation& op, bool show, int comPort) override {
         runs.push_back(Format("%s %d %d", op.Setup().name, show ? 1 : 0, comPort));
-        if (op.GetMode() == Mode::kGetLltStatus && runs.size() == 1 && queryFirst != 0) {
-            return op.SetRetCode(queryFirst);
-        }
         script(op);
     }
-    int queryFirst = 0;  // the result of a first status query; 0 leaves it to the script
 };
 
 class RunnersTest : public ::testing::Test {
@@ -57,36 +48,34 @@ TEST_F(RunnersTest, VerifyChecksByte17OfEachTemplateAfterTheStatusQuery) {
         t[17] = row.byte17;
         t[615] = row.byte615;
         dialogs.runs.clear();
-        std::vector<uint8_t> frame;
         dialogs.script = [&](Operation& op) {
             op.SetRetCode(0);
             dialogs.host.port.frames.clear();
             op.SendCommand(dialogs.host);
-            frame = dialogs.host.port.frames.at(0);
         };
         const int n = int(row.length);
-        const bool twoFingers = row.format == 2;
-        EXPECT_EQ(twoFingers || (row.format == 0 && n > 1000)
+        EXPECT_EQ(row.format == 2 || (row.format == 0 && n > 1000)
                       ? runners.PerformVerify2F(1, 7, n, t.data())
                       : runners.PerformVerify(1, 7, n, t.data()),
                   row.format ? 0 : -5);
         EXPECT_EQ(Join(dialogs.runs),
                   row.format ? "GETLLTSTATUS 0 7|VERIFY 1 7" : "GETLLTSTATUS 0 7");
-        if (row.format) {
-            ASSERT_EQ(frame.size(), row.length + 13);
-            EXPECT_EQ(frame[4], row.format == 2 ? 0xC1 : 0x01);
-        }
+        const std::vector<uint8_t>& frame = dialogs.host.port.frames.at(0);
+        EXPECT_EQ(frame.size(), row.format ? row.length + 13 : 6u);
+        EXPECT_EQ(frame[4], row.format == 2 ? 0xC1 : row.format ? 0x01 : 0x23);
     }
 }
 
 TEST_F(RunnersTest, AFailedStatusQueryEndsTheOperationAndASuccessfulOneIsFollowedByTheDelay) {
     uint8_t templ[600] = {0};
     char text[50] = {0};
-    dialogs.queryFirst = -4;
+    dialogs.script = [](Operation& op) {
+        op.SetRetCode(op.GetMode() == Mode::kGetLltStatus ? -4 : 0);
+    };
     EXPECT_EQ(runners.PerformEnroll(1, 7, templ), -4);
     EXPECT_EQ(Join(dialogs.runs), "GETLLTSTATUS 0 7");
     EXPECT_TRUE(clock.sleeps.empty());
-    dialogs.queryFirst = 0;
+    dialogs.script = [](Operation& op) { op.SetRetCode(0); };
     dialogs.runs.clear();
     EXPECT_EQ(runners.PerformEnroll(1, 7, templ), 0);
     EXPECT_EQ(clock.sleeps, std::vector<int>{500});  // the default
@@ -101,51 +90,38 @@ TEST_F(RunnersTest, AFailedStatusQueryEndsTheOperationAndASuccessfulOneIsFollowe
 TEST_F(RunnersTest, TerminalResultsAreCopiedBoundedByTheDispatchersBuffers) {
     std::vector<uint8_t> body(1300);
     for (size_t i = 0; i < body.size(); ++i) body[i] = uint8_t(i + 1);
-    int signed_ = 40;  // signature bytes in the reply
+    std::map<Mode, std::pair<uint8_t, std::vector<uint8_t>>> replies = {
+        {Mode::kEnroll, {0x27, {0x06, 0, 0}}},
+        {Mode::kGetSn, {0x25, {0x06, 0, 60}}},
+        {Mode::kGetLltStatus, {0x23, {0x06, 60}}},
+        {Mode::kGetSignature, {0xF3, {0, 0, 0, 0, 0, 0x06}}}};
+    std::vector<uint8_t>& signature = replies[Mode::kGetSignature].second;
+    replies[Mode::kEnroll].second.insert(replies[Mode::kEnroll].second.end(), body.begin(),
+                                         body.end());
+    replies[Mode::kGetSn].second.resize(3 + 60, 'S');
+    replies[Mode::kGetLltStatus].second.resize(2 + 60 + 32, 'S');
+    signature.insert(signature.end(), body.begin(), body.begin() + 40);
     dialogs.script = [&](Operation& op) {
-        std::vector<uint8_t> data;
-        switch (op.GetMode()) {
-            case Mode::kEnroll:
-                data = {0x06, 0, 0};
-                data.insert(data.end(), body.begin(), body.end());
-                return PlayReply(op, dialogs.host, 0x27, data);
-            case Mode::kGetSn:
-                data = {0x06, 0, 60};
-                data.insert(data.end(), 60, 'S');
-                return PlayReply(op, dialogs.host, 0x25, data);
-            case Mode::kGetSignature:
-                data = {0, 0, 0, 0, 0, 0x06};
-                data.insert(data.end(), body.begin(), body.begin() + signed_);
-                return PlayReply(op, dialogs.host, 0xF3, data);
-            default:
-                data = {0x06, 60};
-                data.insert(data.end(), 60 + 32, 'N');
-                return PlayReply(op, dialogs.host, 0x23, data);
-        }
+        const auto& reply = replies[op.GetMode()];
+        PlayReply(op, dialogs.host, reply.first, reply.second);
     };
     std::vector<uint8_t> templ(700, 0);
     EXPECT_EQ(runners.PerformEnroll(1, 3, templ.data()), 0);
-    EXPECT_EQ(templ[0], 1);
-    EXPECT_EQ(templ[597], 598 & 0xFF);
-    EXPECT_EQ(templ[598], 0) << "the enrolment format's 598 bytes";
+    EXPECT_EQ(Format("%d %d %d", templ[0], templ[597], templ[598]), "1 86 0") << "598 bytes";
 
     std::vector<char> text(60, 'x');
     EXPECT_EQ(runners.GetSerialNumber(0, 3, text.data()), 0);
-    EXPECT_EQ(std::string(text.data()), std::string(49, 'S'));
-    EXPECT_EQ(text[50], 'x') << "only the terminator after the 49 characters";
+    EXPECT_EQ(std::string(text.data(), 51), std::string(49, 'S') + '\0' + 'x');
     std::fill(text.begin(), text.end(), 'x');
     EXPECT_EQ(runners.GetLLTStatus(1, 3, text.data()), 0);
-    EXPECT_EQ(std::string(text.data(), 50), std::string(49, 'N') + "x") << "no terminator";
+    EXPECT_EQ(std::string(text.data(), 50), std::string(49, 'S') + "x") << "no terminator";
 
-    std::vector<uint8_t> signature(50, 0xEE);
+    std::vector<uint8_t> out(50, 0xEE);
     uint32_t count = 0;
-    EXPECT_EQ(runners.GetSignature(1, 3, signature.data(), &count), 0);
-    EXPECT_EQ(count, 40u);
-    EXPECT_EQ(signature[0], 1);
-    EXPECT_EQ(signature[39], 40);
-    EXPECT_EQ(signature[40], 0xEE);
-    signed_ = 1;
-    EXPECT_EQ(runners.GetSignature(1, 3, signature.data(), &count), 0);
+    EXPECT_EQ(runners.GetSignature(1, 3, out.data(), &count), 0);
+    EXPECT_EQ(Format("%u %d %d %d", count, out[0], out[39], out[40]), "40 1 40 238");
+    signature.resize(6 + 1);
+    EXPECT_EQ(runners.GetSignature(1, 3, out.data(), &count), 0);
     EXPECT_EQ(count, 1u);
     EXPECT_EQ(dialogs.runs.back(), "GETSIGNATURE 1 3");
 }
@@ -155,8 +131,8 @@ TEST_F(RunnersTest, SetTerminalTimeSendsTwelveGivenCharactersElseTheClocksNeverS
     dialogs.script = [&](Operation& op) {
         dialogs.host.port.frames.clear();
         op.SendCommand(dialogs.host);
-        const std::vector<uint8_t>& f = dialogs.host.port.frames.at(0);
-        sent.assign(f.begin() + 6, f.begin() + 18);
+        sent.assign(dialogs.host.port.frames.at(0).begin() + 6,
+                    dialogs.host.port.frames.at(0).begin() + 18);
         op.SetRetCode(0);
     };
     EXPECT_EQ(runners.SetTerminalTime(5, 1, "99AB123456789"), 0);
@@ -164,8 +140,7 @@ TEST_F(RunnersTest, SetTerminalTimeSendsTwelveGivenCharactersElseTheClocksNeverS
     clock.now = LocalTime{2031, 11, 30, 8, 7, 6, 0};
     EXPECT_EQ(runners.SetTerminalTime(5, 0, "ignored"), 0);
     EXPECT_EQ(sent, "311130080706");
-    EXPECT_EQ(dialogs.runs,
-              (std::vector<std::string>{"SET_TERMINAL_TIME 0 5", "SET_TERMINAL_TIME 0 5"}));
+    EXPECT_EQ(Join(dialogs.runs), "SET_TERMINAL_TIME 0 5|SET_TERMINAL_TIME 0 5");
 }
 
 TEST_F(RunnersTest, CardReadsCopyTheRecordOfTheirCardTypeAndThePhotoOnlyWhenAsked) {
@@ -199,10 +174,9 @@ TEST_F(RunnersTest, CardReadsCopyTheRecordOfTheirCardTypeAndThePhotoOnlyWhenAske
         std::fill(photo.begin(), photo.end(), 0);
         EXPECT_EQ(row.read(), 0);
         EXPECT_EQ(dialogs.runs.back(), Format("%s 0 4", row.name));
-        EXPECT_EQ(card[0], row.myKad ? '0' : '1');
         const size_t length = row.myKad ? 599 : 1999;
-        EXPECT_EQ(card[length], row.myKad ? 'O' : 'K');
-        EXPECT_EQ(card[length + 1], 0);
+        EXPECT_EQ(Format("%c%c%d", card[0], card[length], card[length + 1]),
+                  row.myKad ? "0O0" : "1K0");
         EXPECT_EQ(photo[3999], row.myKad && row.photoMode ? 'P' : 0);
         EXPECT_EQ(photo[4000], 0);
     }
