@@ -42,7 +42,6 @@ TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
         {Mode::kVerify, "VERIFY", "Performing VERIFICATION.../Place Finger\r\nLetak jari",
          "|post 4001", 0x28, -9},
         {Mode::kSetTerminalTime, "", "/", "|close", 0x72, 0},  // after its frame was written
-        {Mode::kGetLltStatus, "", "/", "", 0x23, -9},
         {Mode::kGetSn, "", "/", "", 0x25, -9},
         {Mode::kGetSignature, "SIGNATURE", "Signature/Place Sign on the Screen", "", 0xF3, -9},
         {Mode::kMyKadNoVerify, "MYKAD", "/", "|reader thread", 0, -10},
@@ -68,14 +67,14 @@ TEST(AcqDialog, EachModeSetsItsTitleAndPromptLinesAndStartsItsOperation) {
 TEST(AcqDialog, ItsSettingsComeFromTheLocalFileElseSystem32WithTheirDefaultsAndBounds) {
     const std::string face = "font 20 " + std::string(50, 'F'),
                       logo = "image " + std::string(99, 'L');
-    const std::string sn = "init COM7 115200 N 8 1 9 1024|monitor",
-                      reader = "hide 4009|sockets|refresh 1|";
+    const std::string reader = "hide 4009|sockets|refresh 1|";
     const struct {
         Mode mode;
         bool local;  // every setting in .\QUILLON.ini, else none in System32
         std::string port, timers, window;
     } rows[] = {
-        {Mode::kGetSn, false, sn, "77:60000 88:5000", "hide 4009|font 14 Verdana|hide 1|" + kLogo},
+        {Mode::kGetSn, false, "init COM7 115200 N 8 1 9 1024|monitor", "77:60000 88:5000",
+         "hide 4009|font 14 Verdana|hide 1|" + kLogo},
         {Mode::kGetSn, true, "init COM7 9600 N 8 1 9 1024|monitor", "77:30000 88:2000",
          "hide 4009|" + face + "|show 1|" + logo},
         {Mode::kMyKad, false, "", "99:60000",
@@ -86,17 +85,15 @@ TEST(AcqDialog, ItsSettingsComeFromTheLocalFileElseSystem32WithTheirDefaultsAndB
         SCOPED_TRACE(row.local);
         DialogRig rig;
         const std::string path = ".\\QUILLON.ini";
-        if (row.local) rig.files.files.insert(path);
-        const std::string settings[][3] = {{"COMPORT", "BAUDRATE", "9600x"},
-                                           {"MYKAD", "GLOBTIMEOUT", "30000"},
-                                           {"MYKAD", "TIMEOUT", "2000"},
-                                           {"FONT", "SIZE", "20"},
-                                           {"MISC", "CANCEL", "1"},
-                                           {"CSSSERVER", "GLOBTIMEOUT", "45000"},
-                                           {"FONT", "FACE", std::string(60, 'F')},
-                                           {"IMAGE", "LOC", std::string(120, 'L')}};
-        for (const auto& s : settings) {
-            if (row.local) rig.profile.Set(path, s[0], s[1], s[2]);
+        const char* settings[][3] = {
+            {"COMPORT", "BAUDRATE", "9600x"}, {"MYKAD", "GLOBTIMEOUT", "30000"},
+            {"MYKAD", "TIMEOUT", "2000"},     {"FONT", "SIZE", "20"},
+            {"MISC", "CANCEL", "1"},          {"CSSSERVER", "GLOBTIMEOUT", "45000"}};
+        if (row.local) {
+            rig.files.files.insert(path);
+            for (const auto& s : settings) rig.profile.Set(path, s[0], s[1], s[2]);
+            rig.profile.Set(path, "FONT", "FACE", std::string(60, 'F'));
+            rig.profile.Set(path, "IMAGE", "LOC", std::string(120, 'L'));
         }
         Dialog t(row.mode, rig);
         t.Start();
@@ -157,25 +154,6 @@ TEST(AcqDialog, CancelSignalsAndRepliesRepaintBothLinesAndGoToTheOperation) {
     EXPECT_EQ(static_cast<TerminalQuery&>(*t.op).Result().text, "Q");
 }
 
-TEST(AcqDialogReader, PromptCodesShowTheirTextInLine2OfTheRunningReadUpTo99Characters) {
-    Dialog t(Mode::kMyKad);
-    t.rig.Set("MESSAGE", "E3", "");
-    t.rig.Set("MESSAGE", "M6", std::string(99, 'a'));
-    t.rig.Set("MESSAGE", "M7", std::string(100, 'b'));
-    t.Start().window.calls.clear();
-    EXPECT_EQ(TestPromptCode(0xA3), 1);  // no reader thread speaks for the prompts yet
-    t.rig.readers.BeginPrompts(t.window.reader);
-    for (int code : {0xA3, 0xA5, 0xA9, 0xB1, 0xB2}) EXPECT_EQ(TestPromptCode(code), 1);
-    t.rig.readers.EndPrompts(t.window.reader);
-    EXPECT_EQ(TestPromptCode(0xA3), 1);
-    // An empty setting is no default; a code without a prompt only repaints.
-    const std::string line = "thread refresh|thread line 4004 ";
-    EXPECT_EQ(Join(t.window.calls), line + "MyKad verification completed successfully\r\n" +
-                                        "Pengesahan MyKad berjaya|" + line + "|thread refresh|" +
-                                        line + std::string(99, 'a') + "|" + line +
-                                        std::string(99, 'b'));
-}
-
 // Wherever the time-out lands, a result that was handed over is the one the dialog ends with.
 TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
     enum Lands { kNever, kDuringStart, kAfterResultStored, kAfterHandOver, kGraceAfterHandOver };
@@ -232,32 +210,19 @@ TEST(AcqDialogReader, AFailedHandlerOrAThreadThatCannotStartEndsTheRead) {
 }
 
 TEST(LogoLayout, HimetricRoundsHalvesAwayFromZeroOverflowIsMinusOneAndOddSizesTruncate) {
-    const long cases[][3] = {// HIMETRIC, pixels per inch, pixels
-                             {7938, 96, 300},
-                             {1270, 1, 1},
-                             {1269, 1, 0},
-                             {-1270, 1, -1},
-                             {-1269, 1, 0},
-                             {2147483647L, 2540, 2147483647L},
-                             {2147483647L, 5080, -1},
-                             {-2147483647L, 5080, -1}};
+    const long m = 2147483647L;  // HIMETRIC, pixels per inch, pixels:
+    const long cases[][3] = {{7938, 96, 300}, {1270, 1, 1}, {1269, 1, 0},  {-1270, 1, -1},
+                             {-1269, 1, 0},   {m, 2540, m}, {m, 5080, -1}, {-m, 5080, -1}};
     for (const auto& c : cases) {
         EXPECT_EQ(HimetricToPixels(c[0], int(c[1])), c[2]) << c[0] << " HIMETRIC at " << c[1];
     }
-    // Picture and screen sizes; left, top, width, height of the window, line 1 and line 2.
-    const std::vector<int> layouts[] = {
-        {301, 151, 1279, 1023, 486, 420, 307, 183, 0, 61, 307, 25, 0, 86, 307, 55},
-        // Larger than the screen: it overhangs on every side.
-        {2000, 1000, 1024, 768, -491, -132, 2006, 1032, 0, 344, 2006, 25, 0, 369, 2006, 55},
-    };
-    for (const auto& c : layouts) {
-        const LogoLayout l = LayoutForLogo(c[0], c[1], c[2], c[3]);
-        std::vector<int> got(c.begin(), c.begin() + 4);
-        for (const PixelRect& r : {l.window, l.line1, l.line2}) {
-            got.insert(got.end(), {r.left, r.top, r.width, r.height});
-        }
-        EXPECT_EQ(got, c);
+    // A 301 by 151 picture on a 1279 by 1023 screen: the window is 307 by 183.
+    const LogoLayout l = LayoutForLogo(301, 151, 1279, 1023);
+    std::vector<int> got;
+    for (const PixelRect& r : {l.window, l.line1, l.line2}) {
+        got.insert(got.end(), {r.left, r.top, r.width, r.height});
     }
+    EXPECT_EQ(got, (std::vector<int>{486, 420, 307, 183, 0, 61, 307, 25, 0, 86, 307, 55}));
 }
 
 }  // namespace

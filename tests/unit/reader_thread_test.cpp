@@ -38,7 +38,9 @@ TEST(ReaderThread, HandsItsResultToTheDialogUnlessLeftBehindAndAlwaysFreesTheSes
         FakeClock clock;
         CardReadOperation op(Mode::kMyKad);
         std::unique_ptr<CAcqDialog> dialog(new CAcqDialog(rig.env, op, true, 4));
-        library.promptCodes = {0xA3};
+        // A code without a prompt only repaints; a text read is cut to 99 characters.
+        library.promptCodes = {0xA9, 0xA4, 0xA3};
+        rig.Set("MESSAGE", "M5", std::string(100, 'm'));
         if (row.run == kMyKid) library.defaults["ReadData"] = kOrvMyKidRecord;
         library.hook = [&](const std::string& name, int, int answer) {
             if (name == "Photo" && row.run == kThrows) throw std::bad_alloc();
@@ -70,7 +72,11 @@ TEST(ReaderThread, HandsItsResultToTheDialogUnlessLeftBehindAndAlwaysFreesTheSes
             dialog.reset();
         }
         EXPECT_EQ(calls.empty(), row.run == kLeftBehind);
-        EXPECT_EQ(calls.find("Pengesahan MyKad berjaya") != std::string::npos, row.run == kRead);
+        const std::string prompts = "thread refresh|thread refresh|thread line 4004 " +
+                                    std::string(99, 'm') + "|thread refresh|thread line 4004 " +
+                                    "MyKad verification completed successfully\r\n" +
+                                    "Pengesahan MyKad berjaya|";
+        EXPECT_EQ(calls.find(prompts) != std::string::npos, row.run == kRead);
         EXPECT_EQ(TestPromptCode(0xA3), 1);
         EXPECT_EQ(Join(rig.window.calls), calls) << "no prompt once the run has ended";
         EXPECT_EQ(rig.readers.Live(), 0) << "the last owner freed the session";
