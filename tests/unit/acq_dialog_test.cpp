@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "acqdialog/logo_layout.h"
 #include "dialog_fakes.h"
 
@@ -117,96 +119,70 @@ TEST(AcqDialog, AFailedPortOpenEndsWithMinus4BeforeTheSetUp) {
     EXPECT_TRUE(failed.rig.port.frames.empty() && failed.window.timers.empty()) << "no set-up";
 }
 
-TEST(AcqDialog, EachTimerEndsTheOperationItsOwnWayAndOthersDoNothing) {
+// Plays `steps` on a dialog of the mode and returns its window's calls from the start on, with
+// what the steps note ("close?": the close's answer, "ret": the result code, "timers": the
+// running ones, "abandoned?": the read's state), the result code, line 2 and whether a key was
+// installed. "early" fires the reader's time-out while its thread starts; "nothread" fails that.
+std::string Play(Mode mode, const std::string& steps) {
+    Dialog t(mode);
+    std::vector<std::string>& out = t.window.calls;
+    t.window.startWorks = steps.find("nothread") == std::string::npos;
+    t.window.duringStart = [&] {
+        out.clear();
+        if (steps.find("early") != std::string::npos) t.dialog.OnTimer(99);
+    };
+    if (!t.Start().op->Setup().readerLink) out.clear();
+    std::istringstream in(steps);
+    for (std::string s; in >> s;) {
+        if (s[0] == 'T') t.dialog.OnTimer(std::stoi(s.substr(1)));
+        if (s == "cancel") t.dialog.OnCommand(kButtonCancel);
+        if (s == "close?") out.push_back(t.dialog.OnCancel() ? "closes" : "refused");
+        if (s == "ret") out.push_back(std::to_string(t.op->RetCode()));
+        if (s == "timers") out.push_back(Format("%d timers", int(t.window.timers.size())));
+        if (s == "result") t.window.reader->Out().retCode = -21;
+        if (s == "handover") t.window.reader->HandOver();
+        if (s == "fail") t.dialog.EndAfterFailure();
+        if (s == "abandoned?") out.push_back(t.window.reader->Abandoned() ? "abandoned" : "runs");
+        const std::vector<uint8_t> reply = ReplyFrame(0x25, {0x06, 0, 1, 'Q'});
+        if (s == "reply") t.dialog.OnTerminalReply(reply.data(), int(reply.size()));
+    }
+    const std::string line2 = t.window.text[kPromptLine2];
+    return Join(out) + Format(" => %d", t.op->RetCode()) + (line2.empty() ? "" : " " + line2) +
+           (t.rig.port.linkKey.empty() ? "" : " key");
+}
+
+TEST(AcqDialog, TimersCancelAndRepliesEndTheOperationTheirOwnWay) {
+    const std::string timedOut = "kill 99|cancel event|close|";
     const struct {
         Mode mode;
-        int timer;
-        const char *calls, *line2;
-        int ret;
+        const char* steps;
+        std::string outcome;
     } rows[] = {
-        {Mode::kGetSn, 77, "refresh 1|kill 77|wait 1000|close", "Timeout", -30},
-        {Mode::kGetSn, 88, "refresh 1|kill 88|wait 1000|close", "Timeout", -30},
-        {Mode::kGetSn, 78, "", "", -9},
-        {Mode::kGetSn, 87, "", "", -9},
-        {Mode::kMyKad, 99, "kill 99|cancel event|close", "", -30},
+        {Mode::kGetSn, "T77", "refresh 1|kill 77|wait 1000|close => -30 Timeout"},
+        {Mode::kGetSn, "T88", "refresh 1|kill 88|wait 1000|close => -30 Timeout"},
+        {Mode::kGetSn, "T78 T87", " => -9"},
+        {Mode::kMyKad, "T99", "kill 99|cancel event|close => -30"},
+        // Cancel only signals: a terminal operation runs on. Replies repaint both lines.
+        {Mode::kGetSn, "cancel close? reply",
+         "disable 1|cancel event|closes|refresh 11|close => 0"},
+        // Wherever the time-out lands, a result that was handed over is the one the read ends
+        // with; a close before the hand-over is refused.
+        {Mode::kMyKad, "result close? handover ret close?",
+         "refused|thread close|-10|closes => -21"},
+        {Mode::kMyKad, "early result close? handover ret close?",
+         timedOut + "refused|thread close|-30|closes => -21"},
+        {Mode::kMyKad, "result T99 close? handover ret close?",
+         timedOut + "refused|thread close|-30|closes => -21"},
+        {Mode::kMyKad, "result close? handover T99 ret close?",
+         "refused|thread close|kill 99|-10|closes => -21"},
+        {Mode::kMyKad, "result T99 close? handover T100 ret close?",
+         timedOut + "refused|thread close|kill 100|-30|closes => -21"},
+        {Mode::kMyKad, "fail close? abandoned?", "closes|abandoned => -1009"},
+        {Mode::kMyKad, "nothread T99 timers close?", timedOut + "0 timers|closes => -30"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.timer);
-        Dialog t(row.mode);
-        t.Start().window.calls.clear();
-        t.dialog.OnTimer(row.timer);
-        EXPECT_EQ(Join(t.window.calls), row.calls);
-        EXPECT_EQ(t.op->RetCode(), row.ret);
-        EXPECT_EQ(t.window.text[kPromptLine2], row.line2);
+        EXPECT_EQ(Play(row.mode, row.steps), row.outcome) << row.steps;
     }
-}
-
-// Cancel only signals: a terminal operation runs on. Replies repaint both lines.
-TEST(AcqDialog, CancelSignalsAndRepliesRepaintBothLinesAndGoToTheOperation) {
-    Dialog t(Mode::kGetSn);
-    t.Start().window.calls.clear();
-    t.dialog.OnCommand(kButtonCancel);
-    EXPECT_TRUE(t.dialog.OnCancel());
-    EXPECT_EQ(t.op->RetCode(), -9);
-    const uint8_t reply[] = {0x02, 0x00, 0x05, 0x25, 0x06, 0x00, 0x01, 'Q', 0x00, 0x03};
-    t.dialog.OnTerminalReply(reply, sizeof reply);
-    EXPECT_EQ(Join(t.window.calls), "disable 1|cancel event|refresh 11|close");
-    EXPECT_EQ(static_cast<TerminalQuery&>(*t.op).Result().text, "Q");
-}
-
-// Wherever the time-out lands, a result that was handed over is the one the dialog ends with.
-TEST(AcqDialogReader, AHandedOverResultWinsWhereverTheTimeOutLands) {
-    enum Lands { kNever, kDuringStart, kAfterResultStored, kAfterHandOver, kGraceAfterHandOver };
-    const std::string timedOut = "kill 99|cancel event|close|thread close";
-    const struct {
-        Lands lands;
-        int beforeClose;  // the result code once the thread has handed over
-        std::string calls;
-    } rows[] = {
-        {kNever, -10, "thread close"},
-        {kDuringStart, -30, timedOut},
-        {kAfterResultStored, -30, timedOut},
-        {kAfterHandOver, -10, "thread close|kill 99"},
-        {kGraceAfterHandOver, -30, timedOut + "|kill 100"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.lands);
-        Dialog t(Mode::kMyKad);
-        t.window.duringStart = [&] {
-            t.window.calls.clear();
-            if (row.lands == kDuringStart) t.dialog.OnTimer(99);
-        };
-        t.Start();
-        ReaderSession& thread = *t.window.reader;
-        thread.Out().retCode = -21;
-        if (row.lands == kAfterResultStored || row.lands == kGraceAfterHandOver) {
-            t.dialog.OnTimer(99);
-        }
-        EXPECT_FALSE(t.dialog.OnCancel()) << "nothing handed over yet";
-        thread.HandOver();
-        if (row.lands == kAfterHandOver) t.dialog.OnTimer(99);
-        if (row.lands == kGraceAfterHandOver) t.dialog.OnTimer(100);
-        EXPECT_EQ(t.op->RetCode(), row.beforeClose);
-        EXPECT_TRUE(t.dialog.OnCancel()) << "the thread's close";
-        EXPECT_EQ(t.op->RetCode(), -21);
-        EXPECT_EQ(Join(t.window.calls), row.calls);
-        EXPECT_TRUE(t.rig.port.linkKey.empty()) << "the thread handed over no key";
-    }
-}
-
-TEST(AcqDialogReader, AFailedHandlerOrAThreadThatCannotStartEndsTheRead) {
-    Dialog failed(Mode::kMyKad);
-    failed.Start().dialog.EndAfterFailure();
-    EXPECT_TRUE(failed.dialog.OnCancel());
-    EXPECT_EQ(failed.op->RetCode(), -1009);
-    EXPECT_TRUE(failed.window.reader->Abandoned());
-
-    Dialog unstarted(Mode::kMyKad);
-    unstarted.window.startWorks = false;
-    unstarted.Start().dialog.OnTimer(99);
-    EXPECT_EQ(unstarted.window.timers.count(100), 0u) << "no thread to give a grace";
-    EXPECT_TRUE(unstarted.dialog.OnCancel());
-    EXPECT_EQ(unstarted.op->RetCode(), -30);
 }
 
 TEST(LogoLayout, HimetricRoundsHalvesAwayFromZeroOverflowIsMinusOneAndOddSizesTruncate) {
