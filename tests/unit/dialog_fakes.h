@@ -35,7 +35,6 @@ class FakeWindow : public IDialogWindow {
     std::map<int, std::string> text;
     std::map<int, int> timers;  // running timers and their periods
     std::string title;
-    int closes = 0;
 
     void SetTitle(const std::string& t) override { title = t; }
     void SetItemText(int id, const std::string& t) override { text[id] = t; }
@@ -45,7 +44,7 @@ class FakeWindow : public IDialogWindow {
     void StartTimer(int id, int ms) override { timers[id] = ms; }
     void StopTimer(int id) override { timers.erase(id), Note("kill %d", id); }
     void PostCommand(int id) override { Note("post %d", id); }
-    void SendClose() override { ++closes, calls.push_back("close"); }
+    void SendClose() override { calls.push_back("close"); }
     void ApplyFont(int size, const std::string& face) override { Note("font %d ", size, face); }
     void LoadDialogImage(const std::string& path) override { calls.push_back("image " + path); }
     void Wait(int ms) override { Note("wait %d", ms); }

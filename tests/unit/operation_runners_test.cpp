@@ -14,11 +14,15 @@ namespace {
 
 using namespace testing_support;
 
-// Notes each run as "MODE show port" and plays the test's script on it (by default: success).
+// Notes each run as "MODE show port" and plays the test's script on it (by default: the
+// command is sent and succeeds).
 struct ScriptedDialogs : IDialogRunner {
     std::vector<std::string> runs;
-    std::function<void(Operation&)> script = [](Operation& op) { op.SetRetCode(0); };
     FakeHost host;
+    std::function<void(Operation&)> script = [this](Operation& op) {
+        op.SendCommand(host);
+        op.SetRetCode(0);
+    };
     void Run(Operation& op, bool show, int comPort) override {
         runs.push_back(Format("%s %d %d", op.Setup().name, show ? 1 : 0, comPort));
         script(op);
@@ -48,11 +52,6 @@ TEST_F(RunnersTest, VerifyChecksByte17OfEachTemplateAfterTheStatusQuery) {
         t[17] = row.byte17;
         t[615] = row.byte615;
         dialogs.runs.clear();
-        dialogs.script = [&](Operation& op) {
-            op.SetRetCode(0);
-            dialogs.host.port.frames.clear();
-            op.SendCommand(dialogs.host);
-        };
         const int n = int(row.length);
         EXPECT_EQ(row.format == 2 || (row.format == 0 && n > 1000)
                       ? runners.PerformVerify2F(1, 7, n, t.data())
@@ -60,7 +59,7 @@ TEST_F(RunnersTest, VerifyChecksByte17OfEachTemplateAfterTheStatusQuery) {
                   row.format ? 0 : -5);
         EXPECT_EQ(Join(dialogs.runs),
                   row.format ? "GETLLTSTATUS 0 7|VERIFY 1 7" : "GETLLTSTATUS 0 7");
-        const std::vector<uint8_t>& frame = dialogs.host.port.frames.at(0);
+        const std::vector<uint8_t>& frame = dialogs.host.port.frames.back();
         EXPECT_EQ(frame.size(), row.format ? row.length + 13 : 6u);
         EXPECT_EQ(frame[4], row.format == 2 ? 0xC1 : row.format ? 0x01 : 0x23);
     }
@@ -127,19 +126,15 @@ TEST_F(RunnersTest, TerminalResultsAreCopiedBoundedByTheDispatchersBuffers) {
 }
 
 TEST_F(RunnersTest, SetTerminalTimeSendsTwelveGivenCharactersElseTheClocksNeverShown) {
-    std::string sent;
-    dialogs.script = [&](Operation& op) {
-        dialogs.host.port.frames.clear();
-        op.SendCommand(dialogs.host);
-        sent.assign(dialogs.host.port.frames.at(0).begin() + 6,
-                    dialogs.host.port.frames.at(0).begin() + 18);
-        op.SetRetCode(0);
+    const auto sent = [this] {
+        const std::vector<uint8_t>& f = dialogs.host.port.frames.back();
+        return std::string(f.begin() + 6, f.begin() + 18);
     };
     EXPECT_EQ(runners.SetTerminalTime(5, 1, "99AB123456789"), 0);
-    EXPECT_EQ(sent, "99AB12345678");
+    EXPECT_EQ(sent(), "99AB12345678");
     clock.now = LocalTime{2031, 11, 30, 8, 7, 6, 0};
     EXPECT_EQ(runners.SetTerminalTime(5, 0, "ignored"), 0);
-    EXPECT_EQ(sent, "311130080706");
+    EXPECT_EQ(sent(), "311130080706");
     EXPECT_EQ(Join(dialogs.runs), "SET_TERMINAL_TIME 0 5|SET_TERMINAL_TIME 0 5");
 }
 
