@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -140,45 +141,33 @@ TEST_F(RunnersTest, SetTerminalTimeSendsTwelveGivenCharactersElseTheClocksNeverS
 
 TEST_F(RunnersTest, CardReadsCopyTheRecordOfTheirCardTypeAndThePhotoOnlyWhenAsked) {
     std::vector<uint8_t> card(2002), photo(4101);
-    const struct {
-        bool myKad, photoMode;
-        const char* name;
-        std::function<int()> read;
-    } rows[] = {
-        {true, true, "MYKAD", [&] { return runners.ReadMyKAD(0, 4, card.data(), photo.data()); }},
-        {true, false, "MYKADONLY", [&] { return runners.ReadMyKADData(0, 4, card.data()); }},
-        {false, true, "MYKADNOVERIFY",
-         [&] { return runners.ReadMyKADNoVerify(0, 4, card.data(), photo.data()); }},
-        {true, false, "MYKADNOVERIFYNOPHOTO",
-         [&] { return runners.ReadMyKADNoVerifyNoPhoto(0, 4, card.data()); }}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        dialogs.script = [&](Operation& op) {
-            ReaderResult r;
-            r.retCode = 0;
-            r.fullRecordSet = r.openDataSet = r.altDataSet = r.photoSet = true;
-            r.fullRecord = row.myKad ? 1 : 0;
-            r.openDataLength = 599;
-            std::memset(r.openData, 'O', 599);
-            r.altDataLength = 2000;  // one more than the card buffer holds behind its type
-            std::memset(r.altData, 'K', sizeof r.altData);
-            r.photo = std::string(4000, 'P');
-            op.TakeReaderResult(r);
+    ReaderResult r;  // a record of each type, each one byte more than the card buffer holds
+    r.fullRecordSet = r.openDataSet = r.altDataSet = r.photoSet = true;
+    r.openDataLength = 599;
+    std::memset(r.openData, 'O', 599);
+    r.altDataLength = 2000;
+    std::memset(r.altData, 'K', sizeof r.altData);
+    r.photo = std::string(4000, 'P');
+    dialogs.script = [&](Operation& op) { op.TakeReaderResult(r); };
+    // The result, the run, the card type and the bytes written to each buffer.
+    const auto read = [&](int result) {
+        const auto written = [](std::vector<uint8_t>& b) {
+            const long n = long(b.size()) - std::count(b.begin(), b.end(), 0);
+            return std::fill(b.begin(), b.end(), 0), n;
         };
-        std::fill(card.begin(), card.end(), 0);
-        std::fill(photo.begin(), photo.end(), 0);
-        EXPECT_EQ(row.read(), 0);
-        EXPECT_EQ(dialogs.runs.back(), Format("%s 0 4", row.name));
-        const size_t length = row.myKad ? 599 : 1999;
-        EXPECT_EQ(Format("%c%c%d", card[0], card[length], card[length + 1]),
-                  row.myKad ? "0O0" : "1K0");
-        EXPECT_EQ(photo[3999], row.myKad && row.photoMode ? 'P' : 0);
-        EXPECT_EQ(photo[4000], 0);
-    }
-    dialogs.script = [](Operation& op) { op.SetRetCode(-21); };
-    card[0] = 0;
-    EXPECT_EQ(runners.ReadMyKADData(1, 4, card.data()), -21);
-    EXPECT_EQ(card[0], 0) << "nothing copied on failure";
+        const char type = char(card[0] ? card[0] : '-');
+        return Format("%d ", result) + dialogs.runs.back() +
+               Format(" %c %ld", type, written(card)) + Format(" %ld", written(photo));
+    };
+    EXPECT_EQ(read(runners.ReadMyKAD(0, 4, card.data(), photo.data())), "0 MYKAD 0 4 0 600 4000");
+    EXPECT_EQ(read(runners.ReadMyKADData(0, 4, card.data())), "0 MYKADONLY 0 4 0 600 0");
+    EXPECT_EQ(read(runners.ReadMyKADNoVerifyNoPhoto(0, 4, card.data())),
+              "0 MYKADNOVERIFYNOPHOTO 0 4 0 600 0");
+    r.fullRecord = 0;  // a MyKid's: no photo even when asked
+    EXPECT_EQ(read(runners.ReadMyKADNoVerify(0, 4, card.data(), photo.data())),
+              "0 MYKADNOVERIFY 0 4 1 2000 0");
+    r.retCode = -21;
+    EXPECT_EQ(read(runners.ReadMyKADData(1, 4, card.data())), "-21 MYKADONLY 1 4 - 0 0");
 }
 
 }  // namespace
