@@ -1,5 +1,4 @@
-// The test binary's global operator new (counting_allocator.cpp) counts the allocations made on
-// a thread while it runs `AllocationsIn`, and can fail them as in a process out of memory.
+// Counts (and can fail, as out of memory) the allocations a thread makes in `AllocationsIn`.
 #pragma once
 
 #include <functional>
