@@ -51,19 +51,6 @@ TEST(Xtea, PublishedVectorsAndPassThroughBlocksBothWays) {
     }
 }
 
-TEST(Blocks, PaddingFillsTheLastBlockWithItsCountAndComesOffAgain) {
-    for (const auto& c : {std::make_pair(0, 8), {7, 8}, {8, 16}, {16, 24}}) {
-        const int length = c.first, padded = c.second;
-        uint8_t data[32];
-        for (int i = 0; i < 32; ++i) data[i] = uint8_t(0x40 + i);
-        ASSERT_EQ(EncipherBlocks(data, length, kKey.data()), padded);
-        EXPECT_EQ(data[padded], 0x40 + padded) << "nothing written past the padding";
-        ASSERT_EQ(DecipherBlocks(data, padded, kKey.data()), length);
-        for (int i = 0; i < padded; ++i)
-            EXPECT_EQ(data[i], i < length ? 0x40 + i : padded - length);
-    }
-}
-
 TEST(ScrambleBytes, XorsFromPosition3WithThePairInTurnUnlessTheByteIsOrWouldBecome00_20OrFF) {
     Bytes frame = Hex("020008 41 20 00 FF 11 31 EE 50 99");
     const uint8_t same[2] = {0x11, 0x11}, pair[2] = {0x01, 0x02};

@@ -14,28 +14,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Worked by hand with the key 0F F0: 41^0F = 4E; 00 and 20 stay; D0^F0 = 20 and 0F^0F = 00, so
-// both stay; the last byte is 4E^00^20^D0^0F = B1, whatever the input held there.
-TEST(ScrambleBlock, KeepsPaddingAndZerosXorsTheRestAndEndsWithTheCheckByte) {
-    const uint8_t key[2] = {0x0F, 0xF0};
-    const struct {
-        Bytes in;
-        int length, keyLength;
-        Bytes out;  // starts as EE throughout
-    } cases[] = {
-        {{0x41, 0x00, 0x20, 0xD0, 0x0F, 0x99}, 6, 2, {0x4E, 0x00, 0x20, 0xD0, 0x0F, 0xB1}},
-        {{0x41, 0x41, 0x41}, 3, 1, {0x4E, 0x4E, 0x00}},  // one key byte for every position
-        {{0x41}, 1, 2, {0x00}},                          // the check byte of nothing
-        {{0x41, 0x41}, 0, 2, {0xEE, 0xEE}},              // nothing written
-        {{0x41, 0x41}, 2, 0, {0xEE, 0xEE}},
-    };
-    for (const auto& c : cases) {
-        Bytes out(c.out.size(), 0xEE);
-        ScrambleBlock(out.data(), c.in.data(), c.length, key, c.keyLength);
-        EXPECT_EQ(out, c.out) << c.length << " " << c.keyLength;
-    }
-}
-
 TEST(MakeRandomBlock, FallsBackToRandDividedBy255WhenTheGuidFails) {
     testing_support::FakeGuid guid;
     guid.works = false;

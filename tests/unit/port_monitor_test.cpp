@@ -261,17 +261,6 @@ TEST(ComPort, OpeningStopsAnOldMonitorReplacesEventsAndConfiguresUntilTheFirstFa
     }
 }
 
-TEST(ComPort, ClosingWaitsForTheThreadByOneDeadlineAndReleasesOnlyWhatNothingStillUses) {
-    const std::pair<bool, bool> cases[] = {{true, false}, {true, true}, {false, false}};
-    for (const auto& c : cases) {
-        ScriptedPort io;
-        io.ended = c.first, io.stuck = c.second;
-        ComPort(io).ClosePort();
-        EXPECT_EQ(io.calls, "stop; shutdown; closed by 10005; ended by 10005; lock; close; unlock" +
-                                std::string(c.first && !c.second ? "; release" : ""));
-    }
-}
-
 TEST(ComPort, StartsOneMonitorAndWaitsForTheHandedOverFrameUntilItsDeadline) {
     ScriptedPort io;
     ComPort port(io);
