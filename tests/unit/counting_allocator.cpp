@@ -1,5 +1,4 @@
-// The unit-test binary's global operator new: malloc, counted and failed on demand inside
-// AllocationsIn.
+// The unit-test binary's global operator new: malloc, counted and failed inside AllocationsIn.
 #include "counting_allocator.h"
 
 #include <cstdlib>

@@ -6,9 +6,8 @@
 namespace quillon {
 namespace testing_support {
 
-// The allocations that `run` tries on this thread. With failAfter >= 0, every allocation after
-// the first failAfter ones fails (operator new throws std::bad_alloc, the nothrow forms return
-// null).
+// The allocations `run` tries on this thread; with failAfter >= 0, those after the first
+// failAfter fail (throwing forms throw std::bad_alloc, nothrow forms return null).
 long AllocationsIn(const std::function<void()>& run, long failAfter = -1);
 
 }  // namespace testing_support

@@ -1,5 +1,4 @@
-// The file log against a fake file (line layout, [DEBUG] keys, one open per call, the cap and its
-// rename, every file call under the log's lock), then where the settings file and port are found.
+// The file log against a fake file (every file call under its lock), and the port's lookup.
 #include "foundation/file_log.h"
 
 #include <gtest/gtest.h>
@@ -154,8 +153,7 @@ TEST(IniLocator, ReadsTheWindowsFolderThroughA200CharacterBuffer) {
     EXPECT_EQ(IniLocator(files).GetIniPath(), std::string(199, 'W') + "\\SysWow64\\QUILLON.ini");
 }
 
-// A bridge port in the registry, else [COMPORT] COM, else 5; the plain cases are in describe_test
-// and tests/e2e/test_commands.py.
+// The odd registry values; describe_test and tests/e2e/test_commands.py play the plain ones.
 TEST(FindComPort, AsksTheBridgeNamesInOrderAndLocatesTheSettingsAnew) {
     const char kLocal[] = ".\\QUILLON.ini", kSysWow64[] = "C:\\windows\\SysWow64\\QUILLON.ini";
     const std::string first = "\\Device\\slabser0";

@@ -1,5 +1,4 @@
-// The host's link codec and reply collector against reference vectors, and the link path's
-// promise to allocate nothing; the simulated terminal is played against it end to end.
+// The link codec and reply collector against reference vectors; the link path allocates nothing.
 #include "terminal/frame_codec.h"
 
 #include <gtest/gtest.h>
@@ -30,8 +29,7 @@ Bytes Part(const Bytes& b, size_t from, size_t to) { return {b.begin() + from, b
 const Bytes kZeroKey(16, 0);
 const Bytes kKey = Hex("000102030405060708090A0B0C0D0E0F");
 
-// Published XTEA vectors (their key words are big-endian, ours little-endian), and blocks of
-// spaces or with a zero word, which pass unchanged both ways.
+// Published vectors (key words big-endian there); blocks of spaces or a zero word pass as they are.
 TEST(Xtea, PublishedVectorsAndPassThroughBlocksBothWays) {
     const Bytes published = Hex("03020100 07060504 0B0A0908 0F0E0D0C");
     const std::tuple<const Bytes&, const char*, const char*> vectors[] = {

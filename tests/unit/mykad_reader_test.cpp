@@ -1,5 +1,4 @@
-// The reader thread against a scripted card-reader library: its calls in order, and what each
-// answer leads to.
+// The reader thread against a scripted card-reader library: its calls and what each answer does.
 #include "cardreader/mykad_reader.h"
 
 #include <gtest/gtest.h>

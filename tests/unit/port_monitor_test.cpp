@@ -1,5 +1,4 @@
-// The serial port's decisions (open, close, monitor thread, write hand-over) through a scripted
-// port; the overlapped calls themselves are played against a real (wine) port by tests/comport.
+// The serial port's decisions through a scripted port; tests/comport plays the real (wine) one.
 #include "serial/port_monitor.h"
 
 #include <gtest/gtest.h>
@@ -25,8 +24,7 @@ struct Read {
     uint32_t error;
 };
 
-// Plays its scripts in order and records the calls that change something; a script that runs
-// out ends the thread the quiet way (no port, shutdown).
+// Records the calls that change something; a script run out ends the thread (no port, shutdown).
 class ScriptedPort : public IPortDevice {
   public:
     bool port = true, kept = false, purgeWorks = true, present = false, opens = true;
