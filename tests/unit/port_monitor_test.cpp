@@ -259,6 +259,17 @@ TEST(ComPort, OpeningStopsAnOldMonitorReplacesEventsAndConfiguresUntilTheFirstFa
     }
 }
 
+// The events are freed only when nothing can still use them: the thread ended, no transfer stuck.
+TEST(ComPort, ClosingWaitsForTheThreadByOneDeadlineAndReleasesOnlyWhatNothingStillUses) {
+    for (const auto& c : {std::make_pair(true, false), {true, true}, {false, false}}) {
+        ScriptedPort io;
+        io.ended = c.first, io.stuck = c.second;
+        ComPort(io).ClosePort();
+        EXPECT_EQ(io.calls, "stop; shutdown; closed by 10005; ended by 10005; lock; close; unlock" +
+                                std::string(c.first && !c.second ? "; release" : ""));
+    }
+}
+
 TEST(ComPort, StartsOneMonitorAndWaitsForTheHandedOverFrameUntilItsDeadline) {
     ScriptedPort io;
     ComPort port(io);
