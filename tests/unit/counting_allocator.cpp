@@ -1,5 +1,4 @@
-// Replaces the global operator new of the whole unit-test binary with one that forwards to malloc
-// and, on a thread inside AllocationsIn, counts the calls and fails them on demand.
+// The unit-test binary's global operator new: malloc, counted and failed inside AllocationsIn.
 #include "counting_allocator.h"
 
 #include <cstdlib>

@@ -1,5 +1,4 @@
-// The test binary's global operator new (counting_allocator.cpp) counts the allocations made on
-// a thread while it runs `AllocationsIn`, and can fail them as in a process out of memory.
+// Counts (and can fail, as out of memory) the allocations a thread makes in `AllocationsIn`.
 #pragma once
 
 #include <functional>
@@ -7,9 +6,8 @@
 namespace quillon {
 namespace testing_support {
 
-// The allocations that `run` tries on this thread. With failAfter >= 0, every allocation after
-// the first failAfter ones fails (operator new throws std::bad_alloc, the nothrow forms return
-// null).
+// The allocations `run` tries on this thread; with failAfter >= 0, those after the first
+// failAfter fail (throwing forms throw std::bad_alloc, nothrow forms return null).
 long AllocationsIn(const std::function<void()>& run, long failAfter = -1);
 
 }  // namespace testing_support

@@ -77,7 +77,6 @@ class FakeClock : public IClock {
     void SleepMs(int milliseconds) override { sleeps.push_back(milliseconds); }
 };
 
-// Keeps every frame handed over, as the dialog reads it.
 struct FrameCollector : IFrameSink {
     std::vector<std::vector<uint8_t>> frames;
     void OnFrame(const uint8_t* frame, int length) override {

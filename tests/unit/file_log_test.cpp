@@ -1,6 +1,4 @@
-// The file log's decisions against a fake file: the line layout, the [DEBUG] keys, one open file
-// per call, the cap and its rename; every file call must be made under the log's lock (the
-// monitor and reader threads write too). Then where the settings file and the port are found.
+// The file log against a fake file (every file call under its lock), and the port's lookup.
 #include "foundation/file_log.h"
 
 #include <gtest/gtest.h>
@@ -19,13 +17,13 @@ namespace quillon {
 namespace {
 
 using namespace testing_support;
+using Lines = std::vector<std::string>;
 
-// Files by name and the open, close and replace calls in order; a file call made without the
-// log's lock is counted.
+// Files by name, the open, close and replace calls in order, and file calls made unlocked.
 class FakeLogFile : public ILogFile, public ILogThreads {
   public:
     std::map<std::string, std::string> files;
-    std::vector<std::string> calls;
+    Lines calls;
     int unlockedCalls = 0;
     bool opens = true, renames = true;
 
@@ -33,8 +31,7 @@ class FakeLogFile : public ILogFile, public ILogThreads {
     void Lock() override { locked_ = true; }
     void Unlock() override { locked_ = false; }
     bool Open(const std::string& path) override {
-        Note("open " + path);
-        if (opens) files[path_ = path];  // created when missing, appended to otherwise
+        if (Note("open " + path), opens) files[path_ = path];  // created when missing
         return opens;
     }
     uint64_t Size() override { return Note(""), files[path_].size(); }
@@ -43,8 +40,7 @@ class FakeLogFile : public ILogFile, public ILogThreads {
     }
     void Close() override { Note("close"); }
     bool Replace(const std::string& from, const std::string& to) override {
-        Note("replace " + from + " " + to);
-        if (renames) files[to] = files[from], files.erase(from);
+        if (Note("replace " + from + " " + to), renames) files[to] = files[from], files.erase(from);
         return renames;
     }
 
@@ -63,9 +59,7 @@ class FileLogTest : public ::testing::Test {
   protected:
     FakeLogFile file;
     FileLog log{file, file};
-
-    // One call: the log opened, the lines written through WriteLog, the log closed.
-    void Call(uint64_t maxBytes, const std::vector<std::string>& lines) {
+    void Call(uint64_t maxBytes, const Lines& lines) {  // one call of the library
         log.Open(LogSettings{true, "L.txt", maxBytes});
         for (const std::string& line : lines) WriteLog(line);
         log.Close();
@@ -73,42 +67,31 @@ class FileLogTest : public ::testing::Test {
     void TearDown() override { EXPECT_EQ(file.unlockedCalls, 0) << "file calls outside the lock"; }
 };
 
-// Prompts hold line breaks of every kind; a "%" is text, not a format.
-TEST(FormatLogLine, StampsDateTimeProcessAndThreadAndKeepsEachLineOnOneLine) {
-    EXPECT_EQ(FormatLogLine({LocalTime{2027, 1, 2, 3, 4, 5, 6}, 4294967295u, 0},
-                            "a\nb\rc\r\n\r\nd 100% %s"),
-              "02/01/2027 03:04:05.006 | pid 4294967295 tid 0 | a / b / c /  / d 100% %s\r\n");
-}
-
 // Texts up to 255 characters are built on the stack, longer ones in a second pass.
 TEST(Format, BuildsTextsWholeOnBothSidesOfTheStackBuffer) {
-    for (size_t n : {0, 1, 254, 255, 256, 257, 4000}) {
+    for (size_t n : {0, 254, 255, 256}) {
         const std::string text(n, 'k');
         EXPECT_EQ(Format("%s", text.c_str()), text) << n;
         EXPECT_EQ(Format("%s%d", text.c_str(), -7), text + "-7") << n;
     }
 }
 
-TEST(ReadLogSettings, MaxKbOfZeroOrLessIsTheDefaultAndNothingElseIsReadWhileSwitchedOff) {
-    const struct {
-        const char *enable, *file, *maxKb;
-        LogSettings read;
-    } cases[] = {
-        {nullptr, "D:\\trace.txt", "4", {false, "", 0}},
+TEST(ReadLogSettings, MissingOrZeroKeysReadAsTheirDefaultsAndTheCapNeedsMoreThan32Bits) {
+    const std::tuple<const char*, const char*, const char*, LogSettings> cases[] = {
+        // ENABLE, FILE, MAX_KB, what is read
         {"1", nullptr, nullptr, {true, ".\\Log.txt", 1048576}},
-        {"2", "D:\\trace.txt", "1", {true, "D:\\trace.txt", 1024}},
         {"1", nullptr, "0", {true, ".\\Log.txt", 1048576}},
         {"1", nullptr, "4194304", {true, ".\\Log.txt", 4294967296u}},
     };
     for (const auto& c : cases) {
         FakeProfile profile;
-        if (c.enable) profile.Set("Q.ini", "DEBUG", "ENABLE", c.enable);
-        if (c.file) profile.Set("Q.ini", "DEBUG", "FILE", c.file);
-        if (c.maxKb) profile.Set("Q.ini", "DEBUG", "MAX_KB", c.maxKb);
-        const LogSettings s = ReadLogSettings(profile, "Q.ini");
-        EXPECT_EQ(std::make_tuple(s.enabled, s.file, s.maxBytes),
-                  std::make_tuple(c.read.enabled, c.read.file, c.read.maxBytes))
-            << c.enable << " " << c.maxKb;
+        const char* keys[] = {"ENABLE", "FILE", "MAX_KB"};
+        const char* values[] = {std::get<0>(c), std::get<1>(c), std::get<2>(c)};
+        for (int i = 0; i < 3; ++i)
+            if (values[i]) profile.Set("Q.ini", "DEBUG", keys[i], values[i]);
+        const LogSettings s = ReadLogSettings(profile, "Q.ini"), want = std::get<3>(c);
+        EXPECT_EQ(std::tie(s.enabled, s.file, s.maxBytes),
+                  std::tie(want.enabled, want.file, want.maxBytes));
     }
 }
 
@@ -118,113 +101,82 @@ TEST_F(FileLogTest, FileIsOpenedOnceForTheCallTakesEveryLineAndIsClosedAtItsEnd)
     file.opens = false;
     Call(1 << 20, {"dropped"});
     file.opens = true;
-    Call(1 << 20, {"Before Checking", "[PING]"});
+    Call(1 << 20, {"Before\r\nChecking\r%s", "[PING]"});  // one line each, "%" is text
     EXPECT_EQ(GetLogSink(), nullptr);
     log.Write("after the call, straight to the log");
-    EXPECT_EQ(file.calls, (std::vector<std::string>{"open L.txt", "open L.txt", "close"}));
+    EXPECT_EQ(file.calls, (Lines{"open L.txt", "open L.txt", "close"}));
     EXPECT_EQ(file.files["L.txt"],
-              std::string(kPrefix) + "Before Checking\r\n" + kPrefix + "[PING]\r\n");
+              std::string(kPrefix) + "Before / Checking / %s\r\n" + kPrefix + "[PING]\r\n");
     CapturingLog other;
     log.Close();
     WriteLog("a closed log leaves another's sink alone");
     EXPECT_EQ(other.lines.size(), 1u);
 }
 
-// Each line below is 46 + text + 2 bytes long; the cap is 200 bytes.
+// Each line is 46 + text + 2 bytes long; the cap is 200 bytes; L.txt.1 starts with 7 bytes.
 TEST_F(FileLogTest, LineThatWouldPassTheCapFirstRenamesTheFileToDot1AndStartsANewOne) {
     const struct {
-        const char* name;
         size_t existing;            // bytes in L.txt before the call
         std::vector<size_t> texts;  // lengths of the texts written
-        bool renames;               // whether a rename succeeds
-        int tries;                  // renames tried
-        size_t sizeL, sizeL1;       // the files at the end (L.txt.1 starts with 7 bytes)
+        bool renames;
+        int tries;             // renames tried
+        size_t sizeL, sizeL1;  // at the end
     } cases[] = {
-        {"a line that just fits", 0, {52, 52}, true, 0, 200, 7},
-        {"one byte over", 0, {52, 53}, true, 1, 101, 100},
-        {"an empty file takes a line beyond the cap", 0, {300, 1}, true, 1, 49, 348},
-        {"each time the cap is reached", 0, {52, 52, 52, 52, 52}, true, 2, 100, 200},
-        {"a failed rename keeps the lines, not tried again", 150, {52, 52}, false, 1, 350, 7},
+        {0, {52, 52}, true, 0, 200, 7},  // just fits
+        {0, {52, 53}, true, 1, 101, 100},
+        {0, {300, 1}, true, 1, 49, 348},  // an empty file takes a line beyond the cap
+        {0, {52, 52, 52, 52, 52}, true, 2, 100, 200},
+        {150, {52, 52}, false, 1, 350, 7},  // a failed rename is not tried again in the call
     };
     for (const auto& c : cases) {
         file.calls.clear();
         file.files = {{"L.txt", std::string(c.existing, 'o')}, {"L.txt.1", "older\r\n"}};
         file.renames = c.renames;
-        std::vector<std::string> lines, calls{"open L.txt"};
+        Lines lines, calls{"open L.txt"};
         for (size_t n : c.texts) lines.push_back(std::string(n, 't'));
         Call(200, lines);
-        for (int i = 0; i < c.tries; ++i) {
+        for (int i = 0; i < c.tries; ++i)
             calls.insert(calls.end(), {"close", "replace L.txt L.txt.1", "open L.txt"});
-        }
         calls.push_back("close");
-        EXPECT_EQ(file.calls, calls) << c.name;
-        EXPECT_EQ(file.files["L.txt"].size(), c.sizeL) << c.name;
-        EXPECT_EQ(file.files["L.txt.1"].size(), c.sizeL1) << c.name;
+        EXPECT_EQ(file.calls, calls) << c.sizeL;
+        EXPECT_EQ(file.files["L.txt"].size(), c.sizeL);
+        EXPECT_EQ(file.files["L.txt.1"].size(), c.sizeL1);
     }
-}
-
-TEST_F(FileLogTest, AfterAFailedRenameTheNextCallTriesAgain) {
-    file.files["L.txt"] = std::string(300, 'o');
-    file.renames = false;
+    file.files = {{"L.txt", std::string(300, 'o')}}, file.renames = true;  // the next call tries
     Call(200, {"a"});
-    file.renames = true;
-    Call(200, {"b"});
-    EXPECT_EQ(file.files["L.txt.1"] + file.files["L.txt"],
-              std::string(300, 'o') + kPrefix + "a\r\n" + kPrefix + "b\r\n");
+    EXPECT_EQ(file.files["L.txt.1"], std::string(300, 'o'));
 }
 
-const char kLocal[] = ".\\QUILLON.ini";
-const char kSystem32[] = "C:\\windows\\System32\\QUILLON.ini";
-const char kSysWow64[] = "C:\\windows\\SysWow64\\QUILLON.ini";
-
-TEST(IniLocator, PicksTheFirstFileThatOpensElseSysWow64AndKeepsIt) {
-    const std::pair<std::set<std::string>, const char*> cases[] = {
-        {{kLocal, kSystem32}, kLocal}, {{kSystem32, kSysWow64}, kSystem32}, {{}, kSysWow64}};
-    for (const auto& c : cases) {
-        FakeFileSystem files;
-        files.files = c.first;
-        IniLocator locator(files);
-        EXPECT_EQ(locator.GetIniPath(), c.second);
-        files.files.insert(kLocal);
-        EXPECT_EQ(locator.GetIniPath(), c.second) << "for the life of the process";
-    }
+TEST(IniLocator, ReadsTheWindowsFolderThroughA200CharacterBuffer) {
     FakeFileSystem files;
-    files.windowsDir = std::string(300, 'W');  // taken through a 200-character buffer
+    files.windowsDir = std::string(300, 'W');
     EXPECT_EQ(IniLocator(files).GetIniPath(), std::string(199, 'W') + "\\SysWow64\\QUILLON.ini");
 }
 
-// A bridge port in the registry, else [COMPORT] COM, else 5; the plain cases (each bridge name,
-// a port that is no bridge) are played end to end (tests/e2e/test_commands.py).
+// The odd registry values; describe_test and tests/e2e/test_commands.py play the plain ones.
 TEST(FindComPort, AsksTheBridgeNamesInOrderAndLocatesTheSettingsAnew) {
-    struct Case {
-        bool opens;
-        std::map<std::string, std::string> values;
-        const char* comSetting;  // [COMPORT] COM, or nullptr
-        int expected;
-        size_t asked;  // bridge names asked
-    };
+    const char kLocal[] = ".\\QUILLON.ini", kSysWow64[] = "C:\\windows\\SysWow64\\QUILLON.ini";
     const std::string first = "\\Device\\slabser0";
-    const Case cases[] = {
-        {true, {{first, "NULL"}, {"\\Device\\silabser0", "COM3"}}, nullptr, 3, 3},  // NULL: absent
-        {true, {{first, "COM" + std::string(2000, '1')}}, nullptr, INT_MAX, 1},  // stays terminated
-        {false, {{first, "COM7"}}, "8", 8, 0},     // the key cannot be opened
-        {true, {{first, "COMX"}}, nullptr, 5, 1},  // no digits from the 4th character
-        {true, {{first, "CO"}}, "4", 4, 1},        // too short to hold a number
-        {true, {{first, "COM0"}}, "6", 6, 1},      // port 0 means none
+    const std::tuple<std::map<std::string, std::string>, const char*, int, size_t> cases[] = {
+        // the key's values, [COMPORT] COM, the port, bridge names asked
+        {{{first, "NULL"}, {"\\Device\\silabser0", "COM3"}}, nullptr, 3, 3},
+        {{{first, "COM" + std::string(2000, '1')}}, nullptr, INT_MAX, 1},
+        {{{first, "CO"}}, "4", 4, 1},
+        {{{first, "COM0"}}, "6", 6, 1},  // port 0 means none
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         FakeFileSystem files;
         IniLocator locator(files);
         EXPECT_EQ(locator.GetIniPath(), kSysWow64);
-        files.files.insert(kLocal);  // the file appears after the path was first taken
+        files.files.insert(kLocal);  // appears after the path was taken, which is kept
+        EXPECT_EQ(locator.GetIniPath(), kSysWow64);
         FakeRegistry registry;
-        registry.opens = c.opens;
-        registry.values = c.values;
+        registry.values = std::get<0>(c);
         FakeProfile profile;
-        if (c.comSetting) profile.Set(kLocal, "COMPORT", "COM", c.comSetting);
-        EXPECT_EQ(FindComPort(locator, registry, profile), c.expected) << c.expected;
-        EXPECT_EQ(registry.queried.size(), c.asked);
-        EXPECT_EQ(registry.closed, c.opens);
+        if (std::get<1>(c)) profile.Set(kLocal, "COMPORT", "COM", std::get<1>(c));
+        EXPECT_EQ(FindComPort(locator, registry, profile), std::get<2>(c));
+        EXPECT_EQ(registry.queried.size(), std::get<3>(c));
+        EXPECT_TRUE(registry.closed);
         EXPECT_EQ(locator.Current(), kLocal);
     }
 }

@@ -1,5 +1,4 @@
-// Fakes of the command layer: the runners, the random sources of the MyKad reply record, and a
-// rig of the record builder.
+// Fakes of the command layer: runners, the MyKad record's random sources, a record-builder rig.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +14,8 @@
 namespace quillon {
 namespace testing_support {
 
-// Runners that note which one ran with which show and port, fill fixed data and answer `result`;
-// `during` runs inside the runner (to call again, or to throw).
+// Runners that note the runner, show and port, fill fixed data and answer `result`; `during`
+// runs inside (to call again, or to throw).
 class ScriptedRunners : public IRunners {
   public:
     std::string called;  // "Runner show port"
@@ -92,8 +91,7 @@ class FakeRandomSequence : public IRandomSequence {
     int Next() override { return taken < values.size() ? values[taken++] : 0; }
 };
 
-// The MyKad reply record with fake sources, and card-data and photo buffers of the dispatcher's
-// sizes; the settings path is fixed so tests can set keys on it.
+// The MyKad reply record with fake sources and buffers of the dispatcher's sizes, at a fixed path.
 struct MyKadReplyRig {
     explicit MyKadReplyRig(const char* path) { locator.Store(path); }
 
