@@ -15,8 +15,7 @@ std::string Header(uint32_t n) {
                        static_cast<char>((n >> 16) & 0xFF), static_cast<char>(n >> 24)};
 }
 
-// Events as "M:<payload>" or "L:<declared length>", then "mid" if the input ended inside a
-// message, fed in pieces of `piece` bytes.
+// Events as "M:<payload>" or "L:<declared length>", then "mid" if the input ends in a message.
 std::vector<std::string> Decode(const std::string& input, size_t piece) {
     FrameDecoder decoder;
     std::vector<FrameEvent> events;

@@ -1,5 +1,4 @@
-// The bridge's answer to each kind of message, and one request at a time: a fake call thread
-// keeps the job until the test finishes it.
+// The bridge's answer to each kind of message, and one request at a time.
 #include "session.h"
 
 #include <gtest/gtest.h>

@@ -96,8 +96,7 @@ TEST_F(CallBarrierTest, WrongAccessCodeMakesNoServicesAllocatesNothingAndWritesN
     EXPECT_EQ(Send("[PING]", "QLN26 and more"), -1007) << "only five bytes are compared";
 }
 
-// From the services or inside a command, any exception ends the call (and releases its guard);
-// from the log sink, it only loses its line.
+// An exception from the services or a command ends the call; from the log sink, only its line.
 TEST_F(CallBarrierTest, AnyExceptionGivesMinus1009AndTheNextCallWorksButALogSinkOnlyLosesALine) {
     const std::function<void()> throwers[] = {[] { throw std::runtime_error("reader gone"); },
                                               [] { throw 42; }};

@@ -183,8 +183,7 @@ TEST(AskReaderVersion, OpensTheReaderAsksItsVersionKeepsItOnlyOnSuccessAndAlways
     }
 }
 
-// The keys and order the doctor reads are checked end to end; these are the lines it never
-// meets there.
+// The doctor reads the keys end to end; these are the lines it never meets there.
 TEST(FormatDescription, WritesOnlyTheLinesThatApplyWithoutControlCharacters) {
     Description d;
     d.version = "2.1.0";
@@ -217,7 +216,8 @@ TEST(CopyDescription, CopiesWholeLinesOnlyNeverPastTheBufferAndReturnsTheLengthN
         int size;
         std::string copied;
     } rows[] = {
-        {15, text}, {14, "a=1\nbb=22\n"}, {11, "a=1\nbb=22\n"}, {10, "a=1\n"}, {5, "a=1\n"}, {4, ""},
+        {15, text},    {14, "a=1\nbb=22\n"}, {11, "a=1\nbb=22\n"},
+        {10, "a=1\n"}, {5, "a=1\n"},         {4, ""},
     };
     for (const Row& row : rows) {
         std::vector<char> out(static_cast<size_t>(row.size) + 8, '#');

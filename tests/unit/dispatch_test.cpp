@@ -1,5 +1,4 @@
-// The dispatcher with scripted runners (the access gate is call_barrier_test's), the field and
-// number readers, and what the log keeps of a reply. Whole replies are played in tests/e2e.
+// The dispatcher with scripted runners, its field and number readers, and what the log keeps.
 #include "command/dispatch.h"
 
 #include <gtest/gtest.h>
@@ -115,8 +114,7 @@ TEST_F(DispatchTest, TemplatesAndOverLongFieldsAreCutNeverCopiedPast) {
     EXPECT_EQ(Reply(), "[READMYKAD][0][||]") << "no texts of the call before";
 }
 
-// A second request while one runs (a host's window procedure during the dialog, or another
-// thread) is refused without touching the running call or its file log; the gate comes first.
+// A call during a call (the dialog's window procedure, another thread) leaves the first alone.
 TEST_F(DispatchTest, SecondCallDuringACallIsRefusedWithMinus1008AndTheLogOpensOncePerCall) {
     RecordingLogSwitch logSwitch;
     context.logSwitch = &logSwitch;
@@ -140,8 +138,7 @@ TEST_F(DispatchTest, SecondCallDuringACallIsRefusedWithMinus1008AndTheLogOpensOn
                                                          "open D:\\trace.txt", "close"}));
 }
 
-// The signature area is cleared for every call; a reply carries at most the 2180 bytes that one
-// terminal frame holds.
+// The signature area is cleared per call; a reply holds at most one frame's 2180 bytes.
 TEST_F(DispatchTest, SignatureRepliesTheBytesTheRunnerCountedInHexAndNothingOfAnEarlierOne) {
     const struct {
         std::vector<uint8_t> data;
@@ -190,14 +187,12 @@ TEST(ParseInt, ReadsTheLeadingDecimalAndSaturates) {
     for (int i = 0; i < 9; ++i) EXPECT_EQ(ParseInt(texts[i]), values[i]) << '"' << texts[i] << '"';
 }
 
-// A pair is read up to its first non-digit; a short text pads with zeros, an odd digit stands
-// alone.
+// A pair is read up to its first non-digit; a short text pads with zeros.
 TEST(HexDecode, ReadsPairsEitherCasePaddingWithZeros) {
-    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
-        {"aAfF09", {0xAA, 0xFF, 0x09}},
-        {"123", {0x12, 0x03, 0x00}},
-        {"1G", {0x01}},
-        {"G1", {0x00}}};
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {{"aAfF09", {0xAA, 0xFF, 0x09}},
+                                                                  {"123", {0x12, 0x03, 0x00}},
+                                                                  {"1G", {0x01}},
+                                                                  {"G1", {0x00}}};
     for (const auto& c : cases) {
         std::vector<uint8_t> out(c.second.size(), 0xEE);
         HexDecode(c.first, out.size(), out.data());
