@@ -209,8 +209,6 @@ TEST(ReplyForLog, DataFieldsOfEveryReplyLayoutBecomeTheirLengthAndTheRestIsKept)
         {"[READMYKADNOPHOTO][0][1][rec]", "[READMYKADNOPHOTO][0][1][3 characters]"},
         // No personal data; failures echo field 1 as received, a "[" in it too.
         {"[GETBRANCHCODE][0][BR-7731][Taman Orkid Jaya][192.0.2.2][123]", ""},
-        {"[GETSERIALNUMBER][0][QT-2026-00042][123]", ""},
-        {"[GETFIRMWAREVERSION][0][KOPERASI CONTOH UTARA][123]", ""},
         {"[AB[CD][-1007][123]", ""},
         // A field the log does not know is taken for data; what is no sequence of fields, too.
         {"[FUTURE][0][secret][123]", "[FUTURE][0][6 characters][123]"},
