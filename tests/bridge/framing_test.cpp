@@ -1,5 +1,4 @@
-// The length-prefixed framing: messages cut anywhere by the pipe, lengths at and beyond the
-// limit, and an input that ends inside a message.
+// The length-prefixed framing: messages cut anywhere, lengths at and past the limit.
 #include "framing.h"
 
 #include <gtest/gtest.h>
@@ -16,8 +15,7 @@ std::string Header(uint32_t n) {
                        static_cast<char>((n >> 16) & 0xFF), static_cast<char>(n >> 24)};
 }
 
-// Events as "M:<payload>" or "L:<declared length>", then "mid" if the input ended inside a
-// message, fed in pieces of `piece` bytes.
+// Events as "M:<payload>" or "L:<declared length>", then "mid" if the input ends in a message.
 std::vector<std::string> Decode(const std::string& input, size_t piece) {
     FrameDecoder decoder;
     std::vector<FrameEvent> events;
@@ -40,7 +38,6 @@ TEST(BridgeFraming, DecodesTheSameMessagesWhereverThePipeCutsTheInput) {
         std::string input;
         std::vector<std::string> events;
     } cases[] = {
-        {"one message", Header(2) + "{}", {"M:{}"}},
         {"two in a row", Header(3) + "abc" + Header(1) + "z", {"M:abc", "M:z"}},
         {"an empty message", Header(0) + Header(1) + "q", {"M:", "M:q"}},
         {"the longest accepted", Header(kMessageMax) + atLimit, {"M:" + atLimit}},
@@ -49,10 +46,9 @@ TEST(BridgeFraming, DecodesTheSameMessagesWhereverThePipeCutsTheInput) {
          {"L:4097", "M:ok"}},
         {"a length of 2^32-1 is told at once", Header(0xFFFFFFFFu) + "{}", {"L:4294967295", "mid"}},
         {"the input ends inside a header",
-         Header(2) + "{}" + std::string("\x05\x00", 2),
+         Header(2) + "{}" + Header(5).substr(0, 2),
          {"M:{}", "mid"}},
         {"the input ends inside a body", Header(9) + "{\"id\"", {"mid"}},
-        {"nothing at all", "", {}},
     };
     for (const auto& c : cases) {
         for (size_t piece : {size_t{1}, size_t{3}, size_t{1} << 20}) {

@@ -1,5 +1,4 @@
-// The bridge's answers to every kind of message, and the rule of one request at a time: a fake
-// call thread keeps the job until the test finishes it.
+// The bridge's answer to each kind of message, and one request at a time.
 #include "session.h"
 
 #include <gtest/gtest.h>
@@ -35,10 +34,7 @@ struct Row {
 
 class BridgeSession : public ::testing::Test {
   protected:
-    explicit BridgeSession(Versions versions = {"0.1.0", "0.1.0"})
-        : session(out, calls, std::move(versions)) {
-        out.session = &session;
-    }
+    BridgeSession() { out.session = &session; }
     // Sends one message; returns what the bridge wrote for it (empty: nothing yet).
     Lines Send(const std::string& message) {
         out.messages.clear();
@@ -49,35 +45,26 @@ class BridgeSession : public ::testing::Test {
 
     Out out;
     Calls calls;
-    Session session;
+    Session session{out, calls, Versions{"0.1.0", "0.1.0"}};
 };
 
 TEST_F(BridgeSession, AnswersWhatNeedsNoCallAtOnceWithThePagesIdAsItCame) {
     const Row rows[] = {
         {std::string(kMessageMax + 1, ' '), R"({"id":null,"error":"message too long"})"},
-        {"", R"({"id":null,"error":"invalid JSON"})"},
         {"{\"id\":1,\"request\":", R"({"id":null,"error":"invalid JSON"})"},
         {"{\"id\":1,\"request\":\"[PING\xE9]\"}", R"({"id":null,"error":"invalid JSON"})"},
         {"[1,2]", R"({"id":null,"error":"message is not a JSON object"})"},
-        {"\"[ENROLL][1][0]\"", R"({"id":null,"error":"message is not a JSON object"})"},
         {R"({"request":"[ENROLL][1][0]"})", R"({"id":null,"error":"missing id"})"},
         {R"({"id":null,"request":"[ENROLL][1][0]"})",
          R"({"id":null,"error":"id is not a string or a number"})"},
-        {R"({"id":{"n":1},"cmd":"version"})",
-         R"({"id":null,"error":"id is not a string or a number"})"},
         {R"({"id":4})", R"({"id":4,"error":"missing request or cmd"})"},
         {R"({"id":"a","request":5})", R"({"id":"a","error":"request is not a string"})"},
-        {R"({"id":"a","request":["[ENROLL]"]})", R"({"id":"a","error":"request is not a string"})"},
-        {R"({"id":"a","request":null})", R"({"id":"a","error":"request is not a string"})"},
         {R"({"id":5,"request":"[VERIFY][0][3]\u0000[ENROLL]"})",
          R"({"id":5,"error":"request holds a NUL character"})"},
         {R"({"id":6,"cmd":"reboot"})", R"({"id":6,"error":"unknown cmd"})"},
-        {R"({"id":6,"cmd":1})", R"({"id":6,"error":"unknown cmd"})"},
         {R"({"id":2.5,"cmd":"version"})", R"({"id":2.5,"bridge":"0.1.0","dll":"0.1.0"})"},
         {R"({"id":18446744073709551615,"cmd":"version"})",
          R"({"id":18446744073709551615,"bridge":"0.1.0","dll":"0.1.0"})"},
-        {R"({"cmd":"version","id":"\u00e9t\u00e9"})",
-         "{\"id\":\"\xC3\xA9t\xC3\xA9\",\"bridge\":\"0.1.0\",\"dll\":\"0.1.0\"}"},
     };
     for (const auto& r : rows) EXPECT_EQ(Send(r.message), Lines{r.answer}) << r.message;
     EXPECT_TRUE(calls.started.empty());
@@ -93,11 +80,9 @@ TEST_F(BridgeSession, OneRequestRunsAtATimeAndTheOthersAreAnsweredBusyNotQueued)
         {R"({"id":2,"request":"[GETSERIALNUMBER][0][7]"})",
          R"({"id":2,"code":-1008,"reply":"[GETSERIALNUMBER][-1008][123]"})"},
         {R"({"id":5,"cmd":"version"})", R"({"id":5,"bridge":"0.1.0","dll":"0.1.0"})"},
-        {"{", R"({"id":null,"error":"invalid JSON"})"},
     };
     for (const auto& d : during) EXPECT_EQ(Send(d.message), Lines{d.answer}) << d.message;
     EXPECT_EQ(calls.started.size(), 1u);
-
     out.messages.clear();
     // A reply byte that is not UTF-8 (a text in a Windows code page) goes out as U+FFFD.
     session.Finish("e-1", -30, "[ENROLL][-30][Caf\xE9][123]");
@@ -108,20 +93,9 @@ TEST_F(BridgeSession, OneRequestRunsAtATimeAndTheOthersAreAnsweredBusyNotQueued)
     Send(R"({"id":6,"request":"[GETSERIALNUMBER][0][7]"})");
     ASSERT_EQ(calls.started.size(), 2u);
     EXPECT_EQ(calls.started[1].id, 6);
-}
-
-TEST(BridgeBusyReply, NamesField1AsTheLibraryCutsIt) {
-    const struct {
-        std::string request;
-        std::string reply;
-    } cases[] = {
-        {"XX[ENROLL2][1][3]", "[ENROLL2][-1008][123]"},
-        {"[P[Q]][R]", "[P[Q][-1008][123]"},
-        {"[READMYKAD", "[READMYKAD][-1008][123]"},
-        {"no brackets", "[][-1008][123]"},
-        {"[" + std::string(600, 'K') + "]", "[" + std::string(499, 'K') + "][-1008][123]"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(BusyReplyText(c.request), c.reply) << c.request;
+    // Field 1 as the library cuts it.
+    EXPECT_EQ(BusyReplyText("XX[" + std::string(600, 'K') + "]"),
+              "[" + std::string(499, 'K') + "][-1008][123]");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The bridge's input path: framing in pieces the input chooses, JSON parsing, the message rules
-// and the busy state, with a call thread that finishes its job when the input says so. Every
-// frame written must be whole and hold a JSON object with an id and one kind of answer.
+// Bridge input in pieces the input chooses, with a call thread that finishes its job when the
+// input says so. Every frame written must be whole and hold an object with an id and one kind of
+// answer; a second call may never start while one runs.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -15,23 +15,18 @@ namespace {
 
 struct Out : IFrameOut {
     void Write(const std::string& frame) override {
-        FrameDecoder decoder;
-        std::vector<FrameEvent> events;
-        decoder.Feed(frame.data(), frame.size(), events);
-        if (events.size() != 1 || decoder.MidMessage()) std::abort();
-        const Json message = Json::parse(events[0].payload, nullptr, false);
-        if (!message.is_object() || !message.contains("id")) std::abort();
-        const int kinds = static_cast<int>(message.contains("error")) +
-                          static_cast<int>(message.contains("code")) +
-                          static_cast<int>(message.contains("bridge"));
-        if (kinds != 1) std::abort();
+        if (frame.compare(0, 4, EncodeFrame(frame.substr(4)), 0, 4) != 0) std::abort();
+        const Json m = Json::parse(frame.substr(4), nullptr, false);
+        if (!m.is_object() || !m.contains("id") ||
+            m.contains("error") + m.contains("code") + m.contains("bridge") != 1)
+            std::abort();
     }
 };
 
 struct Calls : ICallThread {
     std::vector<Job> jobs;
     void Start(Job job) override {
-        if (!jobs.empty()) std::abort();  // a second call while one runs
+        if (!jobs.empty()) std::abort();
         jobs.push_back(std::move(job));
     }
 };
@@ -42,10 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Out out;
     Calls calls;
     Session session(out, calls, Versions{"0.1.0", "0.1.0"});
-    // Each control byte: the length of the next piece (low 6 bits + 1) and whether the running
-    // call finishes before it (top bit).
-    size_t at = 0;
-    while (at < size) {
+    // Each control byte: the next piece's length (low 6 bits + 1); top bit: the call ends first.
+    for (size_t at = 0; at < size;) {
         const uint8_t control = data[at++];
         if ((control & 0x80) != 0 && !calls.jobs.empty()) {
             session.Finish(calls.jobs[0].id, -30, "[" + calls.jobs[0].request + "][-30][123]");

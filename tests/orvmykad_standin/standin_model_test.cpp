@@ -58,26 +58,19 @@ TEST(StandinScenario, FileSetsResultsInOrderThenDefaultsAndTheCardsBytes) {
     EXPECT_EQ(host.sleeps, (std::vector<int>{250}));
 }
 
-TEST(StandinScenario, ACancelledCardWaitAnswersMinus30WithoutTakingAResult) {
+TEST(StandinScenario, DelaysGoCallByCallAndACancelledWaitTakesNoResult) {
     Host host;
     StandinReader reader(Parse("result OrvMyKadGetCardStatus 0 5\n"
-                               "delay OrvMyKadGetCardStatus 1500\n"),
+                               "delay OrvMyKadGetCardStatus 0 1500 900\n"
+                               "delay OrvMyKadReadPhoto 70 0 30\n"),
                          host);
     EXPECT_EQ(reader.GetCardStatus(1, 2000), 0);
     host.cancelled = true;
     EXPECT_EQ(reader.GetCardStatus(1, 2000), -30);
     host.cancelled = false;
-    EXPECT_EQ(reader.GetCardStatus(1, 2000), 5) << "the cancelled call took no result";
-    EXPECT_EQ(host.cancelWaits, (std::vector<int>{1500, 1500, 1500}));
-}
-
-TEST(StandinScenario, DelaysGoCallByCallAndTheLastOneHoldsForTheRest) {
-    Host host;
-    StandinReader reader(Parse("delay OrvMyKadGetCardStatus 0 0 900 0\n"
-                               "delay OrvMyKadReadPhoto 70 0 30\n"),
-                         host);
-    for (int i = 0; i < 6; ++i) reader.GetCardStatus(1, 2000);
-    EXPECT_EQ(host.cancelWaits, (std::vector<int>{0, 0, 900, 0, 0, 0}));
+    EXPECT_EQ(reader.GetCardStatus(1, 2000), 5);
+    EXPECT_EQ(reader.GetCardStatus(1, 2000), 2) << "the results ran out: the default";
+    EXPECT_EQ(host.cancelWaits, (std::vector<int>{0, 1500, 900, 900}));
     unsigned char photo[4000];
     for (int i = 0; i < 5; ++i) reader.ReadPhoto(photo);
     EXPECT_EQ(host.sleeps, (std::vector<int>{70, 30, 30, 30})) << "0: no sleep at all";

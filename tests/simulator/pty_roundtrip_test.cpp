@@ -1,6 +1,5 @@
-// Runs the simulator program on a pseudo-terminal and talks to it as the host does, for what only
-// the running program shows: its link to the pty and the pacing of a slow line. What the line
-// carries is played by the end-to-end tests and the simulator's unit tests.
+// The running simulator's pacing of a slow line and the removal of its link; what the line
+// carries is played end to end.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -33,12 +32,11 @@ TEST(SimulatorProgram, ServesAPacedPtyThroughItsLinkAndRemovesTheLinkWhenStopped
     }
     close(out[1]);
     FILE* simOut = fdopen(out[0], "r");
-    char line[256] = {}, slave[256] = {};
-    const bool started = fgets(line, sizeof line, simOut) != nullptr;
+    char line[256] = {};
+    EXPECT_NE(fgets(line, sizeof line, simOut), nullptr) << "the first line tells it is ready";
     fclose(simOut);
-    EXPECT_TRUE(started && readlink(link.c_str(), slave, sizeof slave - 1) > 0);
-    EXPECT_EQ("pty: " + std::string(slave) + "\n", line);
-    const int fd = open(slave, O_RDWR | O_NOCTTY);
+    const int fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_GE(fd, 0);
     if (fd >= 0) {
         struct termios t;
         tcgetattr(fd, &t);

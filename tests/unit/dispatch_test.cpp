@@ -1,6 +1,4 @@
-// The dispatcher with scripted runners: the keyword table and the fields each runner gets (the
-// access gate is call_barrier_test's), then the field reader and what the log keeps of a reply.
-// Every command's whole reply is played end to end (tests/e2e).
+// The dispatcher with scripted runners, its field and number readers, and what the log keeps.
 #include "command/dispatch.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +30,6 @@ class TextsReply : public IMyKadReply {
     }
 };
 
-// Notes when the file log is opened, with which file, and when it is closed.
 class RecordingLogSwitch : public ILogSwitch {
   public:
     std::vector<std::string> calls;
@@ -68,17 +65,15 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
         {"[GETFIRMWAREVERSION][0][4]", "GetLLTStatus 0 4", "[GETFIRMWAREVERSION][-4][123]"},
         {"XX[ENROLL][1][3]", "PerformEnroll 1 3", "[ENROLL][-5][123]"},
         // Keywords are found anywhere in field 1, earlier ones in the table first.
-        {"[XENROLLX][1][4]", "PerformEnroll 1 4", "[ENROLL][-5][123]"},
         {"[ENROLLVERIFY][0][0]", "PerformEnroll 0 0", "[ENROLL][-5][123]"},
         {"[GETSIGNATUREENROLL][0][0]", "PerformEnroll 0 0", "[ENROLL][-5][123]"},
         // The date is used when it has twelve characters, whatever they are.
         {"[SETDATETIME][4][ABCDEFGHIJKL]", "SetTerminalTime 1 ABCDEFGHIJKL -1 4",
          "[SETDATETIME][0][123]"},
-        {"[SETDATETIMEVERIFY][4][2612061015]", "SetTerminalTime 0 2612061015 -1 4",
+        {"[SETDATETIMEVERIFY][4][ABCDEFGHIJK]", "SetTerminalTime 0 ABCDEFGHIJK -1 4",
          "[SETDATETIME][-4][123]"},
         {"[READMYKAD][1][4][a][b][c]", "ReadMyKAD 1 4", "[READMYKAD][0][a|b|c]"},
         // MyKad failures echo field 1 as received.
-        {"[READMYKAD][1][4]", "ReadMyKAD 1 4", "[READMYKAD][-30][123]"},
         {"[xREADMYKADNOPHOTOx][1][4]", "ReadMyKADData 1 4", "[xREADMYKADNOPHOTOx][-1][123]"},
         {"[enroll][1][3]", "", "[enroll][-1007][123]"},  // case-sensitive
     };
@@ -102,28 +97,24 @@ TEST_F(DispatchTest, BranchStatusIsOneWhileTheNameHoldsEmptyAnywhere) {
     EXPECT_EQ(Reply(), "[GETBRANCHCODE][1][EMPTY][EMPTYVILLE][][123]");
 }
 
-// Templates are read as exactly 598 bytes each; a short text pads with zeros (HexDecode).
+// Templates are read as exactly 598 bytes each; the host's MyKad texts as 19 characters.
 TEST_F(DispatchTest, TemplatesAndOverLongFieldsAreCutNeverCopiedPast) {
     Send("[VERIFY][1][2][" + std::string(1194, '0') + "7fEE]");
     ASSERT_EQ(runners.templ.size(), 598u);
     EXPECT_EQ(runners.templ[597], 0x7F) << "text past 598 bytes is ignored";
-    const std::string huge(3 << 20, 'A');  // field 1 alone is played end to end
-    Send("[GETSERIALNUMBER][" + huge + "][" + huge + "]");
-    EXPECT_EQ(runners.called, "GetSerialNumber 0 0");
+    const std::string huge(3 << 20, 'A');
     Send("[VERIFY2F][1][1][" + std::string(1196, 'b') + huge + "]");
     ASSERT_EQ(runners.templ.size(), 1196u);
     EXPECT_EQ(runners.templ[597], 0xBB);
     EXPECT_EQ(runners.templ[598], 0xAA);
-    // The host's three MyKad texts are cut to 19 characters and emptied for every command.
     Send("[READMYKAD][1][1][" + huge + "][" + huge + "][BR01]");
     const std::string cut(19, 'A');
     EXPECT_EQ(Reply(), "[READMYKAD][0][" + cut + "|" + cut + "|BR01]");
     Send("[READMYKAD][1][1]");
-    EXPECT_EQ(Reply(), "[READMYKAD][0][||]");
+    EXPECT_EQ(Reply(), "[READMYKAD][0][||]") << "no texts of the call before";
 }
 
-// A second request while one runs (a host's window procedure during the dialog, or another
-// thread) is refused without touching the running call or its file log; the gate comes first.
+// A call during a call (the dialog's window procedure, another thread) leaves the first alone.
 TEST_F(DispatchTest, SecondCallDuringACallIsRefusedWithMinus1008AndTheLogOpensOncePerCall) {
     RecordingLogSwitch logSwitch;
     context.logSwitch = &logSwitch;
@@ -147,28 +138,20 @@ TEST_F(DispatchTest, SecondCallDuringACallIsRefusedWithMinus1008AndTheLogOpensOn
                                                          "open D:\\trace.txt", "close"}));
 }
 
-// The signature area is cleared for every call; a reply carries at most the 2180 bytes that one
-// terminal frame holds.
+// The signature area is cleared per call; a reply holds at most one frame's 2180 bytes.
 TEST_F(DispatchTest, SignatureRepliesTheBytesTheRunnerCountedInHexAndNothingOfAnEarlierOne) {
     const struct {
         std::vector<uint8_t> data;
         uint32_t count;
-        size_t digits;  // hexadecimal digits in the reply
-        const char* startsWith;
-    } cases[] = {
-        {{0x00, 0x01, 0x7F, 0xFF, 0xEE}, 4, 8, "[GETSIGNATURE][0][00017FFF]"},
-        {{}, 0, 0, "[GETSIGNATURE][0][]"},  // the earlier call's bytes and count are gone
-        {{0xC3}, 2180, 4360, "[GETSIGNATURE][0][C3000000"},
-        {{0xC3}, 5000, 4360, "[GETSIGNATURE][0][C3000000"},
-    };
+        std::string hex;  // then zero bytes up to the count
+    } cases[] = {{{0x00, 0x01, 0x7F, 0xFF, 0xEE}, 4, "00017FFF"},
+                 {{}, 0, ""},
+                 {{0xC3}, 2180, "C3" + std::string(4358, '0')},
+                 {{0xC3}, 2181, "C3" + std::string(4358, '0')}};
     for (const auto& c : cases) {
         runners.signature = c.data, runners.signatureCount = c.count;
         EXPECT_EQ(Send("[GETSIGNATURE][0][3]"), 0);
-        const std::string text = Reply();
-        EXPECT_EQ(text.compare(0, std::strlen(c.startsWith), c.startsWith), 0) << c.count;
-        EXPECT_EQ(text.substr(text.size() - 6), "][123]");
-        EXPECT_EQ(text.size(), 24 + c.digits) << c.count;  // with "[GETSIGNATURE][0][][123]"
-        EXPECT_LT(text.size(), size_t{QUILLON_REPLY_MAX}) << c.count;
+        EXPECT_EQ(Reply(), "[GETSIGNATURE][0][" + c.hex + "][123]") << c.count;
     }
 }
 
@@ -185,9 +168,7 @@ TEST(GetField, CopiesTheFieldCutToTheBufferOrLeavesOutAlone) {
         {"[ENROLL", 1, 0, "ENROLL"},   // unterminated
         {"[P]X[Q]", 2, 0, "Q"},        // X belongs to no field
         {"[][B]", 1, -1, "keep"},      // an empty field copies nothing
-        {"[][B]", 2, 0, "B"},
-        {"no brackets", 1, -1, "keep"},
-        {"[A]", 0, -1, "keep"},  // fields count from 1
+        {"[A]", 0, -1, "keep"},        // fields count from 1
         {"[" + std::string(5000, 'Z') + "][2]", 1, 0, std::string(31, 'Z')},
     };
     for (const auto& c : cases) {
@@ -199,36 +180,18 @@ TEST(GetField, CopiesTheFieldCutToTheBufferOrLeavesOutAlone) {
 }
 
 TEST(ParseInt, ReadsTheLeadingDecimalAndSaturates) {
-    const std::pair<const char*, int> cases[] = {{"12", 12},
-                                                 {"  7", 7},
-                                                 {"\t-5", -5},
-                                                 {"+3", 3},
-                                                 {"3abc", 3},
-                                                 {"abc", 0},
-                                                 {"-", 0},
-                                                 {" - 4", 0},
-                                                 {"0010", 10},
-                                                 {"2147483647", INT_MAX},
-                                                 {"99999999999999999999", INT_MAX},
-                                                 {"-99999999999999999999", INT_MIN}};
-    for (const auto& c : cases) EXPECT_EQ(ParseInt(c.first), c.second) << '"' << c.first << '"';
+    const char* const texts[] = {"\t-5", "+3",         "3abc",       "abc",        " - 4",
+                                 "0010", "2147483647", "2147483648", "-2147483649"};
+    const int values[] = {-5, 3, 3, 0, 0, 10, INT_MAX, INT_MAX, INT_MIN};
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(ParseInt(texts[i]), values[i]) << '"' << texts[i] << '"';
 }
 
-// Encoding is checked through the ENROLL and GETSIGNATURE replies (dispatch_test).
+// A pair is read up to its first non-digit; a short text pads with zeros.
 TEST(HexDecode, ReadsPairsEitherCasePaddingWithZeros) {
-    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
-        {"00FFa5A5", {0x00, 0xFF, 0xA5, 0xA5}},
-        {"abCDeF09", {0xAB, 0xCD, 0xEF, 0x09}},
-        // A short text pads with zero bytes; an odd last digit stands alone.
-        {"12", {0x12, 0x00, 0x00}},
-        {"123", {0x12, 0x03, 0x00}},
-        {"", {0x00, 0x00}},
-        // A pair is read up to its first non-digit.
-        {"1G", {0x01}},
-        {"G1", {0x00}},
-        {" 5", {0x00}},
-        {"zz41", {0x00, 0x41}},
-    };
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {{"aAfF09", {0xAA, 0xFF, 0x09}},
+                                                                  {"123", {0x12, 0x03, 0x00}},
+                                                                  {"1G", {0x01}},
+                                                                  {"G1", {0x00}}};
     for (const auto& c : cases) {
         std::vector<uint8_t> out(c.second.size(), 0xEE);
         HexDecode(c.first, out.size(), out.data());
@@ -245,9 +208,6 @@ TEST(ReplyForLog, DataFieldsOfEveryReplyLayoutBecomeTheirLengthAndTheRestIsKept)
         {"[READMYKADNOPHOTO][0][1][rec]", "[READMYKADNOPHOTO][0][1][3 characters]"},
         // No personal data; failures echo field 1 as received, a "[" in it too.
         {"[GETBRANCHCODE][0][BR-7731][Taman Orkid Jaya][192.0.2.2][123]", ""},
-        {"[GETSERIALNUMBER][0][QT-2026-00042][123]", ""},
-        {"[GETFIRMWAREVERSION][0][KOPERASI CONTOH UTARA][123]", ""},
-        {"[VERIFY][0][123]", ""},
         {"[AB[CD][-1007][123]", ""},
         // A field the log does not know is taken for data; what is no sequence of fields, too.
         {"[FUTURE][0][secret][123]", "[FUTURE][0][6 characters][123]"},
