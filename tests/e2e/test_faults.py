@@ -1,8 +1,5 @@
-"""The failure paths end to end under wine64, in a host process that keeps quillon.dll loaded
-(quillon_batch.exe), so each fault is followed by a request that works: a serial line that
-misbehaves (the simulator), a card-reader library that fails (the stand-in), over-long input, a
-call made while another runs (rows in fault_tables.py); and the serial port driven directly
-(quillon_comport_probe.exe, tests/comport)."""
+"""The rows of fault_tables.py in one host process each, every fault followed by a request that
+works; and the serial port driven directly (quillon_comport_probe.exe)."""
 import os
 import time
 import unittest
@@ -11,14 +8,14 @@ import fault_tables as ft
 import winerig
 from winerig import recorded
 
+
 class TerminalFaults(winerig.WineTestCase):
     def setUp(self):
         super().setUp()
         self.host.write_ini("[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=2000\n")
         self.process = self.batch(reader=False)
 
-    def terminal(self, steps):
-        """The simulator answering the first serial-number query with `steps`."""
+    def terminal(self, steps):  # `steps` instead of the first serial-number answer
         return self.start_terminal("serial %s\non 25\n%s\nend\n" % (ft.SERIAL, steps))
 
     def test_each_line_fault_gives_its_code_and_the_next_request_works(self):
@@ -40,15 +37,13 @@ class TerminalFaults(winerig.WineTestCase):
         self.assertEqual(self.process.send(ft.GETSN), ft.SN_OK)
 
     def test_call_while_another_runs_gets_minus_1008_and_over_long_input_is_bounded(self):
-        # The first call waits for a terminal that never answers; the second comes from another
-        # thread of the host meanwhile.
+        # The second call comes from another thread while the first waits for a silent terminal.
         silent = self.terminal("silence")
         answer = self.process.ask("busy %s\t[GETBRANCHCODE]" % ft.GETSN)
         self.assertEqual(answer.split("\t"), ["result: -1008", "reply: [GETBRANCHCODE][-1008][123]",
                                               "result: -30", "reply: " + ft.SN_TIMEOUT[1]])
         silent.stop()
-        # Each row below would get -1008 from a guard left set. A step long enough for the
-        # longest reply on a busy machine, byte by byte.
+        # A guard left set would answer the rows below -1008; the step fits the longest reply.
         self.host.write_ini("[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=10000\n")
         for field, what, scenario, request, expected in ft.OVERLONG:
             with self.subTest(input=field, what=what):
@@ -66,7 +61,6 @@ class ReaderFaults(winerig.WineTestCase):
         self.assertRegex(process.send(ft.READ, 60)[1], ft.READ_OK)
 
     def test_card_wait_that_blocks_until_cancel_is_ended_by_the_time_out(self):
-        # Nobody presses Cancel: the read's own time-out must set the cancel event.
         process = self.reader(ft.BLOCKING[2], ft.READER_INI % 2000)
         start = time.monotonic()
         self.assertEqual(process.send(ft.READ, 60), (-30, "[READMYKAD][-30][123]"))
