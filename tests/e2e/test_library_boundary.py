@@ -1,9 +1,6 @@
-"""The library's edge under wine64: where quillon.dll looks for the card-reader library (only
-beside itself, then the system folder; never the host's working directory or PATH), a call with a
-wrong access code that sets nothing off, not even the reader library's start-up code, and the
-MyKad record's host lookup, which shuts the sockets interface down after it. quillon_batch.exe
-reports what the process holds: loaded modules, the system's own DLL search, the sockets
-interface's start count."""
+"""The library's edge under wine: where quillon.dll finds the card-reader library (beside itself,
+then the system folder; never the working directory or PATH), a wrong access code that starts
+nothing, and the record's host lookup, which shuts the sockets interface down after it."""
 import os
 import shutil
 import tempfile
@@ -19,28 +16,26 @@ def windows_path(path):
 
 
 class LibraryBoundary(winerig.WineTestCase):
-    def process(self, reader=False, cwd_reader=False, env=None):
-        """quillon.dll and the host program in self.workdir, the stand-in beside them if
-        `reader`, the process working in a fresh folder holding the settings (and the stand-in
-        if `cwd_reader`). Returns the process and its folder."""
-        folder = tempfile.mkdtemp(prefix="quillon-e2e-")
+    def process(self, reader=False, planted=None):
+        """A batch host in self.workdir (the stand-in beside it if `reader`), working in a fresh
+        folder with the settings; `planted` puts the stand-in in that folder ("working
+        directory") or in one on PATH: (process, the planted stand-in's folder)."""
+        folder, env = tempfile.mkdtemp(prefix="quillon-e2e-"), {}
         self.addCleanup(shutil.rmtree, folder, True)
         winerig.write_ini(folder, ft.READER_INI % 20000)
-        if cwd_reader:
-            shutil.copy(os.path.join(self.wine.build, READER), folder)
+        where = tempfile.mkdtemp(dir=folder) if planted == "PATH" else folder
+        if planted:
+            shutil.copy(os.path.join(self.wine.build, READER), where)
+            env = {"WINEPATH": windows_path(where)} if planted == "PATH" else {}
         self.record = os.path.join(self.workdir, "calls.txt")
         return self.batch(reader=reader, cwd=folder,
-                          env=dict(QUILLON_ORVMYKAD_RECORD=self.record, **(env or {}))), folder
+                          env=dict(QUILLON_ORVMYKAD_RECORD=self.record, **env)), where
 
     def test_reader_library_planted_where_the_system_search_looks_is_never_loaded(self):
         for where, _, expected in ft.PLANTED:
             with self.subTest(planted=where):
-                if where == "PATH":
-                    _, planted = self.process(cwd_reader=True)
-                    process, _ = self.process(env={"WINEPATH": windows_path(planted)})
-                else:
-                    process, planted = self.process(cwd_reader=True)
-                # The system's own search would find the planted file: the test means something.
+                process, planted = self.process(planted=where)
+                # The system's own search would find it: the test means something.
                 self.assertEqual(process.ask("search " + READER).lower(),
                                  "search: " + windows_path(os.path.join(planted, READER)).lower())
                 self.assertEqual(process.send(ft.READ), expected)
@@ -50,11 +45,11 @@ class LibraryBoundary(winerig.WineTestCase):
 
     def test_reader_library_is_taken_from_beside_quillon_dll_else_from_the_system_folder(self):
         system = os.path.join(self.wine.prefix, "drive_c", "windows", "system32", READER)
-        for where in ("system folder", "beside quillon.dll"):
-            with self.subTest(found=where):
-                if where == "system folder":
+        for beside in (False, True):
+            with self.subTest(beside=beside):
+                if not beside:
                     shutil.copy(os.path.join(self.wine.build, READER), system)
-                process, _ = self.process(reader=where != "system folder")
+                process, _ = self.process(reader=beside)
                 try:
                     code, reply = process.send(ft.READ, 60)
                     loaded = process.ask("loaded " + READER)
@@ -80,21 +75,18 @@ class LibraryBoundary(winerig.WineTestCase):
         self.assertEqual(winerig.record_lines(self.record), [], "no call reached the library")
 
     def test_mykad_record_lookup_shuts_the_sockets_interface_down_branch_code_keeps_it(self):
-        # The first read finds no card.
+        # A read that finds no card forms no record; one that does looks the address up; the
+        # lookup's start must have its clean-up, while GETBRANCHCODE leaves one start behind.
         process = self.reader("result OrvMyKadGetCardStatus 0 0", ft.READER_INI % 20000)
-        def started():
-            return int(process.ask("sockets")[len("sockets: "):])
-        counts = [started()]
+        counts = [int(process.ask("sockets")[len("sockets: "):])]
         self.assertEqual(process.send(ft.READ, 60), (-30, "[READMYKAD][-30][123]"))
-        counts.append(started())
+        counts.append(int(process.ask("sockets")[len("sockets: "):]))
         for request, reply in ((ft.READ, ft.READ_OK), ("[GETBRANCHCODE]", ft.BRANCH_OK)):
             self.assertRegex(process.send(request, 60)[1], reply)
-            counts.append(started())
-        # The read that forms a record (and looks the address up) leaves the interface started
-        # no more often than the read that forms none: the lookup's start has its clean-up.
-        # GETBRANCHCODE leaves it started.
+            counts.append(int(process.ask("sockets")[len("sockets: "):]))
         no_record, record, branch = [b - a for a, b in zip(counts, counts[1:])]
         self.assertEqual((record, branch), (no_record, 1))
+
 
 if __name__ == "__main__":
     winerig.main()
