@@ -1,9 +1,6 @@
-"""The card reader's time-out under pressure, end to end under wine64 in one host process
-(quillon_batch.exe) with the stand-in OrvMyKad.dll: a time-out that lands at once, again and again,
-while every library call is slow and both cores are busy; and a library call that does not come
-back when the cancel event is set, which the call leaves behind after its grace period (rows in
-fault_tables.py). Every MyKad call must return within [CSSSERVER] GLOBTIMEOUT + GRACE + END_WAIT,
-whatever the library does."""
+"""The reader's time-out under pressure in one host process with the stand-in OrvMyKad.dll: every
+MyKad call returns within GLOBTIMEOUT + GRACE + END_WAIT whatever the library does (rows in
+fault_tables.py)."""
 import os
 import subprocess
 import sys
@@ -22,8 +19,7 @@ def bound(globtimeout_ms):
 
 
 class ReaderTimeOuts(winerig.WineTestCase):
-    def timed(self, process, request, expected):
-        """Sends `request`, checks its answer and returns how long it took."""
+    def timed(self, process, request, expected):  # checks the answer; returns the seconds taken
         start = time.monotonic()
         self.assertEqual(process.send(request, timeout=60), expected, request)
         return time.monotonic() - start
@@ -53,12 +49,11 @@ class ReaderTimeOuts(winerig.WineTestCase):
         took = self.timed(process, ft.READ, ft.LEFT_BEHIND[3])
         self.assertTrue(1.0 + GRACE <= took < bound(1000), took)
         left_at = time.monotonic()
-        # The thread is still inside the photo call: the reader is not entered twice, and
-        # commands that do not need it work.
+        # Still inside the photo call: the reader is not entered twice; other commands work.
         self.assertLess(self.timed(process, ft.READ_NO_PHOTO, ft.LEFT_BEHIND_NEXT[1]), 2.0)
         self.assertRegex(process.send("[GETBRANCHCODE]")[1], ft.BRANCH_OK)
-        # One thread outlives its call. Its handle is closed; the one more handle is wine's, held
-        # by a live thread that has sent messages to another thread's window, until it ends.
+        # One thread outlives its call; the one more handle is wine's, held while that thread,
+        # which sent messages to another thread's window, lives.
         self.assertEqual(process.counts(), (baseline[0] + 1, baseline[1] + 1))
         # The photo call comes back 7 s after it began; the thread then ends on its own.
         time.sleep(max(0.0, 7.0 - GRACE - 1.0 - (time.monotonic() - left_at)) + 1.0)
