@@ -1,13 +1,14 @@
-"""The shipped programs and install.cmd from the command line: --help, a wrong command line, and
-the installer's registrations. The native programs run directly, the Windows ones under wine."""
+"""The shipped programs from the command line: --help, a wrong command line, the installer's
+registrations and the README's marked shell blocks, pasted as they stand."""
 import os
+import re
 import shutil
 import subprocess
 import unittest
 
 import winerig
 
-INSTALL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "clients", "install")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 # (program, where it runs, a wrong command line's argument, the first line it gets on stderr)
 PROGRAMS = [
     ("quillon_terminal_sim", "native", "--scenario", "--scenario needs a value"),
@@ -23,6 +24,10 @@ BROWSERS = ("Google\\Chrome", "Microsoft\\Edge", "Chromium")
 STEP = ("@echo off\r\ncmd /c install.cmd %*\r\necho rc=%errorlevel%\r\n"
         "for %%R in (HKCU HKLM) do for %%K in (\"Google\\Chrome\" \"Microsoft\\Edge\" Chromium) do "
         "reg query \"%%R\\Software\\%%~K\\NativeMessagingHosts\\quillon.bridge\" /ve 2>nul\r\n")
+BLOCK = re.compile(r"^<!-- tested: [^\n]*-->\n```sh\n(.*?)^```$", re.M | re.S)
+# What each README block shows, by the program it runs.
+SHOWS = {"quillon_host.exe": r"result: 0\nreply: \[GETBRANCHCODE\]\[1\]\[EMPTY\]",
+         "quillon_doctor.exe": r"\nFAIL  settings file: no QUILLON\.ini"}
 
 
 class Programs(winerig.WineTestCase):
@@ -52,7 +57,7 @@ class Programs(winerig.WineTestCase):
     @unittest.skipIf(winerig.ARCH == "win32", "install.cmd is the same script for both builds")
     def test_install_cmd_registers_and_removes_for_the_user_and_the_machine(self):
         for name in ("install.cmd", "quillon.bridge.json"):
-            shutil.copy(os.path.join(INSTALL, name), self.workdir)
+            shutil.copy(os.path.join(ROOT, "clients", "install", name), self.workdir)
         with open(os.path.join(self.workdir, "step.cmd"), "w", newline="") as f:
             f.write(STEP)
         manifest = "Z:" + os.path.join(self.workdir, "quillon.bridge.json").replace("/", "\\")
@@ -82,6 +87,28 @@ class Programs(winerig.WineTestCase):
                 self.assertEqual(step(*args), expected)
         os.unlink(os.path.join(self.workdir, "quillon.bridge.json"))
         self.assertEqual(step(), (1, {}, "install.cmd: %s is missing" % manifest))
+
+    @unittest.skipIf(winerig.ARCH == "win32", "the README's examples run the x86_64 build")
+    def test_every_marked_readme_shell_block_runs_to_its_end(self):
+        build = os.path.join(self.workdir, "build", "win-x86_64")
+        os.makedirs(build)
+        for name in ("quillon.dll", "quillon_host.exe", "quillon_doctor.exe"):
+            shutil.copy(os.path.join(self.wine.build, name), build)
+        env = dict(os.environ, WINEPREFIX=self.wine.prefix)
+        env.pop("LD_PRELOAD", None)
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+            blocks = BLOCK.findall(f.read())
+        self.assertEqual(sorted(p for b in blocks for p in SHOWS if p in b), sorted(SHOWS))
+        for block in blocks:
+            with self.subTest(block=block.splitlines()[-1]):
+                # A typo'd command or path fails the block: errexit, nounset and pipefail.
+                r = subprocess.run(["bash", "-euo", "pipefail", "-c", block], cwd=self.workdir,
+                                   env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                                   text=True, timeout=120)
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                for program, shown in SHOWS.items():
+                    if program in block:
+                        self.assertRegex(r.stdout.replace("\r\n", "\n"), shown)
 
 
 if __name__ == "__main__":
