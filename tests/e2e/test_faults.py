@@ -1,5 +1,5 @@
-"""The rows of fault_tables.py in one host process each, every fault followed by a request that
-works; and the serial port driven directly (quillon_comport_probe.exe)."""
+"""The rows of fault_tables.py and a line that stops taking bytes, in one host process each, every
+fault followed by a request that works; and the serial port driven directly."""
 import os
 import time
 import unittest
@@ -8,11 +8,36 @@ import fault_tables as ft
 import winerig
 from winerig import recorded
 
+STEP_MS = 2000
+# The documented bound with a status query first: 2 step limits + 1 s + 2 close deadlines (10 s).
+BOUND_S = 2 * STEP_MS / 1000 + 1 + 2 * 10
+SLACK_S = 5.0  # a port close and a dialog that do not wait behind the write, on a busy machine
+
+
+def template(seed):
+    t = bytearray((seed + 5 * i) & 0xFF for i in range(598))
+    t[17] = 2
+    return t.hex().upper()
+
+
+# The line stops taking bytes (the simulator suspends its pty's output, so the overlapped write
+# stays pending): (request, when, the frames the terminal gets, (code, the dialogs' waits: the
+# step and the "Timeout" second, or the 2 s the unawaited clock frame gets)). The two-template
+# frame's 1,200 bytes once took hours.
+AFTER_STATUS = "on 23\ndefault\nhold\nend\n"
+TIMED_OUT = (-30, STEP_MS / 1000 + 1)
+STALLED = [
+    ("[GETSERIALNUMBER][0][7]", "held\n", [], TIMED_OUT),
+    ("[ENROLL][0][7]", AFTER_STATUS, [recorded(0x23, key_flag=1)], TIMED_OUT),
+    ("[VERIFY2F][0][7][%s%s]" % (template(1), template(2)), AFTER_STATUS,
+     [recorded(0x23, key_flag=1)], TIMED_OUT),
+    ("[SETDATETIME][7][261206101500]", "held\n", [], (0, 2)),
+]
 
 class TerminalFaults(winerig.WineTestCase):
     def setUp(self):
         super().setUp()
-        self.host.write_ini("[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=2000\n")
+        self.host.write_ini("[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=%d\n" % STEP_MS)
         self.process = self.batch(reader=False)
 
     def terminal(self, steps):  # `steps` instead of the first serial-number answer
@@ -23,8 +48,8 @@ class TerminalFaults(winerig.WineTestCase):
             with self.subTest(fault=name):
                 terminal, start = self.terminal(steps), time.monotonic()
                 self.assertEqual(self.process.send(ft.GETSN), expected)
-                if expected == ft.SN_TIMEOUT:  # the 2 s step, then "Timeout" shown for 1 s
-                    self.assertTrue(3.0 <= time.monotonic() - start < 6.0)
+                took = time.monotonic() - start  # the 2 s step, then "Timeout" shown for 1 s
+                self.assertTrue(3.0 <= took < 6.0, took)
                 self.assertEqual(self.process.send(ft.GETSN), ft.SN_OK, "the next request")
                 self.assertEqual(len(terminal.frames()), 4)
                 terminal.stop()
@@ -35,6 +60,26 @@ class TerminalFaults(winerig.WineTestCase):
                          [ft.HANGUP[3], ft.HANGUP_NEXT])
         self.start_terminal("serial %s\n" % ft.SERIAL)
         self.assertEqual(self.process.send(ft.GETSN), ft.SN_OK)
+
+    def test_each_command_on_a_stalled_line_ends_at_its_step_limit_and_the_next_works(self):
+        terminal = self.start_terminal("serial %s\n" % ft.SERIAL)
+        self.assertEqual(self.process.send(ft.GETSN), ft.SN_OK)
+        baseline = self.process.counts()
+        for request, scenario, frames, (code, waits) in STALLED:
+            command = request[1:request.index("]")]
+            with self.subTest(command=command):
+                terminal.stop()
+                terminal = self.start_terminal("serial %s\n%s" % (ft.SERIAL, scenario))
+                start = time.monotonic()
+                got = self.process.send(request, timeout=BOUND_S + 30)
+                took = time.monotonic() - start
+                self.assertEqual((got, terminal.frames()),
+                                 ((code, "[%s][%d][123]" % (command, code)), frames))
+                self.assertLess(took, min(BOUND_S, waits + SLACK_S), "the close waited")
+                terminal.stop()
+                terminal = self.start_terminal("serial %s\n" % ft.SERIAL)
+                self.assertEqual(self.process.send(ft.GETSN), ft.SN_OK, "the next call")
+        self.assertEqual(self.process.counts(), baseline, "threads and handles after the stalls")
 
     def test_call_while_another_runs_gets_minus_1008_and_over_long_input_is_bounded(self):
         # The second call comes from another thread while the first waits for a silent terminal.
@@ -75,8 +120,7 @@ class ComPort(winerig.WineTestCase):
                           cwd=self.workdir, timeout=120)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         self.assertRegex(r.stdout, r"(?m)^[1-9]\d* passed, 0 failed$")
-        # The purge case sends two frames, the stuck close two (one after reopening), the close
-        # that serves its window one; a write after the close sends none.
+        # Purge: two frames; stuck close: two (one after reopening); close serving its window: one.
         self.assertEqual(terminal.frames(), [recorded(0x25), recorded(0x99)] + [recorded(0x25)] * 3)
 
 
