@@ -1,5 +1,5 @@
-"""The faults and bad inputs the e2e tests play, with what each gives; the same rows write the
-tables of docs/reliability.md (`python3 tests/e2e/fault_tables.py` prints them)."""
+"""The faults the e2e tests play and what each gives; `python3 fault_tables.py` prints the same
+rows for docs/reliability.md."""
 
 SERIAL = "SN-FAULT-01"
 GETSN = "[GETSERIALNUMBER][0][7]"
@@ -42,8 +42,7 @@ OVERLONG = [
      (0, "[GETSERIALNUMBER][0][%s][123]" % ("S" * 49))),  # the dispatcher's text holds 49
 ]
 
-# The reader's time-out against a slow or stuck library (test_reader_hammer.py): (name, what the
-# library does, stand-in scenario, result).
+# The reader's time-out against a slow or stuck library: (name, what, stand-in scenario, result).
 READ_NO_PHOTO = "[READMYKADNOVERIFYNOPHOTO]" + READ[len("[READMYKAD]"):]
 READ_TIMEOUT = (-30, "[READMYKAD][-30][123]")
 SLOW_LIBRARY = "\n".join("delay OrvMyKad%s 200" % f for f in (
@@ -61,8 +60,7 @@ NEVER_RETURNS = ("time-out 1 s, `OrvMyKadReadPhoto` never returns (10 minutes)",
                  "the host gets its answer, the next read -1008, GETBRANCHCODE works, the host "
                  "can quit", "delay OrvMyKadReadPhoto 600000", READ_TIMEOUT)
 
-# The library's edge (test_library_boundary.py), none beside quillon.dll or in the system folder:
-# (where a stand-in OrvMyKad.dll is planted, how, result of READ).
+# None beside quillon.dll or in the system folder: (where a stand-in is planted, how, READ gives).
 PLANTED = [
     ("working directory", "`OrvMyKad.dll` only in the host's working directory",
      (-4, "[READMYKAD][-4][123]")),
