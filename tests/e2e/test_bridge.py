@@ -56,14 +56,13 @@ class Bridge:
         self.write(frame(message))
         return self.read()
 
-    def close(self):  # ends the input; returns the exit status
-        if not self.proc.stdin.closed:
-            self.proc.stdin.close()
+    def close(self):  # ends the input; returns the exit status (None: killed after a minute)
+        self.proc.stdin.close()
         try:
             return self.proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
         finally:
-            self.proc.kill()  # no-op once it has ended
-            self.proc.wait()
             self.proc.stdout.close()
             self.errors.close()
 
@@ -76,18 +75,17 @@ class BridgeTest(winerig.WineTestCase):
         return bridge
 
     def test_requests_version_and_bad_input_in_one_session(self):
-        # The exact answer to each kind of bad input is the unit tests'; here each crosses the pipes.
+        # The exact answers to bad input are the unit tests'; here some cross the real pipes.
         self.start_terminal("serial %s\n" % SERIAL)
         bridge = self.bridge()
         # Lengths holding 0x0A and 0x1A, and CR LF in the message: text-mode pipes would break them.
         pad = 266 - len('{"id":"","bridge":"%s","dll":"%s"}' % (VERSION, VERSION))
         self.assertEqual(bridge.ask({"id": "v" * pad, "cmd": "version"}),
                          {"id": "v" * pad, "bridge": VERSION, "dll": VERSION})
-        for data, answer in [
-                (frame(b" " * (LIMIT + 1)), {"id": None, "error": "message too long"}),
-                (frame(b"{\"id\":1,\"request\":"), {"id": None, "error": "invalid JSON"}),
-                (frame(b"{\"id\":3}\r\n" + b" " * 16), {"id": 3, "error": "missing request or cmd"})]:
-            bridge.write(data)
+        for data, answer in [(b" " * (LIMIT + 1), {"id": None, "error": "message too long"}),
+                             (b"{\"id\":3}\r\n" + b" " * 16,
+                              {"id": 3, "error": "missing request or cmd"})]:
+            bridge.write(frame(data))
             self.assertEqual(bridge.read(30), answer, data[:40])
         self.assertEqual(bridge.ask({"id": 7, "request": "[GETSERIALNUMBER][0][7]"}),
                          {"id": 7, "code": 0, "reply": "[GETSERIALNUMBER][0][%s][123]" % SERIAL})
