@@ -1,7 +1,6 @@
-"""quillon_bridge.exe under wine as a browser drives it: length-prefixed JSON on its standard input
-and output, quillon.dll beside it, the simulator on a pty COM port. Only what the real program
-shows: binary pipes, the end of the input during a call, and a library found nowhere but beside
-the bridge."""
+"""quillon_bridge.exe under wine as a browser drives it (length-prefixed JSON on its standard
+input and output), only what the real program shows: binary pipes, the input ending during a call,
+and quillon.dll taken from nowhere but beside it."""
 import json
 import os
 import re
