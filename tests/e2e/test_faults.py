@@ -10,6 +10,7 @@ import unittest
 
 import fault_tables as ft
 import winerig
+from test_commands import BOTH  # two templates
 from winerig import recorded
 
 READER = "OrvMyKad.dll"
@@ -17,12 +18,6 @@ STEP_MS = 2000
 # The documented bound with a status query first: 2 step limits + 1 s + 2 close deadlines (10 s).
 BOUND_S = 2 * STEP_MS / 1000 + 1 + 2 * 10
 SLACK_S = 5.0  # a port close and a dialog that do not wait behind the write, on a busy machine
-
-
-def template(seed):
-    t = bytearray((seed + 5 * i) & 0xFF for i in range(598))
-    t[17] = 2
-    return t.hex().upper()
 
 
 # The line stops taking bytes (the simulator suspends its pty's output, so the overlapped write
@@ -34,10 +29,11 @@ TIMED_OUT = (-30, STEP_MS / 1000 + 1)
 STALLED = [
     ("[GETSERIALNUMBER][0][7]", "held\n", [], TIMED_OUT),
     ("[ENROLL][0][7]", AFTER_STATUS, [recorded(0x23, key_flag=1)], TIMED_OUT),
-    ("[VERIFY2F][0][7][%s%s]" % (template(1), template(2)), AFTER_STATUS,
+    ("[VERIFY2F][0][7][%s]" % BOTH.hex().upper(), AFTER_STATUS,
      [recorded(0x23, key_flag=1)], TIMED_OUT),
     ("[SETDATETIME][7][261206101500]", "held\n", [], (0, 2)),
 ]
+
 
 class TerminalFaults(winerig.WineTestCase):
     def setUp(self):
@@ -135,16 +131,15 @@ def windows_path(path):
 
 class LibraryBoundary(winerig.WineTestCase):
     def process(self, reader=False, planted=None):
-        """A batch host in self.workdir (the stand-in beside it if `reader`), working in a fresh
-        folder with the settings; `planted` puts the stand-in in that folder ("working
-        directory") or in one on PATH: (process, the planted stand-in's folder)."""
-        folder, env = tempfile.mkdtemp(prefix="quillon-e2e-"), {}
+        """A batch host in self.workdir (the stand-in beside it if `reader`) working in a fresh
+        folder, the stand-in planted there or on PATH: (process, the planted one's folder)."""
+        folder = tempfile.mkdtemp(prefix="quillon-e2e-")
         self.addCleanup(shutil.rmtree, folder, True)
         winerig.write_ini(folder, ft.READER_INI % 20000)
         where = tempfile.mkdtemp(dir=folder) if planted == "PATH" else folder
+        env = {"WINEPATH": windows_path(where)} if planted == "PATH" else {}
         if planted:
             shutil.copy(os.path.join(self.wine.build, READER), where)
-            env = {"WINEPATH": windows_path(where)} if planted == "PATH" else {}
         self.record = os.path.join(self.workdir, "calls.txt")
         return self.batch(reader=reader, cwd=folder,
                           env=dict(QUILLON_ORVMYKAD_RECORD=self.record, **env)), where
