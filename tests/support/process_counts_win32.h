@@ -20,8 +20,7 @@ inline int ThreadCount() {
     return count;
 }
 
-// Ending threads (a monitor after its port closed) take a moment: the count once it has held
-// for half a second, or after five seconds.
+// Ending threads take a moment to go: the count once it has held for 0.5 s, or after 5 s.
 inline int SettledThreadCount() {
     int count = ThreadCount(), now = count;
     for (ULONGLONG end = GetTickCount64() + 5000, stable = GetTickCount64();
