@@ -25,16 +25,11 @@ class ReaderTimeOuts(winerig.WineTestCase):
             hog = subprocess.Popen([sys.executable, "-c", "while True: pass"])
             self.addCleanup(hog.wait)
             self.addCleanup(hog.kill)
-        times = []
         for n in range(50):
-            times.append(self.timed(process, ft.READ, ft.HAMMER[3]))
-            self.assertLess(times[-1], BOUND, "call %d" % n)
+            self.assertLess(self.timed(process, ft.READ, ft.HAMMER[3]), BOUND, "call %d" % n)
             if n == 0:
                 baseline = process.counts()  # the library, fonts and sockets exist from here on
-        final = process.counts()
-        print("50 time-outs: %.2f s to %.2f s each; threads and handles %s -> %s"
-              % (min(times), max(times), baseline, final))
-        self.assertEqual(final, baseline)
+        self.assertEqual(process.counts(), baseline)
         self.assertRegex(process.send("[GETBRANCHCODE]")[1], ft.BRANCH_OK)
 
     def test_a_call_that_outlasts_the_grace_is_left_behind_and_reads_wait_until_it_is_back(self):
@@ -60,10 +55,8 @@ class ReaderTimeOuts(winerig.WineTestCase):
         # One thread outlives its call; the one more handle is wine's, held while that thread,
         # which sent messages to another thread's window, lives.
         self.assertEqual(process.counts(), (baseline[0] + 1, baseline[1] + 1))
-        start = time.monotonic()
-        process.proc.communicate(b"quit\n", timeout=30)
+        process.proc.communicate(b"quit\n", timeout=30)  # with a thread inside the library
         self.assertEqual(process.proc.returncode, 0)
-        print("host quit in %.1f s with a thread inside the library" % (time.monotonic() - start))
 
 
 if __name__ == "__main__":
