@@ -1,8 +1,5 @@
-"""The faults and bad inputs that tests/e2e/test_faults.py plays, with what each gives. The same
-rows write the tables of docs/reliability.md, and a test checks that the page holds every row.
-
-    python3 tests/e2e/fault_tables.py      prints the tables
-"""
+"""The faults the e2e tests play and what each gives; `python3 fault_tables.py` prints the same
+rows for docs/reliability.md."""
 
 SERIAL = "SN-FAULT-01"
 GETSN = "[GETSERIALNUMBER][0][7]"
@@ -10,14 +7,12 @@ SN_OK = (0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL)
 SN_TIMEOUT = (-30, "[GETSERIALNUMBER][-30][123]")
 BRANCH_OK = r"^\[GETBRANCHCODE\]\[1\]"  # the reply to a request that needs no device
 
-# (name, what the line does, the simulator's steps instead of the answer to the serial-number
-# query, (code, reply)). Each row is followed by a normal request in the same process.
+# (name, what the line does, the simulator's steps instead of the serial-number answer, result)
 TERMINAL_FAULTS = [
     ("silence", "the terminal never answers", "silence", SN_TIMEOUT),
     ("frame cut in the middle", "the first 9 bytes of the answer, never the rest",
      "cut 9\ndefault", SN_TIMEOUT),
 ]
-# The port vanishing: the simulator closes its pseudo-terminal while the host waits.
 HANGUP = ("pty closed by the far end", "the line goes away after the query arrived",
           "delay 100\nhangup", SN_TIMEOUT)
 HANGUP_NEXT = (-4, "[GETSERIALNUMBER][-4][123]")
@@ -26,9 +21,8 @@ READ = "[READMYKAD][0][3][ALI BIN ABU][KL01][OPERATOR7]"
 READ_OK = r"^\[READMYKAD\]\[0\]\[0\]\[[A-Za-z0-9+/=]{975}\]\[[A-Za-z0-9+/=]+\]$"
 READER_INI = ("[APDU]\nRETRY_WAIT_INIT=0\nRETRY_WAIT_TRY=0\nRETRY_WAIT_FW=0\nRETRY_COUNT_FW=1\n"
               "[MYKAD]\nINSERT_COUNT=2\n[CSSSERVER]\nGLOBTIMEOUT=%d\n")
-# (call, what it answers, stand-in scenario, code of "[READMYKAD][code][123]"), in the order the
-# reader thread calls the library, played as one scenario in one host process: each read uses up
-# one row's failures, and the read after the last row gets the card.
+# (call, what it answers, stand-in scenario, code of "[READMYKAD][code][123]"), in the reader
+# thread's order: one scenario in one process, each read uses up one row's failures.
 READER_FAULTS = [(call, what, "result %s %s" % (call, results), code)
                  for call, what, results, code in [
     ("OrvMyKadInit", "-7 (any failure)", "-7", -4),
@@ -36,7 +30,6 @@ READER_FAULTS = [(call, what, "result %s %s" % (call, results), code)
     ("OrvMyKadGetCardStatus", "0 at both polls (no card)", "0 0", -30),
     ("OrvMyKadReadPhoto", "-21", "-21", -21),
     ("OrvMyKadVerifyFinger", "-3 three times (no match)", "-3 -3 -3", -3)]]
-# A card wait that returns only once the cancel event is set, and nobody presses Cancel.
 BLOCKING = ("OrvMyKadGetCardStatus", "nothing until the cancel event is set (nobody cancels)",
             "delay OrvMyKadGetCardStatus 600000", -30)
 
@@ -49,9 +42,7 @@ OVERLONG = [
      (0, "[GETSERIALNUMBER][0][%s][123]" % ("S" * 49))),  # the dispatcher's text holds 49
 ]
 
-# The reader's own time-out ([CSSSERVER] GLOBTIMEOUT) against a library that is slow, or that
-# does not come back when the cancel event is set (tests/e2e/test_reader_hammer.py): (name, what
-# the library does, stand-in scenario, (code, reply)).
+# The reader's time-out against a slow or stuck library: (name, what, stand-in scenario, result).
 READ_NO_PHOTO = "[READMYKADNOVERIFYNOPHOTO]" + READ[len("[READMYKAD]"):]
 READ_TIMEOUT = (-30, "[READMYKAD][-30][123]")
 SLOW_LIBRARY = "\n".join("delay OrvMyKad%s 200" % f for f in (
@@ -69,16 +60,13 @@ NEVER_RETURNS = ("time-out 1 s, `OrvMyKadReadPhoto` never returns (10 minutes)",
                  "the host gets its answer, the next read -1008, GETBRANCHCODE works, the host "
                  "can quit", "delay OrvMyKadReadPhoto 600000", READ_TIMEOUT)
 
-# The library's edge (tests/e2e/test_library_boundary.py). (where a stand-in OrvMyKad.dll is
-# planted, what is planted how, (code, reply) of READ). quillon.dll and the host program sit in a
-# folder of their own, with no OrvMyKad.dll beside them and none in the system folder.
+# None beside quillon.dll or in the system folder: (where a stand-in is planted, how, READ gives).
 PLANTED = [
     ("working directory", "`OrvMyKad.dll` only in the host's working directory",
      (-4, "[READMYKAD][-4][123]")),
     ("PATH", "`OrvMyKad.dll` only in a folder on PATH", (-4, "[READMYKAD][-4][123]")),
 ]
-# (access code, what, (code, reply)): the stand-in sits beside quillon.dll; the reply buffer is
-# the host's zeroed one and stays empty.
+# (access code, what, result): the reply buffer is the host's zeroed one and stays empty.
 WRONG_ACCESS = [("qln26", "lower case", (-9999, "")), ("QLN2", "four bytes and a NUL", (-9999, ""))]
 
 
@@ -87,8 +75,7 @@ def shown(reply):
         reply[:30], reply[-10:], len(reply))
 
 
-def markdown_rows():
-    """Every row of the page's tables, in its order."""
+def markdown_rows():  # every row of the page's tables, in its order
     return (["| %s: %s | %d, `%s` |" % (name, what, code, reply)
              for name, what, _, (code, reply) in TERMINAL_FAULTS + [HANGUP]] +
             ["| the next request on the vanished port | %d, `%s`; once a terminal is back: 0 |"

@@ -1,8 +1,6 @@
-"""Every command end to end under wine64, with its exact reply and code: quillon.dll loaded by
-quillon_host.exe or by quillon_batch.exe, a pty COM port with the terminal simulator, whose record
-shows the plain frames the library sent (key flag 1: DefaultKey, 0: the link key handed out), and
-the stand-in OrvMyKad.dll, whose record shows the calls it got. MyKad replies are taken apart with
-the integrators' decoder (quillon_mykad_decode)."""
+"""Every command end to end under wine with its exact reply and code, the frames the simulator got
+(key flag 1: DefaultKey, 0: the link key handed out) and the calls the stand-in OrvMyKad.dll got;
+MyKad replies taken apart with the integrators' decoder; and what the file log keeps of them."""
 import datetime
 import os
 import re
@@ -17,7 +15,6 @@ FAST = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=3000\n"
 STATUS = recorded(0x23, key_flag=1)
 ADDRESS = r"\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}"
 B64 = "[A-Za-z0-9+/=]"
-STAMPED = re.compile(r"^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \| pid \d+ tid \d+ \| (.*)$")
 TEXTS = ("ALI BIN ABU", "KL01", "OPERATOR7")
 FIELDS = "[0][3][%s][%s][%s]" % TEXTS
 # Every byte value once (0x00 and 0x20 among them), then text: what scrambling must bring back.
@@ -36,9 +33,7 @@ def template(seed, length=598):
     return bytes(t)
 
 
-def verify_frame(templates, two_finger=False):
-    """CMD_VERIFY as the terminal decodes it: header, then the templates with bytes 512 to 597
-    and 1110 to 1195 sent as spaces."""
+def verify_frame(templates, two_finger=False):  # header, templates with 512-597, 1110-1195 spaces
     body = bytearray(templates)
     for i in list(range(512, 598)) + list(range(1110, min(1196, len(body)))):
         body[i] = 0x20
@@ -54,9 +49,8 @@ def mykad(command, photo):
 
 ENROLLED, BOTH = template(3), template(11) + template(13)
 # One round: (request, code, exact reply or pattern, the frames the terminal gets). A terminal
-# command comes before the process's first card read: the reader library must still load once
-# port threads have ended. A card read installs the reader's link key, so only commands that run
-# the status query follow one.
+# command first: the reader library must still load once port threads have ended; after a card
+# read (which installs the reader's link key) only commands that run the status query.
 ROUND = [
     ("[GETSERIALNUMBER][1][7]", 0, "[GETSERIALNUMBER][0][%s][123]" % SERIAL,
      [STATUS, recorded(0x25)]),
@@ -71,8 +65,7 @@ ROUND = [
     ("[GETSIGNATURE][1][7]", 0, "[GETSIGNATURE][0][00017F80ABFF][123]",
      [recorded(0xF3, bytes(5))]),
     ("[READMYKADNOPHOTO]" + FIELDS, 0, mykad("READMYKADNOPHOTO", False), []),
-    # A card wait that only the cancel event ends: the read's own time-out ends it (the third
-    # card wait of each round, by the stand-in's scenario CARD_WAITS).
+    # The third card wait of each round (CARD_WAITS) ends only by the read's own time-out.
     ("[READMYKADNOVERIFYNOPHOTO]" + FIELDS, -30, "[READMYKADNOVERIFYNOPHOTO][-30][123]", []),
     ("[GETSERIALNUMBER][0][9]", -4, "[GETSERIALNUMBER][-4][123]", []),  # no such port
     ("[READMYKADNOVERIFYWITHPHOTO]" + FIELDS, 0, mykad("READMYKADNOVERIFYWITHPHOTO", True), []),
@@ -87,18 +80,9 @@ ROUND = [
 
 
 class EntryAndSettings(winerig.WineTestCase):
-    def test_access_code_and_the_file_log(self):
+    def test_wrong_access_code_leaves_the_reply_then_branch_code_from_system32_or_here(self):
         self.assertEqual(self.host.send("[GETBRANCHCODE]", access="QLN25", prefill="untouched"),
                          (-9999, "untouched"))
-        self.assertNotIn("Log.txt", os.listdir(self.workdir), "no log by default")
-        self.host.write_ini("[DEBUG]\nENABLE=1\nFILE=.\\trace.txt\n")
-        self.assertEqual(self.host.send("[PING]"), (-1007, "[PING][-1007][123]"))
-        with open(os.path.join(self.workdir, "trace.txt"), "rb") as f:
-            lines = f.read().decode("latin-1").split("\r\n")
-        self.assertEqual([STAMPED.sub(r"\1", line) for line in lines],
-                         ["Before Checking", "[PING][-1007][123]", ""])
-
-    def test_branch_code_from_system32_then_from_the_working_directory(self):
         system32 = os.path.join(self.wine.prefix, "drive_c", "windows", "system32")
         winerig.write_ini(system32, "[BRANCH]\nCODE=SYS32\n")
         self.addCleanup(os.unlink, os.path.join(system32, "QUILLON.ini"))
@@ -141,13 +125,9 @@ class Commands(winerig.WineTestCase):
                 check = self.assertEqual if isinstance(reply, str) else self.assertRegex
                 check(got[1], reply, where)
                 self.assertEqual(terminal.frames(before + len(frames))[before:], frames, where)
-            if n == 0:
-                # Now every lazily made object (fonts, the reader library, the socket layer)
-                # exists; from here on nothing may pile up.
+            if n == 0:  # every lazily made object exists: from here on nothing may pile up
                 baseline = process.counts()
-        final = process.counts()
-        print("%d requests; threads and handles %s -> %s" % (ROUNDS * len(ROUND), baseline, final))
-        self.assertEqual(final, baseline)
+        self.assertEqual(process.counts(), baseline)
         # Any other length than twelve: the PC's local clock.
         before = datetime.datetime.now().replace(microsecond=0)
         self.assertEqual(process.send("[SETDATETIME][7][26120610150]"),
@@ -166,8 +146,7 @@ class MyKad(winerig.WineTestCase):
             f.write("record hex %s\nphoto hex %s\n" % (RECORD.hex(), PHOTO.hex()))
         self.host.write_ini("[CSSSERVER]\nGLOBTIMEOUT=20000\n")
 
-    def read(self, request):
-        """Sends `request` to the stand-in playing reader.txt; returns (code, reply, calls)."""
+    def read(self, request):  # (code, reply, the stand-in's calls)
         if os.path.exists(self.record):
             os.unlink(self.record)
         code, reply = self.host.send(request, timeout=60, env={
@@ -188,8 +167,7 @@ class MyKad(winerig.WineTestCase):
         self.assertLess(abs((datetime.datetime.now() - stamp).total_seconds()), 60)
         self.assertEqual(d["address"], address.ljust(19), "the last space is the check byte")
         record = "%-20s%-6s%s%-20s%-20s" % (TEXTS[0], TEXTS[1], d["time stamp"], TEXTS[2], address)
-        # Type byte, the card's record, zeros up to the record column, the record without its
-        # last byte (the check byte took its place).
+        # Type byte, card record, zeros to the record column, the record less its check byte.
         self.assertEqual(bytes.fromhex(d["data hex"]), b"0" + RECORD + bytes(602 - len(RECORD)) +
                          record.encode()[:79])
         self.assertEqual(bytes.fromhex(d["photo hex"]), PHOTO[:3999])
@@ -197,11 +175,72 @@ class MyKad(winerig.WineTestCase):
         self.assertEqual(code, 0)
         self.assertNotEqual(again, reply, "a fresh random block each time")
 
-    def test_without_a_reader_library_mykad_fails_with_minus_4_and_other_commands_work(self):
-        os.unlink(os.path.join(self.workdir, "OrvMyKad.dll"))
-        self.assertEqual(self.read("[READMYKADNOPHOTO]" + FIELDS),
-                         (-4, "[READMYKADNOPHOTO][-4][123]", []))
-        self.assertRegex(self.host.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[1\]\[EMPTY\]")
+
+SINGLE, SIGNATURE = template(5), bytes((i * 73 + 5) & 0xFF for i in range(400))
+LINE = re.compile(r"^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \| pid \d+ tid \d+ \| (.*)$")
+# Lines logged where the data passes: the leak check looks at the right places.
+PROGRESS = ["[ENROLL][0][1196 characters][123]", "templates: 2392 characters",
+            "[GETSIGNATURE][0][800 characters][123]", "text 1: 11 characters",
+            "[READMYKAD][0][0][975 characters][5335 characters]"]
+# Terminal commands first: after a card read the signature (no status query) would use its key.
+PRIVATE = [("[ENROLL][0][7]", "[ENROLL][0][%s][123]" % ENROLLED.hex().upper()),
+           ("[VERIFY][0][7][%s]" % SINGLE.hex(), "[VERIFY][0][123]"),
+           ("[VERIFY2F][0][7][%s]" % BOTH.hex().upper(), "[VERIFY2F][0][123]"),
+           ("[GETSIGNATURE][0][7]", "[GETSIGNATURE][0][%s][123]" % SIGNATURE.hex().upper())]
+SECRETS = [("enrolled template", ENROLLED), ("template", SINGLE), ("two templates", BOTH),
+           ("signature", SIGNATURE), ("photo", PHOTO)]
+
+
+def windows(text, size=16):
+    return {text[i:i + size] for i in range(len(text) - size + 1)}
+
+
+def log(path):  # the text and each line's message; None for a line not stamped or not ended
+    with open(path, "rb") as f:
+        text = f.read().decode("latin-1")
+    *lines, rest = text.split("\r\n")
+    return text, [m and m[1] for m in map(LINE.match, lines)] + ([None] if rest else [])
+
+
+class LogPrivacy(winerig.WineTestCase):
+    def test_log_holds_whole_stamped_lines_but_no_personal_data_and_is_capped_by_max_kb(self):
+        self.start_terminal("serial %s\nverify match\ntemplate %s\nsignature %s\n"
+                            % (SERIAL, ENROLLED.hex(), SIGNATURE.hex()))
+        with open(os.path.join(self.workdir, "OrvMyKad.scenario"), "w") as f:
+            f.write("record hex %s\nphoto hex %s\n" % (RECORD.hex(), PHOTO.hex()))
+        logged = FAST + "[CSSSERVER]\nGLOBTIMEOUT=20000\n[DEBUG]\nENABLE=1\n"
+        self.host.write_ini(logged + "FILE=.\\privacy.txt\n")
+        process = self.batch()
+        for request, reply in PRIVATE:
+            self.assertEqual(process.send(request, timeout=60), (0, reply), request[:20])
+        scrambled = []
+        for command in ("READMYKAD", "READMYKADNOPHOTO", "READMYKADNOVERIFYWITHPHOTO",
+                        "READMYKADNOVERIFYNOPHOTO"):
+            code, reply = process.send("[%s]%s" % (command, FIELDS), timeout=60)
+            self.assertEqual(code, 0, command)
+            self.assertRegex(reply, mykad(command, not command.endswith("NOPHOTO")))
+            scrambled += reply[:-1].split("][")[3:]
+        text, said = log(os.path.join(self.workdir, "privacy.txt"))
+        self.assertEqual(([l for l in PROGRESS if l not in said], said.count(None)), ([], 0))
+        held, runs = windows(text), re.findall(rb"[\x20-\x7e]{8,}", RECORD)
+        leaks = [name for name, s in SECRETS for case in (s.hex().upper(), s.hex())
+                 if windows(case) & held]
+        leaks += ["scrambled record or photo %d" % i
+                  for i, s in enumerate(scrambled) if windows(s) & held]
+        leaks += ["MyKad text %d" % (i + 1) for i, t in enumerate(TEXTS) if t in text]
+        leaks += ["card record run %r" % r for r in runs if r.decode() in text]
+        self.assertEqual(leaks, [])
+
+        # At its cap the file becomes FILE.1, replacing the older one, and a new one starts.
+        small = os.path.join(self.workdir, "small.txt")
+        with open(small + ".1", "w") as f:
+            f.write("OLDER CONTENT\n")
+        self.host.write_ini(logged + "FILE=.\\small.txt\nMAX_KB=1\n")
+        self.assertEqual(process.send("[READMYKADNOVERIFYNOPHOTO]" + FIELDS, timeout=60)[0], 0)
+        (older, said_older), (newer, said_newer) = map(log, (small + ".1", small))
+        self.assertEqual(("OLDER CONTENT" in older, None in said_older + said_newer),
+                         (False, False))
+        self.assertTrue(0 < len(newer) <= 1024 and len(older) <= 1024, (len(older), len(newer)))
 
 
 if __name__ == "__main__":

@@ -1,9 +1,6 @@
-"""The card reader's time-out under pressure, end to end under wine64 in one host process
-(quillon_batch.exe) with the stand-in OrvMyKad.dll: a time-out that lands at once, again and again,
-while every library call is slow and both cores are busy; and a library call that does not come
-back when the cancel event is set, which the call leaves behind after its grace period (rows in
-fault_tables.py). Every MyKad call must return within [CSSSERVER] GLOBTIMEOUT + GRACE + END_WAIT,
-whatever the library does."""
+"""The reader's time-out under pressure in one host process with the stand-in OrvMyKad.dll: every
+MyKad call returns within the time-out + GRACE + the dialog's end wait, whatever the library does
+(rows in fault_tables.py)."""
 import os
 import subprocess
 import sys
@@ -12,18 +9,12 @@ import time
 import fault_tables as ft
 import winerig
 
-GRACE = 5.0     # the reader thread's grace after the time-out (kReaderGraceMs)
-END_WAIT = 1.0  # the dialog's wait for a thread that handed over to end (kReaderEndWaitMs)
-MARGIN = 1.5    # wine, the pipe and two busy cores
-
-
-def bound(globtimeout_ms):
-    return globtimeout_ms / 1000.0 + GRACE + END_WAIT + MARGIN
+GRACE = 5.0  # the reader thread's grace after the time-out (kReaderGraceMs)
+BOUND = 1.0 + GRACE + 1.0 + 1.5  # a time-out of at most 1 s, the end wait, wine and busy cores
 
 
 class ReaderTimeOuts(winerig.WineTestCase):
-    def timed(self, process, request, expected):
-        """Sends `request`, checks its answer and returns how long it took."""
+    def timed(self, process, request, expected):  # checks the answer; returns the seconds taken
         start = time.monotonic()
         self.assertEqual(process.send(request, timeout=60), expected, request)
         return time.monotonic() - start
@@ -34,16 +25,11 @@ class ReaderTimeOuts(winerig.WineTestCase):
             hog = subprocess.Popen([sys.executable, "-c", "while True: pass"])
             self.addCleanup(hog.wait)
             self.addCleanup(hog.kill)
-        times = []
         for n in range(50):
-            times.append(self.timed(process, ft.READ, ft.HAMMER[3]))
-            self.assertLess(times[-1], bound(1), "call %d" % n)
+            self.assertLess(self.timed(process, ft.READ, ft.HAMMER[3]), BOUND, "call %d" % n)
             if n == 0:
                 baseline = process.counts()  # the library, fonts and sockets exist from here on
-        final = process.counts()
-        print("50 time-outs: %.2f s to %.2f s each; threads and handles %s -> %s"
-              % (min(times), max(times), baseline, final))
-        self.assertEqual(final, baseline)
+        self.assertEqual(process.counts(), baseline)
         self.assertRegex(process.send("[GETBRANCHCODE]")[1], ft.BRANCH_OK)
 
     def test_a_call_that_outlasts_the_grace_is_left_behind_and_reads_wait_until_it_is_back(self):
@@ -51,29 +37,26 @@ class ReaderTimeOuts(winerig.WineTestCase):
         self.assertEqual(process.send(ft.READ_NO_PHOTO, 60)[0], 0)  # no photo: not held
         baseline = process.counts()
         took = self.timed(process, ft.READ, ft.LEFT_BEHIND[3])
-        self.assertTrue(1.0 + GRACE <= took < bound(1000), took)
-        left_at = time.monotonic()
-        # The thread is still inside the photo call: the reader is not entered twice, and
-        # commands that do not need it work.
+        self.assertTrue(1.0 + GRACE <= took < BOUND, took)
+        # Still inside the photo call (7 s): the reader is not entered twice; others work.
         self.assertLess(self.timed(process, ft.READ_NO_PHOTO, ft.LEFT_BEHIND_NEXT[1]), 2.0)
         self.assertRegex(process.send("[GETBRANCHCODE]")[1], ft.BRANCH_OK)
-        # One thread outlives its call. Its handle is closed; the one more handle is wine's, held
-        # by a live thread that has sent messages to another thread's window, until it ends.
-        self.assertEqual(process.counts(), (baseline[0] + 1, baseline[1] + 1))
-        # The photo call comes back 7 s after it began; the thread then ends on its own.
-        time.sleep(max(0.0, 7.0 - GRACE - 1.0 - (time.monotonic() - left_at)) + 1.0)
+        time.sleep(2.0)  # the photo call is back; its thread ends on its own
         self.assertRegex(process.send(ft.READ, 60)[1], ft.READ_OK)
         self.assertEqual(process.counts(), baseline)
 
     def test_a_call_that_never_returns_leaves_the_host_free_to_work_and_to_quit(self):
         process = self.reader(ft.NEVER_RETURNS[2], ft.READER_INI % 1000)
-        self.assertLess(self.timed(process, ft.READ, ft.NEVER_RETURNS[3]), bound(1000))
+        self.assertEqual(process.send(ft.READ_NO_PHOTO, 60)[0], 0)  # no photo: not held
+        baseline = process.counts()
+        self.assertLess(self.timed(process, ft.READ, ft.NEVER_RETURNS[3]), BOUND)
         self.assertEqual(process.send(ft.READ)[0], ft.LEFT_BEHIND_NEXT[1][0])
         self.assertRegex(process.send("[GETBRANCHCODE]")[1], ft.BRANCH_OK)
-        start = time.monotonic()
-        process.proc.communicate(b"quit\n", timeout=30)
+        # One thread outlives its call; the one more handle is wine's, held while that thread,
+        # which sent messages to another thread's window, lives.
+        self.assertEqual(process.counts(), (baseline[0] + 1, baseline[1] + 1))
+        process.proc.communicate(b"quit\n", timeout=30)  # with a thread inside the library
         self.assertEqual(process.proc.returncode, 0)
-        print("host quit in %.1f s with a thread inside the library" % (time.monotonic() - start))
 
 
 if __name__ == "__main__":

@@ -7,23 +7,20 @@
 
 #include <cstdint>
 
-namespace quillon {
-namespace testing_support {
+namespace quillon::testing_support {
 
 inline int ThreadCount() {
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry;
     entry.dwSize = sizeof entry;
     int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
         count += entry.th32OwnerProcessID == GetCurrentProcessId();
-    }
     CloseHandle(snapshot);
     return count;
 }
 
-// Threads that are ending (a monitor thread after its port closed) take a moment to go: the
-// count once it has stayed the same for half a second, or after five seconds.
+// Ending threads take a moment to go: the count once it has held for 0.5 s, or after 5 s.
 inline int SettledThreadCount() {
     int count = ThreadCount(), now = count;
     for (ULONGLONG end = GetTickCount64() + 5000, stable = GetTickCount64();
@@ -38,11 +35,9 @@ inline int SettledThreadCount() {
 inline int HandleCount() {
     int count = 0;
     DWORD flags = 0;
-    for (uintptr_t value = 4; value < 0x10000; value += 4) {
+    for (uintptr_t value = 4; value < 0x10000; value += 4)
         count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
-    }
     return count;
 }
 
-}  // namespace testing_support
-}  // namespace quillon
+}  // namespace quillon::testing_support

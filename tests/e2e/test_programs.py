@@ -1,0 +1,198 @@
+"""The shipped programs from the command line: --help, a wrong command line, the installer, the
+README's marked shell blocks; and quillon_doctor.exe on a counter PC: all in place gives OK lines,
+each fault that needs the real library, reader or port the one FAIL line naming it, in bounded
+time (its watchdog ends a check that outlives --wait)."""
+import os
+import re
+import shutil
+import subprocess
+import time
+import unittest
+
+import winerig
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+# (program, where it runs, a wrong command line's argument, the first line it gets on stderr)
+PROGRAMS = [
+    ("quillon_terminal_sim", "native", "--scenario", "--scenario needs a value"),
+    ("quillon_mykad_decode", "native", "--hex=1", "unknown option --hex=1"),
+    ("quillon_host.exe", "wine", "--file", "--file needs a value"),
+    ("quillon_doctor.exe", "wine", "--port", "--port needs a number"),
+    ("quillon_benchmark.exe", "wine", "--runs", "--runs needs a number"),
+    ("quillon_bridge.exe", "wine", "--port=7", "unknown option --port=7"),
+]
+BROWSERS = ("Google\\Chrome", "Microsoft\\Edge", "Chromium")
+# The installer in a child cmd (wine's "call" reports any failing batch file as 1), its exit
+# status, then every registration.
+STEP = ("@echo off\r\ncmd /c install.cmd %*\r\necho rc=%errorlevel%\r\n"
+        "for %%R in (HKCU HKLM) do for %%K in (\"Google\\Chrome\" \"Microsoft\\Edge\" Chromium) do "
+        "reg query \"%%R\\Software\\%%~K\\NativeMessagingHosts\\quillon.bridge\" /ve 2>nul\r\n")
+# What reg query prints of one registration: its root, the browser's key and the manifest path.
+REGISTERED = re.compile(r"^HKEY_(CURRENT_USER|LOCAL_MACHINE)\\(.*)\\NativeMessagingHosts\\"
+                        r"quillon\.bridge\n.*REG_SZ\s+(.*)$", re.M)
+BLOCK = re.compile(r"^<!-- tested: [^\n]*-->\n```sh\n(.*?)^```$", re.M | re.S)
+# What each README block shows, by the program it runs.
+SHOWS = {"quillon_host.exe": r"result: 0\nreply: \[GETBRANCHCODE\]\[1\]\[EMPTY\]",
+         "quillon_doctor.exe": r"\nFAIL  settings file: no QUILLON\.ini"}
+
+READER = "OrvMyKad.dll"
+INI = "[COMPORT]\nCOM=5\n[MYKAD]\nTIMEOUT=1500\n"  # a short step keeps the silent runs short
+CHECKS = ["library", "settings file", "settings values", "COM port", "card reader", "file log",
+          "port open", "terminal"]
+SILENT = "on 23 always\n  silence\nend\n"  # hears the status query, never answers
+LINE = re.compile(r"^(OK  |WARN|FAIL)  ([a-zA-Z ]+): (.*)$")
+# The stand-in's exports but OrvMyKadClose: a reader library of another make or version.
+PARTIAL_READER = "".join(
+    "__declspec(dllexport) int __cdecl OrvMyKad%s() { return 0; }\n" % name for name in (
+        "Init", "GetFirmwareVersion", "GetCardStatus", "ResetCard", "ReadOpenData", "IsEBA",
+        "ReadPhoto", "ReadBio", "SecurityLevel", "VerifyFinger"))
+
+
+class Programs(winerig.WineTestCase):
+    def run_program(self, program, where, arg):
+        if where == "wine":
+            shutil.copy(os.path.join(self.wine.build, program), self.workdir)
+            return self.wine.run(program, [arg], cwd=self.workdir, timeout=60)
+        return subprocess.run([os.path.join(self.wine.native, program), arg], cwd=self.workdir,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+
+    def test_help_and_a_wrong_command_line(self):
+        for program, where, wrong, why in PROGRAMS:
+            if where == "native" and self.wine.emulated:
+                continue  # the same programs as in the x86_64 run
+            name = program.replace(".exe", "")
+            with self.subTest(program=program):
+                r = self.run_program(program, where, "--help")
+                self.assertEqual((r.returncode, r.stderr), (0, ""), r.stdout)
+                self.assertRegex(r.stdout, r"^%s( \d+\.\d+\.\d+)?: \w" % name)
+                if self.wine.emulated:
+                    continue  # the same command-line code in both builds
+                r = self.run_program(program, where, wrong)
+                lines = r.stderr.splitlines() + ["", ""]
+                self.assertEqual((r.returncode, r.stdout, lines[0], lines[1].split(" ")[:2]),
+                                 (2, "", "%s: %s" % (name, why), ["usage:", name]))
+
+    @unittest.skipIf(winerig.ARCH == "win32", "install.cmd is the same script for both builds")
+    def test_install_cmd_registers_and_removes_for_the_user_and_the_machine(self):
+        for name in ("install.cmd", "quillon.bridge.json"):
+            shutil.copy(os.path.join(ROOT, "clients", "install", name), self.workdir)
+        with open(os.path.join(self.workdir, "step.cmd"), "w", newline="") as f:
+            f.write(STEP)
+        manifest = "Z:" + os.path.join(self.workdir, "quillon.bridge.json").replace("/", "\\")
+
+        def step(*args):  # (exit status, {key: manifest path}, stderr) after install.cmd ARGS
+            r = self.wine.run("cmd", ["/c", "step.cmd"] + list(args), cwd=self.workdir)
+            keys = {("HKCU\\" if root == "CURRENT_USER" else "HKLM\\") + key: value
+                    for root, key, value in REGISTERED.findall(r.stdout)}
+            return int(r.stdout.split("rc=")[1].split()[0]), keys, r.stderr.strip()
+
+        def under(*roots):
+            return {"%s\\Software\\%s" % (r, b): manifest for r in roots for b in BROWSERS}
+
+        usage = "install.cmd: unknown option /user\nusage: install.cmd [/machine] [/remove]"
+        for args, expected in [((), (0, under("HKCU"), "")),
+                               (("/machine",), (0, under("HKCU", "HKLM"), "")),
+                               (("/user",), (2, under("HKCU", "HKLM"), usage)),
+                               (("/remove",), (0, under("HKLM"), "")),
+                               (("/remove", "/machine"), (0, {}, ""))]:
+            with self.subTest(args=args):
+                self.assertEqual(step(*args), expected)
+        os.unlink(os.path.join(self.workdir, "quillon.bridge.json"))
+        self.assertEqual(step(), (1, {}, "install.cmd: %s is missing" % manifest))
+
+    @unittest.skipIf(winerig.ARCH == "win32", "the README's examples run the x86_64 build")
+    def test_every_marked_readme_shell_block_runs_to_its_end(self):
+        build = os.path.join(self.workdir, "build", "win-x86_64")
+        os.makedirs(build)
+        for name in ("quillon.dll", "quillon_host.exe", "quillon_doctor.exe"):
+            shutil.copy(os.path.join(self.wine.build, name), build)
+        env = dict(os.environ, WINEPREFIX=self.wine.prefix)
+        env.pop("LD_PRELOAD", None)
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+            blocks = BLOCK.findall(f.read())
+        self.assertEqual(sorted(p for b in blocks for p in SHOWS if p in b), sorted(SHOWS))
+        for block in blocks:
+            with self.subTest(block=block.splitlines()[-1]):
+                # A typo'd command or path fails the block: errexit, nounset and pipefail.
+                r = subprocess.run(["bash", "-euo", "pipefail", "-c", block], cwd=self.workdir,
+                                   env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                                   text=True, timeout=120)
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                for program, shown in SHOWS.items():
+                    if program in block:
+                        self.assertRegex(r.stdout.replace("\r\n", "\n"), shown)
+
+
+class Doctor(winerig.WineTestCase):
+    def setUp(self):
+        super().setUp()
+        for name in ("quillon_doctor.exe", READER):
+            shutil.copy(os.path.join(self.wine.build, name), self.workdir)
+        self.host.write_ini(INI)
+        self.wine.reg_add(winerig.SERIALCOMM, r"\Device\Silabser0", "COM7")
+
+    def doctor(self, *args):  # (exit status, [(level, check, finding)], output, seconds)
+        start = time.monotonic()
+        r = self.wine.run("quillon_doctor.exe", list(args), cwd=self.workdir, timeout=60)
+        lines = [LINE.match(l) for l in r.stdout.splitlines() if not l.startswith("      ")]
+        self.assertNotIn(None, lines, r.stdout + r.stderr)
+        return r.returncode, [m.groups() for m in lines], r.stdout, time.monotonic() - start
+
+    def partial_reader(self):
+        compiler = "i686-w64-mingw32-gcc" if self.wine.arch == "win32" else "x86_64-w64-mingw32-gcc"
+        subprocess.run([compiler, "-shared", "-x", "c", "-", "-o",
+                        os.path.join(self.workdir, READER)], input=PARTIAL_READER, text=True,
+                       check=True)
+
+    def test_everything_in_place_gives_one_ok_line_per_check(self):
+        self.start_terminal("name ACME BANK\n")
+        code, lines, out, _ = self.doctor()
+        self.assertEqual((code, [c for _, c, _ in lines], {l for l, _, _ in lines}),
+                         (0, CHECKS, {"OK  "}), out)
+        found = {check: finding for _, check, finding in lines}
+        self.assertRegex(found["library"], r"^quillon\.dll \d+\.\d+\.\d+, %s-bit, loaded from Z:\\"
+                         % ("32" if self.wine.arch == "win32" else "64"))
+        self.assertEqual(found["settings file"], r".\QUILLON.ini (current folder), 2 keys set")
+        # Registry names ignore case: the first name the library asks for answers.
+        self.assertEqual(found["COM port"], "COM7 for port 0, named by the CP210x bridge value "
+                         r"\Device\silabser0=COM7 in HKLM\HARDWARE\DEVICEMAP\SERIALCOMM")
+        self.assertRegex(found["card reader"], r'OrvMyKad\.dll, version "OrvMyKad stand-in 1\.0"$')
+        self.assertRegex(found["terminal"], r'^answers the status query on COM7 in \d+\.\d\d s; '
+                                            r'customer name "ACME BANK"$')
+
+    # The verdicts are the same code in both builds; under the emulator each run costs seconds.
+    @unittest.skipIf(winerig.ARCH == "win32", "the faults run in the x86_64 build")
+    def test_each_fault_gives_the_one_fail_line_that_names_it(self):
+        faults = [  # (what, how, the terminal's scenario, arguments, the FAIL line)
+            ("a silent terminal", None, SILENT, (),
+             r"terminal: no answer to the status query on COM7 \(result -30 after \d+\.\d\d s\)$"),
+            # The library would wait 10 s; the doctor waits 3.
+            ("past the watchdog", lambda: self.host.write_ini(INI.replace("1500", "10000")),
+             SILENT, ("--wait", "3"),
+             r"terminal: no end to the status query on COM7 within 3 s \(the doctor stopped"),
+            ("no reader library", lambda: os.unlink(os.path.join(self.workdir, READER)), "", (),
+             r"card reader: OrvMyKad\.dll not found \(looked at Z:\\.*\\OrvMyKad\.dll, "
+             r"C:\\windows\\system32\\OrvMyKad\.dll\)$"),
+            ("a reader library missing a function", self.partial_reader, "", (),
+             r"card reader: Z:\\.*\\OrvMyKad\.dll lacks 1 of its 11 functions: OrvMyKadClose$"),
+            # Last: the registry keeps COM9 from here on.
+            ("a port that does not exist",
+             lambda: self.wine.reg_add(winerig.SERIALCOMM, r"\Device\Silabser0", "COM9"), "", (),
+             r"port open: COM9 does not exist on this PC \(error 2\)$"),
+        ]
+        for name, fault, scenario, args, expected in faults:
+            with self.subTest(fault=name):
+                self.host.write_ini(INI)
+                shutil.copy(os.path.join(self.wine.build, READER), self.workdir)
+                self.start_terminal(scenario)  # on COM7 in place of the last row's
+                if fault:
+                    fault()
+                code, lines, out, seconds = self.doctor(*args)
+                failed = ["%s: %s" % (c, f) for level, c, f in lines if level == "FAIL"]
+                self.assertEqual((code, len(failed)), (1, 1), out)
+                self.assertRegex(failed[0], expected)
+                self.assertLess(seconds, 15, "each check is bounded")
+
+
+if __name__ == "__main__":
+    winerig.main()
