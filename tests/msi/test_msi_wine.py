@@ -1,6 +1,5 @@
-"""The 64-bit package under wine64's msiexec, in a prefix of its own: a silent install of the
-previous version, the bank's edit to QUILLON.ini, the upgrade to this version, a rebuild of it, a
-refused downgrade and the removal, checked after each step on what the PC then holds."""
+"""The 64-bit package under wine64's msiexec in a prefix of its own: install, the bank's edit to
+QUILLON.ini, upgrade, rebuild, refused downgrade and removal, each checked on what the PC holds."""
 import json
 import os
 import re
@@ -9,7 +8,7 @@ import tempfile
 import unittest
 
 import winerig
-from msitables import ROOT, VERSION, build_msi, previous_version, table
+from test_msi_tables import ROOT, VERSION, build_msi, previous_version, table
 
 BUILD = os.environ["QUILLON_WIN64_DIR"]
 INSTALLED = r"C:\Program Files\Quillon"
@@ -21,12 +20,9 @@ REFUSED = 1603 & 0xFF  # msiexec's fatal error as a Unix exit status
 BRANCH = b"[BRANCH]\r\nCODE=TK017\r\nNAME=Taman Kenari\r\n"
 
 
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def product_code(msi):
-    return {p["Property"]: p["Value"] for p in table(msi, "Property")}["ProductCode"]
+windows_path = lambda path: "Z:" + os.path.abspath(path).replace("/", "\\")  # noqa: E731
+product_code = lambda msi: next(p["Value"] for p in table(msi, "Property")  # noqa: E731
+                                if p["Property"] == "ProductCode")
 
 
 class SilentInstallUpgradeRemoval(unittest.TestCase):
@@ -59,18 +55,13 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
         shutil.rmtree(cls.work, ignore_errors=True)
 
     def msiexec(self, *args):
-        log = os.path.join(self.work, "msiexec.log")
-        if os.path.exists(log):  # msiexec appends
-            os.unlink(log)
+        log = os.path.join(tempfile.mkdtemp(dir=self.work), "msiexec.log")  # msiexec appends
         r = self.wine.run("msiexec", list(args) + ["/qn", "/l*v", windows_path(log)], timeout=180)
-        self.last_log = ""
-        if os.path.exists(log):
-            with open(log, encoding="latin-1") as f:
-                self.last_log = f.read()
+        self.last_log = open(log, encoding="latin-1").read() if os.path.exists(log) else ""
         return r.returncode
 
     def state(self):
-        """(installed files, QUILLON.ini, browser registrations, {product code: version})."""
+        """(installed files, QUILLON.ini, browser registrations, {product code: version})"""
         top = os.path.join(self.drive, "Program Files", "Quillon")
         listed = sorted(os.path.relpath(os.path.join(d, n), top).replace("/", "\\")
                         for d, _, names in os.walk(top) for n in names)
@@ -109,6 +100,14 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
                 with open(os.path.join(self.drive, "windows", "system32", "QUILLON.ini"),
                           "wb") as f:
                     f.write(BRANCH)
+                # The carried bytes: the build's program, a page whose link out of docs\ is text.
+                for name, source, old, new in (
+                        ("quillon.dll", BUILD, b"", b""),
+                        ("docs/settings.md", ROOT, b"[`packaging/QUILLON.ini`]"
+                         b"(../packaging/QUILLON.ini)", b"`packaging/QUILLON.ini`")):
+                    with open(os.path.join(self.drive, "Program Files", "Quillon", name),
+                              "rb") as got, open(os.path.join(source, name), "rb") as f:
+                        self.assertEqual(got.read(), f.read().replace(old, new), name)
         # Refused by the launch condition on the newer product, not by some failure.
         self.assertIn("WIX_DOWNGRADE_DETECTED = %s\n" % product_code(self.rebuilt), self.last_log)
 
