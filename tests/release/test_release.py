@@ -25,21 +25,22 @@ MACROS = {m[1]: int(m[2]) for m in re.finditer(r"#define (QUILLON_\w+) \(?(-?\d+
                                                read("include/quillon.h"))}
 DOCS = {"docs/" + n for n in os.listdir(os.path.join(ROOT, "docs")) if n.endswith(".md")}
 # Each file of the zip besides docs/*.md, with the folder it is a copy of (None: checked otherwise).
-EXPECTED = dict.fromkeys(["README.txt", "QUILLON.ini", "decoder/mykad_decoder.h",
-                          "decoder/quillon_build_config.h", "standin/README.txt",
-                          "standin/scenario-format.md"])
-EXPECTED.update({"include/quillon.h": "include", "decoder/mykad_decoder.cpp": "tools/mykad-decoder",
-                 "CHANGELOG.md": "", "samples/dotnet/QuillonSample.cs": "samples/dotnet",
-                 "samples/dotnet/README.md": "samples/dotnet", "install.cmd": "clients/install",
-                 "quillon.bridge.json": "clients/install"})
-EXPECTED.update(dict.fromkeys(["quillon.dll", "quillon_host.exe", "quillon_doctor.exe",
-                               "decoder/quillon_mykad_decode.exe", "standin/OrvMyKad.dll",
-                               "quillon_bridge.exe"], WIN32))
-# The web client, extension and demo page ship without their tests and build files.
-for _folder, _names in (("extension", "manifest.json background.js content.js relay.js"),
-                        ("js", "quillon.js package.json README.md"),
-                        ("demo", "index.html demo.js mykad.js")):
-    EXPECTED.update({"clients/%s/%s" % (_folder, n): "clients/" + _folder for n in _names.split()})
+EXPECTED = {}
+for _into, _source, _names in (
+        ("", WIN32, "quillon.dll quillon_host.exe quillon_doctor.exe quillon_bridge.exe"),
+        ("decoder/", WIN32, "quillon_mykad_decode.exe"), ("standin/", WIN32, "OrvMyKad.dll"),
+        ("", "", "CHANGELOG.md"), ("", "clients/install", "install.cmd quillon.bridge.json"),
+        ("include/", "include", "quillon.h"),
+        ("samples/dotnet/", "samples/dotnet", "QuillonSample.cs README.md"),
+        ("decoder/", "tools/mykad-decoder", "mykad_decoder.h mykad_decoder.cpp"),
+        ("", None, "README.txt QUILLON.ini"), ("decoder/", None, "quillon_build_config.h"),
+        ("standin/", None, "README.txt scenario-format.md"),
+        # The web client, extension and demo page ship without their tests and build files.
+        ("clients/extension/", "clients/extension",
+         "manifest.json background.js content.js relay.js"),
+        ("clients/js/", "clients/js", "quillon.js package.json README.md"),
+        ("clients/demo/", "clients/demo", "index.html demo.js mykad.js")):
+    EXPECTED.update({_into + n: _source for n in _names.split()})
 READER_FUNCTIONS = ["OrvMyKad" + f for f in (
     "Init", "GetFirmwareVersion", "GetCardStatus", "ResetCard", "ReadOpenData", "IsEBA",
     "ReadPhoto", "ReadBio", "SecurityLevel", "VerifyFinger", "Close")]
