@@ -31,13 +31,6 @@ EBA_FORMATS = {"EBA_M%d_L1", "EBA_M%d.1_L1", "EBA_M%d_L2"}  # the reader thread'
 def extract():
     """({(section, key): ([defaults], {kinds}, {folders})}, [problems])"""
     found, problems = {}, []
-
-    def add(section, key, default, folder, kind="text"):
-        defaults, kinds, folders = found.setdefault((section, key), ([], set(), set()))
-        defaults += [] if default in defaults else [default]
-        kinds.add(kind)
-        folders.add(folder)
-
     for path in sorted(glob.glob(os.path.join(ROOT, "src", "*", "*.cpp")) +
                        glob.glob(os.path.join(ROOT, "src", "*", "*.h"))):
         folder, name = os.path.basename(os.path.dirname(path)), os.path.basename(path)
@@ -53,23 +46,24 @@ def extract():
                 return arg
             return "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', arg)).replace("\\\\", "\\")
 
-        for m in READ.finditer(text):
-            add(value(m[2]), value(m[3]), value(m[4]), folder,
-                "integer" if m[1] == "Int" else "text")
-        for m in re.finditer(r"\bSetting\(\s*(%s),\s*(%s),%s\)" % (STR, STR, ARG), text):
-            add(value(m[1]), value(m[2]), value(m[3]), folder, "integer")
-        for pattern in MESSAGE:
-            for m in pattern.finditer(text):
-                add("MESSAGE", value(m[1]), value(m[2]), folder)
+        # (integer?, section, key, default) as written in the source
+        reads = [(m[1] == "Int", m[2], m[3], m[4]) for m in READ.finditer(text)]
+        reads += [(True, m[1], m[2], m[3]) for m in re.finditer(
+            r"\bSetting\(\s*(%s),\s*(%s),%s\)" % (STR, STR, ARG), text)]
+        reads += [(False, '"MESSAGE"', m[1], m[2]) for p in MESSAGE for m in p.finditer(text)]
         for m in re.finditer(r"\bPrompt\(\s*(\d+),%s,%s\)" % (ARG, ARG), text):
-            add("MESSAGE", "EBA_M%s_L1" % m[1], value(m[2]), folder)
-            add("MESSAGE", "EBA_M%s_L2" % m[1], value(m[3]), folder)
+            reads += [(False, '"MESSAGE"', '"EBA_M%s_L%d"' % (m[1], i), m[i + 1]) for i in (1, 2)]
         card_line1 = re.findall(r'ShowPrompt\(n, Format\("(EBA_M%d(?:\.1)?_L1)", n\)\.c_str\(\),'
                                 r"\s*(k\w+)", text)
         for m in re.finditer(r"\bCardPrompt\(\s*(\d+),%s\)" % ARG, text):
-            for key_format, constant in card_line1:
-                add("MESSAGE", key_format % int(m[1]), value(constant), folder)
-            add("MESSAGE", "EBA_M%s_L2" % m[1], value(m[2]), folder)
+            reads += [(False, '"MESSAGE"', '"%s"' % (f % int(m[1])), c) for f, c in card_line1]
+            reads.append((False, '"MESSAGE"', '"EBA_M%s_L2"' % m[1], m[2]))
+        for integer, section, key, default in reads:
+            defaults, kinds, folders = found.setdefault((value(section), value(key)),
+                                                        ([], set(), set()))
+            defaults += [] if value(default) in defaults else [value(default)]
+            kinds.add("integer" if integer else "text")
+            folders.add(folder)
         if "CardPrompt(" in text and (len(card_line1) != 2 or set(re.findall(
                 r'Format\("(EBA_[^"]*)"', text)) != EBA_FORMATS):
             problems.append("%s: the reader's prompt keys changed; teach this test" % name)
