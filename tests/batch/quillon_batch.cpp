@@ -1,16 +1,9 @@
-// quillon_batch: one host process that keeps quillon.dll loaded, for the end-to-end tests that
-// need several calls in one process. One command a line on standard input, one answer line each:
-//   REQUEST               -> "result: CODE<TAB>reply: TEXT"
-//   busy FIRST<TAB>SECOND -> FIRST runs on a thread of its own, SECOND is sent 500 ms later from
-//                            this thread; SECOND's answer, a tab, then FIRST's
-//   counts                -> "threads: N<TAB>handles: M" once the thread count has settled
-//   access CODE<TAB>REQ   -> REQ sent with the access code CODE (padded with NULs to five bytes)
-//   loaded NAME           -> "loaded: 1" if the module NAME is in the process, else "loaded: 0"
-//   search NAME           -> "search: PATH", where the system's DLL search would find NAME
-//                            (working directory and PATH included), or "search: " for nowhere
-//   sockets               -> "sockets: N", how often the sockets interface is started now
-//                            (counted by shutting it down; it is started again as often)
-//   quit                  -> the program ends
+// quillon_batch: one process that keeps quillon.dll loaded for the e2e tests; a command a line on
+// stdin, an answer line each: REQUEST -> "result: CODE<TAB>reply: TEXT"; "busy FIRST<TAB>SECOND"
+// (FIRST on a thread, SECOND 500 ms later) -> SECOND's answer<TAB>FIRST's; "counts" -> settled
+// "threads: N<TAB>handles: M"; "access CODE<TAB>REQ" -> REQ under that access code; "loaded NAME"
+// -> "loaded: 1|0"; "search NAME" -> "search: PATH" the DLL search finds (empty: none);
+// "sockets" -> "sockets: N" sockets starts now (counted by cleaning up); "quit".
 #include <windows.h>
 #include <winsock2.h>
 
@@ -50,9 +43,8 @@ std::string SearchedPath(const std::string& name) {
 struct Running {
     std::string request, answer;
 };
-
 DWORD WINAPI CallOnThread(LPVOID param) {
-    Running* running = static_cast<Running*>(param);
+    auto* running = static_cast<Running*>(param);
     running->answer = Call(running->request);
     return 0;
 }

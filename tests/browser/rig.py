@@ -1,10 +1,6 @@
-"""The wine side of the browser test: a working directory with quillon_bridge.exe, quillon.dll and
-the stand-in OrvMyKad.dll, the terminal simulator on COM7, and a launcher that the host manifest
-names (Chromium runs it; it runs the bridge under wine in the test's prefix). Prints one JSON line
-with the paths and the replies the end-to-end tables expect, then holds everything until its
-standard input closes.
-
-usage: python3 rig.py [--help]   (environment as for tests/e2e: QUILLON_WINEPREFIX, ...)"""
+"""The wine side of the browser test (environment as for tests/e2e): the bridge, quillon.dll and
+the stand-in reader in a folder, the simulator on COM7 and the launcher the host manifest names.
+Prints one JSON line (paths, the replies the e2e tables expect); holds all until stdin closes."""
 import json
 import os
 import shlex
@@ -27,7 +23,7 @@ SETTINGS = ("[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=10000\n"
 
 
 def expected():
-    """The replies of the e2e round for the requests the demo sends (show flag aside)."""
+    """The e2e round's replies to the requests the demo sends (show flag aside)."""
     replies = {request.replace("[1][7]", "[0][7]"): reply for request, _, reply, _ in ROUND
                if isinstance(reply, str)}
     keys = {"serial": "[GETSERIALNUMBER][0][7]", "firmware": "[GETFIRMWAREVERSION][0][7]",
@@ -40,9 +36,6 @@ def expected():
 
 
 def main():
-    if sys.argv[1:]:
-        print(__doc__, file=sys.stdout if sys.argv[1:] == ["--help"] else sys.stderr)
-        sys.exit(0 if sys.argv[1:] == ["--help"] else 2)
     wine = winerig.Wine()
     wine.reg_clear(winerig.SERIALCOMM)
     workdir = tempfile.mkdtemp(prefix="quillon-web-")
@@ -51,17 +44,13 @@ def main():
     winerig.write_ini(workdir, SETTINGS)
     terminal = winerig.Terminal(wine, workdir, SCENARIO)
     wine.map_com(7, terminal.device)
-    env = wine.env()
-    keys = ("WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "WINEARCH", "LD_PRELOAD",
-            "QUILLON_PRELOAD")
-    launcher = os.path.join(workdir, "launch-bridge")
-    with open(launcher, "w") as f:
-        f.write("#!/bin/sh\n# Chromium's native host: the bridge under wine (arguments passed on).\n"
-                "cd %s || exit 1\nexec env %s %s \"$@\" 2>>bridge.err\n" % (
-                    shlex.quote(workdir),
-                    " ".join("%s=%s" % (k, shlex.quote(env[k])) for k in keys if k in env),
-                    " ".join(shlex.quote(a) for a in wine.command(
-                        os.path.join(workdir, "quillon_bridge.exe")))))
+    env, launcher = wine.env(), os.path.join(workdir, "launch-bridge")
+    keys = "WINEPREFIX WINEDEBUG WINEDLLOVERRIDES WINEARCH LD_PRELOAD QUILLON_PRELOAD".split()
+    with open(launcher, "w") as f:  # Chromium's native host: the bridge under wine
+        f.write("#!/bin/sh\ncd %s || exit 1\nexec env %s %s \"$@\" 2>>bridge.err\n" % (
+            shlex.quote(workdir), " ".join("%s=%s" % (k, shlex.quote(env[k])) for k in keys
+                                           if k in env),
+            " ".join(map(shlex.quote, wine.command(os.path.join(workdir, "quillon_bridge.exe"))))))
     os.chmod(launcher, 0o755)
     print(json.dumps({"workdir": workdir, "launcher": launcher, "record": terminal.record,
                       "expected": expected()}), flush=True)

@@ -1,12 +1,9 @@
-"""Keeps docs/settings.md and the sample packaging/QUILLON.ini in step with the sources: every
-QUILLON.ini key the library reads (found in src/) is documented with its type, every default and
-the folder that reads it; nothing is documented that the library never reads; the sample holds
-every key at its default. A read the extractor below does not understand fails the test, so a new
+"""docs/settings.md, the sample packaging/QUILLON.ini and the description's numeric keys against
+the QUILLON.ini keys src/ reads. A read the extractor does not understand fails the test, so a new
 way of reading a setting cannot slip past the reference."""
 import glob
 import os
 import re
-import sys
 import unittest
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -25,8 +22,7 @@ FORWARDS = {("acq_dialog.cpp", 'iniPath_, "MESSAGE", prompt.key'),
             ("mykad_reader.cpp", 'path_, "MESSAGE", key2.c_str()'),
             ("reader_session.cpp", "prompt->key"),
             ("reader_session.cpp", 'inputs_.settingsPath, "MESSAGE", key'),
-            # The description's watch over FindComPort's read, its test whether a key is set,
-            # and its reads of the numeric keys it lists.
+            # The description's watch over FindComPort's read and its checks of the keys it lists.
             ("describe.cpp", "path, section, key"),
             ("describe.cpp", "facts.path, numeric.section, numeric.key")}
 EBA_FORMATS = {"EBA_M%d_L1", "EBA_M%d.1_L1", "EBA_M%d_L2"}  # the reader thread's prompt keys
@@ -35,13 +31,6 @@ EBA_FORMATS = {"EBA_M%d_L1", "EBA_M%d.1_L1", "EBA_M%d_L2"}  # the reader thread'
 def extract():
     """({(section, key): ([defaults], {kinds}, {folders})}, [problems])"""
     found, problems = {}, []
-
-    def add(section, key, default, folder, kind="text"):
-        defaults, kinds, folders = found.setdefault((section, key), ([], set(), set()))
-        defaults += [] if default in defaults else [default]
-        kinds.add(kind)
-        folders.add(folder)
-
     for path in sorted(glob.glob(os.path.join(ROOT, "src", "*", "*.cpp")) +
                        glob.glob(os.path.join(ROOT, "src", "*", "*.h"))):
         folder, name = os.path.basename(os.path.dirname(path)), os.path.basename(path)
@@ -51,30 +40,30 @@ def extract():
         constants = dict(re.findall(r"const char (k\w+)\[\] = (%s);" % STR, text))
 
         def value(arg):
-            """A literal as written (escapes kept, so a line break reads \\r\\n, but \\\\
-            read as one backslash), a number, or a named constant's literal."""
+            """A literal as written (escapes kept but \\\\), a number, or a constant's literal."""
             arg = constants.get(arg.strip(), arg.strip())
             if not arg.startswith('"'):
                 return arg
             return "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', arg)).replace("\\\\", "\\")
 
-        for m in READ.finditer(text):
-            add(value(m[2]), value(m[3]), value(m[4]), folder,
-                "integer" if m[1] == "Int" else "text")
-        for m in re.finditer(r"\bSetting\(\s*(%s),\s*(%s),%s\)" % (STR, STR, ARG), text):
-            add(value(m[1]), value(m[2]), value(m[3]), folder, "integer")
-        for pattern in MESSAGE:
-            for m in pattern.finditer(text):
-                add("MESSAGE", value(m[1]), value(m[2]), folder)
+        # (integer?, section, key, default) as written in the source
+        reads = [(m[1] == "Int", m[2], m[3], m[4]) for m in READ.finditer(text)]
+        reads += [(True, m[1], m[2], m[3]) for m in re.finditer(
+            r"\bSetting\(\s*(%s),\s*(%s),%s\)" % (STR, STR, ARG), text)]
+        reads += [(False, '"MESSAGE"', m[1], m[2]) for p in MESSAGE for m in p.finditer(text)]
         for m in re.finditer(r"\bPrompt\(\s*(\d+),%s,%s\)" % (ARG, ARG), text):
-            add("MESSAGE", "EBA_M%s_L1" % m[1], value(m[2]), folder)
-            add("MESSAGE", "EBA_M%s_L2" % m[1], value(m[3]), folder)
+            reads += [(False, '"MESSAGE"', '"EBA_M%s_L%d"' % (m[1], i), m[i + 1]) for i in (1, 2)]
         card_line1 = re.findall(r'ShowPrompt\(n, Format\("(EBA_M%d(?:\.1)?_L1)", n\)\.c_str\(\),'
                                 r"\s*(k\w+)", text)
         for m in re.finditer(r"\bCardPrompt\(\s*(\d+),%s\)" % ARG, text):
-            for key_format, constant in card_line1:
-                add("MESSAGE", key_format % int(m[1]), value(constant), folder)
-            add("MESSAGE", "EBA_M%s_L2" % m[1], value(m[2]), folder)
+            reads += [(False, '"MESSAGE"', '"%s"' % (f % int(m[1])), c) for f, c in card_line1]
+            reads.append((False, '"MESSAGE"', '"EBA_M%s_L2"' % m[1], m[2]))
+        for integer, section, key, default in reads:
+            defaults, kinds, folders = found.setdefault((value(section), value(key)),
+                                                        ([], set(), set()))
+            defaults += [] if value(default) in defaults else [value(default)]
+            kinds.add("integer" if integer else "text")
+            folders.add(folder)
         if "CardPrompt(" in text and (len(card_line1) != 2 or set(re.findall(
                 r'Format\("(EBA_[^"]*)"', text)) != EBA_FORMATS):
             problems.append("%s: the reader's prompt keys changed; teach this test" % name)
@@ -115,51 +104,34 @@ def sample_entries():
 
 
 class SettingsReference(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.settings, cls.problems = extract()
-
-    def test_reference_documents_exactly_the_keys_read_with_their_defaults_types_and_readers(self):
-        self.assertEqual(self.problems, [])
-        rows = reference_rows()
-        self.assertEqual(sorted(set(self.settings) - set(rows)), [], "not in docs/settings.md")
-        self.assertEqual(sorted(set(rows) - set(self.settings)), [], "documented, never read")
-        wrong = []
-        for key, (defaults, kinds, folders) in sorted(self.settings.items()):
+    def test_reference_sample_and_description_hold_exactly_the_keys_read(self):
+        settings, wrong = extract()
+        rows, entries = reference_rows(), sample_entries()
+        with open(os.path.join(ROOT, "src", "command", "describe.cpp"), encoding="utf-8") as f:
+            listed = re.findall(r'\{"(\w+)", "(\w+)", (true|false)\}', f.read())
+        # QuillonDescribe checks the integer reads and BAUDRATE, a text taken as a number.
+        numeric = {k: True for k, (_, kinds, _) in settings.items() if "integer" in kinds}
+        numeric[("COMPORT", "BAUDRATE")] = False
+        self.assertEqual(sorted(((s, k), v == "true") for s, k, v in listed),
+                         sorted(numeric.items()))
+        self.assertEqual((sorted(set(settings) ^ set(rows)), sorted(set(settings) ^ set(entries))),
+                         ([], []), "keys read, documented, in the sample")
+        for key, (defaults, kinds, folders) in sorted(settings.items()):
             kind, default, read_by, effect = rows[key]
+            value, commented = entries[key]
             wrong += ["%s: default `%s` not in %r" % (key, d, default)
                       for d in defaults if "`%s`" % d not in default]
             wrong += ["%s: read as %s, not %r" % (key, k, kind) for k in kinds
                       if not kind.startswith(k)]
             wrong += ["%s: read by %s, not %r" % (key, f, read_by) for f in folders
                       if f not in read_by]
+            # A key whose default an INI line cannot hold (a two-line prompt, several defaults)
+            # is commented out: set to any one value it would change the behaviour.
             wrong += ["%s: no description" % (key,)] if not effect else []
+            wrong += ["%s=%s, default %s" % (key, value, defaults)] if not commented and (
+                defaults != [value] or "\\r\\n" in value) else []
         self.assertEqual(wrong, [])
-
-    def test_sample_holds_every_key_read_at_its_default(self):
-        entries = sample_entries()
-        self.assertEqual(sorted(set(self.settings) ^ set(entries)), [])
-        # A key whose default an INI line cannot hold (a two-line prompt, several defaults) is
-        # commented out: set to any one value it would change the behaviour.
-        wrong = ["%s=%s, default %s" % (key, value, self.settings[key][0])
-                 for key, (value, commented) in sorted(entries.items()) if not commented and
-                 (self.settings[key][0] != [value] or "\\r\\n" in value)]
-        self.assertEqual(wrong, [])
-
-    def test_description_checks_exactly_the_keys_read_as_numbers(self):
-        # QuillonDescribe flags a number whose text does not read as written: its list of numeric
-        # keys is the integer reads plus BAUDRATE, a text taken as a number.
-        with open(os.path.join(ROOT, "src", "command", "describe.cpp"), encoding="utf-8") as f:
-            listed = re.findall(r'\{"(\w+)", "(\w+)", (true|false)\}', f.read())
-        expected = {key: "integer" in kinds for key, (_, kinds, _) in self.settings.items()
-                    if "integer" in kinds}
-        expected[("COMPORT", "BAUDRATE")] = False
-        self.assertEqual({(s, k): v == "true" for s, k, v in listed}, expected)
-        self.assertEqual(len(listed), len(expected), "a key listed twice")
 
 
 if __name__ == "__main__":
-    result = unittest.main(exit=False, verbosity=2).result
-    failed = len(result.failures) + len(result.errors)
-    print("%d passed, %d failed" % (result.testsRun - failed, failed))
-    sys.exit(1 if failed or not result.testsRun else 0)
+    unittest.main(verbosity=2)

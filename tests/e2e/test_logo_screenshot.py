@@ -1,8 +1,5 @@
-"""What the counter staff see: a visible ENROLL dialog on an X server of its own (Xvfb, in an X11
-copy of the run's prefix), captured with xwd. The logo starts exactly where the client area of a
-window centred at the logo's size starts, both prompt lines are drawn over the picture, and a
-hidden dialog leaves the screen black. Skipped only when Xvfb cannot start. The capture is kept
-as artefacts/enroll-dialog.png (x86_64 twin) or enroll-dialog-win32.png in the native build."""
+"""The ENROLL dialog as the counter staff see it, on Xvfb in an X11 copy of the prefix (skipped
+only when Xvfb cannot start); the capture becomes artefacts/enroll-dialog[-win32].png."""
 import os
 import select
 import shutil
@@ -21,13 +18,12 @@ SETTINGS = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=5000\n[IMAGE]\nLOC
 
 
 def logo_pixel(x, y):
-    """Red follows x and green follows y, so a picture drawn one pixel off shows it; every
-    channel stays light, so dark text over it stands out."""
+    """Red follows x, green y (a shift by one pixel shows); all light, so dark text stands out."""
     return (255 - x % 160, 120 + y % 120, 160 + (x + y) % 96)
 
 
 def logo_bmp(width=300, height=150):
-    """An uncompressed 24-bit bottom-up BMP of logo_pixel (rows already 4-byte aligned)."""
+    """A 24-bit bottom-up BMP of logo_pixel (rows already 4-byte aligned)."""
     data = b"".join(bytes(logo_pixel(x, y)[::-1]) for y in range(height - 1, -1, -1)
                     for x in range(width))
     info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 3780, 3780, 0, 0)
@@ -35,8 +31,7 @@ def logo_bmp(width=300, height=150):
 
 
 def read_xwd(data):
-    """Rows of (r, g, b) of a true-colour ZPixmap dump, as xwd writes an Xvfb screen (24 or 32
-    bits a pixel, from one capture to the next)."""
+    """Rows of (r, g, b) of xwd's true-colour ZPixmap dump (24 or 32 bits a pixel)."""
     f = struct.unpack(">25I", data[:100])
     width, height, step, stride, masks = f[4], f[5], f[11] // 8, f[12], f[14:17]
     at, order = f[0] + f[19] * 12, "little" if f[7] == 0 else "big"
@@ -59,19 +54,16 @@ def png(rows):
 class VisibleDialog(winerig.WineTestCase):
     @classmethod
     def setUpClass(cls):
-        """Xvfb, and an X11 copy of the run's prefix."""
         if not (shutil.which("Xvfb") and shutil.which("xwd")):
             raise unittest.SkipTest("Xvfb or xwd is not installed")
         read_end, write_end = os.pipe()
-        cls.xvfb_log = tempfile.TemporaryFile()
         cls.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % SCREEN,
              "-nolisten", "tcp", "-br"], pass_fds=(write_end,),
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=cls.xvfb_log,
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             start_new_session=True)
         os.close(write_end)
-        # The server writes the number and the line end separately and dies if the pipe is gone
-        # before the second write: read the whole line.
+        # The number and the line end come in two writes; the server dies if the pipe goes first.
         with os.fdopen(read_end) as numbers:
             number = numbers.readline().strip() if select.select([numbers], [], [], 20)[0] else ""
         if not number.isdigit():
@@ -83,8 +75,7 @@ class VisibleDialog(winerig.WineTestCase):
         shutil.copytree(os.environ["QUILLON_WINEPREFIX"], cls.x11.prefix, symlinks=True)
         with open(os.path.join(cls.x11.prefix, "user.reg"), "r+") as f:
             text = f.read().replace('"Graphics"="null"', '"Graphics"="x11"')
-            # No window manager runs here: wine draws the caption and frame itself.
-            f.seek(0)
+            f.seek(0)  # no window manager here: wine draws the caption and frame itself
             f.write(text + '\n[Software\\\\Wine\\\\X11 Driver]\n"Managed"="N"\n')
 
     @classmethod
@@ -103,23 +94,18 @@ class VisibleDialog(winerig.WineTestCase):
             f.write(logo_bmp())
 
     def capture(self):
-        # xwd now and then fails to connect while the machine is busy; a dead server is a failure.
-        for _ in range(3):
+        for _ in range(3):  # xwd now and then fails to connect on a busy machine
             dump = subprocess.run(["xwd", "-root", "-silent", "-display", self.display],
                                   capture_output=True, timeout=30)
             if dump.returncode == 0:
                 return read_xwd(dump.stdout)
-            self.xvfb_log.seek(0)
-            self.assertIsNone(self.xvfb.poll(), "Xvfb has ended: " + self.xvfb_log.read().decode(
-                errors="replace"))
+            self.assertIsNone(self.xvfb.poll(), "Xvfb has ended")
             time.sleep(0.5)
         self.fail("xwd: " + dump.stderr.decode(errors="replace"))
 
     def enrol(self, show, shown, settle=0.5):
-        """Runs an ENROLL dialog with the show flag; `settle` seconds after the terminal got the
-        enrolment frame, captures the screen until shown(screen) holds (or for 6 s). Returns the
-        last capture; the dialog ends by the step time-out."""
-        # Line 2 gets the terminal's "place your right thumb" event; then the terminal is silent.
+        """The screen `settle` s after the enrolment frame, once shown(screen) holds (6 s at most);
+        line 2 gets the "place your right thumb" event, then the step times out."""
         terminal = self.start_terminal("on 27\n  event A1\nend\n")
         with tempfile.TemporaryFile() as out:
             proc = self.x11.popen("quillon_host.exe", ["[ENROLL][%d][7]" % show],
@@ -140,14 +126,9 @@ class VisibleDialog(winerig.WineTestCase):
         return screen
 
     def test_enroll_dialog_shows_the_logo_with_the_prompts_drawn_over_it(self):
-        def at(screen, x, y):
-            return screen[CLIENT[1] + y][CLIENT[0] + x]
-
-        def line2_drawn(screen):
-            return at(screen, 0, 0) == logo_pixel(0, 0) and any(
-                max(at(screen, x, y)) < 90 for y in range(85, 140) for x in range(300))
-
-        screen = self.enrol(1, line2_drawn)
+        at = lambda screen, x, y: screen[CLIENT[1] + y][CLIENT[0] + x]  # noqa: E731
+        screen = self.enrol(1, lambda screen: at(screen, 0, 0) == logo_pixel(0, 0) and any(
+            max(at(screen, x, y)) < 90 for y in range(85, 140) for x in range(300)))
         artefacts = os.path.join(os.environ.get("QUILLON_NATIVE_DIR") or self.workdir, "artefacts")
         os.makedirs(artefacts, exist_ok=True)
         name = "enroll-dialog-win32.png" if self.wine.arch == "win32" else "enroll-dialog.png"

@@ -7,10 +7,11 @@ if(QUILLON_WIN32_DIR AND QUILLON_WIN64_DIR)
   set(_env QUILLON_WIN32_DIR=${QUILLON_WIN32_DIR};QUILLON_WIN64_DIR=${QUILLON_WIN64_DIR}
            QUILLON_NATIVE_DIR=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1
            PYTHONPATH=${CMAKE_SOURCE_DIR}/tools/wine-rig)
-  add_test(NAME msi_tables COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/msi/test_msi_tables.py
+  add_test(NAME msi_tables COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/msi/test_msi.py Packages
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/msi)
   set_tests_properties(msi_tables PROPERTIES LABELS package TIMEOUT 180 ENVIRONMENT "${_env}")
-  add_test(NAME msi_wine64 COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/msi/test_msi_wine.py
+  add_test(NAME msi_wine64 COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/msi/test_msi.py
+           SilentInstallUpgradeRemoval
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/msi)
   set_tests_properties(msi_wine64 PROPERTIES LABELS "package;e2e;win64" TIMEOUT 300
                        RESOURCE_LOCK win64_wine ENVIRONMENT "${_env}")
