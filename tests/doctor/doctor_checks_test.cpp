@@ -31,14 +31,16 @@ std::string Altered(const std::vector<std::string>& drop, const std::string& add
     return out + add;
 }
 
-// A value with no number, what only a real library writes, and the port and terminal faults are
-// played under wine.
+// What only a real library writes and the port and terminal faults are played under wine.
 TEST(DescriptionChecks, EachChangeGivesTheLineThatNamesIt) {
     struct Row {
         std::vector<std::string> drop;
         std::string add;
         std::string line;  // the first line unlike the healthy PC's
     } rows[] = {
+        {{"setting.MYKAD"},
+         "setting.mykad.timeout=abc\nunparsed.MYKAD.TIMEOUT=no number; reads 0\n",
+         "FAIL  settings value: [MYKAD] TIMEOUT=abc: no number, reads 0\n"},
         {{"setting.MYKAD"},
          "setting.APDU.V_TIMEOUT=2ms\nunparsed.APDU.V_TIMEOUT=text after the number; reads 2\n",
          "FAIL  settings value: [APDU] V_TIMEOUT=2ms: text after the number is ignored, reads 2\n"},
