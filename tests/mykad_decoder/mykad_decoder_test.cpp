@@ -56,6 +56,8 @@ TEST(DecoderRoundTrip, GivesBackWhatTheLibraryScrambledInTheShapeOfItsCommand) {
          "VERIFIED      ", false},
         {"READMYKADNOVERIFYWITHPHOTO", "READMYKADNOVERIFYWITHPHOTO", '0', true, Layout::kLabelled,
          396, 303, "VERIFY FAIL   ", true},
+        {"READMYKADNOVERIFYNOPHOTO", "READMYKADNOVERIFYNOPHOTO", '0', true, Layout::kLabelled, 396,
+         303, "VERIFY FAIL   ", false},
         // A MyKid (any type byte but '0') carries no record and no photo, whatever the command.
         {"READMYKAD", "READMYKAD", 'K', true, Layout::kMyKid, 1444, 0, "", false},
     };
@@ -118,6 +120,21 @@ TEST(MakeRandomBlock, FallsBackToRandDividedBy255WhenTheGuidFails) {
     MakeRandomBlock(guid, rand, block);
     EXPECT_EQ(Bytes(block, block + 16),
               (Bytes{0, 0, 1, 1, 2, 128, 128, 3, 7, 11, 15, 19, 23, 27, 0, 0}));
+}
+
+// With no key or no block nothing is written (a zero key length would divide by zero); one byte
+// is only its check byte, of nothing.
+TEST(ScrambleBlock, WritesNothingWithoutAKeyOrABlock) {
+    const uint8_t in[2] = {0x41, 0x41}, key[2] = {0x0F, 0xF0};
+    const struct {
+        int length, keyLength;
+        Bytes out;
+    } cases[] = {{0, 2, {0xEE, 0xEE}}, {2, 0, {0xEE, 0xEE}}, {1, 2, {0x00, 0xEE}}};
+    for (const auto& c : cases) {
+        Bytes out(2, 0xEE);
+        ScrambleBlock(out.data(), in, c.length, key, c.keyLength);
+        EXPECT_EQ(out, c.out) << c.length << " " << c.keyLength;
+    }
 }
 
 // NOPHOTO without either keyword ran a photo runner in the dispatcher.

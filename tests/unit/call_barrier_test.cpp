@@ -60,6 +60,7 @@ TEST_F(CallBarrierTest, OutOfMemoryAtEachAllocationOfACallGivesMinus1009ThenTheN
         {"[GETBRANCHCODE]", 0, "[GETBRANCHCODE][1][EMPTY][EMPTY][192.0.2.2][123]"},
         {"[ENROLL][1][3]", 0, "[ENROLL][0][ABABABAB"},
         {"[GETSIGNATURE][1][3]", 0, "[GETSIGNATURE][0][00017F][123]"},
+        {"[VERIFY2F][0][3][00]", 0, "[VERIFY2F][0][123]"},
         {"[READMYKAD]" + texts, 0, "[READMYKAD][0][0]["},  // a card's record
         {"[" + std::string(600, 'X') + "]", -1007, "[" + std::string(499, 'X') + "][-1007][123]"},
     };

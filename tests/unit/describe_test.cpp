@@ -69,6 +69,7 @@ TEST(DescribeSettings, FlagsEveryNumberWhoseTextIsNotReadAsWrittenAndNothingElse
         std::string unparsed;  // "SECTION.KEY reason reads" or empty
     } rows[] = {
         {{"MYKAD", "TIMEOUT", "abc"}, "MYKAD.TIMEOUT no number 0"},
+        {{"COMPORT", "BAUDRATE", "9600 baud"}, "COMPORT.BAUDRATE text after the number 9600"},
         {{"mykad", "timeout", "2000"}, ""},
         {{"MyKad", "GlobTimeout", "5000ms"}, "MYKAD.GLOBTIMEOUT text after the number 5000"},
         {{"COMPORT", "COM", " -3 "}, ""},
@@ -218,6 +219,7 @@ TEST(CopyDescription, CopiesWholeLinesOnlyNeverPastTheBufferAndReturnsTheLengthN
     } rows[] = {
         {15, text},    {14, "a=1\nbb=22\n"}, {11, "a=1\nbb=22\n"},
         {10, "a=1\n"}, {5, "a=1\n"},         {4, ""},
+        {1, ""},
     };
     for (const Row& row : rows) {
         std::vector<char> out(static_cast<size_t>(row.size) + 8, '#');
