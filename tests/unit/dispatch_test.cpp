@@ -90,11 +90,13 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
     EXPECT_EQ(Reply(), "[READMYKAD][-10][123]");
 }
 
+// A code longer than its 50-byte buffer is cut to 49 characters.
 TEST_F(DispatchTest, BranchStatusIsOneWhileTheNameHoldsEmptyAnywhere) {
     profile.Set(locator.GetIniPath(), "BRANCH", "NAME", "EMPTYVILLE");
+    profile.Set(locator.GetIniPath(), "BRANCH", "CODE", std::string(60, 'C'));
     host.address = "";
     EXPECT_EQ(Send("[GETBRANCHCODE]"), 0);
-    EXPECT_EQ(Reply(), "[GETBRANCHCODE][1][EMPTY][EMPTYVILLE][][123]");
+    EXPECT_EQ(Reply(), "[GETBRANCHCODE][1][" + std::string(49, 'C') + "][EMPTYVILLE][][123]");
 }
 
 // Templates are read as exactly 598 bytes each; the host's MyKad texts as 19 characters.
