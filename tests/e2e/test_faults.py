@@ -154,6 +154,7 @@ class LibraryBoundary(winerig.WineTestCase):
                 self.assertEqual(process.send(ft.READ), expected)
                 self.assertEqual(process.ask("loaded " + READER), "loaded: 0")
                 self.assertEqual(winerig.record_lines(self.record), [], "its code never ran")
+                self.assertRegex(process.send("[GETBRANCHCODE]")[1], ft.BRANCH_OK, "the rest works")
                 process.close()
 
     def test_reader_library_is_taken_from_the_system_folder_when_none_is_beside(self):
