@@ -150,12 +150,4 @@ TEST(FormatMyKadRecord, PadsEachColumnButNeverCutsALongText) {
               "VERIFY FAIL   ABCDEFGHIJKLMNOPQRSTUVW123456701012025000000" + std::string(40, ' '));
 }
 
-TEST(WriteMyKadRecord, NeverWritesPastTheCardBuffer) {
-    Bytes card(2000, 0);
-    EXPECT_EQ(WriteMyKadRecord(card.data(), card.size(), 1990, std::string(30, 'x')), 10u);
-    EXPECT_EQ(card[1989], 0);
-    EXPECT_EQ(card[1999], 'x');
-    EXPECT_EQ(WriteMyKadRecord(card.data(), card.size(), 2000, "y"), 0u);
-}
-
 }  // namespace

@@ -171,19 +171,6 @@ TEST_F(FrameCodecTest, ShortAndBadlyPaddedFramesCompleteAtTheirLengthWithAtLeast
     }
 }
 
-TEST_F(FrameCodecTest, ACommandSentMidReplyRestartsCollectionAndFramesFollowInOrder) {
-    const Bytes first = Inbound({0x94, 0, 0, 0xA0}), second = Inbound({0x94, 0, 0, 0xA6});
-    Feed(Part(second, 0, 6));
-    link.ResetReceive();  // as the port does when a command goes out
-    Feed(first);
-    Feed(second);
-    EXPECT_EQ(frames, (Frames{Hex("020004 940000A0 34 03"), Hex("020004 940000A6 3A 03")}));
-    Feed(Inbound({0x72, 0x06}), false);  // decoded and dropped
-    Feed(first);
-    EXPECT_EQ(frames.size(), 3u);
-    EXPECT_TRUE(log.lines.empty());
-}
-
 // The monitor thread runs the link path for every byte and frame: it must not touch the heap
 // while log lines are discarded (the default).
 TEST(LinkPathAllocation, EncodingAVerifyAndCollectingRepliesAmongGarbageAllocateNothing) {
