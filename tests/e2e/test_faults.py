@@ -11,7 +11,7 @@ import unittest
 import fault_tables as ft
 import winerig
 from test_commands import BOTH  # two templates
-from winerig import recorded
+from winerig import recorded, windows_path
 
 READER = "OrvMyKad.dll"
 STEP_MS = 2000
@@ -123,10 +123,6 @@ class ComPort(winerig.WineTestCase):
         self.assertRegex(r.stdout, r"(?m)^[1-9]\d* passed, 0 failed$")
         # Purge: two frames; stuck close: two (one after reopening); close serving its window: one.
         self.assertEqual(terminal.frames(), [recorded(0x25), recorded(0x99)] + [recorded(0x25)] * 3)
-
-
-def windows_path(path):
-    return "Z:" + path.replace("/", "\\")
 
 
 class LibraryBoundary(winerig.WineTestCase):

@@ -78,7 +78,7 @@ class Programs(winerig.WineTestCase):
             shutil.copy(os.path.join(ROOT, "clients", "install", name), self.workdir)
         with open(os.path.join(self.workdir, "step.cmd"), "w", newline="") as f:
             f.write(STEP)
-        manifest = "Z:" + os.path.join(self.workdir, "quillon.bridge.json").replace("/", "\\")
+        manifest = winerig.windows_path(os.path.join(self.workdir, "quillon.bridge.json"))
 
         def step(*args):  # (exit status, {key: manifest path}, stderr) after install.cmd ARGS
             r = self.wine.run("cmd", ["/c", "step.cmd"] + list(args), cwd=self.workdir)

@@ -11,6 +11,7 @@ import tempfile
 import unittest
 
 import winerig
+from winerig import windows_path
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 with open(os.path.join(ROOT, "CMakeLists.txt")) as _f:
@@ -58,7 +59,6 @@ REFUSED = 1603 & 0xFF  # msiexec's fatal error as a Unix exit status
 BRANCH = b"[BRANCH]\r\nCODE=TK017\r\nNAME=Taman Kenari\r\n"
 
 
-windows_path = lambda path: "Z:" + os.path.abspath(path).replace("/", "\\")  # noqa: E731
 product_code = lambda msi: next(p["Value"] for p in table(msi, "Property")  # noqa: E731
                                 if p["Property"] == "ProductCode")
 

@@ -219,6 +219,11 @@ class Batch:
         self.errors.close()
 
 
+def windows_path(path):
+    """The path as wine's Z: drive shows a Unix path."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 def record_lines(path):
     """The lines of a call or frame record (CRLF or LF), or none when nothing wrote one."""
     if not os.path.exists(path):
