@@ -70,7 +70,8 @@ TEST(DescribeSettings, FlagsEveryNumberWhoseTextIsNotReadAsWrittenAndNothingElse
     } rows[] = {
         {{"MYKAD", "TIMEOUT", "abc"}, "MYKAD.TIMEOUT no number 0"},
         {{"COMPORT", "BAUDRATE", "9600 baud"}, "COMPORT.BAUDRATE text after the number 9600"},
-        {{"mykad", "timeout", "2000"}, ""},
+        {{"Font", "size", "12pt"}, "FONT.SIZE text after the number 12"},  // "z" matches "Z"
+        {{"MISC", "CANCEL", "7"}, ""},  // a single digit is a number
         {{"MyKad", "GlobTimeout", "5000ms"}, "MYKAD.GLOBTIMEOUT text after the number 5000"},
         {{"COMPORT", "COM", " -3 "}, ""},
         {{"DEBUG", "MAX_KB", ""}, "DEBUG.MAX_KB empty 0"},
