@@ -5,13 +5,11 @@
 
 #include "acqdialog/reader_session.h"
 #include "foundation/log.h"
+#include "foundation/sizes.h"
 
 namespace quillon {
 
 namespace {
-const size_t kSettingTextCapacity = 51;
-const size_t kLogoPathCapacity = 100;
-
 // A baud text that is not a number gives 0, as the C runtime reads it.
 long ParseLong(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "foundation/file_log.h"
 #include "foundation/log.h"
+#include "foundation/sizes.h"
 
 namespace quillon {
 
@@ -43,8 +44,6 @@ const NumericKey kNumericKeys[] = {
 };
 // Offered as the default: a key whose value the profile call does not take answers it.
 const int kDefaultApplies = INT_MIN;
-// The dialog reads BAUDRATE into a buffer of this size.
-const size_t kBaudTextCapacity = 51;
 
 // Profile names are compared without regard to case, as the system's profile calls do.
 bool SameName(const std::string& a, const char* b) {
@@ -164,11 +163,10 @@ SettingsFacts DescribeSettings(IniLocator& locator, IProfile& profile, ISettings
             if (numeric.profileInteger) {
                 reads = profile.ReadInt(facts.path, numeric.section, numeric.key, kDefaultApplies);
             } else {
-                reads = static_cast<int>(std::strtol(
-                    profile
-                        .ReadString(facts.path, numeric.section, numeric.key, "", kBaudTextCapacity)
-                        .c_str(),
-                    nullptr, 10));
+                // As the dialog reads it: text, cut to its buffer.
+                const std::string text = profile.ReadString(facts.path, numeric.section,
+                                                            numeric.key, "", kSettingTextCapacity);
+                reads = static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
             }
             facts.unparsed.push_back({numeric.section, numeric.key, reads, problem});
             break;

@@ -3,13 +3,13 @@
 #include <cstring>
 
 #include "foundation/number_text.h"
+#include "foundation/sizes.h"
 
 namespace quillon {
 
 const char kIniFileName[] = "QUILLON.ini";
 
 namespace {
-const size_t kWindowsDirCapacity = 200;
 const char* const kBridgeValueNames[] = {"\\Device\\slabser0", "\\Device\\Slabser0",
                                          "\\Device\\silabser0", "\\Device\\Silabser0"};
 }  // namespace

@@ -39,4 +39,9 @@ const int kOpenDataMax = kOpenDataSize - 1;
 const int kAltDataSize = 2000;    // the MyKid record
 const int kPromptTextSize = 100;  // a [MESSAGE] prompt text: at most 99 characters
 
+// Settings texts as the library reads them.
+const size_t kSettingTextCapacity = 51;  // the dialog's baud rate, font face and Cancel text
+const size_t kLogoPathCapacity = 100;    // [IMAGE] LOC
+const size_t kWindowsDirCapacity = 200;  // the Windows folder, for System32's settings file
+
 }  // namespace quillon

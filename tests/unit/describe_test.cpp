@@ -70,6 +70,9 @@ TEST(DescribeSettings, FlagsEveryNumberWhoseTextIsNotReadAsWrittenAndNothingElse
     } rows[] = {
         {{"MYKAD", "TIMEOUT", "abc"}, "MYKAD.TIMEOUT no number 0"},
         {{"COMPORT", "BAUDRATE", "9600 baud"}, "COMPORT.BAUDRATE text after the number 9600"},
+        // The dialog reads 50 characters of it.
+        {{"COMPORT", "BAUDRATE", std::string(50, '0') + "1x"},
+         "COMPORT.BAUDRATE text after the number 0"},
         {{"Font", "size", "12pt"}, "FONT.SIZE text after the number 12"},  // "z" matches "Z"
         {{"MISC", "CANCEL", "7"}, ""},  // a single digit is a number
         {{"MyKad", "GlobTimeout", "5000ms"}, "MYKAD.GLOBTIMEOUT text after the number 5000"},
