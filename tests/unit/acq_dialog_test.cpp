@@ -121,8 +121,9 @@ TEST(AcqDialog, AFailedPortOpenEndsWithMinus4BeforeTheSetUp) {
 
 // Plays `steps` on a dialog of the mode and returns its window's calls from the start on, with
 // what the steps note ("close?": the close's answer, "ret": the result code, "timers": the
-// running ones, "abandoned?": the read's state), the result code, line 2 and whether a key was
-// installed. "early" fires the reader's time-out while its thread starts; "nothread" fails that.
+// running ones, "abandoned?": whether the dialog leaves its read behind), the result code, line 2
+// and whether a key was installed. "early" fires the reader's time-out while its thread starts;
+// "nothread" fails that.
 std::string Play(Mode mode, const std::string& steps) {
     Dialog t(mode);
     std::vector<std::string>& out = t.window.calls;
@@ -142,7 +143,7 @@ std::string Play(Mode mode, const std::string& steps) {
         if (s == "result") t.window.reader->Out().retCode = -21;
         if (s == "handover") t.window.reader->HandOver();
         if (s == "fail") t.dialog.EndAfterFailure();
-        if (s == "abandoned?") out.push_back(t.window.reader->Abandoned() ? "abandoned" : "runs");
+        if (s == "abandoned?") out.push_back(t.dialog.ReaderAbandoned() ? "abandoned" : "runs");
         const std::vector<uint8_t> reply = ReplyFrame(0x25, {0x06, 0, 1, 'Q'});
         if (s == "reply") t.dialog.OnTerminalReply(reply.data(), int(reply.size()));
     }
