@@ -101,12 +101,12 @@ TEST_F(FileLogTest, FileIsOpenedOnceForTheCallTakesEveryLineAndIsClosedAtItsEnd)
     file.opens = false;
     Call(1 << 20, {"dropped"});
     file.opens = true;
-    Call(1 << 20, {"Before\r\nChecking\r%s", "[PING]"});  // one line each, "%" is text
+    Call(1 << 20, {"\r\nBefore\r\nChecking\r%s", "[PING]"});  // one line each, "%" is text
     EXPECT_EQ(GetLogSink(), nullptr);
     log.Write("after the call, straight to the log");
     EXPECT_EQ(file.calls, (Lines{"open L.txt", "open L.txt", "close"}));
     EXPECT_EQ(file.files["L.txt"],
-              std::string(kPrefix) + "Before / Checking / %s\r\n" + kPrefix + "[PING]\r\n");
+              std::string(kPrefix) + " / Before / Checking / %s\r\n" + kPrefix + "[PING]\r\n");
     CapturingLog other;
     log.Close();
     WriteLog("a closed log leaves another's sink alone");
