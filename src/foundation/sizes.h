@@ -1,5 +1,5 @@
-// The buffer sizes of one call. The host keeps its fields within them; a longer field is cut to
-// the buffer (one byte of each goes to the terminator).
+// The library's buffer sizes. The host keeps its fields within those of a call; a longer field is
+// cut to the buffer (one byte of each goes to the terminator).
 #pragma once
 
 #include <cstddef>
