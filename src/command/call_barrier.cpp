@@ -3,7 +3,30 @@
 #include <cstring>
 
 #include "command/fields.h"
+#include "command/reply_sizes.h"
 #include "foundation/log.h"
+#include "foundation/results.h"
+#include "quillon.h"
+
+// The result codes that hosts see in quillon.h are the ones the library sets (checked in portable
+// code, so the native build sees a drift of the public header too).
+static_assert(QUILLON_RESULT_WRONG_ACCESS == quillon::kResultWrongAccess, "quillon.h: -9999");
+static_assert(QUILLON_RESULT_NO_COMMAND == quillon::kResultNoCommand, "quillon.h: -1007");
+static_assert(QUILLON_RESULT_BUSY == quillon::kResultBusy, "quillon.h: -1008");
+static_assert(QUILLON_RESULT_INTERNAL_ERROR == quillon::kResultInternalError, "quillon.h: -1009");
+static_assert(QUILLON_RESULT_PORT_OPEN_FAILED == quillon::kResultOpenPortFailed, "quillon.h: -4");
+static_assert(QUILLON_RESULT_NO_RESULT == quillon::kResultNoResult, "quillon.h: -9");
+static_assert(QUILLON_RESULT_NOT_STARTED == quillon::kResultNotStarted, "quillon.h: -10");
+static_assert(QUILLON_RESULT_TIMEOUT == quillon::kResultTimeout, "quillon.h: -30");
+static_assert(QUILLON_RESULT_OK == quillon::kResultOk, "quillon.h: 0");
+static_assert(QUILLON_RESULT_TEMPLATE_REFUSED == quillon::kResultTemplateRefused, "quillon.h: -5");
+static_assert(QUILLON_RESULT_MYKAD_NOT_VERIFIED == quillon::kResultMyKadNotVerified,
+              "quillon.h: -1");
+static_assert(QUILLON_RESULT_MYKAD_READ_FAILED == quillon::kResultMyKadReadFailed, "quillon.h: -2");
+static_assert(QUILLON_RESULT_TERMINAL_ERROR == quillon::kResultTerminalError, "quillon.h: -3");
+static_assert(QUILLON_ACCESS_CODE_LENGTH == sizeof quillon::kAccessCode, "quillon.h: access code");
+// The documented longest reply is the one the buffers allow.
+static_assert(QUILLON_REPLY_MAX == quillon::reply_sizes::kLongest, "quillon.h: the longest reply");
 
 namespace quillon {
 

@@ -112,7 +112,8 @@ struct FakeHost : IOperationHost {
 class FakeCardReader : public ICardReaderLibrary {
   public:
     std::map<std::string, std::deque<int>> results;
-    std::map<std::string, int> defaults{{"CS", kOrvCardPresent}, {"IsEBA", 1}};  // others: 0
+    // The library's own numbers, not the product's names for them: 2 is "card present".
+    std::map<std::string, int> defaults{{"CS", 2}, {"IsEBA", 1}};  // others: 0
     std::vector<uint8_t> record = std::vector<uint8_t>(120, 0x41);
     int32_t reportedLength = 120;
     std::vector<int> promptCodes;  // handed to the prompt routine during each VerifyFinger

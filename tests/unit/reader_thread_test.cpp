@@ -41,7 +41,7 @@ TEST(ReaderThread, HandsItsResultToTheDialogUnlessLeftBehindAndAlwaysFreesTheSes
         // A code without a prompt only repaints; a text read is cut to 99 characters.
         library.promptCodes = {0xA9, 0xA4, 0xA3};
         rig.Set("MESSAGE", "M5", std::string(100, 'm'));
-        if (row.run == kMyKid) library.defaults["ReadData"] = kOrvMyKidRecord;
+        if (row.run == kMyKid) library.defaults["ReadData"] = 9999;  // a MyKid
         library.hook = [&](const std::string& name, int, int answer) {
             if (name == "Photo" && row.run == kThrows) throw std::bad_alloc();
             if (name == "Photo" && row.run == kLeftBehind) {
