@@ -57,9 +57,7 @@ std::string RunEnroll(const char* request, IRunners& runners, int& code) {
     uint8_t templ[kTemplateBufferSize] = {0};
     code = runners.PerformEnroll(ParseInt(args.first), ParseInt(args.second), templ);
     if (code != 0) return Format("[ENROLL][%d][123]", code);
-    char hex[2 * kTemplateBufferSize] = {0};
-    HexEncode(templ, kTemplateSize, hex);
-    return Format("[ENROLL][%d][%s][123]", 0, hex);
+    return "[ENROLL][0][" + HexEncode(templ, kTemplateSize) + "][123]";
 }
 
 std::string RunSignature(const char* request, IRunners& runners, CallWorkspace& work, int& code) {
@@ -73,8 +71,7 @@ std::string RunSignature(const char* request, IRunners& runners, CallWorkspace& 
     // No terminal frame carries more; a count beyond it would overrun the text.
     const uint32_t limit = static_cast<uint32_t>(kSignatureReplyBytes);
     const uint32_t count = work.signatureCount < limit ? work.signatureCount : limit;
-    HexEncode(work.signatureData, count, work.signatureText);
-    return std::string("[GETSIGNATURE][0][") + work.signatureText + "][123]";
+    return "[GETSIGNATURE][0][" + HexEncode(work.signatureData, count) + "][123]";
 }
 
 std::string RunVerify2F(const char* request, IRunners& runners, CallWorkspace& work, int& code) {

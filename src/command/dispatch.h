@@ -29,7 +29,6 @@ class IMyKadReply {
 // services own one, reused by every call; only the call that holds the busy flag touches it.
 struct CallWorkspace {
     uint8_t signatureData[kSignatureDataSize];
-    char signatureText[2 * kSignatureReplyBytes + 1];
     uint32_t signatureCount;
     char verify2FText[kVerify2FTextSize];
     char mykadTexts[3][kMyKadTextSize];

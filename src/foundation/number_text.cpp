@@ -20,13 +20,14 @@ int ParseInt(const char* text) {
     return static_cast<int>(value);
 }
 
-void HexEncode(const uint8_t* bytes, size_t count, char* out) {
+std::string HexEncode(const uint8_t* bytes, size_t count) {
     static const char kDigits[] = "0123456789ABCDEF";
+    std::string out(2 * count, '0');
     for (size_t i = 0; i < count; ++i) {
         out[2 * i] = kDigits[bytes[i] >> 4];
         out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
     }
-    out[2 * count] = '\0';
+    return out;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace quillon {
 
@@ -10,8 +11,8 @@ namespace quillon {
 // the digits that follow; 0 when there are none. Values beyond 32 bits saturate.
 int ParseInt(const char* text);
 
-// Each byte as two uppercase hexadecimal digits; writes 2 * count characters and a terminator.
-void HexEncode(const uint8_t* bytes, size_t count, char* out);
+// Each byte as two uppercase hexadecimal digits.
+std::string HexEncode(const uint8_t* bytes, size_t count);
 
 // Reads `text` two characters at a time into `count` bytes. A pair is a hexadecimal number of at
 // most two digits (either case) read up to its first non-digit; a pair with no digit at its start,
