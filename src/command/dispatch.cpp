@@ -119,12 +119,14 @@ std::string RunMyKad(const char* command, const char* request, CommandContext& c
     std::memset(texts, 0, sizeof texts);
     Arguments args;
     ReadArguments(request, args);
-    for (int i = 0; i < 3; ++i) GetField(4 + i, request, texts[i], kMyKadTextSize);
+    int field = 4;  // the texts are fields 4, 5 and 6
+    for (char(&text)[kMyKadTextSize] : texts) GetField(field++, request, text, kMyKadTextSize);
     LogShowAndPort(args);
     // The texts name the card holder and the staff: only their lengths go to the log.
-    for (int i = 0; i < 3; ++i) {
-        WriteLog(Format("text %d: %lu characters", i + 1,
-                        static_cast<unsigned long>(std::strlen(texts[i]))));
+    int number = 1;
+    for (const char* text : texts) {
+        WriteLog(Format("text %d: %lu characters", number++,
+                        static_cast<unsigned long>(std::strlen(text))));
     }
 
     uint8_t* const card = work.mykadCard;
