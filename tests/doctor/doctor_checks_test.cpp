@@ -44,6 +44,14 @@ TEST(DescriptionChecks, EachChangeGivesTheLineThatNamesIt) {
         {{"setting.MYKAD"},
          "setting.APDU.V_TIMEOUT=2ms\nunparsed.APDU.V_TIMEOUT=text after the number; reads 2\n",
          "FAIL  settings value: [APDU] V_TIMEOUT=2ms: text after the number is ignored, reads 2\n"},
+        {{"setting.MYKAD"},
+         "setting.Mykad.Timeout=-5000\n",
+         "WARN  settings value: [MYKAD] TIMEOUT=-5000: a time-out of 0 or less; 0 ends every "
+         "wait at once, a negative one lets it run for about 24.8 days\n"},
+        {{"setting.MYKAD"},
+         "setting.CSSSERVER.GLOBTIMEOUT=0\n",
+         "WARN  settings value: [CSSSERVER] GLOBTIMEOUT=0: a time-out of 0 or less; 0 ends every "
+         "wait at once, a negative one lets it run for about 24.8 days\n"},
         {{"port.from", "port.bridge", "port="},
          "port=5\nport.from=default\n",
          "WARN  COM port: COM5 for port 0, the built-in default: no CP210x bridge in the registry "

@@ -92,6 +92,19 @@ std::vector<Finding> SettingValueChecks(const Description& d) {
             why == "text after the number" ? "text after the number is ignored" : why;
         findings.push_back(Fail("settings value", shown + ": " + said + ", " + reads, todo));
     }
+    // Well-formed, but the dialog's timer gets it as is: 0 ends every wait at once, and a negative
+    // value becomes about 24.8 days, so a hidden dialog on a silent terminal waits that long.
+    for (const char* key : {"MYKAD.GLOBTIMEOUT", "MYKAD.TIMEOUT", "CSSSERVER.GLOBTIMEOUT"}) {
+        const std::string text = SettingText(d, key);
+        if (text.empty() || !d.Get(std::string("unparsed.") + key).empty()) continue;
+        if (std::strtol(text.c_str(), nullptr, 10) > 0) continue;
+        findings.push_back(Warn("settings value",
+                                SectionKey(key) + "=" + text +
+                                    ": a time-out of 0 or less; 0 ends every wait at once, a "
+                                    "negative one lets it run for about 24.8 days",
+                                "write the time-out in milliseconds, above 0 (docs/settings.md "
+                                "gives each key's default)"));
+    }
     if (findings.empty())
         findings.push_back(Ok("settings values", "every number reads as written"));
     return findings;
