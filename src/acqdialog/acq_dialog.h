@@ -60,14 +60,15 @@ class CAcqDialog : private IOperationHost {
     void EndAfterFailure();
 
   private:
-    // The settings a dialog run uses, read once when it starts.
+    // The settings a dialog run uses, read once when it starts; their defaults are the ones the
+    // reads give (a mode reads only the ones it uses).
     struct Settings {
-        long baudRate = 115200;
-        int deviceType = 1;
-        int globalTimeout = 60000;
-        int stepTimeout = 5000;
-        int readerTimeout = 60000;
-        int fontSize = 14;
+        long baudRate = 0;
+        int deviceType = 0;
+        int globalTimeout = 0;
+        int stepTimeout = 0;
+        int readerTimeout = 0;
+        int fontSize = 0;
         std::string fontFace;
         bool cancelButton = false;
         std::string cancelText;
