@@ -90,13 +90,14 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
     EXPECT_EQ(Reply(), "[READMYKAD][-10][123]");
 }
 
-// A code longer than its 50-byte buffer is cut to 49 characters.
+// Each text is cut to its buffer: the code and the address to 49 characters, the name to 149.
 TEST_F(DispatchTest, BranchStatusIsOneWhileTheNameHoldsEmptyAnywhere) {
-    profile.Set(locator.GetIniPath(), "BRANCH", "NAME", "EMPTYVILLE");
+    profile.Set(locator.GetIniPath(), "BRANCH", "NAME", "EMPTYVILLE" + std::string(200, 'N'));
     profile.Set(locator.GetIniPath(), "BRANCH", "CODE", std::string(60, 'C'));
-    host.address = "";
+    host.address = std::string(60, '9');
     EXPECT_EQ(Send("[GETBRANCHCODE]"), 0);
-    EXPECT_EQ(Reply(), "[GETBRANCHCODE][1][" + std::string(49, 'C') + "][EMPTYVILLE][][123]");
+    EXPECT_EQ(Reply(), "[GETBRANCHCODE][1][" + std::string(49, 'C') + "][EMPTYVILLE" +
+                           std::string(139, 'N') + "][" + std::string(49, '9') + "][123]");
 }
 
 // Templates are read as exactly 598 bytes each; the host's MyKad texts as 19 characters.
