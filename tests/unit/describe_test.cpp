@@ -125,7 +125,7 @@ TEST(DescribePort, TellsWhetherTheRegistryTheSettingsOrTheDefaultPickedThePort) 
 // A library whose version text fills all 48 bytes without a terminator, even when it fails.
 struct LongVersionReader : FakeCardReader {
     int OrvMyKadGetFirmwareVersion(int ms, char* version, uint8_t* keyArea) override {
-        std::memset(version, 'V', kOrvVersionSize);
+        std::memset(version, 'V', 48);
         return FakeCardReader::OrvMyKadGetFirmwareVersion(ms, version, keyArea);
     }
 };
@@ -184,7 +184,7 @@ TEST(AskReaderVersion, OpensTheReaderAsksItsVersionKeepsItOnlyOnSuccessAndAlways
         EXPECT_TRUE(facts.asked);
         EXPECT_EQ(facts.initResult, row.init);
         EXPECT_EQ(facts.versionResult, row.init == 0 ? row.version : 0);
-        EXPECT_EQ(facts.version, row.kept ? std::string(kOrvVersionSize, 'V') : "") << row.calls;
+        EXPECT_EQ(facts.version, row.kept ? std::string(48, 'V') : "") << row.calls;
     }
 }
 
