@@ -211,6 +211,9 @@ TEST(FormatDescription, WritesOnlyTheLinesThatApplyWithoutControlCharacters) {
     d.log.enabled = false;
     text = FormatDescription(d);
     EXPECT_EQ(text.substr(text.find("reader.init")), "reader.init=-4\nlog=off\n");
+    d.reader = ReaderFacts{};  // no library found, so none was asked
+    text = FormatDescription(d);
+    EXPECT_EQ(text.substr(text.find("reader.")), "reader.found=no\nlog=off\n");
     d.busy = true;
     EXPECT_EQ(FormatDescription(d), "version=2.1.0\nbits=32\nfolder=C:\\Quillon\\\nbusy=yes\n");
 }
