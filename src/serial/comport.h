@@ -18,12 +18,12 @@ namespace quillon {
 // configuring and closing the dialog's thread does.
 class IPortDevice : public IMonitorIo {
   public:
-    enum EventBit { kReadEvent = 1, kWriteEvent = 2, kShutdownEvent = 4, kThreadClosedEvent = 8 };
     enum class ConfigStep { kTimeouts, kMask, kGetState, kBuildState, kSetState };
 
     // A monitor thread is alive or not yet released.
     virtual bool MonitorPresent() = 0;
-    // Closes the events that exist (returned as EventBits) and makes all of them anew.
+    // Closes the events that exist and makes all of them anew. Returns a bit for each that
+    // existed: 1 read, 2 write, 4 shutdown, 8 thread closed.
     virtual unsigned ReplaceEvents() = 0;
     virtual void Lock() = 0;
     virtual void Unlock() = 0;
