@@ -121,12 +121,12 @@ TEST(PortMonitor, WaitOutcomesDecideWhetherTheThreadDrainsWaitsOnOrEndsAndHow) {
     const struct {
         std::deque<std::pair<WaitStart, uint32_t>> waits;
         std::deque<Event> events;
-        uint32_t exitCode;
+        uint32_t exitCode;  // 100: the thread ended on an unexpected wait error
         const char* calls;
     } cases[] = {
         {{}, {}, 0, "begin; wait; end"},
         {{{WaitStart::kFailed, 6}}, {}, 0, "begin; wait; end"},
-        {{{WaitStart::kFailed, 5}}, {}, kFatalWaitExitCode, "begin; wait; clear; end"},
+        {{{WaitStart::kFailed, 5}}, {}, 100, "begin; wait; clear; end"},
         // A pending wait is not started again and is ended before the thread goes.
         {{{WaitStart::kFailed, 997}}, {Event::kOther}, 0, "begin; wait; clear; end wait; end"},
         {{{WaitStart::kFailed, 87}}, {Event::kOther}, 0, "begin; wait; clear; wait; end"},
