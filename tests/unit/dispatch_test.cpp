@@ -115,6 +115,9 @@ TEST_F(DispatchTest, TemplatesAndOverLongFieldsAreCutNeverCopiedPast) {
     EXPECT_EQ(Reply(), "[READMYKAD][0][" + cut + "|" + cut + "|BR01]");
     Send("[READMYKAD][1][1]");
     EXPECT_EQ(Reply(), "[READMYKAD][0][||]") << "no texts of the call before";
+    // Show and port as 49 characters: the 50th digit is not read.
+    Send("[ENROLL][" + std::string(49, '0') + "1][" + std::string(48, '0') + "12]");
+    EXPECT_EQ(runners.called, "PerformEnroll 0 1");
 }
 
 // A call during a call (the dialog's window procedure, another thread) leaves the first alone.
