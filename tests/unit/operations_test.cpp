@@ -47,7 +47,7 @@ TEST(TerminalEvents, EachEventShowsItsModesPromptAndSetsTheCodeAndCloses) {
         op->SetRetCode(row.before);
         for (int shift = 16; shift >= 0; shift -= 8) {
             const uint8_t e = uint8_t(row.events >> shift);
-            if (e != 0) PlayReply(*op, host, kReplyEvent, {0, 0, e});
+            if (e != 0) PlayReply(*op, host, 0x94, {0, 0, e});  // an event reply
         }
         EXPECT_EQ(host.prompt, row.prompt);
         EXPECT_EQ(op->RetCode(), row.after);
