@@ -121,9 +121,9 @@ TEST(AcqDialog, AFailedPortOpenEndsWithMinus4BeforeTheSetUp) {
 
 // Plays `steps` on a dialog of the mode and returns its window's calls from the start on, with
 // what the steps note ("close?": the close's answer, "ret": the result code, "timers": the
-// running ones, "abandoned?": whether the dialog leaves its read behind), the result code, line 2
-// and whether a key was installed. "early" fires the reader's time-out while its thread starts;
-// "nothread" fails that.
+// running ones and their periods, "abandoned?": whether the dialog leaves its read behind), the
+// result code, line 2 and whether a key was installed. "early" fires the reader's time-out while
+// its thread starts; "nothread" fails that.
 std::string Play(Mode mode, const std::string& steps) {
     Dialog t(mode);
     std::vector<std::string>& out = t.window.calls;
@@ -139,7 +139,12 @@ std::string Play(Mode mode, const std::string& steps) {
         if (s == "cancel") t.dialog.OnCommand(kButtonCancel);
         if (s == "close?") out.push_back(t.dialog.OnCancel() ? "closes" : "refused");
         if (s == "ret") out.push_back(std::to_string(t.op->RetCode()));
-        if (s == "timers") out.push_back(Format("%d timers", int(t.window.timers.size())));
+        if (s == "timers") {
+            std::string running = "timers";
+            for (const auto& timer : t.window.timers)
+                running += Format(" %d:", timer.first) + std::to_string(timer.second);
+            out.push_back(running);
+        }
         if (s == "result") t.window.reader->Out().retCode = -21;
         if (s == "handover") t.window.reader->HandOver();
         if (s == "fail") t.dialog.EndAfterFailure();
@@ -176,10 +181,10 @@ TEST(AcqDialog, TimersCancelAndRepliesEndTheOperationTheirOwnWay) {
          timedOut + "refused|thread close|-30|closes => -21"},
         {Mode::kMyKad, "result close? handover T99 ret close?",
          "refused|thread close|kill 99|-10|closes => -21"},
-        {Mode::kMyKad, "result T99 close? handover T100 ret close?",
-         timedOut + "refused|thread close|kill 100|-30|closes => -21"},
+        {Mode::kMyKad, "result T99 timers close? handover T100 ret close?",
+         timedOut + "timers 100:5000|refused|thread close|kill 100|-30|closes => -21"},
         {Mode::kMyKad, "fail close? abandoned?", "closes|abandoned => -1009"},
-        {Mode::kMyKad, "nothread T99 timers close?", timedOut + "0 timers|closes => -30"},
+        {Mode::kMyKad, "nothread T99 timers close?", timedOut + "timers|closes => -30"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(Play(row.mode, row.steps), row.outcome) << row.steps;
