@@ -108,7 +108,8 @@ struct FakeHost : IOperationHost {
 
 // The card-reader library, called from any thread: notes its calls ("Init(7) FW(2000) ..."),
 // answers each function's `results` in order, then its default. `hook` gets each call's name,
-// count and answer, and may change the answer, wait or throw.
+// count and answer, and may change the answer, wait or throw. It fills what the real library
+// fills, by the library's own sizes: 20 bytes of key area, 4000 of photo.
 class FakeCardReader : public ICardReaderLibrary {
   public:
     std::map<std::string, std::deque<int>> results;
@@ -125,7 +126,7 @@ class FakeCardReader : public ICardReaderLibrary {
 
     int OrvMyKadInit(int port) override { return Call(Format("Init(%d)", port)); }
     int OrvMyKadGetFirmwareVersion(int timeoutMs, char*, uint8_t* keyArea) override {
-        for (int i = 0; i < kOrvKeyAreaSize; ++i) keyArea[i] = uint8_t(i + 1);
+        for (int i = 0; i < 20; ++i) keyArea[i] = uint8_t(i + 1);
         return Call(Format("FW(%d)", timeoutMs));
     }
     int OrvMyKadGetCardStatus(int m, int ms) override { return Call(Format("CS(%d,%d)", m, ms)); }
@@ -137,7 +138,7 @@ class FakeCardReader : public ICardReaderLibrary {
     }
     int OrvMyKadIsEBA() override { return Call("IsEBA"); }
     int OrvMyKadReadPhoto(uint8_t* photo) override {
-        std::fill(photo, photo + kOrvPhotoSize, 0x5C);
+        std::fill(photo, photo + 4000, 0x5C);
         return Call("Photo");
     }
     int OrvMyKadReadBio(char* app) override { return Call(std::string("Bio(") + app + ")"); }
