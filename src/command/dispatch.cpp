@@ -68,7 +68,7 @@ std::string RunSignature(const char* request, IRunners& runners, CallWorkspace& 
     code = runners.GetSignature(ParseInt(args.first), ParseInt(args.second), work.signatureData,
                                 &work.signatureCount);
     if (code != 0) return Format("[GETSIGNATURE][%d][123]", code);
-    // No terminal frame carries more; a count beyond it would overrun the text.
+    // No terminal frame carries more; a larger count would outgrow the host's reply buffer.
     const uint32_t limit = static_cast<uint32_t>(kSignatureReplyBytes);
     const uint32_t count = work.signatureCount < limit ? work.signatureCount : limit;
     return "[GETSIGNATURE][0][" + HexEncode(work.signatureData, count) + "][123]";
