@@ -189,6 +189,14 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
         # Refused by the launch condition on the newer product, not by some failure.
         self.assertIn("WIX_DOWNGRADE_DETECTED = %s\n" % product_code(self.rebuilt), self.last_log)
 
+        # The installed programs work together: from a folder without QUILLON.ini the installed
+        # host's library reads the bank's one in System32.
+        r = self.wine.run(INSTALLED + r"\quillon_host.exe", ["[GETBRANCHCODE]"],
+                          cwd=tempfile.mkdtemp(dir=self.work))
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertRegex(r.stdout, r"reply: +\[GETBRANCHCODE\]\[0\]\[TK017\]\[Taman Kenari\]"
+                                   r"\[\d+\.\d+\.\d+\.\d+\]\[123\]\n")
+
         # Removal by product code, as a distribution tool does it without the package at hand.
         self.assertEqual(self.msiexec("/x", product_code(self.rebuilt)), 0, self.last_log[-3000:])
         self.assertEqual(self.state(), ([], BRANCH, [None] * len(BROWSERS), {}))
