@@ -147,6 +147,24 @@ class VisibleDialog(winerig.WineTestCase):
             self.assertGreater(sum(p == l for p, l in area), len(area) * 0.7, name + ": the logo")
             self.assertGreater(sum(max(p) < 90 for p, _ in area), 40, name + ": text is drawn")
 
+    @unittest.skipIf(winerig.ARCH == "win32", "the same dialog code in both builds")
+    def test_a_file_without_a_picture_keeps_the_template_window(self):
+        def size(screen):  # of what is drawn on the black screen
+            lit = [(x, y) for y, row in enumerate(screen) for x, p in enumerate(row)
+                   if p != (0, 0, 0)]
+            return lit and (max(x for x, _ in lit) - min(x for x, _ in lit) + 1,
+                            max(y for _, y in lit) - min(y for _, y in lit) + 1)
+
+        # Template 4000's 160 by 89 dialog units in wine's dialog font, frame and caption.
+        template, sizes = (486, 270), []
+        for zero_bytes in (True, False):  # then a missing file
+            with open(os.path.join(self.workdir, "logo.bmp"), "wb") as f:
+                f.write(b"")
+            if not zero_bytes:
+                os.unlink(f.name)
+            sizes.append(size(self.enrol(1, lambda screen: size(screen) == template)))
+        self.assertEqual(sizes, [template] * 2)
+
     def test_hidden_dialog_leaves_the_screen_black(self):
         screen = self.enrol(0, lambda screen: True, settle=2)
         self.assertEqual(sum(1 for row in screen for p in row if p != (0, 0, 0)), 0)
