@@ -47,7 +47,7 @@ cmake --build build/fuzz -j "$jobs"
 # The core and its unit tests as 32-bit code, as in the product (run under qemu-i386-static).
 cmake -S . -B build/native32 -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_WERROR=ON \
     -DQUILLON_M32=ON >/dev/null
-cmake --build build/native32 -j "$jobs" --target quillon_unit_tests
+cmake --build build/native32 -j "$jobs" --target quillon_unit_tests quillon_mykad_decoder_tests
 
 configure_native
 cmake --build build/native -j "$jobs"

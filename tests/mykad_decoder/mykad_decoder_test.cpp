@@ -138,6 +138,18 @@ TEST(ScrambleBlock, WritesNothingWithoutAKeyOrABlock) {
     }
 }
 
+// Worked by hand with the key 0F F0: 0x00 and 0x20 stay, as does a byte whose XOR would give 0x00
+// or 0x20; the last byte gives way to the check byte; scrambling again gives the input back.
+TEST(ScrambleBlock, XorsWithTheKeyButKeeps00And20AndEndsWithTheCheckByte) {
+    const uint8_t key[2] = {0x0F, 0xF0};
+    const Bytes in = {0x00, 0x20, 0x0F, 0xD0, 0x41, 0x42, 0x99};
+    Bytes once(7), twice(7);
+    ScrambleBlock(once.data(), in.data(), 7, key, 2);
+    EXPECT_EQ(once, (Bytes{0x00, 0x20, 0x0F, 0xD0, 0x4E, 0xB2, 0x03}));
+    ScrambleBlock(twice.data(), once.data(), 7, key, 2);
+    EXPECT_EQ(twice, (Bytes{0x00, 0x20, 0x0F, 0xD0, 0x41, 0x42, 0xFC}));
+}
+
 // The replies' lengths all leave one or two bytes over; the standard's vectors take each case.
 TEST(Base64Encode, GivesTheStandardTextWhateverTheLengthLeavesOver) {
     const char* const cases[][2] = {{"", ""},

@@ -109,6 +109,21 @@ TEST(AcqDialog, ItsSettingsComeFromTheLocalFileElseSystem32WithTheirDefaultsAndB
     }
 }
 
+// The prompt table holds keys and defaults; the dialog reads the bank's text over them.
+TEST(AcqDialog, AnEventShowsItsTextFromTheSettingsElseItsDefault) {
+    for (const bool set : {false, true}) {
+        DialogRig rig;
+        if (set) rig.Set("MESSAGE", "E3", "Letakkan ibu jari sekali lagi");
+        Dialog t(Mode::kEnroll, rig);
+        t.Start();
+        const std::vector<uint8_t> event = ReplyFrame(0x94, {0, 0, 0xA5});
+        t.dialog.OnTerminalReply(event.data(), int(event.size()));
+        EXPECT_EQ(t.window.text[kPromptLine2], set ? "Letakkan ibu jari sekali lagi"
+                                                   : "Place your thumb again\r\nSila letak ibu "
+                                                     "jari semula");
+    }
+}
+
 TEST(AcqDialog, AFailedPortOpenEndsWithMinus4BeforeTheSetUp) {
     Dialog failed(Mode::kGetSignature);
     failed.rig.port.opens = false;

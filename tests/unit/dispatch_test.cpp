@@ -67,15 +67,22 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
         // Keywords are found anywhere in field 1, earlier ones in the table first.
         {"[ENROLLVERIFY][0][0]", "PerformEnroll 0 0", "[ENROLL][-5][123]"},
         {"[GETSIGNATUREENROLL][0][0]", "PerformEnroll 0 0", "[ENROLL][-5][123]"},
+        {"[ENROLL2][1][3]", "PerformEnroll 1 3", "[ENROLL][-5][123]"},
+        {"[GETSIGNATURE][0][3]", "GetSignature 0 3", "[GETSIGNATURE][-9][123]"},
         // The date is used when it has twelve characters, whatever they are.
         {"[SETDATETIME][4][ABCDEFGHIJKL]", "SetTerminalTime 1 ABCDEFGHIJKL -1 4",
          "[SETDATETIME][0][123]"},
         {"[SETDATETIMEVERIFY][4][ABCDEFGHIJK]", "SetTerminalTime 0 ABCDEFGHIJK -1 4",
          "[SETDATETIME][-4][123]"},
+        {"[SETDATETIME][4][ABCDEFGHIJKLM]", "SetTerminalTime 0 ABCDEFGHIJKLM -1 4",
+         "[SETDATETIME][0][123]"},
         {"[READMYKAD][1][4][a][b][c]", "ReadMyKAD 1 4", "[READMYKAD][0][a|b|c]"},
         // MyKad failures echo field 1 as received.
         {"[xREADMYKADNOPHOTOx][1][4]", "ReadMyKADData 1 4", "[xREADMYKADNOPHOTOx][-1][123]"},
+        {"[READMYKADNOVERIFYNOPHOTO][1][4]", "ReadMyKADNoVerifyNoPhoto 1 4",
+         "[READMYKADNOVERIFYNOPHOTO][-1][123]"},
         {"[enroll][1][3]", "", "[enroll][-1007][123]"},  // case-sensitive
+        {"", "", "[][-1007][123]"},
     };
     for (const auto& c : cases) {
         runners.called = "";
@@ -102,7 +109,7 @@ TEST_F(DispatchTest, BranchStatusIsOneWhileTheNameHoldsEmptyAnywhere) {
 
 // Templates are read as exactly 598 bytes each; the host's MyKad texts as 19 characters.
 TEST_F(DispatchTest, TemplatesAndOverLongFieldsAreCutNeverCopiedPast) {
-    Send("[VERIFY][1][2][" + std::string(1194, '0') + "7fEE]");
+    Send("[VERIFY][1][2][" + std::string(1194, '0') + "7fEE" + std::string(2000, '1') + "]");
     ASSERT_EQ(runners.templ.size(), 598u);
     EXPECT_EQ(runners.templ[597], 0x7F) << "text past 598 bytes is ignored";
     const std::string huge(3 << 20, 'A');
@@ -110,14 +117,17 @@ TEST_F(DispatchTest, TemplatesAndOverLongFieldsAreCutNeverCopiedPast) {
     ASSERT_EQ(runners.templ.size(), 1196u);
     EXPECT_EQ(runners.templ[597], 0xBB);
     EXPECT_EQ(runners.templ[598], 0xAA);
-    Send("[READMYKAD][1][1][" + huge + "][" + huge + "][BR01]");
+    Send("[READMYKAD][1][1][" + huge + "][" + huge + "][" + huge + "]");
     const std::string cut(19, 'A');
-    EXPECT_EQ(Reply(), "[READMYKAD][0][" + cut + "|" + cut + "|BR01]");
+    EXPECT_EQ(Reply(), "[READMYKAD][0][" + cut + "|" + cut + "|" + cut + "]");
     Send("[READMYKAD][1][1]");
     EXPECT_EQ(Reply(), "[READMYKAD][0][||]") << "no texts of the call before";
     // Show and port as 49 characters: the 50th digit is not read.
     Send("[ENROLL][" + std::string(49, '0') + "1][" + std::string(48, '0') + "12]");
     EXPECT_EQ(runners.called, "PerformEnroll 0 1");
+    // A date over the buffer is cut to 49 digits, so not the twelve that are used.
+    Send("[SETDATETIME][4][" + std::string(80, '1') + "]");
+    EXPECT_EQ(runners.called, "SetTerminalTime 0 " + std::string(49, '1') + " -1 4");
 }
 
 // A call during a call (the dialog's window procedure, another thread) leaves the first alone.

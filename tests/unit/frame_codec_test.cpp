@@ -171,6 +171,42 @@ TEST_F(FrameCodecTest, ShortAndBadlyPaddedFramesCompleteAtTheirLengthWithAtLeast
     }
 }
 
+// The plain frame of a payload: STX, L, the payload, its byte sum, ETX.
+Bytes Plain(const Bytes& payload) {
+    Bytes f = {0x02, uint8_t(payload.size() >> 8), uint8_t(payload.size())};
+    f.insert(f.end(), payload.begin(), payload.end());
+    uint8_t sum = 0;
+    for (uint8_t b : payload) sum = uint8_t(sum + b);
+    return f.push_back(sum), f.push_back(0x03), f;
+}
+
+// Against the simulator's side of the codec: a status query goes out with DefaultKey and its
+// answer comes back deciphered with it, every other frame with the link key.
+TEST_F(FrameCodecTest, FramesOfEveryLengthDecodeExactlyOnTheOtherSideBothWays) {
+    const Bytes key = Hex("1032547698BADCFE 0123456789ABCDEF");
+    link.InstallLinkKey(key.data());
+    for (size_t length = 1; length <= 2000; ++length) {
+        g_pair[0] = uint8_t(length * 7), g_pair[1] = uint8_t(length * 13 + 1);
+        Bytes payload(length);
+        for (size_t i = 0; i < length; ++i) payload[i] = uint8_t(i * 131 + length);
+        payload[0] = length % 5 == 0 ? 0x23 : 0x28;
+        const Bytes wire = Encode(payload);
+        sim::HostFrame frame;
+        ASSERT_TRUE(sim::DecodeHostFrame(wire.data(), wire.size(), key.data(), &frame)) << length;
+        ASSERT_TRUE(frame.paddingValid) << length;
+        ASSERT_EQ(frame.plain, Plain(payload)) << length;
+        ASSERT_EQ(frame.defaultKey, payload[0] == 0x23) << length;
+        ASSERT_EQ(Bytes(frame.pair, frame.pair + 2), Bytes(g_pair, g_pair + 2)) << length;
+
+        payload[0] = 0x27;  // the answer goes back with the key and pair of the host's frame
+        frames.clear();
+        Feed(sim::EncodeTerminalFrame(payload, frame.defaultKey ? DefaultKey : key.data(),
+                                      frame.pair));
+        ASSERT_EQ(frames, Frames{Plain(payload)}) << length;
+    }
+    EXPECT_TRUE(log.lines.empty());
+}
+
 // The monitor thread runs the link path for every byte and frame: it must not touch the heap
 // while log lines are discarded (the default).
 TEST(LinkPathAllocation, EncodingAVerifyAndCollectingRepliesAmongGarbageAllocateNothing) {
@@ -179,20 +215,22 @@ TEST(LinkPathAllocation, EncodingAVerifyAndCollectingRepliesAmongGarbageAllocate
     static uint8_t plain[1204 + 5 + 8] = {kStx, 0x04, 0xB4, 0x28};  // a two-finger verification
     static TerminalLink link;
     EXPECT_EQ(AllocationsIn([] { link.Encode(plain, 1204 + 5); }), 0);
-    // Stray bytes, an oversize frame dropped at its length, then an enrolment's template.
+    // Stray bytes, an oversize frame dropped at its length, a frame of a bad length (not a whole
+    // block, its padding invalid), then an enrolment's template.
     Bytes result = {0x27, 0x06, 0x02, 0x56}, stream = {0x41, 0x03, 0x02, 0x08, 0x8C};
     result.resize(4 + 598, 0x33);
     stream.resize(40, 0x55);
+    stream.insert(stream.end(), {0x02, 0x00, 0x03, 0x41, 0x42, 0x20, 0xA3, 0x03});
     const Bytes wire = sim::EncodeTerminalFrame(result, link.LinkKey(), link.ScramblePair());
     stream.insert(stream.end(), wire.begin(), wire.end());
     testing_support::FrameCollector sink;
-    sink.frames.reserve(1);
+    sink.frames.reserve(2);
     EXPECT_EQ(AllocationsIn([&] {
                   for (uint8_t b : stream) link.CollectReplyByte(b, &sink);
               }),
-              1)
-        << "only the collector's copy of the frame";
-    EXPECT_EQ(sink.frames.size(), 1u);
+              2)
+        << "only the collector's copies of the frames";
+    EXPECT_EQ(sink.frames.size(), 2u);
     EXPECT_EQ(link.ReceivedLength(), 0);
 }
 

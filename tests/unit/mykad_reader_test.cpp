@@ -132,6 +132,8 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
          kStart + kFound + kBio + kVerify + kVerify + "Close", done},
         {kOnly, 1, "Bio=-22", "", -22, kStart + kFound + kBio + "Close", done},
         {kOnly, 1, "Verify=-21", "", -21, kStart + kFound + kBio + kVerify + "Close", done},
+        // What SecurityLevel and Close answer is not looked at.
+        {kOnly, 1, "L4=-1 Close=-1", "", 0, kStart + kFound + kBio + kVerify + "Close", done},
         {kOnly, 1, "Verify=-3,-3,-3 Verify#1", "", -9, kStart + kFound + kBio + kVerify + "Close",
          done},
     };

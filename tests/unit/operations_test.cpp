@@ -28,17 +28,18 @@ TEST(TerminalEvents, EachEventShowsItsModesPromptAndSetsTheCodeAndCloses) {
         const char* prompt;
         int after, closes;
     } rows[] = {
-        {Mode::kEnroll, 0xA0, -9, "E2+log", -9, 0},   {Mode::kVerify, 0xA0, -9, "V3+log", -9, 0},
-        {Mode::kGetSn, 0xA0, -9, "V3+log", -9, 0},    {Mode::kVerify, 0xA3, -9, "V4+log", -9, 0},
-        {Mode::kEnroll, 0xA3, -9, "M4", -2, 0},       {Mode::kVerify, 0xA4, -9, "V5+log", -9, 0},
-        {Mode::kGetSignature, 0xA4, -9, "M5", -1, 0}, {Mode::kEnroll, 0xA6, -9, "E9+log", -9, 0},
-        {Mode::kEnroll, 0xA7, -9, "E7", -5, 1},       {Mode::kVerify, 0xB1, -9, "M6", -1, 1},
-        {Mode::kVerify, 0xB2, -9, "M7", -2, 1},       {Mode::kVerify, 0xB3, 0, "M8+log", 0, 0},
-        {Mode::kVerify, 0xB3, -1, "M8+log", -1, 1},   {Mode::kVerify, 0xB3, -2, "M8+log", -2, 1},
-        {Mode::kVerify, 0xB4, -2, "M9", -2, 1},       {Mode::kVerify, 0xB7, -9, "P12+log", -9, 0},
-        {Mode::kVerify, 0x9F, -9, "", -9, 0},         {Mode::kVerify, 0xA8, -9, "", -9, 0},
-        {Mode::kVerify, 0xB0, -9, "", -9, 0},         {Mode::kVerify, 0xB8, -9, "", -9, 0},
-        {Mode::kVerify, 0xA4A3B1, -9, "M6", -9, 0},   {Mode::kVerify, 0xA3A4B1, -9, "M6", -1, 1},
+        {Mode::kEnroll, 0xA0, -9, "E2+log", -9, 0},  {Mode::kVerify, 0xA0, -9, "V3+log", -9, 0},
+        {Mode::kGetSn, 0xA0, -9, "V3+log", -9, 0},   {Mode::kVerify, 0xA3, -9, "V4+log", -9, 0},
+        {Mode::kEnroll, 0xA3, -9, "M4", -2, 0},      {Mode::kVerify, 0xA4, -9, "V5+log", -9, 0},
+        {Mode::kEnroll, 0xA5, -9, "E3+log", -9, 0},  {Mode::kGetSignature, 0xA4, -9, "M5", -1, 0},
+        {Mode::kEnroll, 0xA6, -9, "E9+log", -9, 0},  {Mode::kEnroll, 0xA7, -9, "E7", -5, 1},
+        {Mode::kVerify, 0xB1, -9, "M6", -1, 1},      {Mode::kVerify, 0xB2, -9, "M7", -2, 1},
+        {Mode::kVerify, 0xB3, 0, "M8+log", 0, 0},    {Mode::kVerify, 0xB3, -1, "M8+log", -1, 1},
+        {Mode::kVerify, 0xB3, -2, "M8+log", -2, 1},  {Mode::kVerify, 0xB4, -2, "M9", -2, 1},
+        {Mode::kVerify, 0xB7, -9, "P12+log", -9, 0}, {Mode::kVerify, 0x9F, -9, "", -9, 0},
+        {Mode::kVerify, 0xA8, -9, "", -9, 0},        {Mode::kVerify, 0xB0, -9, "", -9, 0},
+        {Mode::kVerify, 0xB8, -9, "", -9, 0},        {Mode::kVerify, 0xA4A3B1, -9, "M6", -9, 0},
+        {Mode::kVerify, 0xA3A4B1, -9, "M6", -1, 1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(Format("%s 0x%X", SetupFor(row.mode).name, row.events));
@@ -74,6 +75,12 @@ std::vector<uint8_t> Serial(int k, int present) {
 // A head followed by 1300 bytes 00, 01, ... FF, 00, ...
 std::vector<uint8_t> Body(std::vector<uint8_t> head) {
     for (int i = 0; i < 1300; ++i) head.push_back(uint8_t(i));
+    return head;
+}
+
+// A head followed by 20 bytes 0x11.
+std::vector<uint8_t> Twenty(std::vector<uint8_t> head) {
+    head.insert(head.end(), 20, 0x11);
     return head;
 }
 
@@ -115,6 +122,9 @@ TEST(OperationReplies, EachReplySetsTheCodeClosesAndLeavesItsResult) {
         {Mode::kEnroll, 2, 0x27, Body({0x06, 0, 0}), "0 closes 1 templ 1196 00..AB"},
         {Mode::kEnroll, 1, 0x51, Body({0, 0, 0, 0, 0, 0x06, 0x01, 0x02}),
          "0 closes 1 templ 258 00..01"},
+        // A length beyond the frame: only what the frame holds.
+        {Mode::kEnroll, 1, 0x51, Twenty({0, 0, 0, 0, 0, 0x06, 0xFF, 0xFF}),
+         "0 closes 1 templ 20 11..11"},
         {Mode::kVerify, 1, 0x28, Body({0x06}), "0 closes 1"},
         {Mode::kVerify, 1, 0x53, Body({0, 0, 0, 0, 0, 0x06}), "0 closes 1"},
         // A failed enrolment waits for the terminal's later frames.
@@ -129,6 +139,7 @@ TEST(OperationReplies, EachReplySetsTheCodeClosesAndLeavesItsResult) {
         {Mode::kGetLltStatus, 1, 0x23, Status(std::string(60, 'N'), 16),
          "0 closes 1 key A0..AF text 49 NNNN"},
         {Mode::kGetLltStatus, 1, 0x23, Status("NNN", 15), "0 closes 1 text 3 NNN"},
+        {Mode::kGetLltStatus, 1, 0x23, {0x06, 0xFF, 'N', 'A', 'M', 'E'}, "0 closes 1 text 4 NAME"},
         {Mode::kGetSn, 1, 0x25, {0x06, 0, 6, 'Q', 'T', '-', '7', 0, 'X'}, "0 closes 1 text 4 QT-7"},
         {Mode::kGetSn, 1, 0x25, Serial(5, 9), "0 closes 1 text 5 ABCD"},
         // Filling its frame it ends there, not at the checksum behind it.
@@ -155,6 +166,17 @@ TEST(OperationReplies, EachReplySetsTheCodeClosesAndLeavesItsResult) {
         PlayReply(*op, host, row.code, row.data);
         EXPECT_EQ(Outcome(*op, host), row.outcome);
     }
+}
+
+// An event storm before the reply: nothing piles up, nothing closes early.
+TEST(TerminalEvents, AThousandEventsBeforeTheReplyLeaveItsResult) {
+    FakeHost host;
+    const std::unique_ptr<Operation> op = MakeOperation(Mode::kGetSn);
+    op->SetRetCode(-9);
+    for (int i = 0; i < 1000; ++i) PlayReply(*op, host, 0x94, {0, 0, 0xA5});
+    EXPECT_EQ(Outcome(*op, host), "-9 closes 0");
+    PlayReply(*op, host, 0x25, Serial(4, 4));
+    EXPECT_EQ(Outcome(*op, host), "0 closes 1 text 4 ABCD");
 }
 
 TEST(CardRead, TheReaderIsStartedWithTheModesReadAndVerifySwitch) {
