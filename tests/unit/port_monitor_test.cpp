@@ -72,7 +72,7 @@ class ScriptedPort : public IPortDevice {
     void WriteStepDone() override { Call("done"); }
     void EndPendingWait() override { Call("end wait"); }
     void EndThread() override { Call("end"); }
-    std::string SystemText(uint32_t) override { return ""; }
+    std::string SystemText(uint32_t error) override { return "text of " + std::to_string(error); }
     bool AdoptKeptHandle() override { return kept && (port = true); }
     void SignalWrite() override { Call("signal write"); }
     bool MonitorPresent() override { return present; }
@@ -140,25 +140,39 @@ TEST(PortMonitor, WaitOutcomesDecideWhetherTheThreadDrainsWaitsOnOrEndsAndHow) {
     }
 }
 
+// The reply comes in two batches, then trickling in a byte per comm event.
 TEST(PortMonitor, QueuedBytesAreReadOneByOneAfter2msAndTheQueueAskedForAgainOnlyWhenRead) {
-    Rig rig;
     // The serial-number reply "ABC" with the pair above and the zero key, computed independently.
     const Bytes reply = {0x02, 0x00, 0x08, 0x02, 0x02, 0x3A, 0xD6,
                          0xAC, 0x9F, 0x71, 0x3B, 0x0B, 0x03};
-    rig.io.waits = {{WaitStart::kCompleted, 0}};
-    rig.io.queues = {10, 3, 0};
-    rig.io.events = {Event::kCommEvent};
-    for (uint8_t b : reply) rig.io.reads.push_back({Transfer::kDone, b, 0});
-    Bytes plain(kPlain, kPlain + 6);
-    plain.resize(16);
-    rig.link.Encode(plain.data(), 6);  // as if the command had gone out: its pair and key
-    rig.monitor.Run();
-    std::string reads;
-    for (int i = 0; i < 10; ++i) reads += "read; ";
-    EXPECT_EQ(rig.io.calls, "begin; wait; clear; signal; pause 2; " + reads +
-                                "clear; read; read; read; clear; wait; end");
-    EXPECT_EQ(rig.frames, (std::vector<Bytes>{{0x02, 0x00, 0x07, 0x25, 0x06, 0x00, 0x03, 'A', 'B',
-                                               'C', 0xF4, 0x03}}));
+    for (const bool trickles : {false, true}) {
+        Rig rig;
+        rig.io.waits = {{WaitStart::kCompleted, 0}};
+        rig.io.queues = {10, 3, 0};
+        rig.io.events = {Event::kCommEvent};
+        if (trickles) rig.io.waits.clear(), rig.io.queues.clear(), rig.io.events.clear();
+        std::string calls = "begin; ";
+        for (uint8_t b : reply) {
+            rig.io.reads.push_back({Transfer::kDone, b, 0});
+            if (!trickles) continue;
+            rig.io.waits.push_back({WaitStart::kCompleted, 0});
+            rig.io.queues.insert(rig.io.queues.end(), {1, 0});
+            rig.io.events.push_back(Event::kCommEvent);
+            calls += "wait; clear; signal; pause 2; read; clear; ";
+        }
+        Bytes plain(kPlain, kPlain + 6);
+        plain.resize(16);
+        rig.link.Encode(plain.data(), 6);  // as if the command had gone out: its pair and key
+        rig.monitor.Run();
+        if (!trickles) {
+            calls += "wait; clear; signal; pause 2; ";
+            for (int i = 0; i < 10; ++i) calls += "read; ";
+            calls += "clear; read; read; read; clear; ";
+        }
+        EXPECT_EQ(rig.io.calls, calls + "wait; end");
+        EXPECT_EQ(rig.frames, (std::vector<Bytes>{{0x02, 0x00, 0x07, 0x25, 0x06, 0x00, 0x03, 'A',
+                                                   'B', 'C', 0xF4, 0x03}}));
+    }
 }
 
 // 0x02 would start a frame; 0x41 behind it is a stray byte only when nothing started one.
@@ -211,11 +225,13 @@ TEST(PortMonitor, EachFrameIsPurgedForEncodedAndWrittenAndAFailedOrShortWriteIsC
         Transfer result;
         uint32_t shortBy;
         const char* calls;  // of the write step
+        bool kept = false;  // the port's own handle is gone, the shared one is there
     } cases[] = {
         {true, Transfer::kDone, 0, "purge; write; done"},
         {true, Transfer::kDone, 1, "purge; write; clear; done"},
         {true, Transfer::kFailed, 0, "purge; write; clear; done"},
         {false, Transfer::kDone, 0, "purge; done"},  // the port is closing
+        {true, Transfer::kDone, 0, "purge; write; done", true},
     };
     // With the zero key and the pair above, computed independently.
     const Bytes wire = {0x02, 0x00, 0x0B, 0x51, 0x72, 0x85, 0x6B, 0x10,
@@ -223,6 +239,7 @@ TEST(PortMonitor, EachFrameIsPurgedForEncodedAndWrittenAndAFailedOrShortWriteIsC
     for (const auto& c : cases) {
         Rig rig;
         rig.io.purgeWorks = c.purges, rig.io.writeResult = c.result, rig.io.shortBy = c.shortBy;
+        rig.io.port = !c.kept, rig.io.kept = c.kept;
         rig.io.events = {Event::kWrite};
         rig.io.waits = {{WaitStart::kFailed, 997}};
         rig.monitor.HandOver(kPlain, sizeof kPlain);
@@ -257,6 +274,17 @@ TEST(ComPort, OpeningStopsAnOldMonitorReplacesEventsAndConfiguresUntilTheFirstFa
         EXPECT_EQ(ComPort(io).InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr), c.result) << c.calls;
         EXPECT_EQ(io.calls, c.calls);
     }
+}
+
+TEST(ComPort, APortThatDoesNotOpenIsLoggedWithTheSystemsTextForItsError) {
+    testing_support::CapturingLog log;
+    ScriptedPort io;
+    io.opens = false;
+    EXPECT_FALSE(ComPort(io).InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr));
+    EXPECT_EQ(std::vector<std::string>(log.lines.end() - 2, log.lines.end()),
+              (std::vector<std::string>{"Open COM ERROR",
+                                        "WARNING:  Open COM ERROR Failed with the following error: "
+                                        "\ntext of 87\nPort: 7\n"}));
 }
 
 // The events are freed only when nothing can still use them: the thread ended, no transfer stuck.
