@@ -12,14 +12,15 @@ import unittest
 import winerig
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-# (program, where it runs, a wrong command line's argument, the first line it gets on stderr)
+UNKNOWN = ("--no-such-option", "unknown option --no-such-option")
+# (program, where it runs, wrong command lines' argument and the first line each gets on stderr)
 PROGRAMS = [
-    ("quillon_terminal_sim", "native", "--scenario", "--scenario needs a value"),
-    ("quillon_mykad_decode", "native", "--hex=1", "unknown option --hex=1"),
-    ("quillon_host.exe", "wine", "--file", "--file needs a value"),
-    ("quillon_doctor.exe", "wine", "--port", "--port needs a number"),
-    ("quillon_benchmark.exe", "wine", "--runs", "--runs needs a number"),
-    ("quillon_bridge.exe", "wine", "--port=7", "unknown option --port=7"),
+    ("quillon_terminal_sim", "native", [UNKNOWN, ("--scenario", "--scenario needs a value")]),
+    ("quillon_mykad_decode", "native", [("--hex=1", "unknown option --hex=1")]),
+    ("quillon_host.exe", "wine", [UNKNOWN, ("--file", "--file needs a value")]),
+    ("quillon_doctor.exe", "wine", [UNKNOWN, ("--port", "--port needs a number")]),
+    ("quillon_benchmark.exe", "wine", [UNKNOWN, ("--runs", "--runs needs a number")]),
+    ("quillon_bridge.exe", "wine", [("--port=7", "unknown option --port=7")]),
 ]
 BROWSERS = ("Google\\Chrome", "Microsoft\\Edge", "Chromium")
 # The installer in a child cmd (wine's "call" reports any failing batch file as 1), its exit
@@ -57,7 +58,7 @@ class Programs(winerig.WineTestCase):
                               stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
 
     def test_help_and_a_wrong_command_line(self):
-        for program, where, wrong, why in PROGRAMS:
+        for program, where, wrongs in PROGRAMS:
             if where == "native" and self.wine.emulated:
                 continue  # the same programs as in the x86_64 run
             name = program.replace(".exe", "")
@@ -65,12 +66,16 @@ class Programs(winerig.WineTestCase):
                 r = self.run_program(program, where, "--help")
                 self.assertEqual((r.returncode, r.stderr), (0, ""), r.stdout)
                 self.assertRegex(r.stdout, r"^%s( \d+\.\d+\.\d+)?: \w" % name)
+                self.assertIn("\nOptions:\n", r.stdout)
+                self.assertIn("\n  --help ", r.stdout)
+                self.assertRegex(r.stdout, r"\nExample[^\n]*:\n  [^\n]*%s" % name)
                 if self.wine.emulated:
                     continue  # the same command-line code in both builds
-                r = self.run_program(program, where, wrong)
-                lines = r.stderr.splitlines() + ["", ""]
-                self.assertEqual((r.returncode, r.stdout, lines[0], lines[1].split(" ")[:2]),
-                                 (2, "", "%s: %s" % (name, why), ["usage:", name]))
+                for wrong, why in wrongs:
+                    r = self.run_program(program, where, wrong)
+                    lines = r.stderr.splitlines() + ["", ""]
+                    self.assertEqual((r.returncode, r.stdout, lines[0], lines[1].split(" ")[:2]),
+                                     (2, "", "%s: %s" % (name, why), ["usage:", name]), wrong)
 
     @unittest.skipIf(winerig.ARCH == "win32", "install.cmd is the same script for both builds")
     def test_install_cmd_registers_and_removes_for_the_user_and_the_machine(self):
@@ -164,6 +169,12 @@ class Doctor(winerig.WineTestCase):
     @unittest.skipIf(winerig.ARCH == "win32", "the faults run in the x86_64 build")
     def test_each_fault_gives_the_one_fail_line_that_names_it(self):
         faults = [  # (what, how, the terminal's scenario, arguments, the FAIL line)
+            ("no settings file", lambda: os.unlink(os.path.join(self.workdir, "QUILLON.ini")), "",
+             (), r"settings file: no QUILLON\.ini in the current folder, System32 or SysWow64; "
+             r"every key reads its default \(the library would read .*\\SysWow64\\QUILLON\.ini\)$"),
+            ("a value that does not parse",
+             lambda: self.host.write_ini(INI + "[DEVICE]\nTYPE=one\n"), "", (),
+             r"settings value: \[DEVICE\] TYPE=one: no number, reads 0$"),
             ("a silent terminal", None, SILENT, (),
              r"terminal: no answer to the status query on COM7 \(result -30 after \d+\.\d\d s\)$"),
             # The library would wait 10 s; the doctor waits 3.

@@ -82,6 +82,12 @@ class Packages(unittest.TestCase):
             dirs = {d["Directory"]: d["Directory_Parent"] for d in table(msi, "Directory")}
             settings = [int(c["Attributes"]) for c in table(msi, "Component")
                         if c["Directory_"] == PLACES[arch][0]]
+            # HKLM (root 2) keys whose default value is the bridge's manifest beside it.
+            self.assertEqual(sorted((r["Root"], r["Key"], r["Name"], r["Value"])
+                                    for r in table(msi, "Registry")),
+                             [("2", r"Software\%s\NativeMessagingHosts\quillon.bridge" % b, "",
+                               "[INSTALLDIR]quillon.bridge.json")
+                              for b in ("Google\\Chrome", "Microsoft\\Edge")], arch)
             codes[arch] = [{c["Component"]: c["ComponentId"] for c in table(m, "Component")}
                            for m in (msi, self.older[arch])]
             self.assertEqual(

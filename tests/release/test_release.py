@@ -127,9 +127,11 @@ class Release(unittest.TestCase):
         self.assertEqual(returns(path("standin/OrvMyKad.dll"), READER_FUNCTIONS),
                          dict.fromkeys(READER_FUNCTIONS, "ret"))
         self.assertEqual(pe_info(path("quillon_host.exe"))[3]["quillon.dll"], ["ProcessWebMessage"])
-        for name in ("quillon.dll", "quillon_host.exe", "decoder/quillon_mykad_decode.exe"):
-            self.assertEqual([d for d in pe_info(path(name))[3]
-                              if re.search(r"gcc|stdc\+\+|pthread", d)], [], name)
+        for name in ("quillon.dll", "quillon_host.exe", "standin/OrvMyKad.dll",
+                     "decoder/quillon_mykad_decode.exe"):
+            info = pe_info(path(name))
+            runtime = [d for d in info[3] if re.search(r"gcc|stdc\+\+|pthread", d)]
+            self.assertEqual((info[0], runtime), ("pei-i386", []), name)
 
     def test_a_stdcall_export_with_an_undecorated_name_is_told_by_its_return(self):
         folder = tempfile.mkdtemp()

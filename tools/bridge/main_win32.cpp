@@ -40,10 +40,12 @@ int Help() {
         "%u bytes and malformed ones get {\"id\":...,\"error\":\"...\"}. It ends when its input "
         "does.\n"
         "\n%s"
+        "\nOptions:\n"
         "  --help                 this text\n"
         "  --parent-window=HANDLE the browser's window (given by the browser; not used)\n"
         "  ORIGIN, EXTENSION-ID   the caller, as the browser names it (not used)\n"
-        "\nexample: the browser runs it as  quillon_bridge.exe chrome-extension://ID/\n",
+        "\nExample, as the browser runs it:\n"
+        "  quillon_bridge.exe chrome-extension://ID/\n",
         QUILLON_VERSION_TEXT, QUILLON_VERSION_TEXT,
         static_cast<unsigned>(quillon::bridge::kMessageMax), kUsage);
     return 0;
