@@ -82,6 +82,10 @@ class BridgeTest(winerig.WineTestCase):
         self.assertEqual(bridge.ask({"id": "v" * pad, "cmd": "version"}),
                          {"id": "v" * pad, "bridge": VERSION, "dll": VERSION})
         for data, answer in [(b" " * (LIMIT + 1), {"id": None, "error": "message too long"}),
+                             (b"{\"id\":1,\"request\":", {"id": None, "error": "invalid JSON"}),
+                             (b"{\"request\":\"[PING]\"}", {"id": None, "error": "missing id"}),
+                             (b"{\"id\":\"a\",\"request\":5}",
+                              {"id": "a", "error": "request is not a string"}),
                              (b"{\"id\":3}\r\n" + b" " * 16,
                               {"id": 3, "error": "missing request or cmd"})]:
             bridge.write(frame(data))

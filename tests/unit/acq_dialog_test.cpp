@@ -164,8 +164,10 @@ std::string Play(Mode mode, const std::string& steps) {
         if (s == "handover") t.window.reader->HandOver();
         if (s == "fail") t.dialog.EndAfterFailure();
         if (s == "abandoned?") out.push_back(t.dialog.ReaderAbandoned() ? "abandoned" : "runs");
-        const std::vector<uint8_t> reply = ReplyFrame(0x25, {0x06, 0, 1, 'Q'});
+        const std::vector<uint8_t> reply = ReplyFrame(0x25, {0x06, 0, 1, 'Q'}),
+                                   failed = ReplyFrame(0x27, {0x09, 0, 0});
         if (s == "reply") t.dialog.OnTerminalReply(reply.data(), int(reply.size()));
+        if (s == "failed") t.dialog.OnTerminalReply(failed.data(), int(failed.size()));
     }
     const std::string line2 = t.window.text[kPromptLine2];
     return Join(out) + Format(" => %d", t.op->RetCode()) + (line2.empty() ? "" : " " + line2) +
@@ -182,6 +184,9 @@ TEST(AcqDialog, TimersCancelAndRepliesEndTheOperationTheirOwnWay) {
         {Mode::kGetSn, "T77", "refresh 1|kill 77|wait 1000|close => -30 Timeout"},
         {Mode::kGetSn, "T88", "refresh 1|kill 88|wait 1000|close => -30 Timeout"},
         {Mode::kGetSn, "T78 T87", " => -9"},
+        // A terminal error in an enrolment leaves the dialog open: its time-out ends it, -30.
+        {Mode::kEnroll, "failed ret T77",
+         "refresh 11|-3|refresh 1|kill 77|wait 1000|close => -30 Timeout"},
         {Mode::kMyKad, "T99", "kill 99|cancel event|close => -30"},
         // Cancel only signals: a terminal operation runs on. Replies repaint both lines.
         {Mode::kGetSn, "cancel close? reply",
