@@ -33,7 +33,9 @@ REGISTERED = re.compile(r"^HKEY_(CURRENT_USER|LOCAL_MACHINE)\\(.*)\\NativeMessag
                         r"quillon\.bridge\n.*REG_SZ\s+(.*)$", re.M)
 BLOCK = re.compile(r"^<!-- tested: [^\n]*-->\n```sh\n(.*?)^```$", re.M | re.S)
 # What each README block shows, by the program it runs.
-SHOWS = {"quillon_host.exe": r"result: 0\nreply: \[GETBRANCHCODE\]\[1\]\[EMPTY\]",
+BRANCH = r"result: 0\nreply: \[GETBRANCHCODE\]\[1\]\[EMPTY\]"
+SHOWS = {"quillon_host.exe": r"(?s)%s.*%s.*result: -9999\n.*\nquillon_host( [\d.]+)?: sends one "
+                             % (BRANCH, BRANCH),  # the request, from a file, the wrong code, --help
          "quillon_doctor.exe": r"\nFAIL  settings file: no QUILLON\.ini"}
 
 READER = "OrvMyKad.dll"
@@ -123,6 +125,7 @@ class Programs(winerig.WineTestCase):
                                    env=env, stdin=subprocess.DEVNULL, capture_output=True,
                                    text=True, timeout=120)
                 self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                self.assertNotRegex(r.stderr, "No such file|not found|cannot read")
                 for program, shown in SHOWS.items():
                     if program in block:
                         self.assertRegex(r.stdout.replace("\r\n", "\n"), shown)
