@@ -105,20 +105,24 @@ class EntryAndSettings(winerig.WineTestCase):
                 self.assertEqual(len(terminal.frames()), 2)
 
 
-ROUNDS = 22
+# 22 rounds of 15 requests, then 48 without the read only its time-out ends (a second each): a
+# soak of 1,002 requests. Under the emulator, where each costs about three times as long, the 22.
+TIMED_ROUNDS, ROUNDS = 22, 22 if winerig.ARCH == "win32" else 70
 # The card waits of one round, in milliseconds the stand-in waits for the cancel event.
 CARD_WAITS = "0 0 600000 0 "
 
 
 class Commands(winerig.WineTestCase):
     def test_every_command_round_after_round_in_one_process_leaking_no_threads_or_handles(self):
-        process = self.reader("delay OrvMyKadGetCardStatus %s0" % (CARD_WAITS * ROUNDS),
+        process = self.reader("delay OrvMyKadGetCardStatus %s0" % (CARD_WAITS * TIMED_ROUNDS),
                               FAST + "[CSSSERVER]\nGLOBTIMEOUT=1000\n")
         terminal = self.start_terminal("name %s\nserial %s\nsignature 00 01 7F 80 AB FF\n"
                                        "template %s\nverify match\n"
                                        % (NAME, SERIAL, ENROLLED.hex()))
         for n in range(ROUNDS):
             for request, code, reply, frames in ROUND:
+                if code == -30 and n >= TIMED_ROUNDS:
+                    continue
                 where, before = "round %d, %s" % (n, request[:40]), len(terminal.frames())
                 got = process.send(request, timeout=60)
                 self.assertEqual(got[0], code, where)
