@@ -47,6 +47,16 @@ endif()
 include(${CMAKE_SOURCE_DIR}/cmake/layers.cmake)
 quillon_layer_probes()
 
+# A GoogleTest binary's twin built as 32-bit code (QUILLON_NATIVE32_DIR), run whole under
+# qemu-i386-static as one test that also checks it holds exactly the tests of this build.
+function(quillon_add_32bit_twin name target)
+  if(QUILLON_NATIVE32_DIR)
+    add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/tests/unit/run_32bit.sh
+                                  ${QUILLON_NATIVE32_DIR}/${target} $<TARGET_FILE:${target}>)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS unit32)
+  endif()
+endfunction()
+
 file(GLOB _tool_dirs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*/native.cmake)
 foreach(_f ${_tool_dirs})
   include(${_f})

@@ -17,11 +17,4 @@ if(NOT QUILLON_M32)
   gtest_discover_tests(quillon_unit_tests DISCOVERY_TIMEOUT 60)
 endif()
 
-# The same suite built as 32-bit code (QUILLON_NATIVE32_DIR), run under qemu-i386-static as one
-# test that also checks it holds exactly the tests of this build.
-if(QUILLON_NATIVE32_DIR)
-  add_test(NAME unit_tests_32bit
-           COMMAND ${CMAKE_SOURCE_DIR}/tests/unit/run_32bit.sh
-                   ${QUILLON_NATIVE32_DIR}/quillon_unit_tests $<TARGET_FILE:quillon_unit_tests>)
-  set_tests_properties(unit_tests_32bit PROPERTIES TIMEOUT 600 LABELS unit32)
-endif()
+quillon_add_32bit_twin(unit_tests_32bit quillon_unit_tests)

@@ -18,10 +18,4 @@ if(NOT QUILLON_M32)
   gtest_discover_tests(quillon_mykad_decoder_tests DISCOVERY_TIMEOUT 60)
 endif()
 # The record builder is product code: its tests run as 32-bit code too, as the unit tests do.
-if(QUILLON_NATIVE32_DIR)
-  add_test(NAME mykad_decoder_tests_32bit
-           COMMAND ${CMAKE_SOURCE_DIR}/tests/unit/run_32bit.sh
-                   ${QUILLON_NATIVE32_DIR}/quillon_mykad_decoder_tests
-                   $<TARGET_FILE:quillon_mykad_decoder_tests>)
-  set_tests_properties(mykad_decoder_tests_32bit PROPERTIES TIMEOUT 600 LABELS unit32)
-endif()
+quillon_add_32bit_twin(mykad_decoder_tests_32bit quillon_mykad_decoder_tests)
