@@ -165,19 +165,26 @@ void CAcqDialog::InitProgramParam() {
 void CAcqDialog::StartReader() {
     if (env_.readers.Live() > 0) {
         // A thread of an earlier call is still inside the card-reader library, which must not
-        // be entered twice at once; the host may ask again once that call has come back.
+        // be entered twice at once; the host may ask again once that call has come back. The
+        // cancel event stays set under that thread.
         WriteLog("READER STILL BUSY");
         operation_.SetRetCode(kResultBusy);
         window_->SendClose();
         return;
     }
+    window_->ResetCancel();
     reader_ = env_.readers.Create(env_.profile, operation_.ReaderStart(comPort_, iniPath_));
     // Running from before the start: a time-out or close in the moment before the thread's
     // first step must already find it running.
     threadRunning_ = true;
+    window_->StartTimer(kTimerReaderWatch, kReaderWatchTickMs);
     if (!window_->StartReaderThread(*reader_)) {
+        // Nothing will ever hand a result over: the call ends now rather than at the time-out.
         threadRunning_ = false;
+        window_->StopTimer(kTimerReaderWatch);
         WriteLog("READER THREAD NOT STARTED");
+        operation_.SetRetCode(kResultInternalError);
+        window_->SendClose();
     }
 }
 
@@ -220,6 +227,7 @@ bool CAcqDialog::TakeReaderResult() {
 void CAcqDialog::DestroyWindow() {
     window_->StopTimer(kTimerGlobal);
     window_->StopTimer(kTimerStep);
+    if (reader_ != nullptr) window_->StopTimer(kTimerReaderWatch);
     WriteLog("Destroy Windows");
     env_.port.ClosePort();
 }
@@ -231,26 +239,14 @@ void CAcqDialog::OnTerminalReply(const uint8_t* frame, int length) {
 
 void CAcqDialog::OnTimer(int id) {
     if (id == kTimerReader) {
+        // Provisional: the close is refused while the reader thread runs, and the thread's own
+        // result replaces this one when it ends. A read that makes progress is never cut.
         window_->StopTimer(kTimerReader);
-        // A read that has handed its result over has finished: its close is on its way and its
-        // result stands.
-        if (reader_ != nullptr && reader_->HandedOver()) return;
         operation_.SetRetCode(kResultTimeout);
         WriteLog("Timeout");
-        // The close is refused while the reader thread runs, and a library call waiting for a
-        // card returns only when the cancel event is set: without it a card wait longer than
-        // the time-out would hold the host's call for as long as the library likes. A call that
-        // ignores the event gets the grace period, then is left behind.
-        window_->SignalCancel();
-        if (threadRunning_) window_->StartTimer(kTimerReaderGrace, kReaderGraceMs);
         window_->SendClose();
-    } else if (id == kTimerReaderGrace) {
-        window_->StopTimer(kTimerReaderGrace);
-        // Handed over meanwhile: its close comes next, with its result.
-        if (reader_ == nullptr || !reader_->Abandon()) return;
-        threadRunning_ = false;
-        WriteLog("READER THREAD ABANDONED");
-        window_->SendClose();
+    } else if (id == kTimerReaderWatch) {
+        WatchReader();
     } else if (id == kTimerGlobal || id == kTimerStep) {
         window_->RefreshPromptLines(false, true);
         window_->StopTimer(id);
@@ -260,6 +256,46 @@ void CAcqDialog::OnTimer(int id) {
         operation_.SetRetCode(kResultTimeout);
         window_->SendClose();
     }
+}
+
+void CAcqDialog::WatchReader() {
+    if (reader_ == nullptr || !threadRunning_) {
+        window_->StopTimer(kTimerReaderWatch);
+        return;
+    }
+    if (reader_->HandedOver()) {
+        // Its close follows at once; one that has not arrived a tick later was lost (its send
+        // ran out of time), and the dialog would wait for nothing.
+        if (!closeOverdue_) {
+            closeOverdue_ = true;
+            return;
+        }
+        WriteLog("READER CLOSE LOST");
+        window_->SendClose();
+        return;
+    }
+    if (graceLeftMs_ >= 0) {
+        graceLeftMs_ -= kReaderWatchTickMs;
+        if (graceLeftMs_ <= 0) GiveUpReader();
+        return;
+    }
+    const char* call = reader_->Watch().Tick(kReaderWatchTickMs);
+    if (call == nullptr) return;
+    // The call has stopped coming back: the library is asked to give it up, and the thread
+    // stops at its next step. If it is not back within the grace, it is left behind.
+    WriteLog(Format("READER CALL OVERRUN: %s", call));
+    reader_->Watch().Stop();
+    window_->SignalCancel();
+    graceLeftMs_ = kReaderGraceMs;
+}
+
+void CAcqDialog::GiveUpReader() {
+    if (!reader_->Abandon()) return;  // handed over meanwhile: its close comes next
+    threadRunning_ = false;
+    window_->StopTimer(kTimerReaderWatch);
+    operation_.SetRetCode(kResultTimeout);
+    WriteLog("READER THREAD ABANDONED");
+    window_->SendClose();
 }
 
 }  // namespace quillon

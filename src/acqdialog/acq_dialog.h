@@ -26,10 +26,6 @@ struct DialogEnvironment {
     ReaderSessions& readers;
 };
 
-// After the read's time-out has set the cancel event, how long the reader thread still has to
-// end before the dialog ends without it (a library call that ignores the event is left behind).
-const int kReaderGraceMs = 5000;
-
 class CAcqDialog : private IOperationHost {
   public:
     // `show`: whether the window may ever become visible; `comPort`: the terminal's or reader's.
@@ -56,7 +52,7 @@ class CAcqDialog : private IOperationHost {
     // True once the reader thread was left behind in the library (its session says so).
     bool ReaderAbandoned() const;
     // A handler failed (an exception): the dialog is ended at once. A reader thread still at work
-    // is left behind, as after its grace period; nothing of it reaches the ended call.
+    // is left behind, as after an overrun's grace; nothing of it reaches the ended call.
     void EndAfterFailure();
 
   private:
@@ -80,6 +76,10 @@ class CAcqDialog : private IOperationHost {
     void StartReader();
     // Takes the reader thread's result once it has been handed over; false while it has not.
     bool TakeReaderResult();
+    // The watch timer's tick while the reader thread runs: a lost close, a call past its budget,
+    // the end of the grace that follows.
+    void WatchReader();
+    void GiveUpReader();
     std::string ReadMessage(const PromptText& prompt) const;
 
     // IOperationHost
@@ -97,6 +97,8 @@ class CAcqDialog : private IOperationHost {
     bool threadRunning_ = false;  // set and cleared on the dialog's thread
     IDialogWindow* window_ = nullptr;
     ReaderSession* reader_ = nullptr;  // the dialog's reference, in the reader modes
+    bool closeOverdue_ = false;        // the thread handed over one tick ago or more
+    int graceLeftMs_ = -1;             // counting down once a library call has overrun
 };
 
 // Runs an operation in a dialog, modally on the calling thread, until the dialog has closed and

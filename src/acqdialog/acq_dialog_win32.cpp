@@ -110,9 +110,9 @@ class DialogWindow : public IDialogWindow, public IFrameSink {
     DialogWindow(CAcqDialog& dialog, ComForDialog& com, ReaderThreadRoutine readerRoutine,
                  PromptFonts& fonts)
         : dialog_(dialog), com_(com), readerRoutine_(readerRoutine), fonts_(fonts) {
-        // The event may outlive an earlier dialog (the reader library holds it open): start clear.
+        // The event may outlive an earlier dialog (the reader library holds it open). It is not
+        // cleared here: a thread left behind in the library may still be waiting on it.
         cancelEvent_ = CreateEventA(nullptr, TRUE, FALSE, "ORVMYKADCANCELEVENT");
-        if (cancelEvent_ != nullptr) ResetEvent(cancelEvent_);
     }
     ~DialogWindow() override {
         if (thread_ != nullptr) {
@@ -204,6 +204,9 @@ class DialogWindow : public IDialogWindow, public IFrameSink {
     }
     void SignalCancel() override {
         if (cancelEvent_ != nullptr) SetEvent(cancelEvent_);
+    }
+    void ResetCancel() override {
+        if (cancelEvent_ != nullptr) ResetEvent(cancelEvent_);
     }
     IFrameSink* ReplySink() override { return this; }
     // On the monitor thread: sent, not posted, so the frame stays valid while the dialog reads it.

@@ -24,7 +24,7 @@ enum DialogTimer {
     kTimerGlobal = 77,
     kTimerStep = 88,
     kTimerReader = 99,
-    kTimerReaderGrace = 100,  // after timer 99: how long the reader thread still has to end
+    kTimerReaderWatch = 100,  // while the reader thread runs: its library call's budget
 };
 
 class ReaderSession;
@@ -56,6 +56,8 @@ class IDialogWindow {
     virtual void InitSocketLayer() = 0;
     // Sets the named cancel event that the card-reader library watches.
     virtual void SignalCancel() = 0;
+    // Clears it before a read starts (an earlier Cancel or overrun may have left it set).
+    virtual void ResetCancel() = 0;
     // Starts the card-reader thread on `session`, after attaching the window the thread is to
     // use. The thread then owns a reference to the session and lets go of it at its end. False
     // when no thread could be made; the session's owners are then as before.

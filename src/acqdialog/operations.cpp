@@ -220,7 +220,7 @@ bool TerminalQuery::HandleReply(uint8_t code, const uint8_t* frame, int length,
         const char* text = reinterpret_cast<const char*>(serial.data);
         size_t n = 0;
         while (n < static_cast<size_t>(serial.length) && text[n] != '\0') ++n;
-        text_.assign(text == nullptr ? "" : text, n);
+        serialNumber_.assign(text == nullptr ? "" : text, n);
     } else if (code == CMD_GETLLTSTATUS) {
         const StatusReply reply = ParseStatusReply(frame, length);
         if (reply.linkKey != nullptr) {
@@ -228,8 +228,8 @@ bool TerminalQuery::HandleReply(uint8_t code, const uint8_t* frame, int length,
         } else {
             WriteLog("LINK KEY MISSING IN STATUS REPLY");
         }
-        text_.assign(reinterpret_cast<const char*>(reply.customerName.data),
-                     static_cast<size_t>(reply.customerName.length));
+        customerName_.assign(reinterpret_cast<const char*>(reply.customerName.data),
+                             static_cast<size_t>(reply.customerName.length));
     } else if (code != CMD_SET_TERMINAL_TIME) {
         return false;
     }

@@ -137,7 +137,10 @@ class FingerOperation : public TerminalOperation {
 // The terminal queries: link status (with its customer name), serial number, and the clock.
 struct QueryResult {
     int retCode;
-    std::string text;  // the customer name, or the serial number up to its first zero byte
+    // What the dialog's own command asked for: the customer name of a status query, the serial
+    // number (up to its first zero byte) of a serial-number query. A reply to the other command
+    // never fills it.
+    std::string text;
 };
 
 class TerminalQuery : public TerminalOperation {
@@ -145,12 +148,17 @@ class TerminalQuery : public TerminalOperation {
     // Mode::kGetLltStatus, kGetSn, or kSetTerminalTime with its twelve characters.
     explicit TerminalQuery(Mode mode, const char* terminalTime = nullptr);
     void SendCommand(IOperationHost& host) override;
-    QueryResult Result() const { return QueryResult{retCode_, text_}; }
+    QueryResult Result() const {
+        return QueryResult{retCode_, GetMode() == Mode::kGetSn ? serialNumber_ : customerName_};
+    }
 
   private:
     bool HandleReply(uint8_t code, const uint8_t* frame, int length, IOperationHost& host) override;
     char terminalTime_[kTerminalTimeSize];
-    std::string text_;
+    // Two things, kept apart: a crossed or stale reply must not pass a customer name off as a
+    // serial number.
+    std::string serialNumber_;
+    std::string customerName_;
 };
 
 struct SignatureResult {

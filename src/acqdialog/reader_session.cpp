@@ -11,9 +11,13 @@ ReaderSession* ReaderSessions::Create(IProfile& profile, const ReaderInputs& inp
     return session;
 }
 
-int ReaderSessions::OnPromptCode(int code) {
-    ReaderSession* session = prompting_.load();
-    if (session != nullptr) session->ShowPromptCode(code);
+int ReaderSessions::OnPromptCode(int code) noexcept {
+    try {
+        ReaderSession* session = prompting_.load();
+        if (session != nullptr) session->ShowPromptCode(code);
+    } catch (...) {
+        // Out of memory for the text, say: the prompt is lost, the verification goes on.
+    }
     return 1;
 }
 
@@ -37,7 +41,7 @@ void ReaderSession::AttachWindow(std::unique_ptr<IReaderWindow> window) {
 bool ReaderSession::Abandon() {
     int expected = kRunning;
     if (!state_.compare_exchange_strong(expected, kAbandoned)) return false;
-    cancelCode_.store(kResultCancelled);
+    watch_.Stop();
     return true;
 }
 

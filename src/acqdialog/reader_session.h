@@ -1,10 +1,11 @@
 // What a card-reader thread shares with the dialog that started it.
 //
-// The thread may outlive its dialog: a library call that ignores the cancel event is left
-// behind once the time-out's grace period has passed, because a thread inside a third-party call
-// cannot be ended safely. So the thread never reaches the dialog itself: its inputs are copies
-// taken at the start, its results wait here until the dialog takes them in one step, and its
-// prompts and close go through a window object that stays harmless once the dialog has gone.
+// The thread may outlive its dialog: a library call that stops coming back (it overran its
+// budget and ignored the cancel event through the grace) is left behind, because a thread inside
+// a third-party call cannot be ended safely. So the thread never reaches the dialog itself: its
+// inputs are copies taken at the start, its results wait here until the dialog takes them in one
+// step, and its prompts and close go through a window object that stays harmless once the dialog
+// has gone. A thread left behind stops at its next step (the call watch refuses its next call).
 //
 // Two owners, the dialog and its thread; the last one to let go frees the session. Each change
 // of hands is decided by one atomic step (started, handed over, abandoned), so no lock exists to
@@ -19,6 +20,7 @@
 #include "acqdialog/dialog_host.h"
 #include "cardreader/card_reader_library.h"
 #include "cardreader/mykad_reader.h"
+#include "cardreader/reader_calls.h"
 #include "foundation/platform.h"
 #include "foundation/sizes.h"
 #include "terminal/frame_codec.h"
@@ -73,9 +75,11 @@ class ReaderSession {
     bool Abandoned() const { return state_.load() == kAbandoned; }
     const ReaderResult& Result() const { return result_; }
     // Leaves the thread behind unless it handed over first: from then on its prompts and close
-    // do nothing, its result is dropped and it reads the operator's cancel code, so that it
-    // leaves the card wait and the finger attempts at the next check. True when it was left now.
+    // do nothing, its result is dropped and it makes no further library call. True when it was
+    // left now.
     bool Abandon();
+    // The library call in progress, as the dialog's watch timer sees it.
+    ReaderCallWatch& Watch() { return watch_; }
 
     // ---- The thread's side ----
     int CancelCode() const { return cancelCode_.load(); }
@@ -106,6 +110,7 @@ class ReaderSession {
     std::atomic<int> state_{kRunning};
     std::atomic<int> cancelCode_{0};
     std::unique_ptr<IReaderWindow> window_;
+    ReaderCallWatch watch_;
     ReaderResult result_;
 };
 
@@ -133,8 +138,9 @@ class ReaderSessions {
     void EndPrompts(ReaderSession* session) {
         prompting_.compare_exchange_strong(session, nullptr);
     }
-    // Called by the library on the reader thread; always 1. Nothing when no session runs.
-    int OnPromptCode(int code);
+    // Called by the library on the reader thread; always 1. Nothing when no session runs, and
+    // nothing escapes it: an exception must never unwind through the library's frames.
+    int OnPromptCode(int code) noexcept;
 
   private:
     friend class ReaderSession;

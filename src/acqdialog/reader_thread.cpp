@@ -4,6 +4,7 @@
 
 #include "acqdialog/operations.h"
 #include "cardreader/mykad_reader.h"
+#include "cardreader/reader_calls.h"
 
 namespace quillon {
 
@@ -60,13 +61,25 @@ class SessionDialog : public IMyKadDialog {
     ReaderSession& session_;
 };
 
+// Closes the reader (not through the watch: the read is already stopped) and hands `code` over.
+void EndWith(ReaderSession& session, ICardReaderLibrary& library, int code) {
+    try {
+        library.OrvMyKadClose();
+    } catch (...) {
+        // The result still goes to the dialog, which is waiting for it.
+    }
+    session.Out().retCode = code;
+    session.HandOver();
+}
+
 }  // namespace
 
 int RunReaderThread(ReaderSession& session, ICardReaderLibrary& library, IClock& clock) {
     SessionDialog dialog(session);
     ReaderSessions& sessions = session.Sessions();
     sessions.BeginPrompts(&session);
-    MyKadReaderParts parts{library,
+    GuardedReaderLibrary guarded(library, session.Watch());
+    MyKadReaderParts parts{guarded,
                            dialog,
                            session.Profile(),
                            clock,
@@ -75,12 +88,15 @@ int RunReaderThread(ReaderSession& session, ICardReaderLibrary& library, IClock&
     int result = kResultInternalError;
     try {
         result = RunMyKadReader(parts);
+    } catch (const ReaderStopped&) {
+        // A call overran its budget and came back within the grace: the reader is closed and
+        // the read ends as timed out. One given up meanwhile makes no call and hands nothing.
+        result = kResultTimeout;
+        if (!session.Abandoned()) EndWith(session, library, result);
     } catch (...) {
         // Out of memory, say: the reader is closed and the read ends with the library's failure
         // code instead of leaving the dialog waiting for a close that never comes.
-        library.OrvMyKadClose();
-        session.Out().retCode = kResultInternalError;
-        session.HandOver();
+        if (!session.Abandoned()) EndWith(session, library, result);
     }
     sessions.EndPrompts(&session);
     session.Release();

@@ -192,6 +192,7 @@ int ProcessWebMessageCore(const char* accessCode, const char* request, char* rep
         WriteFieldReply(reply, request, kResultBusy);
         return kResultBusy;
     }
+    if (context.preparation != nullptr) context.preparation->Prepare();
     const std::string& path = context.locator.GetIniPath();
     CallLog log(context.logSwitch, context.profile, path);
 

@@ -36,6 +36,14 @@ struct CallWorkspace {
     uint8_t mykadPhoto[kMyKadPhotoSize];
 };
 
+// What a call does first once it holds the busy flag (the Win32 services load the card-reader
+// library there, so that two first calls on two threads never meet inside the loader).
+class ICallPreparation {
+  public:
+    virtual ~ICallPreparation() = default;
+    virtual void Prepare() = 0;
+};
+
 struct CommandContext {
     CallWorkspace& workspace;
     // Set while a call runs: a second call (another thread, or the host re-entering from its
@@ -47,6 +55,7 @@ struct CommandContext {
     IRunners& runners;
     ILogSwitch* logSwitch;    // optional: the file log, opened for the call from [DEBUG]
     IMyKadReply* mykadReply;  // optional until the card reader is built in
+    ICallPreparation* preparation = nullptr;  // optional
 };
 
 extern const unsigned char kAccessCode[5];

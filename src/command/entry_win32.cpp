@@ -47,8 +47,8 @@ struct Win32Services::Parts {
           runners(environment, dialogs, s.registry, s.clock),
           mykadReply(s.locator, s.profile, s.clock, recordHost, guid, fallback),
           workspace(new CallWorkspace()),
-          context{*workspace, s.busy_, s.locator,  s.profile,
-                  s.host,     runners, &s.fileLog, &mykadReply} {}
+          context{*workspace, s.busy_,    s.locator,   s.profile, s.host,
+                  runners,    &s.fileLog, &mykadReply, &s} {}
 
     Win32TerminalPort port;
     ReaderSessions readers;
@@ -73,12 +73,13 @@ Win32Services::~Win32Services() {
     delete parts_;
 }
 
-CommandContext& Win32Services::ForCall() {
-    // Load the card-reader library with the first call that passed the access gate, before any
-    // of our threads has ended: wine's loader hangs on a DLL with thread-local storage loaded
-    // after that. A library that is missing now is looked for again by the first MyKad command.
+CommandContext& Win32Services::ForCall() { return parts_->context; }
+
+void Win32Services::Prepare() {
+    // Load the card-reader library with the first call that holds the busy flag, before any of
+    // our threads has ended: wine's loader hangs on a DLL with thread-local storage loaded after
+    // that. A library that is missing now is looked for again by the first MyKad command.
     if (!cardReaderTried_.exchange(true)) parts_->cardReader.Load();
-    return parts_->context;
 }
 
 DialogEnvironment& Win32Services::Environment() { return parts_->environment; }
@@ -86,8 +87,6 @@ DialogEnvironment& Win32Services::Environment() { return parts_->environment; }
 ICardReaderLibrary& Win32Services::CardReader() { return parts_->cardReader; }
 
 ReaderSessions& Win32Services::Readers() { return parts_->readers; }
-
-Win32OrvMyKadLibrary& Win32Services::ReaderLibrary() { return parts_->cardReader; }
 
 }  // namespace quillon
 

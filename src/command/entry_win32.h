@@ -5,7 +5,6 @@
 
 #include "acqdialog/acq_dialog.h"
 #include "cardreader/card_reader_library.h"
-#include "cardreader/orvmykad_win32.h"
 #include "command/dispatch.h"
 #include "command/runners.h"
 #include "foundation/platform_win32.h"
@@ -13,9 +12,9 @@
 
 namespace quillon {
 
-struct Win32Services {
+struct Win32Services : private ICallPreparation {
     Win32Services();
-    ~Win32Services();
+    ~Win32Services() override;
     Win32Services(const Win32Services&) = delete;
     Win32Services& operator=(const Win32Services&) = delete;
 
@@ -27,19 +26,16 @@ struct Win32Services {
     Win32FileLog fileLog;
     IniLocator locator;
 
-    // The context of a call that passed the access gate; the first such call also loads the
-    // card-reader library.
+    // The context of a call that passed the access gate; the first such call to hold the busy
+    // flag also loads the card-reader library.
     CommandContext& ForCall();
     DialogEnvironment& Environment();
     ICardReaderLibrary& CardReader();
     ReaderSessions& Readers();
-    // The card-reader library as loaded, for the diagnostic description.
-    Win32OrvMyKadLibrary& ReaderLibrary();
-    // Set while a call runs; the description takes it too, so the two never overlap.
-    std::atomic<bool>& Busy() { return busy_; }
 
   private:
     struct Parts;
+    void Prepare() override;
     // Set while a call runs (the dispatcher's guard); declared before the parts that refer to it.
     std::atomic<bool> busy_{false};
     Parts* parts_;

@@ -50,6 +50,7 @@ class FakeWindow : public IDialogWindow {
     void Wait(int ms) override { Note("wait %d", ms); }
     void InitSocketLayer() override { calls.push_back("sockets"); }
     void SignalCancel() override { calls.push_back("cancel event"); }
+    void ResetCancel() override { calls.push_back("reset cancel"); }
     // No thread runs: the test plays the thread's steps on `reader`. `duringStart` runs before
     // the thread could take its first step.
     ReaderSession* reader = nullptr;

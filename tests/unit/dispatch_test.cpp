@@ -37,6 +37,13 @@ class RecordingLogSwitch : public ILogSwitch {
     void Close() override { calls.push_back("close"); }
 };
 
+// Notes where in the call the preparation runs (the Win32 services load the reader library).
+struct RecordingPreparation : ICallPreparation {
+    explicit RecordingPreparation(std::vector<std::string>& c) : calls(c) {}
+    void Prepare() override { calls.push_back("prepare"); }
+    std::vector<std::string>& calls;
+};
+
 class DispatchTest : public ::testing::Test {
   protected:
     FakeFileSystem files;
@@ -134,6 +141,9 @@ TEST_F(DispatchTest, TemplatesAndOverLongFieldsAreCutNeverCopiedPast) {
 TEST_F(DispatchTest, SecondCallDuringACallIsRefusedWithMinus1008AndTheLogOpensOncePerCall) {
     RecordingLogSwitch logSwitch;
     context.logSwitch = &logSwitch;
+    // Only a call that holds the busy flag prepares: two first calls never prepare at once.
+    RecordingPreparation preparation(logSwitch.calls);
+    context.preparation = &preparation;
     profile.Set(locator.GetIniPath(), "DEBUG", "ENABLE", "1");
     profile.Set(locator.GetIniPath(), "DEBUG", "FILE", "D:\\trace.txt");
     Send("[PING]", "XXXXX");
@@ -150,8 +160,9 @@ TEST_F(DispatchTest, SecondCallDuringACallIsRefusedWithMinus1008AndTheLogOpensOn
     EXPECT_EQ(Format("%d %s", innerCode, inner), "-1008 [GETBRANCHCODE][-1008][123]");
     runners.during = nullptr;
     EXPECT_EQ(Send("[PING]"), -1007) << "once the first call returned, the next one runs";
-    EXPECT_EQ(logSwitch.calls, (std::vector<std::string>{"open D:\\trace.txt", "runner", "close",
-                                                         "open D:\\trace.txt", "close"}));
+    EXPECT_EQ(logSwitch.calls,
+              (std::vector<std::string>{"prepare", "open D:\\trace.txt", "runner", "close",
+                                        "prepare", "open D:\\trace.txt", "close"}));
 }
 
 // The signature area is cleared per call; a reply holds at most one frame's 2180 bytes.

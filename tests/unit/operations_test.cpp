@@ -152,6 +152,9 @@ TEST(OperationReplies, EachReplySetsTheCodeClosesAndLeavesItsResult) {
         {Mode::kGetSignature, 1, 0xF3, longest, "0 closes 1 sig 5010 44 45"},
         {Mode::kGetSignature, 1, 0xF3, {0, 0, 0, 0, 0, 0x07, 0xA1}, "-9 closes 1 sig 0 00 00"},
         {Mode::kEnroll, 1, 0x23, Status("AB", 16), "0 closes 1 key A0..AF"},
+        // The two queries' texts are two things: a crossed reply leaves the asked one empty.
+        {Mode::kGetSn, 1, 0x23, Status("AB", 16), "0 closes 1 key A0..AF"},
+        {Mode::kGetLltStatus, 1, 0x25, Serial(4, 4), "0 closes 1"},
         {Mode::kGetSn, 1, 0xF3, {0, 0, 0, 0, 0, 0x06, 0x11}, "0 closes 1"},
         {Mode::kGetSignature, 1, 0x72, {0x06}, "0 closes 1 sig 0 00 00"},
         {Mode::kGetLltStatus, 1, 0x28, {0x15}, "-3 closes 1"},
