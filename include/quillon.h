@@ -84,31 +84,6 @@ extern "C" {
    that the reply carries in its second field. */
 QUILLON_API int __cdecl ProcessWebMessage(const char* accessCode, const char* request, char* reply);
 
-/* An addition that hosts may ignore: what the library would do on this PC, for quillon_doctor.exe
-   and field engineers. Writes lines "key=value\n" into out (size bytes; whole lines only, always
-   NUL-terminated when size > 0) and returns the length of the whole text: a return of size or
-   more means the text was cut, and a buffer of return + 1 bytes holds it. Keys, in this order:
-     version, bits, folder           the library's version, 32 or 64, the folder it was loaded from
-     busy=yes                        a request was running; nothing more follows
-     settings.path, settings.place   the settings file in force and which of the three places
-     settings.found                  (current folder, System32, SysWow64); yes or no
-     setting.SECTION.KEY             one line per key the file sets, its text as written
-     unparsed.SECTION.KEY            a number's text the library does not read as written:
-                                     "empty", "no number" or "text after the number", then
-                                     "; reads N" or "; reads the default"
-     port, port.from                 the COM port taken for port 0: registry, settings or default
-     port.registry, port.bridge      opened or not opened; the bridge value that named a port
-     reader.looked                   each path where OrvMyKad.dll is looked for, in order
-     reader.found, reader.path       yes or no; the one loaded
-     reader.missing                  one line per function the loaded library lacks
-     reader.init, reader.version.result, reader.version
-                                     OrvMyKadInit on that port, then the version call and its text
-     log, log.path, log.exists, log.size, log.cap
-                                     the [DEBUG] file log: on or off, its file, bytes and cap
-   Control characters in values show as '?'. Runs no command; waits only for the reader's
-   version call. Not to be called while ProcessWebMessage runs (it answers busy=yes). */
-QUILLON_API int __cdecl QuillonDescribe(char* out, int size);
-
 #ifdef __cplusplus
 }
 #endif

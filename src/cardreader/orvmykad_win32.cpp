@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "foundation/module_folder_win32.h"
-
 namespace quillon {
 
 namespace {
@@ -42,7 +40,7 @@ bool Resolve(HMODULE module, const char* name, Fn& fn) {
 // Beside quillon.dll first, then the system folder.
 std::vector<std::string> Win32OrvMyKadLibrary::Looked() const {
     std::vector<std::string> paths;
-    for (const std::string& folder : {OwnModuleFolder(), SystemFolder()}) {
+    for (const std::string& folder : {folder_, SystemFolder()}) {
         if (!folder.empty()) paths.push_back(folder + kLibraryName);
     }
     return paths;

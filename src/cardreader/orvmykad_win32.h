@@ -8,15 +8,21 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cardreader/card_reader_library.h"
+#include "foundation/module_folder_win32.h"
 
 namespace quillon {
 
 class Win32OrvMyKadLibrary : public ICardReaderLibrary {
   public:
-    Win32OrvMyKadLibrary() = default;
+    // Looks beside the module this code is linked into: quillon.dll.
+    Win32OrvMyKadLibrary() : folder_(OwnModuleFolder()) {}
+    // Looks in `folder` (with its trailing backslash) first: the doctor names the folder of the
+    // quillon.dll it checks.
+    explicit Win32OrvMyKadLibrary(std::string folder) : folder_(std::move(folder)) {}
     ~Win32OrvMyKadLibrary() override = default;  // the library stays loaded for the process
     Win32OrvMyKadLibrary(const Win32OrvMyKadLibrary&) = delete;
     Win32OrvMyKadLibrary& operator=(const Win32OrvMyKadLibrary&) = delete;
@@ -36,8 +42,8 @@ class Win32OrvMyKadLibrary : public ICardReaderLibrary {
     // Loads the library and all its functions once; false while any of them is missing.
     bool Load();
 
-    // For the diagnostic description: the paths looked at, in order; the one loaded (empty when
-    // none was found); the functions it lacks. Tries the load first.
+    // For the doctor: the paths looked at, in order; the one loaded (empty when none was found);
+    // the functions it lacks. Tries the load first.
     std::vector<std::string> Looked() const;
     std::string LoadedPath() const;
     std::vector<std::string> Missing();
@@ -53,6 +59,7 @@ class Win32OrvMyKadLibrary : public ICardReaderLibrary {
     using LevelFn = int(__cdecl*)(int);
     using VerifyFn = int(__cdecl*)(char*, int(__cdecl*)(int));
 
+    const std::string folder_;
     HMODULE module_ = nullptr;
     std::string path_;
     bool loaded_ = false;

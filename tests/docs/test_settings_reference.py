@@ -1,4 +1,4 @@
-"""docs/settings.md, the sample packaging/QUILLON.ini and the description's numeric keys against
+"""docs/settings.md, the sample packaging/QUILLON.ini and the doctor's numeric keys against
 the QUILLON.ini keys src/ reads. A read the extractor does not understand fails the test, so a new
 way of reading a setting cannot slip past the reference."""
 import glob
@@ -21,10 +21,7 @@ FORWARDS = {("acq_dialog.cpp", 'iniPath_, "MESSAGE", prompt.key'),
             ("mykad_reader.cpp", 'path_, "MESSAGE", line1Key'),
             ("mykad_reader.cpp", 'path_, "MESSAGE", key2.c_str()'),
             ("reader_session.cpp", "prompt->key"),
-            ("reader_session.cpp", 'inputs_.settingsPath, "MESSAGE", key'),
-            # The description's watch over FindComPort's read and its checks of the keys it lists.
-            ("describe.cpp", "path, section, key"),
-            ("describe.cpp", "facts.path, numeric.section, numeric.key")}
+            ("reader_session.cpp", 'inputs_.settingsPath, "MESSAGE", key')}
 EBA_FORMATS = {"EBA_M%d_L1", "EBA_M%d.1_L1", "EBA_M%d_L2"}  # the reader thread's prompt keys
 
 
@@ -107,9 +104,10 @@ class SettingsReference(unittest.TestCase):
     def test_reference_sample_and_description_hold_exactly_the_keys_read(self):
         settings, wrong = extract()
         rows, entries = reference_rows(), sample_entries()
-        with open(os.path.join(ROOT, "src", "command", "describe.cpp"), encoding="utf-8") as f:
+        with open(os.path.join(ROOT, "tools", "doctor", "library_choices.cpp"),
+                  encoding="utf-8") as f:
             listed = re.findall(r'\{"(\w+)", "(\w+)", (true|false)\}', f.read())
-        # QuillonDescribe checks the integer reads and BAUDRATE, a text taken as a number.
+        # The doctor checks the integer reads and BAUDRATE, a text taken as a number.
         numeric = {k: True for k, (_, kinds, _) in settings.items() if "integer" in kinds}
         numeric[("COMPORT", "BAUDRATE")] = False
         self.assertEqual(sorted(((s, k), v == "true") for s, k, v in listed),

@@ -3,104 +3,147 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
+#include <functional>
 
 namespace quillon {
 namespace doctor {
 namespace {
 
-// A PC where everything is in place, as QuillonDescribe writes it.
-const char kHealthy[] =
-    "version=2.1.0\nbits=32\nfolder=C:\\Quillon\\\n"
-    "settings.path=.\\QUILLON.ini\nsettings.place=current folder\nsettings.found=yes\n"
-    "setting.COMPORT.COM=7\nsetting.MYKAD.TIMEOUT=3000\n"
-    "port=10\nport.from=registry\nport.registry=opened\nport.bridge=\\Device\\Silabser0=COM10\n"
-    "reader.looked=C:\\Quillon\\OrvMyKad.dll\nreader.looked=C:\\windows\\system32\\OrvMyKad.dll\n"
-    "reader.found=yes\nreader.path=C:\\Quillon\\OrvMyKad.dll\nreader.init=0\n"
-    "reader.version.result=0\nreader.version=ORV 1.2\nlog=off\n";
-
-// The healthy text without the lines starting with each `drop` prefix, and with `add` appended.
-std::string Altered(const std::vector<std::string>& drop, const std::string& add) {
-    std::istringstream in(kHealthy);
-    std::string out, line;
-    while (std::getline(in, line)) {
-        bool keep = true;
-        for (const std::string& d : drop) keep = keep && line.compare(0, d.size(), d) != 0;
-        if (keep) out += line + "\n";
-    }
-    return out + add;
+// A PC where everything is in place.
+Choices Healthy() {
+    Choices c;
+    c.settings.path = ".\\QUILLON.ini";
+    c.settings.place = "current folder";
+    c.settings.found = true;
+    c.settings.entries = {{"COMPORT", "COM", "7"}, {"MYKAD", "TIMEOUT", "3000"}};
+    c.port = {10, "registry", true, "\\Device\\Silabser0", "COM10"};
+    c.reader.looked = {"C:\\Quillon\\OrvMyKad.dll", "C:\\windows\\system32\\OrvMyKad.dll"};
+    c.reader.path = "C:\\Quillon\\OrvMyKad.dll";
+    c.reader.version = "ORV 1.2";
+    return c;
 }
 
-// What only a real library writes and the port and terminal faults are played under wine.
-TEST(DescriptionChecks, EachChangeGivesTheLineThatNamesIt) {
+std::string FirstLine(const Finding& finding) {
+    const std::string printed = FormatFinding(finding);
+    return printed.substr(0, printed.find('\n') + 1);
+}
+
+// What only the real library, reader or port can show is played under wine.
+TEST(ChoiceChecks, EachChangeGivesTheLineThatNamesIt) {
+    const auto setting = [](std::string section, std::string key, std::string text, int reads,
+                            const char* reason) {
+        return [=](Choices& c) {
+            c.settings.entries[1] = {section, key, text};  // in place of [MYKAD] TIMEOUT
+            if (reason != nullptr) c.settings.unparsed = {{section, key, text, reads, reason}};
+        };
+    };
     struct Row {
-        std::vector<std::string> drop;
-        std::string add;
+        std::function<void(Choices&)> change;
         std::string line;  // the first line unlike the healthy PC's
     } rows[] = {
-        {{"setting.MYKAD"},
-         "setting.mykad.timeout=abc\nunparsed.MYKAD.TIMEOUT=no number; reads 0\n",
+        {setting("MYKAD", "TIMEOUT", "abc", 0, "no number"),
          "FAIL  settings value: [MYKAD] TIMEOUT=abc: no number, reads 0\n"},
-        {{"setting.MYKAD"},
-         "setting.APDU.V_TIMEOUT=2ms\nunparsed.APDU.V_TIMEOUT=text after the number; reads 2\n",
+        {setting("APDU", "V_TIMEOUT", "2ms", 2, "text after the number"),
          "FAIL  settings value: [APDU] V_TIMEOUT=2ms: text after the number is ignored, reads 2\n"},
-        {{"setting.MYKAD"},
-         "setting.Mykad.Timeout=-5000\n",
+        {setting("DEBUG", "MAX_KB", "", kReadsTheDefault, "empty"),
+         "FAIL  settings value: [DEBUG] MAX_KB=: empty, reads the default\n"},
+        {setting("Mykad", "Timeout", "-5000", 0, nullptr),
          "WARN  settings value: [MYKAD] TIMEOUT=-5000: a time-out of 0 or less; 0 ends every "
          "wait at once, a negative one lets it run for about 24.8 days\n"},
-        {{"setting.MYKAD"},
-         "setting.CSSSERVER.GLOBTIMEOUT=0\n",
+        {setting("CSSSERVER", "GLOBTIMEOUT", "0", 0, nullptr),
          "WARN  settings value: [CSSSERVER] GLOBTIMEOUT=0: a time-out of 0 or less; 0 ends every "
          "wait at once, a negative one lets it run for about 24.8 days\n"},
-        {{"port.from", "port.bridge", "port="},
-         "port=5\nport.from=default\n",
+        {[](Choices& c) {
+             c.port = {5, "default", true, "", ""};
+         },
          "WARN  COM port: COM5 for port 0, the built-in default: no CP210x bridge in the registry "
          "and no [COMPORT] COM\n"},
-        {{"port.from"},
-         "port.from=settings\n",
+        {[](Choices& c) { c.port.source = "settings"; },
          "WARN  COM port: COM10 for port 0: the bridge value \\Device\\Silabser0=COM10 names no "
          "port number, so [COMPORT] COM decides\n"},
-        {{"port.from", "port.bridge"},
-         "port.from=settings\n",
+        {[](Choices& c) {
+             c.port = {10, "settings", false, "", ""};
+         },
          "OK    COM port: COM10 for port 0, from [COMPORT] COM (no CP210x bridge in the "
          "registry)\n"},
-        {{"reader.init", "reader.version"},
-         "reader.init=-4\n",
+        {[](Choices& c) { c.reader.initResult = -4; },
          "WARN  card reader: C:\\Quillon\\OrvMyKad.dll: OrvMyKadInit on COM10 answered -4\n"},
-        {{"reader.version"},
-         "reader.version.result=-15\n",
+        {[](Choices& c) { c.reader.versionResult = -15; },
          "WARN  card reader: C:\\Quillon\\OrvMyKad.dll: the version call answered -15\n"},
-        {{"log"},
-         "log=on\nlog.path=.\\Log.txt\nlog.exists=yes\nlog.size=2097152\nlog.cap=1048576\n",
+        // A control character would split the line.
+        {[](Choices& c) { c.reader.version = "ORV\r\n1.2"; },
+         "OK    card reader: C:\\Quillon\\OrvMyKad.dll, version \"ORV??1.2\"\n"},
+        {[](Choices& c) {
+             c.log = {true, ".\\Log.txt", true, 2097152, 1048576};
+         },
          "WARN  file log: on, writes .\\Log.txt, 2048 KiB of 1024 KiB: beyond its cap\n"},
-        {{"log"},
-         "log=on\nlog.path=D:\\q.txt\nlog.exists=yes\nlog.size=10240\nlog.cap=1048576\n",
+        {[](Choices& c) {
+             c.log = {true, "D:\\q.txt", true, 10240, 1048576};
+         },
          "OK    file log: on, writes D:\\q.txt, 10 KiB of 1024 KiB\n"},
-        {{},
-         "busy=yes\n",
-         "WARN  library: quillon.dll 2.1.0, 32-bit, loaded from C:\\Quillon\\; a request was "
-         "running, nothing else was looked at\n"},
+        {[](Choices& c) {
+             c.log = {true, "D:\\q.txt", false, 0, 65536};
+         },
+         "OK    file log: on, writes D:\\q.txt (nothing written yet), cap 64 KiB\n"},
     };
     std::vector<std::string> healthy;
-    for (const Finding& f : DescriptionChecks(Description(kHealthy), 0))
-        healthy.push_back(FormatFinding(f));
+    for (const Finding& f : ChoiceChecks(Healthy(), 0)) healthy.push_back(FormatFinding(f));
     for (const Row& row : rows) {
-        const std::vector<Finding> findings =
-            DescriptionChecks(Description(Altered(row.drop, row.add)), 0);
+        Choices choices = Healthy();
+        row.change(choices);
+        const std::vector<Finding> findings = ChoiceChecks(choices, 0);
         std::string changed;
         for (const Finding& f : findings) {
             const std::string printed = FormatFinding(f);
             if (changed.empty() && std::count(healthy.begin(), healthy.end(), printed) == 0)
                 changed = printed;
         }
-        EXPECT_EQ(changed.substr(0, changed.find('\n') + 1), row.line) << row.add;
+        EXPECT_EQ(changed.substr(0, changed.find('\n') + 1), row.line);
         EXPECT_EQ(changed.find("\n      what to do: ") != std::string::npos, row.line[0] != 'O');
-        EXPECT_EQ(ExitCode(findings), row.line[0] == 'F' ? 1 : 0) << row.add;
+        EXPECT_EQ(ExitCode(findings), row.line[0] == 'F' ? 1 : 0) << row.line;
     }
-    EXPECT_EQ(FormatFinding(DescriptionChecks(Description(kHealthy), 3)[3]),
+    EXPECT_EQ(FormatFinding(ChoiceChecks(Healthy(), 3)[2]),
               "OK    COM port: COM3 (given with --port)\n");
-    EXPECT_EQ(PortToCheck(Description(kHealthy), 3), 3);
-    EXPECT_EQ(PortToCheck(Description(kHealthy), 0), 10);
+    EXPECT_EQ(PortToCheck(Healthy(), 3), 3);
+    EXPECT_EQ(PortToCheck(Healthy(), 0), 10);
+}
+
+TEST(LibraryCheck, OnlyALoadedLibraryOfTheDoctorsOwnReleasePasses) {
+    const std::string path = "C:\\Quillon\\quillon.dll";
+    struct Row {
+        LibraryFacts facts;
+        std::string line;
+    } rows[] = {
+        {{path, 0, true, "2.1.0", 32},
+         "OK    library: quillon.dll 2.1.0, 32-bit, loaded from C:\\Quillon\\\n"},
+        {{path, 0, true, "2.0.9", 32},
+         "FAIL  library: quillon.dll 2.0.9 beside quillon_doctor 2.1.0: the doctor and the "
+         "library come from different releases\n"},
+        {{path, 0, true, "2.1.0.3", 32},
+         "FAIL  library: quillon.dll 2.1.0.3 beside quillon_doctor 2.1.0: the doctor and the "
+         "library come from different releases\n"},
+        {{path, 0, true, "", 32},
+         "FAIL  library: C:\\Quillon\\quillon.dll carries no version, so its release is unknown\n"},
+        {{path, 0, false, "2.1.0", 32},
+         "FAIL  library: C:\\Quillon\\quillon.dll has no ProcessWebMessage: it is not Quillon's "
+         "library\n"},
+        {{path, 126, false, "", 64},
+         "FAIL  library: no quillon.dll beside the doctor at C:\\Quillon\\quillon.dll (error "
+         "126)\n"},
+        {{path, 193, false, "", 64},
+         "FAIL  library: C:\\Quillon\\quillon.dll is not a 64-bit library (error 193)\n"},
+        {{path, 5, false, "", 64},
+         "FAIL  library: C:\\Quillon\\quillon.dll does not load (error 5)\n"},
+    };
+    for (const Row& row : rows) {
+        const Finding finding = LibraryCheck(row.facts, "2.1.0");
+        EXPECT_EQ(FirstLine(finding), row.line);
+        EXPECT_EQ(finding.todo, row.line[0] == 'O'
+                                    ? ""
+                                    : "put quillon_doctor.exe beside quillon.dll of the same "
+                                      "release (its zip and its installer package carry both)")
+            << row.line;
+    }
 }
 
 TEST(PortAndTerminalChecks, NameThePortAndWhyItDidNotOpenOrAnswer) {
@@ -123,18 +166,11 @@ TEST(PortAndTerminalChecks, NameThePortAndWhyItDidNotOpenOrAnswer) {
          "FAIL  terminal: the status query on COM7 ended with result -1008 after 0.00 s\n"},
     };
     for (const Row& row : rows) {
-        const std::string printed = FormatFinding(row.finding);
-        EXPECT_EQ(printed.substr(0, printed.find('\n') + 1), row.first);
-        EXPECT_EQ(printed.find("what to do") != std::string::npos, row.finding.level != Level::kOk)
+        EXPECT_EQ(FirstLine(row.finding), row.first);
+        EXPECT_EQ(FormatFinding(row.finding).find("what to do") != std::string::npos,
+                  row.finding.level != Level::kOk)
             << row.first;
     }
-}
-
-TEST(Description, KeepsRepeatedKeysInOrderAndSplitsAtTheFirstEquals) {
-    const Description d("a=1\r\nb=x=y\nnoequals\na=2\n");
-    EXPECT_EQ(d.All("a"), (std::vector<std::string>{"1", "2"}));
-    EXPECT_EQ(d.Get("b"), "x=y");
-    EXPECT_EQ(d.Get("noequals", "none"), "none");
 }
 
 }  // namespace

@@ -49,6 +49,10 @@ PARTIAL_READER = "".join(
     "__declspec(dllexport) int __cdecl OrvMyKad%s() { return 0; }\n" % name for name in (
         "Init", "GetFirmwareVersion", "GetCardStatus", "ResetCard", "ReadOpenData", "IsEBA",
         "ReadPhoto", "ReadBio", "SecurityLevel", "VerifyFinger"))
+# A quillon.dll of another release: the entry point, and a version resource of its own.
+OTHER_RELEASE = ("__declspec(dllexport) int __cdecl ProcessWebMessage(const char* a, "
+                 "const char* r, char* o) { return -1007; }\n",
+                 "1 VERSIONINFO\nFILEVERSION 9,9,9,0\nPRODUCTVERSION 9,9,9,0\nBEGIN\nEND\n")
 
 
 class Programs(winerig.WineTestCase):
@@ -146,10 +150,15 @@ class Doctor(winerig.WineTestCase):
         self.assertNotIn(None, lines, r.stdout + r.stderr)
         return r.returncode, [m.groups() for m in lines], r.stdout, time.monotonic() - start
 
-    def partial_reader(self):
-        compiler = "i686-w64-mingw32-gcc" if self.wine.arch == "win32" else "x86_64-w64-mingw32-gcc"
-        subprocess.run([compiler, "-shared", "-x", "c", "-", "-o",
-                        os.path.join(self.workdir, READER)], input=PARTIAL_READER, text=True,
+    def build_dll(self, name, source, resource=None):
+        tools = "%s-w64-mingw32-" % ("i686" if self.wine.arch == "win32" else "x86_64")
+        objects = []
+        if resource:
+            objects = ["-x", "none", os.path.join(self.workdir, "resource.o")]
+            subprocess.run([tools + "windres", "-o", objects[-1]], input=resource, text=True,
+                           check=True)
+        subprocess.run([tools + "gcc", "-shared", "-x", "c", "-", "-o",
+                        os.path.join(self.workdir, name)] + objects, input=source, text=True,
                        check=True)
 
     def test_everything_in_place_gives_one_ok_line_per_check(self):
@@ -187,8 +196,14 @@ class Doctor(winerig.WineTestCase):
             ("no reader library", lambda: os.unlink(os.path.join(self.workdir, READER)), "", (),
              r"card reader: OrvMyKad\.dll not found \(looked at Z:\\.*\\OrvMyKad\.dll, "
              r"C:\\windows\\system32\\OrvMyKad\.dll\)$"),
-            ("a reader library missing a function", self.partial_reader, "", (),
+            ("a reader library missing a function",
+             lambda: self.build_dll(READER, PARTIAL_READER), "", (),
              r"card reader: Z:\\.*\\OrvMyKad\.dll lacks 1 of its 11 functions: OrvMyKadClose$"),
+            # The doctor stops there: the other checks follow its own release's rules.
+            ("a library of another release",
+             lambda: self.build_dll("quillon.dll", *OTHER_RELEASE), "", (),
+             r"library: quillon\.dll 9\.9\.9 beside quillon_doctor \d+\.\d+\.\d+: the doctor "
+             r"and the library come from different releases$"),
             # Last: the registry keeps COM9 from here on.
             ("a port that does not exist",
              lambda: self.wine.reg_add(winerig.SERIALCOMM, r"\Device\Silabser0", "COM9"), "", (),
@@ -197,7 +212,8 @@ class Doctor(winerig.WineTestCase):
         for name, fault, scenario, args, expected in faults:
             with self.subTest(fault=name):
                 self.host.write_ini(INI)
-                shutil.copy(os.path.join(self.wine.build, READER), self.workdir)
+                for shipped in ("quillon.dll", READER):
+                    shutil.copy(os.path.join(self.wine.build, shipped), self.workdir)
                 self.start_terminal(scenario)  # on COM7 in place of the last row's
                 if fault:
                     fault()

@@ -1,8 +1,8 @@
 #include "doctor_checks.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace quillon {
 namespace doctor {
@@ -25,81 +25,68 @@ std::string Join(const std::vector<std::string>& items, const char* separator) {
     return out;
 }
 
-std::string Kib(const std::string& bytes) {
-    return std::to_string(std::strtoull(bytes.c_str(), nullptr, 10) / 1024) + " KiB";
+// "[MYKAD] TIMEOUT", as the settings file writes the key.
+std::string SectionKey(const std::string& section, const std::string& key) {
+    return "[" + section + "] " + key;
 }
 
-// "MYKAD.TIMEOUT" as the file writes it: "[MYKAD] TIMEOUT".
-std::string SectionKey(const std::string& dotted) {
-    const size_t dot = dotted.find('.');
-    if (dot == std::string::npos) return dotted;
-    return "[" + dotted.substr(0, dot) + "] " + dotted.substr(dot + 1);
-}
-
-// The value a setting line gives for section.key, whatever the case of its names.
-std::string SettingText(const Description& d, const std::string& dotted) {
-    for (const auto& entry : d.WithPrefix("setting.")) {
-        if (entry.first.size() != dotted.size()) continue;
-        bool same = true;
-        for (size_t i = 0; i < dotted.size() && same; ++i) {
-            same = std::toupper(static_cast<unsigned char>(entry.first[i])) ==
-                   std::toupper(static_cast<unsigned char>(dotted[i]));
-        }
-        if (same) return entry.second;
+// The text the settings file gives the key, whatever the case of its names; nullptr when unset.
+const std::string* SettingText(const SettingsFacts& s, const char* section, const char* key) {
+    for (const SettingEntry& entry : s.entries) {
+        if (SameName(entry.section, section) && SameName(entry.key, key)) return &entry.text;
     }
-    return "";
+    return nullptr;
 }
+
+bool Unparsed(const SettingsFacts& s, const char* section, const char* key) {
+    for (const UnparsedSetting& u : s.unparsed) {
+        if (u.section == section && u.key == key) return true;
+    }
+    return false;
+}
+
+std::string Folder(const std::string& path) { return path.substr(0, path.find_last_of("\\/") + 1); }
 
 const char kSettingsTodo[] =
     "put QUILLON.ini in the host program's working folder or in the System32 folder of the "
     "Windows directory (packaging/QUILLON.ini is a commented sample)";
 
-Finding LibraryCheck(const Description& d) {
-    const std::string what = "quillon.dll " + d.Get("version", "?") + ", " + d.Get("bits", "?") +
-                             "-bit, loaded from " + d.Get("folder", "?");
-    if (d.Get("busy") == "yes") {
-        return Warn("library", what + "; a request was running, nothing else was looked at",
-                    "run the doctor again when the counter is idle");
-    }
-    return Ok("library", what);
-}
-
-Finding SettingsFileCheck(const Description& d) {
-    const std::string path = d.Get("settings.path");
-    if (d.Get("settings.found") != "yes") {
+Finding SettingsFileCheck(const SettingsFacts& s) {
+    if (!s.found) {
         return Fail("settings file",
                     "no QUILLON.ini in the current folder, System32 or SysWow64; every key reads "
                     "its default (the library would read " +
-                        path + ")",
+                        s.path + ")",
                     kSettingsTodo);
     }
-    return Ok("settings file", path + " (" + d.Get("settings.place") + "), " +
-                                   std::to_string(d.WithPrefix("setting.").size()) + " keys set");
+    return Ok("settings file",
+              s.path + " (" + s.place + "), " + std::to_string(s.entries.size()) + " keys set");
 }
 
-std::vector<Finding> SettingValueChecks(const Description& d) {
+std::vector<Finding> SettingValueChecks(const SettingsFacts& s) {
     std::vector<Finding> findings;
-    for (const auto& u : d.WithPrefix("unparsed.")) {
-        const std::string& reason = u.second;  // "no number; reads 0"
-        const size_t semicolon = reason.find("; ");
-        const std::string why = reason.substr(0, semicolon);
-        const std::string reads =
-            semicolon == std::string::npos ? "" : reason.substr(semicolon + 2);
-        const std::string shown = SectionKey(u.first) + "=" + SettingText(d, u.first);
-        const std::string todo = "write a whole number there (docs/settings.md gives each key)";
+    for (const UnparsedSetting& u : s.unparsed) {
+        const std::string shown = SectionKey(u.section, u.key) + "=" + u.text;
+        const std::string reads = u.readsAs == kReadsTheDefault
+                                      ? std::string("reads the default")
+                                      : "reads " + std::to_string(u.readsAs);
         // "5s" reads as 5 (milliseconds): a number with a unit is as wrong as no number.
-        const std::string said =
-            why == "text after the number" ? "text after the number is ignored" : why;
-        findings.push_back(Fail("settings value", shown + ": " + said + ", " + reads, todo));
+        const std::string said = std::strcmp(u.reason, "text after the number") == 0
+                                     ? "text after the number is ignored"
+                                     : u.reason;
+        findings.push_back(Fail("settings value", shown + ": " + said + ", " + reads,
+                                "write a whole number there (docs/settings.md gives each key)"));
     }
     // Well-formed, but the dialog's timer gets it as is: 0 ends every wait at once, and a negative
     // value becomes about 24.8 days, so a hidden dialog on a silent terminal waits that long.
-    for (const char* key : {"MYKAD.GLOBTIMEOUT", "MYKAD.TIMEOUT", "CSSSERVER.GLOBTIMEOUT"}) {
-        const std::string text = SettingText(d, key);
-        if (text.empty() || !d.Get(std::string("unparsed.") + key).empty()) continue;
-        if (std::strtol(text.c_str(), nullptr, 10) > 0) continue;
+    const char* const timeouts[][2] = {
+        {"MYKAD", "GLOBTIMEOUT"}, {"MYKAD", "TIMEOUT"}, {"CSSSERVER", "GLOBTIMEOUT"}};
+    for (const auto& key : timeouts) {
+        const std::string* text = SettingText(s, key[0], key[1]);
+        if (text == nullptr || Unparsed(s, key[0], key[1])) continue;
+        if (std::strtol(text->c_str(), nullptr, 10) > 0) continue;
         findings.push_back(Warn("settings value",
-                                SectionKey(key) + "=" + text +
+                                SectionKey(key[0], key[1]) + "=" + *text +
                                     ": a time-out of 0 or less; 0 ends every wait at once, a "
                                     "negative one lets it run for about 24.8 days",
                                 "write the time-out in milliseconds, above 0 (docs/settings.md "
@@ -110,13 +97,12 @@ std::vector<Finding> SettingValueChecks(const Description& d) {
     return findings;
 }
 
-Finding PortPickCheck(const Description& d, int portGiven) {
-    const std::string port = "COM" + d.Get("port", "?");
+Finding PortPickCheck(const PortFacts& p, int portGiven) {
     if (portGiven > 0)
         return Ok("COM port", "COM" + std::to_string(portGiven) + " (given with --port)");
-    const std::string from = d.Get("port.from");
-    const std::string bridge = d.Get("port.bridge");
-    if (from == "registry") {
+    const std::string port = "COM" + std::to_string(p.port);
+    const std::string bridge = p.bridgeValue.empty() ? "" : p.bridgeValue + "=" + p.bridgeData;
+    if (std::strcmp(p.source, "registry") == 0) {
         return Ok("COM port", port + " for port 0, named by the CP210x bridge value " + bridge +
                                   " in HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM");
     }
@@ -126,7 +112,7 @@ Finding PortPickCheck(const Description& d, int portGiven) {
                         " names no port number, so [COMPORT] COM decides",
                     "reinstall the terminal's USB-to-serial driver, or set [COMPORT] COM");
     }
-    if (from == "settings") {
+    if (std::strcmp(p.source, "settings") == 0) {
         return Ok("COM port", port +
                                   " for port 0, from [COMPORT] COM (no CP210x bridge in the "
                                   "registry)");
@@ -139,120 +125,100 @@ Finding PortPickCheck(const Description& d, int portGiven) {
                 "[COMPORT] COM to the terminal's port");
 }
 
-Finding ReaderCheck(const Description& d) {
-    const std::string path = d.Get("reader.path");
-    if (d.Get("reader.found") != "yes") {
+Finding ReaderCheck(const ReaderFacts& r, int port) {
+    if (r.path.empty()) {
         return Fail("card reader",
-                    "OrvMyKad.dll not found (looked at " + Join(d.All("reader.looked"), ", ") + ")",
+                    "OrvMyKad.dll not found (looked at " + Join(r.looked, ", ") + ")",
                     "copy the reader maker's OrvMyKad.dll beside quillon.dll");
     }
-    const std::vector<std::string> missing = d.All("reader.missing");
-    if (!missing.empty()) {
+    if (!r.missing.empty()) {
         return Fail("card reader",
-                    path + " lacks " + std::to_string(missing.size()) +
-                        " of its 11 functions: " + Join(missing, ", "),
+                    r.path + " lacks " + std::to_string(r.missing.size()) +
+                        " of its 11 functions: " + Join(r.missing, ", "),
                     "replace it with the reader maker's complete OrvMyKad.dll");
     }
-    const std::string init = d.Get("reader.init");
-    if (init != "0") {
+    if (r.initResult != kOrvOk) {
         return Warn("card reader",
-                    path + ": OrvMyKadInit on COM" + d.Get("port", "?") + " answered " + init,
+                    r.path + ": OrvMyKadInit on COM" + std::to_string(port) + " answered " +
+                        std::to_string(r.initResult),
                     "check that the MyKad reader is connected and its driver installed");
     }
-    const std::string version = d.Get("reader.version.result");
-    if (version != "0") {
-        return Warn("card reader", path + ": the version call answered " + version,
+    if (r.versionResult != kOrvOk) {
+        return Warn("card reader",
+                    r.path + ": the version call answered " + std::to_string(r.versionResult),
                     "check the MyKad reader's cable; remove any card from it");
     }
-    return Ok("card reader", path + ", version \"" + d.Get("reader.version") + "\"");
+    return Ok("card reader", r.path + ", version \"" + r.version + "\"");
 }
 
-Finding LogCheck(const Description& d) {
-    if (d.Get("log") != "on") {
+std::string Kib(uint64_t bytes) { return std::to_string(bytes / 1024) + " KiB"; }
+
+Finding LogCheck(const LogFacts& l) {
+    if (!l.enabled) {
         return Ok("file log", "off ([DEBUG] ENABLE=1 turns it on; see docs/troubleshooting.md)");
     }
-    const std::string path = d.Get("log.path");
-    if (d.Get("log.exists") != "yes") {
-        return Ok("file log",
-                  "on, writes " + path + " (nothing written yet), cap " + Kib(d.Get("log.cap")));
+    if (!l.exists) {
+        return Ok("file log", "on, writes " + l.path + " (nothing written yet), cap " + Kib(l.cap));
     }
-    const unsigned long long size = std::strtoull(d.Get("log.size").c_str(), nullptr, 10);
-    const unsigned long long cap = std::strtoull(d.Get("log.cap").c_str(), nullptr, 10);
-    const std::string what =
-        "on, writes " + path + ", " + Kib(d.Get("log.size")) + " of " + Kib(d.Get("log.cap"));
-    if (size > cap) {
+    const std::string what = "on, writes " + l.path + ", " + Kib(l.size) + " of " + Kib(l.cap);
+    if (l.size > l.cap) {
         return Warn("file log", what + ": beyond its cap",
                     "check that the host may rename files in the log's folder");
     }
     return Ok("file log", what);
 }
 
+// Control characters (a reader's version text, say) would break the one-line format.
+std::string Printable(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return text;
+}
+
 }  // namespace
 
-Description::Description(const std::string& text) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos) {
-            lines_.emplace_back(line.substr(0, equals), line.substr(equals + 1));
-        }
-        start = end + 1;
+Finding LibraryCheck(const LibraryFacts& l, const std::string& doctorVersion) {
+    const char todo[] =
+        "put quillon_doctor.exe beside quillon.dll of the same release (its zip and its "
+        "installer package carry both)";
+    const std::string error = " (error " + std::to_string(l.loadError) + ")";
+    if (l.loadError == 2 || l.loadError == 3 || l.loadError == 126)
+        return Fail("library", "no quillon.dll beside the doctor at " + l.path + error, todo);
+    if (l.loadError == 193) {
+        return Fail("library",
+                    l.path + " is not a " + std::to_string(l.bits) + "-bit library" + error, todo);
     }
+    if (l.loadError != 0) return Fail("library", l.path + " does not load" + error, todo);
+    if (!l.hasEntry) {
+        return Fail("library", l.path + " has no ProcessWebMessage: it is not Quillon's library",
+                    todo);
+    }
+    if (l.version.empty()) {
+        return Fail("library", l.path + " carries no version, so its release is unknown", todo);
+    }
+    if (l.version != doctorVersion) {
+        return Fail("library",
+                    "quillon.dll " + l.version + " beside quillon_doctor " + doctorVersion +
+                        ": the doctor and the library come from different releases",
+                    todo);
+    }
+    return Ok("library", "quillon.dll " + l.version + ", " + std::to_string(l.bits) +
+                             "-bit, loaded from " + Folder(l.path));
 }
 
-std::string Description::Get(const std::string& key, const std::string& fallback) const {
-    for (const auto& line : lines_) {
-        if (line.first == key) return line.second;
+std::vector<Finding> ChoiceChecks(const Choices& c, int portGiven) {
+    std::vector<Finding> findings{SettingsFileCheck(c.settings)};
+    if (c.settings.found) {
+        for (Finding& f : SettingValueChecks(c.settings)) findings.push_back(f);
     }
-    return fallback;
-}
-
-bool Description::Has(const std::string& key) const {
-    for (const auto& line : lines_) {
-        if (line.first == key) return true;
-    }
-    return false;
-}
-
-std::vector<std::string> Description::All(const std::string& key) const {
-    std::vector<std::string> values;
-    for (const auto& line : lines_) {
-        if (line.first == key) values.push_back(line.second);
-    }
-    return values;
-}
-
-std::vector<std::pair<std::string, std::string>> Description::WithPrefix(
-    const std::string& prefix) const {
-    std::vector<std::pair<std::string, std::string>> found;
-    for (const auto& line : lines_) {
-        if (line.first.compare(0, prefix.size(), prefix) == 0) {
-            found.emplace_back(line.first.substr(prefix.size()), line.second);
-        }
-    }
-    return found;
-}
-
-std::vector<Finding> DescriptionChecks(const Description& d, int portGiven) {
-    std::vector<Finding> findings{LibraryCheck(d)};
-    if (d.Get("busy") == "yes") return findings;
-    findings.push_back(SettingsFileCheck(d));
-    if (d.Get("settings.found") == "yes") {
-        for (Finding& f : SettingValueChecks(d)) findings.push_back(f);
-    }
-    findings.push_back(PortPickCheck(d, portGiven));
-    findings.push_back(ReaderCheck(d));
-    findings.push_back(LogCheck(d));
+    findings.push_back(PortPickCheck(c.port, portGiven));
+    findings.push_back(ReaderCheck(c.reader, c.port.port));
+    findings.push_back(LogCheck(c.log));
     return findings;
 }
 
-int PortToCheck(const Description& d, int portGiven) {
-    return portGiven > 0 ? portGiven : std::atoi(d.Get("port", "0").c_str());
-}
+int PortToCheck(const Choices& c, int portGiven) { return portGiven > 0 ? portGiven : c.port.port; }
 
 Finding PortOpenCheck(int port, bool opened, unsigned long error) {
     const std::string name = "COM" + std::to_string(port);
@@ -316,8 +282,8 @@ Finding StatusCheck(int port, const StatusAnswer& answer, int waitSeconds) {
 
 std::string FormatFinding(const Finding& f) {
     const char* level = f.level == Level::kOk ? "OK  " : f.level == Level::kWarn ? "WARN" : "FAIL";
-    std::string out = std::string(level) + "  " + f.check + ": " + f.finding + "\n";
-    if (f.level != Level::kOk) out += "      what to do: " + f.todo + "\n";
+    std::string out = std::string(level) + "  " + f.check + ": " + Printable(f.finding) + "\n";
+    if (f.level != Level::kOk) out += "      what to do: " + Printable(f.todo) + "\n";
     return out;
 }
 

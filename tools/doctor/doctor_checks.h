@@ -1,12 +1,14 @@
-// The diagnostic command's judgement: from the library's description of this PC (QuillonDescribe)
-// and what the command itself saw (the port opening, the status query), one finding per check
-// with OK, WARN or FAIL and, for every finding that is not OK, what to do. Portable, so the
-// wording and the verdicts are tested natively; quillon_doctor_win32.cpp only gathers and prints.
+// The doctor's judgement: from quillon.dll as loaded, the library's choices on this PC
+// (library_choices.h) and what the doctor itself saw (the port opening, the status query through
+// ProcessWebMessage), one finding per check with OK, WARN or FAIL and, for every finding that is
+// not OK, what to do. Portable, so the wording and the verdicts are tested natively;
+// quillon_doctor_win32.cpp only gathers and prints.
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "library_choices.h"
 
 namespace quillon {
 namespace doctor {
@@ -20,28 +22,18 @@ struct Finding {
     std::string todo;  // empty for OK
 };
 
-// The description's lines in order; a key may repeat (setting.*, reader.missing, ...).
-class Description {
-  public:
-    explicit Description(const std::string& text);
-    // The first value of `key`, or `fallback` when absent.
-    std::string Get(const std::string& key, const std::string& fallback = "") const;
-    std::vector<std::string> All(const std::string& key) const;
-    // Every (key, value) whose key starts with `prefix`, the prefix removed.
-    std::vector<std::pair<std::string, std::string>> WithPrefix(const std::string& prefix) const;
-    bool Has(const std::string& key) const;
+// quillon.dll beside the doctor: it loads, has the entry point and is of the doctor's own release
+// (`doctorVersion`). Anything else fails, and the other checks would judge it by rules that are
+// not its own.
+Finding LibraryCheck(const LibraryFacts& library, const std::string& doctorVersion);
 
-  private:
-    std::vector<std::pair<std::string, std::string>> lines_;
-};
-
-// The checks that need nothing but the description: library, settings file, settings values,
-// the port picked for port 0, card-reader library, file log. `portGiven` > 0 means the engineer
-// named the port (--port), so the pick is reported as such.
-std::vector<Finding> DescriptionChecks(const Description& d, int portGiven);
+// The checks of the library's choices: settings file, settings values, the port picked for
+// port 0, card-reader library, file log. `portGiven` > 0 means the engineer named the port
+// (--port), so the pick is reported as such.
+std::vector<Finding> ChoiceChecks(const Choices& choices, int portGiven);
 
 // The port the status query goes to: the one given, else the library's pick.
-int PortToCheck(const Description& d, int portGiven);
+int PortToCheck(const Choices& choices, int portGiven);
 
 // Opening "\\.\COMn": `error` is the system's error code when it did not open.
 Finding PortOpenCheck(int port, bool opened, unsigned long error);

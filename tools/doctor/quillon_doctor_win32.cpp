@@ -1,7 +1,9 @@
 // quillon_doctor.exe: run at the counter PC, prints one line per check (OK, WARN or FAIL) and,
-// for every line that is not OK, what to do. Loads quillon.dll from its own folder, asks it to
-// describe itself, opens the port it picks and sends the library's own status query. Each step
-// runs under a watchdog, so a silent line or a hung reader library cannot stop it.
+// for every line that is not OK, what to do. Loads quillon.dll from its own folder and checks it
+// is of the doctor's release, works out the library's choices with the library's own routines
+// (linked in, not asked of the DLL, whose one way in stays ProcessWebMessage), opens the port it
+// picks and sends the status query through ProcessWebMessage. Each step runs under a watchdog, so
+// a silent line or a hung reader library cannot stop it.
 #include <windows.h>
 
 #include <chrono>
@@ -13,6 +15,7 @@
 
 #include "doctor_checks.h"
 #include "foundation/module_folder_win32.h"
+#include "library_choices_win32.h"
 #include "quillon_build_config.h"
 
 namespace {
@@ -24,10 +27,12 @@ const char kHelp[] =
     "quillon_doctor: checks this PC for quillon.dll, line by line.\n"
     "\n"
     "Loads quillon.dll from the doctor's own folder and reports, each as OK, WARN or FAIL with\n"
-    "what to do: the library's version and folder; the settings file in use and any value that\n"
-    "does not read as written; the COM port taken for port 0 and why, whether it opens and\n"
-    "whether the terminal answers the status query (with its customer name and the time it\n"
-    "took); whether OrvMyKad.dll is found and complete, and its version; the file log.\n"
+    "what to do: the library's version (it must be the doctor's own) and folder; the settings\n"
+    "file the library would use and any value it would not read as written; the COM port it\n"
+    "would take for port 0 and why, whether that opens and whether the terminal answers the\n"
+    "status query sent through the library (with its customer name and the time it took);\n"
+    "whether OrvMyKad.dll is found where the library looks and complete, and its version; the\n"
+    "file log.\n"
     "Exit status 0 when nothing failed, 1 otherwise, 2 for a wrong command line.\n"
     "\n"
     "Options:\n"
@@ -38,7 +43,6 @@ const char kHelp[] =
     "Example (in the folder that holds quillon.dll, as the host program runs there):\n"
     "  quillon_doctor.exe\n";
 
-using DescribeFn = int(__cdecl*)(char*, int);
 using ProcessFn = int(__cdecl*)(const char*, const char*, char*);
 
 int BadArguments(const char* message) {
@@ -101,50 +105,40 @@ int main(int argc, char** argv) {
     }
 
     std::vector<Finding> findings;
-    const std::string dll = quillon::OwnModuleFolder() + "quillon.dll";
-    HMODULE library = LoadLibraryExA(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    DescribeFn describe = nullptr;
+    const std::string folder = quillon::OwnModuleFolder();
+    quillon::doctor::LibraryFacts facts;
+    facts.path = folder + "quillon.dll";
+    facts.bits = static_cast<int>(sizeof(void*) * 8);
+    // By full path: a quillon.dll elsewhere on the search path is not the one being checked.
+    HMODULE library = LoadLibraryExA(facts.path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     ProcessFn process = nullptr;
-    if (library != nullptr) {
-        describe = reinterpret_cast<DescribeFn>(
-            reinterpret_cast<void*>(GetProcAddress(library, "QuillonDescribe")));
+    if (library == nullptr) {
+        facts.loadError = GetLastError();
+    } else {
         process = reinterpret_cast<ProcessFn>(
             reinterpret_cast<void*>(GetProcAddress(library, "ProcessWebMessage")));
+        facts.hasEntry = process != nullptr;
+        facts.version = quillon::doctor::FileVersion(facts.path);
     }
-    if (describe == nullptr || process == nullptr) {
-        Print({quillon::doctor::Level::kFail, "library",
-               library == nullptr
-                   ? dll + " does not load (error " + std::to_string(GetLastError()) + ")"
-                   : dll + " has no QuillonDescribe: it is older than the doctor",
-               "put quillon_doctor.exe beside quillon.dll of the same release"});
-        return 1;
-    }
+    findings.push_back(quillon::doctor::LibraryCheck(facts, QUILLON_VERSION_TEXT));
+    Print(findings.back());
+    if (findings.back().level != quillon::doctor::Level::kOk) return 1;
 
-    std::string text;
-    auto describeJob = [&] {
-        std::vector<char> buffer(16384);
-        int needed = describe(buffer.data(), static_cast<int>(buffer.size()));
-        if (needed >= static_cast<int>(buffer.size())) {
-            buffer.assign(static_cast<size_t>(needed) + 1, '\0');
-            needed = describe(buffer.data(), static_cast<int>(buffer.size()));
-        }
-        text = buffer.data();
-    };
-    if (!Bounded(waitSeconds, describeJob)) {
-        GiveUp({quillon::doctor::Level::kFail, "library",
-                "QuillonDescribe did not end within " + std::to_string(waitSeconds) +
-                    " s (it waits for OrvMyKad.dll's version call)",
+    quillon::doctor::Choices choices;
+    auto choicesJob = [&] { choices = quillon::doctor::WorkOutChoices(folder); };
+    if (!Bounded(waitSeconds, choicesJob)) {
+        GiveUp({quillon::doctor::Level::kFail, "card reader",
+                "OrvMyKad.dll did not answer within " + std::to_string(waitSeconds) +
+                    " s (the doctor stopped waiting for its version call)",
                 "check the MyKad reader's cable, or take OrvMyKad.dll away and run the doctor "
                 "again to see the rest"});
     }
-    const quillon::doctor::Description description(text);
-    for (const Finding& f : quillon::doctor::DescriptionChecks(description, portGiven)) {
+    for (const Finding& f : quillon::doctor::ChoiceChecks(choices, portGiven)) {
         Print(f);
         findings.push_back(f);
     }
-    if (description.Get("busy") == "yes") return quillon::doctor::ExitCode(findings);
 
-    const int port = quillon::doctor::PortToCheck(description, portGiven);
+    const int port = quillon::doctor::PortToCheck(choices, portGiven);
     bool opened = false;
     DWORD error = 0;
     auto openJob = [&] {

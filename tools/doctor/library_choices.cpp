@@ -1,6 +1,5 @@
-#include "command/describe.h"
+#include "library_choices.h"
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,11 +8,12 @@
 #include "foundation/sizes.h"
 
 namespace quillon {
+namespace doctor {
 
 namespace {
 
 // The keys the library reads as numbers: with the profile's integer call, or (BAUDRATE) as text
-// taken as a number. tests/docs keeps this list in step with the reads in the sources.
+// taken as a number. tests/docs keeps this list in step with the library's reads.
 struct NumericKey {
     const char* section;
     const char* key;
@@ -42,19 +42,6 @@ const NumericKey kNumericKeys[] = {
     {"DEBUG", "ENABLE", true},
     {"DEBUG", "MAX_KB", true},
 };
-// Offered as the default: a key whose value the profile call does not take answers it.
-const int kDefaultApplies = INT_MIN;
-
-// Profile names are compared without regard to case, as the system's profile calls do.
-bool SameName(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const char x = a[i] >= 'a' && a[i] <= 'z' ? char(a[i] - 32) : a[i];
-        const char y = b[i] >= 'a' && b[i] <= 'z' ? char(b[i] - 32) : b[i];
-        if (x != y) return false;
-    }
-    return true;
-}
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t");
@@ -115,25 +102,26 @@ class RegistryWatch : public ISerialCommRegistry {
 
 // Whether the file sets the key: a key that is there reads its own value, whatever the default.
 bool KeySet(IProfile& profile, const std::string& path, const char* section, const char* key) {
-    return profile.ReadInt(path, section, key, kDefaultApplies) != kDefaultApplies;
+    return profile.ReadInt(path, section, key, kReadsTheDefault) != kReadsTheDefault;
 }
-
-// Control characters would break the line format.
-std::string Clean(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    }
-    return out;
-}
-
-void Line(std::string& out, const std::string& key, const std::string& value) {
-    out += Clean(key) + "=" + Clean(value) + "\n";
-}
-
-const char* YesNo(bool yes) { return yes ? "yes" : "no"; }
 
 }  // namespace
+
+bool SameName(const std::string& a, const char* b) {
+    if (a.size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const char x = a[i] >= 'a' && a[i] <= 'z' ? char(a[i] - 32) : a[i];
+        const char y = b[i] >= 'a' && b[i] <= 'z' ? char(b[i] - 32) : b[i];
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string VersionText(unsigned major, unsigned minor, unsigned patch, unsigned build) {
+    std::string text = Format("%u.%u.%u", major, minor, patch);
+    if (build != 0) text += Format(".%u", build);
+    return text;
+}
 
 SettingsFacts DescribeSettings(IniLocator& locator, IProfile& profile, ISettingsLister& lister) {
     SettingsFacts facts;
@@ -161,14 +149,14 @@ SettingsFacts DescribeSettings(IniLocator& locator, IProfile& profile, ISettings
             if (problem == nullptr) break;
             int reads = 0;
             if (numeric.profileInteger) {
-                reads = profile.ReadInt(facts.path, numeric.section, numeric.key, kDefaultApplies);
+                reads = profile.ReadInt(facts.path, numeric.section, numeric.key, kReadsTheDefault);
             } else {
                 // As the dialog reads it: text, cut to its buffer.
                 const std::string text = profile.ReadString(facts.path, numeric.section,
                                                             numeric.key, "", kSettingTextCapacity);
                 reads = static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
             }
-            facts.unparsed.push_back({numeric.section, numeric.key, reads, problem});
+            facts.unparsed.push_back({numeric.section, numeric.key, entry.text, reads, problem});
             break;
         }
     }
@@ -205,7 +193,6 @@ LogFacts DescribeLog(IProfile& profile, const std::string& settingsPath, IFileSi
 }
 
 void AskReaderVersion(ICardReaderLibrary& library, int port, int timeoutMs, ReaderFacts& facts) {
-    facts.asked = true;
     facts.initResult = library.OrvMyKadInit(port);
     if (facts.initResult == kOrvOk) {
         char version[kOrvVersionSize + 1] = {0};
@@ -217,70 +204,5 @@ void AskReaderVersion(ICardReaderLibrary& library, int port, int timeoutMs, Read
     library.OrvMyKadClose();
 }
 
-std::string FormatDescription(const Description& d) {
-    std::string out;
-    Line(out, "version", d.version);
-    Line(out, "bits", Format("%d", d.bits));
-    Line(out, "folder", d.folder);
-    if (d.busy) {
-        Line(out, "busy", "yes");
-        return out;
-    }
-
-    const SettingsFacts& s = d.settings;
-    Line(out, "settings.path", s.path);
-    Line(out, "settings.place", s.place);
-    Line(out, "settings.found", YesNo(s.found));
-    for (const SettingEntry& e : s.entries) Line(out, "setting." + e.section + "." + e.key, e.text);
-    for (const UnparsedSetting& u : s.unparsed) {
-        const std::string reads =
-            u.readsAs == kDefaultApplies ? "the default" : Format("%d", u.readsAs);
-        Line(out, "unparsed." + u.section + "." + u.key,
-             Format("%s; reads %s", u.reason, reads.c_str()));
-    }
-
-    const PortFacts& p = d.port;
-    Line(out, "port", Format("%d", p.port));
-    Line(out, "port.from", p.source);
-    Line(out, "port.registry", p.registryOpened ? "opened" : "not opened");
-    if (!p.bridgeValue.empty()) Line(out, "port.bridge", p.bridgeValue + "=" + p.bridgeData);
-
-    const ReaderFacts& r = d.reader;
-    for (const std::string& looked : r.looked) Line(out, "reader.looked", looked);
-    Line(out, "reader.found", YesNo(!r.path.empty()));
-    if (!r.path.empty()) Line(out, "reader.path", r.path);
-    for (const std::string& name : r.missing) Line(out, "reader.missing", name);
-    if (r.asked) {
-        Line(out, "reader.init", Format("%d", r.initResult));
-        if (r.initResult == kOrvOk) {
-            Line(out, "reader.version.result", Format("%d", r.versionResult));
-            if (r.versionResult == kOrvOk) Line(out, "reader.version", r.version);
-        }
-    }
-
-    const LogFacts& l = d.log;
-    Line(out, "log", l.enabled ? "on" : "off");
-    if (l.enabled) {
-        Line(out, "log.path", l.path);
-        Line(out, "log.exists", YesNo(l.exists));
-        Line(out, "log.size", Format("%llu", static_cast<unsigned long long>(l.size)));
-        Line(out, "log.cap", Format("%llu", static_cast<unsigned long long>(l.cap)));
-    }
-    return out;
-}
-
-int CopyDescription(const std::string& text, char* out, int size) {
-    const int needed = text.size() > static_cast<size_t>(INT_MAX) ? INT_MAX : int(text.size());
-    if (out == nullptr || size <= 0) return needed;
-    size_t take = text.size();
-    if (take > static_cast<size_t>(size - 1)) {
-        // Whole lines only: a reader never meets half a value.
-        const size_t end = text.rfind('\n', static_cast<size_t>(size - 2));
-        take = (size < 2 || end == std::string::npos) ? 0 : end + 1;
-    }
-    std::memcpy(out, text.data(), take);
-    out[take] = '\0';
-    return needed;
-}
-
+}  // namespace doctor
 }  // namespace quillon

@@ -1,21 +1,16 @@
-// QuillonDescribe: the library's own view of this PC for the diagnostic command. Gathers what
-// needs the system (the settings file's keys, file sizes, the loaded reader library) and leaves
-// the decisions and the text to describe.cpp.
+#include "library_choices_win32.h"
+
 #include <windows.h>
 
-#include <atomic>
 #include <cstring>
 #include <vector>
 
-#define QUILLON_BUILDING_DLL
-#include "command/call_guard.h"
-#include "command/describe.h"
-#include "command/entry_win32.h"
-#include "foundation/module_folder_win32.h"
-#include "quillon.h"
-#include "quillon_build_config.h"
+#include "cardreader/orvmykad_win32.h"
+#include "foundation/platform_win32.h"
 
 namespace quillon {
+namespace doctor {
+
 namespace {
 
 // The profile calls' own lists: section names, then each section's KEY=value lines.
@@ -62,41 +57,48 @@ class Win32FileSizes : public IFileSizes {
     }
 };
 
-std::string Describe() {
-    Description d;
-    d.version = QUILLON_VERSION_TEXT;
-    d.bits = static_cast<int>(sizeof(void*) * 8);
-    d.folder = OwnModuleFolder();
-    Win32Services& services = Services();
-    CallGuard exclusive(services.Busy());  // held for the description's length, as a request would
-    if (!exclusive.Owner()) {
-        // A request is running: its port and reader are not ours to touch.
-        d.busy = true;
-        return FormatDescription(d);
+}  // namespace
+
+std::string FileVersion(const std::string& path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    if (size == 0) return std::string();
+    std::vector<char> block(size);
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return std::string();
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length) ||
+        fixed == nullptr || length < sizeof(VS_FIXEDFILEINFO) ||
+        fixed->dwSignature != VS_FFI_SIGNATURE) {
+        return std::string();
     }
+    return VersionText(HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                       HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+}
+
+Choices WorkOutChoices(const std::string& libraryFolder) {
+    Win32Profile profile;
+    Win32FileSystem files;
+    Win32SerialCommRegistry registry;
+    IniLocator locator(files);
     Win32SettingsLister lister;
-    d.settings = DescribeSettings(services.locator, services.profile, lister);
-    d.port = DescribePort(services.locator, services.registry, services.profile);
-    Win32OrvMyKadLibrary& reader = services.ReaderLibrary();
-    d.reader.looked = reader.Looked();
-    d.reader.missing = reader.Missing();
-    d.reader.path = reader.LoadedPath();
-    if (!d.reader.path.empty() && d.reader.missing.empty()) {
-        const int timeout = services.profile.ReadInt(d.settings.path, "APDU", "V_TIMEOUT", 2000);
-        AskReaderVersion(reader, d.port.port, timeout, d.reader);
+    Choices c;
+    c.settings = DescribeSettings(locator, profile, lister);
+    c.port = DescribePort(locator, registry, profile);
+    // The same loader as the library's, so the same folders in the same order; the module stays
+    // loaded, and quillon.dll in this process later gets that one.
+    Win32OrvMyKadLibrary reader(libraryFolder);
+    c.reader.looked = reader.Looked();
+    c.reader.missing = reader.Missing();
+    c.reader.path = reader.LoadedPath();
+    if (!c.reader.path.empty() && c.reader.missing.empty()) {
+        const int timeout = profile.ReadInt(c.settings.path, "APDU", "V_TIMEOUT", 2000);
+        AskReaderVersion(reader, c.port.port, timeout, c.reader);
     }
     Win32FileSizes sizes;
-    d.log = DescribeLog(services.profile, d.settings.path, sizes);
-    return FormatDescription(d);
+    c.log = DescribeLog(profile, c.settings.path, sizes);
+    return c;
 }
 
-}  // namespace
+}  // namespace doctor
 }  // namespace quillon
-
-extern "C" QUILLON_API int __cdecl QuillonDescribe(char* out, int size) {
-    try {
-        return quillon::CopyDescription(quillon::Describe(), out, size);
-    } catch (...) {
-        return quillon::CopyDescription("error=out of memory\n", out, size);
-    }
-}

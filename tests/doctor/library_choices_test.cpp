@@ -1,14 +1,14 @@
-#include "command/describe.h"
+#include "library_choices.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <climits>
 
 #include "dialog_fakes.h"
 #include "fakes.h"
 
 namespace quillon {
+namespace doctor {
 namespace {
 
 using testing_support::FakeCardReader;
@@ -66,19 +66,20 @@ TEST(DescribeSettings, NamesThePathInForceAndListsItsKeysOnlyWhenItExists) {
 TEST(DescribeSettings, FlagsEveryNumberWhoseTextIsNotReadAsWrittenAndNothingElse) {
     struct Row {
         SettingEntry entry;
-        std::string unparsed;  // "SECTION.KEY reason reads" or empty
+        std::string unparsed;  // "SECTION.KEY=text reason reads" or empty
     } rows[] = {
-        {{"MYKAD", "TIMEOUT", "abc"}, "MYKAD.TIMEOUT no number 0"},
-        {{"COMPORT", "BAUDRATE", "9600 baud"}, "COMPORT.BAUDRATE text after the number 9600"},
+        {{"MYKAD", "TIMEOUT", "abc"}, "MYKAD.TIMEOUT=abc no number 0"},
+        {{"COMPORT", "BAUDRATE", "9600 baud"},
+         "COMPORT.BAUDRATE=9600 baud text after the number 9600"},
         // The dialog reads 50 characters of it.
         {{"COMPORT", "BAUDRATE", std::string(50, '0') + "1x"},
-         "COMPORT.BAUDRATE text after the number 0"},
-        {{"Font", "size", "12pt"}, "FONT.SIZE text after the number 12"},  // "z" matches "Z"
+         "COMPORT.BAUDRATE=" + std::string(50, '0') + "1x text after the number 0"},
+        {{"Font", "size", "12pt"}, "FONT.SIZE=12pt text after the number 12"},  // "z" matches "Z"
         {{"MISC", "CANCEL", "7"}, ""},  // a single digit is a number
-        {{"MyKad", "GlobTimeout", "5000ms"}, "MYKAD.GLOBTIMEOUT text after the number 5000"},
+        {{"MyKad", "GlobTimeout", "5000ms"}, "MYKAD.GLOBTIMEOUT=5000ms text after the number 5000"},
         {{"COMPORT", "COM", " -3 "}, ""},
-        {{"DEBUG", "MAX_KB", ""}, "DEBUG.MAX_KB empty 0"},
-        {{"APDU", "RETRY_COUNT_FW", "+"}, "APDU.RETRY_COUNT_FW no number 0"},
+        {{"DEBUG", "MAX_KB", ""}, "DEBUG.MAX_KB= empty 0"},
+        {{"APDU", "RETRY_COUNT_FW", "+"}, "APDU.RETRY_COUNT_FW=+ no number 0"},
         // Texts, and keys the library does not read, are never numbers.
         {{"MYKAD", "TIMEOUTS", "abc"}, ""},
     };
@@ -87,7 +88,8 @@ TEST(DescribeSettings, FlagsEveryNumberWhoseTextIsNotReadAsWrittenAndNothingElse
         rig.Set(kLocal, row.entry);
         std::string got;
         for (const UnparsedSetting& u : DescribeSettings(rig.locator, rig.profile, rig).unparsed) {
-            got += u.section + "." + u.key + " " + u.reason + " " + std::to_string(u.readsAs);
+            got += u.section + "." + u.key + "=" + u.text + " " + u.reason + " " +
+                   std::to_string(u.readsAs);
         }
         EXPECT_EQ(got, row.unparsed) << row.entry.section << "." << row.entry.key;
     }
@@ -181,66 +183,18 @@ TEST(AskReaderVersion, OpensTheReaderAsksItsVersionKeepsItOnlyOnSuccessAndAlways
         ReaderFacts facts;
         AskReaderVersion(reader, 7, 1500, facts);
         EXPECT_EQ(reader.Calls(), row.calls);
-        EXPECT_TRUE(facts.asked);
         EXPECT_EQ(facts.initResult, row.init);
         EXPECT_EQ(facts.versionResult, row.init == 0 ? row.version : 0);
         EXPECT_EQ(facts.version, row.kept ? std::string(48, 'V') : "") << row.calls;
     }
 }
 
-// The doctor reads the keys end to end; these are the lines it never meets there.
-TEST(FormatDescription, WritesOnlyTheLinesThatApplyWithoutControlCharacters) {
-    Description d;
-    d.version = "2.1.0";
-    d.bits = 32;
-    d.folder = "C:\\Quillon\\";
-    d.settings.unparsed = {{"DEBUG", "MAX_KB", INT_MIN, "empty"}};
-    d.reader = {{}, "C:\\Quillon\\OrvMyKad.dll", {}, true, 0, 0, "ORV\r\n1.2"};
-    d.log = {true, ".\\Log.txt", true, 5000000000ull, 1048576};
-    std::string text = FormatDescription(d);
-    EXPECT_EQ(text.substr(text.find("unparsed")),
-              "unparsed.DEBUG.MAX_KB=empty; reads the default\n"
-              "port=0\nport.from=\nport.registry=not opened\n"
-              "reader.found=yes\n"
-              "reader.path=C:\\Quillon\\OrvMyKad.dll\n"
-              "reader.init=0\nreader.version.result=0\n"
-              "reader.version=ORV??1.2\nlog=on\n"
-              "log.path=.\\Log.txt\nlog.exists=yes\n"
-              "log.size=5000000000\nlog.cap=1048576\n");
-    d.reader.initResult = -4;
-    d.log.enabled = false;
-    text = FormatDescription(d);
-    EXPECT_EQ(text.substr(text.find("reader.init")), "reader.init=-4\nlog=off\n");
-    d.reader = ReaderFacts{};  // no library found, so none was asked
-    text = FormatDescription(d);
-    EXPECT_EQ(text.substr(text.find("reader.")), "reader.found=no\nlog=off\n");
-    d.busy = true;
-    EXPECT_EQ(FormatDescription(d), "version=2.1.0\nbits=32\nfolder=C:\\Quillon\\\nbusy=yes\n");
-}
-
-TEST(CopyDescription, CopiesWholeLinesOnlyNeverPastTheBufferAndReturnsTheLengthNeeded) {
-    const std::string text = "a=1\nbb=22\nc=3\n";  // 14 characters
-    struct Row {
-        int size;
-        std::string copied;
-    } rows[] = {
-        {15, text},    {14, "a=1\nbb=22\n"}, {11, "a=1\nbb=22\n"},
-        {10, "a=1\n"}, {5, "a=1\n"},         {4, ""},
-        {1, ""},
-    };
-    for (const Row& row : rows) {
-        std::vector<char> out(static_cast<size_t>(row.size) + 8, '#');
-        EXPECT_EQ(CopyDescription(text, out.data(), row.size), 14) << row.size;
-        EXPECT_EQ(std::string(out.data()), row.copied) << row.size;
-        EXPECT_EQ(std::string(out.begin() + row.size, out.end()), std::string(8, '#'))
-            << "wrote past " << row.size;
-    }
-    EXPECT_EQ(CopyDescription(text, nullptr, 100), 14);
-    char untouched = '#';
-    EXPECT_EQ(CopyDescription(text, &untouched, 0), 14);
-    EXPECT_EQ(CopyDescription(text, &untouched, -5), 14);
-    EXPECT_EQ(untouched, '#');
+TEST(VersionText, NamesTheReleaseAsItsVersionResourceCarriesIt) {
+    EXPECT_EQ(VersionText(0, 1, 0, 0), "0.1.0");
+    EXPECT_EQ(VersionText(12, 0, 65535, 0), "12.0.65535");
+    EXPECT_EQ(VersionText(0, 1, 0, 7), "0.1.0.7");  // a build number of its own differs
 }
 
 }  // namespace
+}  // namespace doctor
 }  // namespace quillon

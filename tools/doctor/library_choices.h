@@ -1,10 +1,12 @@
-// What the library would do on this PC, as `key=value` lines for the diagnostic command: which
+// What quillon.dll would do on this PC, worked out by the doctor with the library's own routines
+// (the settings locator, FindComPort, the log's settings reader, the reader library's loader)
+// rather than asked of the library: the library keeps ProcessWebMessage as its one way in. Which
 // settings file it reads and what it finds there, the port it picks for port 0 and why, the
-// card-reader library it would load and the file log. The facts come from the library's own
-// routines (the settings locator, FindComPort, the log's settings reader); the Win32 adapter only
-// gathers what needs the system and hands it in.
+// card-reader library it would load and the file log. library_choices_win32.cpp gathers what
+// needs the system and hands it in.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +16,20 @@
 #include "foundation/settings.h"
 
 namespace quillon {
+namespace doctor {
+
+// quillon.dll beside the doctor, as the doctor loaded it.
+struct LibraryFacts {
+    std::string path;             // the full path it was loaded from
+    unsigned long loadError = 0;  // the system's error when it did not load; 0 when it did
+    bool hasEntry = false;        // it exports ProcessWebMessage
+    std::string version;          // from its version resource; empty when it has none
+    int bits = 0;
+};
+
+// The version resource's four numbers as the release names them: "0.1.0", and a fourth part
+// only when it is not 0.
+std::string VersionText(unsigned major, unsigned minor, unsigned patch, unsigned build);
 
 // One `KEY=value` line of the settings file, in file order.
 struct SettingEntry {
@@ -22,6 +38,9 @@ struct SettingEntry {
     std::string text;
 };
 
+// Settings names are compared without regard to case, as the system's profile calls do.
+bool SameName(const std::string& a, const char* b);
+
 // Every key of the settings file as the profile calls list them.
 class ISettingsLister {
   public:
@@ -29,11 +48,15 @@ class ISettingsLister {
     virtual std::vector<SettingEntry> Entries(const std::string& path) = 0;
 };
 
+// The value the library works with when a numeric key's own value is not taken: its default.
+const int kReadsTheDefault = INT_MIN;
+
 // A numeric key whose text is not a plain decimal number.
 struct UnparsedSetting {
-    std::string section;
+    std::string section;  // upper case, as the library names it
     std::string key;
-    int readsAs;         // the value the library works with instead; INT_MIN: its default
+    std::string text;    // as the file writes it
+    int readsAs;         // the value the library works with instead, or kReadsTheDefault
     const char* reason;  // "empty", "no number", "text after the number"
 };
 
@@ -57,7 +80,6 @@ struct ReaderFacts {
     std::vector<std::string> looked;  // the full paths tried, in order
     std::string path;                 // the one loaded; empty when none was found
     std::vector<std::string> missing;
-    bool asked = false;
     int initResult = 0;
     int versionResult = 0;
     std::string version;
@@ -71,25 +93,21 @@ struct LogFacts {
     uint64_t cap = 0;
 };
 
-struct Description {
-    bool busy = false;  // a request was running: nothing past the folder was looked at
-    std::string version;
-    int bits = 0;
-    std::string folder;
+struct Choices {
     SettingsFacts settings;
     PortFacts port;
     ReaderFacts reader;
     LogFacts log;
 };
 
-// The settings path in force (GetIniPath), which of the three places it is, and every key in it,
-// with the numeric keys whose text the library does not read as written.
+// The settings path the library would take (GetIniPath), which of the three places it is, and
+// every key in it, with the numeric keys whose text the library does not read as written.
 SettingsFacts DescribeSettings(IniLocator& locator, IProfile& profile, ISettingsLister& lister);
 
 // The port FindComPort picks for port 0, and whether the registry or the settings named it.
 PortFacts DescribePort(IniLocator& locator, ISerialCommRegistry& registry, IProfile& profile);
 
-// The [DEBUG] file log as the library would open it; `sizeOf` answers false for a missing file.
+// The [DEBUG] file log as the library would open it; `SizeOf` answers false for a missing file.
 class IFileSizes {
   public:
     virtual ~IFileSizes() = default;
@@ -101,10 +119,5 @@ LogFacts DescribeLog(IProfile& profile, const std::string& settingsPath, IFileSi
 // no card is needed.
 void AskReaderVersion(ICardReaderLibrary& library, int port, int timeoutMs, ReaderFacts& facts);
 
-std::string FormatDescription(const Description& description);
-
-// Copies `text` into out[0..size): whole lines only, always terminated when size > 0. Returns the
-// length of the whole text, so a caller whose buffer was too small knows the size to offer.
-int CopyDescription(const std::string& text, char* out, int size);
-
+}  // namespace doctor
 }  // namespace quillon
