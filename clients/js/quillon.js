@@ -11,11 +11,13 @@ export const RESULTS = Object.freeze({
     [-1007]: ["QUILLON_RESULT_NO_COMMAND", "field 1 holds no command keyword"],
     [-1008]: ["QUILLON_RESULT_BUSY",
               "another call was still running; that call goes on undisturbed. MyKad: the " +
-                  "card-reader thread of an earlier, timed-out MyKad call is still inside a call " +
-                  "of OrvMyKad.dll that did not come back (the library is never entered twice at " +
-                  "once); ask again later, other commands work meanwhile"],
+                  "card-reader thread of an earlier MyKad call that was given up is still inside " +
+                  "a call of OrvMyKad.dll that overran its budget and has not come back (the " +
+                  "library is never entered twice at once); this lasts only until that call " +
+                  "comes back: ask again later, other commands work meanwhile"],
     [-1009]: ["QUILLON_RESULT_INTERNAL_ERROR",
-              "the call failed inside the library (out of memory, or another internal fault); " +
+              "the call failed inside the library (out of memory, the card-reader thread " +
+                  "could not be started, or another internal fault); " +
                   "the reply is [field 1][-1009][123], field 1 as received (cut to 499 " +
                   "characters). A command that drives the terminal or the reader may have run in " +
                   "part; the next call runs as usual"],
@@ -32,7 +34,9 @@ export const RESULTS = Object.freeze({
             "the dialog ended before it opened a port or set a result"],
     [-30]: ["QUILLON_RESULT_TIMEOUT",
             "the terminal did not answer within [MYKAD] TIMEOUT (a step) or GLOBTIMEOUT (all); " +
-                "MyKad: no card within [MYKAD] INSERT_COUNT polls or [CSSSERVER] GLOBTIMEOUT"],
+                "MyKad: no card within [MYKAD] INSERT_COUNT polls, the library gave up the card wait, " +
+                "or a call of OrvMyKad.dll overran its budget ([CSSSERVER] GLOBTIMEOUT alone " +
+                "never ends a read that makes progress)"],
     [-1]: ["QUILLON_RESULT_MYKAD_NOT_VERIFIED",
            "MyKad: a card was already in the reader when the command started; a terminal's MyKad " +
                "fingerprint check failed"],
@@ -55,7 +59,9 @@ export function meaningOf(code) {
 
 // How long a page waits for each command, in milliseconds: the longest call with the library's
 // default settings, plus a margin for the bridge and the browser. A bank whose QUILLON.ini
-// lengthens the time-outs passes its own through createClient({timeouts}).
+// lengthens the time-outs passes its own through createClient({timeouts}). A MyKad read is never
+// cut while the reader makes progress: its bound (docs/time-bounds.md) is that of a reader whose
+// every call takes just under its budget, about 14 minutes.
 export const TIMEOUTS = Object.freeze({
     GETBRANCHCODE: 6000,
     GETFIRMWAREVERSION: 21000,
@@ -65,7 +71,7 @@ export const TIMEOUTS = Object.freeze({
     VERIFY2F: 36500,
     GETSIGNATURE: 21000,
     SETDATETIME: 17000,
-    READMYKAD: 71000,
+    READMYKAD: 840000,
     version: 5000,
 });
 

@@ -12,7 +12,7 @@ if(QUILLON_WIN64_DIR)
   endif()
   set(_rig ${CMAKE_SOURCE_DIR}/tools/wine-rig)  # winerig.py, which the test files import
   file(GLOB _e2e CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
-  set(_alone test_reader_hammer)
+  set(_alone test_reader_budgets)
   set(_all_locks)
   foreach(_arch ${_builds})
     list(APPEND _all_locks ${_arch}_wine)

@@ -106,13 +106,6 @@ class ReaderFaults(winerig.WineTestCase):
                 self.assertEqual(process.send(ft.READ, 60), (code, "[READMYKAD][%d][123]" % code))
         self.assertRegex(process.send(ft.READ, 60)[1], ft.READ_OK)
 
-    def test_card_wait_that_blocks_until_cancel_is_ended_by_the_time_out(self):
-        process = self.reader(ft.BLOCKING[2], ft.READER_INI % 2000)
-        start = time.monotonic()
-        self.assertEqual(process.send(ft.READ, 60), (-30, "[READMYKAD][-30][123]"))
-        self.assertLess(time.monotonic() - start, 10)
-        self.assertRegex(process.send("[GETBRANCHCODE]")[1], ft.BRANCH_OK)
-
 
 class ComPort(winerig.WineTestCase):
     def test_port_behaviours_that_only_a_real_port_shows(self):
