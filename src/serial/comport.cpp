@@ -30,33 +30,41 @@ bool ComPort::InitPort(unsigned portNumber, unsigned baud, char parity, unsigned
     commEvents_ = commEvents;
     WriteLog("Create Port and Baud buffer");
 
-    // Built before the lock: nothing that can throw runs while it is held.
+    // Nothing allocates while the lock is held, and a log line is a string made: the texts are
+    // built and the lines that come before the port calls are logged before it is taken, the
+    // outcome after it is left. No monitor thread runs here, so the port's handle is read safely
+    // outside it.
     const std::string name = ComDeviceName(portNumber);
     const std::string line = LineSettings(baud, parity, dataBits, stopBits);
-    device_.Lock();
-    if (device_.HasPort()) {
-        WriteLog("COM Port already Open Trying to Close");
-        device_.CloseHandle();
-    }
+    const bool stillOpen = device_.HasPort();
+    if (stillOpen) WriteLog("COM Port already Open Trying to Close");
     WriteLog("Begin Open COM");
     WriteLog(name.c_str());
     WriteLog(line.c_str());
-    if (!device_.Open(name)) {
-        const uint32_t error = device_.LastError();
+    device_.Lock();
+    if (stillOpen) device_.CloseHandle();
+    const bool opened = device_.Open(name);
+    uint32_t error = 0;
+    const char* failedCall = nullptr;
+    if (opened) {
+        failedCall = Configure(line, &error);
+        device_.Purge();
+    } else {
+        error = device_.LastError();
+        device_.EndThread();  // nothing to wait for: a close returns at once
+    }
+    device_.Unlock();
+    if (!opened) {
         WriteLog("Open COM ERROR");
         monitor_.ReportError("Open COM ERROR", error);
-        device_.EndThread();  // nothing to wait for: a close returns at once
-        device_.Unlock();
         return false;
     }
-    Configure(line);
-    device_.Purge();
-    device_.Unlock();
+    if (failedCall != nullptr) monitor_.ReportError(failedCall, error);
     WriteLog("Leaving InitPort");
     return true;
 }
 
-void ComPort::Configure(const std::string& line) {
+const char* ComPort::Configure(const std::string& line, uint32_t* error) {
     // The first failing call ends the chain; the port stays open with the settings it has.
     static const struct {
         IPortDevice::ConfigStep step;
@@ -70,10 +78,11 @@ void ComPort::Configure(const std::string& line) {
         const uint32_t value =
             link.step == IPortDevice::ConfigStep::kTimeouts ? kPortTimeoutMs : commEvents_;
         if (!device_.Configure(link.step, value, line)) {
-            monitor_.ReportError(link.callName, device_.LastError());
-            return;
+            *error = device_.LastError();
+            return link.callName;
         }
     }
+    return nullptr;
 }
 
 bool ComPort::StartMonitor() {

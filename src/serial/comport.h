@@ -79,7 +79,8 @@ class ComPort : public ITerminalPort {
 
   private:
     static uint32_t MonitorThread(void* port);
-    void Configure(const std::string& line);
+    // The call name of the first configuring call that failed (its error in `error`), or null.
+    const char* Configure(const std::string& line, uint32_t* error);
 
     IPortDevice& device_;
     // The link lives as long as the port: a link key installed for one command serves the next.

@@ -28,7 +28,7 @@ struct Read {
 class ScriptedPort : public IPortDevice {
   public:
     bool port = true, kept = false, purgeWorks = true, present = false, opens = true;
-    bool ended = true, stuck = false, running = false;
+    bool ended = true, stuck = false, running = false, locked = false;
     int failingStep = -1, completeAfter = -1;  // write steps awaited before one completes
     int32_t completed = 0;
     uint64_t now = 5;
@@ -77,8 +77,8 @@ class ScriptedPort : public IPortDevice {
     void SignalWrite() override { Call("signal write"); }
     bool MonitorPresent() override { return present; }
     unsigned ReplaceEvents() override { return Call("events"), 0; }
-    void Lock() override { Call("lock"); }
-    void Unlock() override { Call("unlock"); }
+    void Lock() override { Call("lock"), locked = true; }
+    void Unlock() override { Call("unlock"), locked = false; }
     void CloseHandle() override { Call("close"), port = false; }
     bool Open(const std::string& device) override { return Call("open " + device), port = opens; }
     uint32_t LastError() override { return 87; }
@@ -275,15 +275,42 @@ TEST(ComPort, OpeningStopsAnOldMonitorReplacesEventsAndConfiguresUntilTheFirstFa
     }
 }
 
-TEST(ComPort, APortThatDoesNotOpenIsLoggedWithTheSystemsTextForItsError) {
-    testing_support::CapturingLog log;
-    ScriptedPort io;
-    io.opens = false;
-    EXPECT_FALSE(ComPort(io).InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr));
-    EXPECT_EQ(std::vector<std::string>(log.lines.end() - 2, log.lines.end()),
-              (std::vector<std::string>{"Open COM ERROR",
-                                        "WARNING:  Open COM ERROR Failed with the following error: "
-                                        "\ntext of 87\nPort: 7\n"}));
+// A log line is a string made: none is written while the port's lock is held.
+struct LockWatchingLog : testing_support::CapturingLog {
+    const bool& locked;
+    int underLock = 0;
+    explicit LockWatchingLog(const ScriptedPort& port) : locked(port.locked) {}
+    void Write(const std::string& line) override { underLock += locked, CapturingLog::Write(line); }
+};
+
+// From the line after "Create Port and Baud buffer": the opening's lines in their order, each
+// failure with the system's text for its error.
+TEST(ComPort, OpeningLogsItsStepsAndFailuresInOrderAndNothingWhileTheLockIsHeld) {
+    const std::string warning = " Failed with the following error: \ntext of 87\nPort: 7\n";
+    const struct {
+        bool port, opens;
+        int failingStep;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {true, true, 1, {"WARNING:  SetCommMask()" + warning, "Leaving InitPort"}},
+        {false, false, -1, {"Open COM ERROR", "WARNING:  Open COM ERROR" + warning}},
+    };
+    for (const auto& c : cases) {
+        ScriptedPort io;
+        io.port = c.port, io.opens = c.opens, io.failingStep = c.failingStep;
+        LockWatchingLog log(io);
+        EXPECT_EQ(ComPort(io).InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr), c.opens);
+        std::vector<std::string> expected;
+        if (c.port) expected.push_back("COM Port already Open Trying to Close");
+        expected.insert(expected.end(),
+                        {"Begin Open COM", "\\\\.\\COM7", "baud=9600 parity=N data=8 stop=1"});
+        expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+        const auto from =
+            std::find(log.lines.begin(), log.lines.end(), "Create Port and Baud buffer");
+        ASSERT_NE(from, log.lines.end());
+        EXPECT_EQ(std::vector<std::string>(from + 1, log.lines.end()), expected);
+        EXPECT_EQ(log.underLock, 0);
+    }
 }
 
 // The events are freed only when nothing can still use them: the thread ended, no transfer stuck.
