@@ -133,16 +133,14 @@ void ComPort::ClosePort() {
     device_.Lock();
     if (device_.HasPort()) device_.CloseHandle();
     device_.Unlock();
-    if (ended && !device_.TransferStuck()) {
+    if (ended) {
         device_.ReleaseEvents();
-    } else if (!ended) {
+    } else {
         // Still stuck (in a reply hand-over that never returns): it finds the port closed when it
         // comes back and ends by itself. Its events and the lock stay for it, and the next
         // InitPort waits for it before replacing them.
         WriteLog("COMThread still running after the close wait");
     }
-    // A transfer that ignored its cancellation keeps its events; the next InitPort leaves them
-    // to it.
     WriteLog("End Close COM Port");
 }
 

@@ -46,8 +46,8 @@ class IPortDevice : public IMonitorIo {
     virtual void WaitThreadClosed(uint64_t deadline) = 0;
     // True when no thread is left (the ended one is released, and is no longer alive).
     virtual bool WaitThreadEnd(uint64_t deadline) = 0;
-    virtual bool TransferStuck() = 0;
-    // Nothing uses the events or the lock any more: both go.
+    // The thread has ended: its events and the lock go. A transfer of it that ignored its
+    // cancellation keeps its own record, buffer and event.
     virtual void ReleaseEvents() = 0;
     virtual void ForgetKeptHandle() = 0;
     // Write steps the monitor thread has finished (written, or dropped when it could not be).

@@ -21,10 +21,21 @@ Win32PortDevice::Win32PortDevice()
 Win32PortDevice::~Win32PortDevice() {
     // At unload: release what is still held without waiting on a thread.
     CloseAndClear(&portHandle);
-    HANDLE* handles[] = {&monitorThread, &overlap.hEvent, &readOverlap.hEvent, &writeOverlap.hEvent,
-                         &writeEvent,    &shutdownEvent,  &threadClosedEvent,  &writeDoneEvent};
+    HANDLE* handles[] = {&monitorThread, &writeEvent, &shutdownEvent, &threadClosedEvent,
+                         &writeDoneEvent};
     for (HANDLE* h : handles) CloseAndClear(h);
+    if (!threadAlive) RetireTransfers();
     if (lockReady && !threadAlive) DeleteCriticalSection(&lock);
+}
+
+void Win32PortDevice::RetireTransfers() {
+    if (transfers != nullptr && !transfers->abandoned) {
+        HANDLE* events[] = {&transfers->wait.hEvent, &transfers->read.hEvent,
+                            &transfers->write.hEvent};
+        for (HANDLE* h : events) CloseAndClear(h);
+        delete transfers;
+    }
+    transfers = nullptr;
 }
 
 std::string Win32PortDevice::SystemText(uint32_t error) {
@@ -41,24 +52,22 @@ bool Win32PortDevice::AdoptKeptHandle() {
 }
 
 unsigned Win32PortDevice::ReplaceEvents() {
-    HANDLE* events[] = {&overlap.hEvent, &writeEvent, &shutdownEvent, &threadClosedEvent};
+    TransferBlock* fresh = new TransferBlock();  // before anything changes: it may throw
     unsigned existed = 0;
-    for (unsigned i = 0; i < 4; ++i) {
-        if (*events[i] != nullptr) existed |= 1u << i;
+    if (transfers != nullptr && transfers->wait.hEvent != nullptr) existed |= 1;
+    HANDLE* events[] = {&writeEvent, &shutdownEvent, &threadClosedEvent};
+    for (unsigned i = 0; i < 3; ++i) {
+        if (*events[i] != nullptr) existed |= 2u << i;
         CloseAndClear(events[i]);
     }
-    if (transferStuck) {
-        // A transfer that ignored its cancellation may still signal these: leave them to it.
-        readOverlap.hEvent = writeOverlap.hEvent = nullptr;
-        transferStuck = false;
-    }
-    CloseAndClear(&readOverlap.hEvent);
-    CloseAndClear(&writeOverlap.hEvent);
+    RetireTransfers();
+    transfers = fresh;
     for (HANDLE* h : events) *h = NewEvent();
-    readOverlap.hEvent = NewEvent();
-    writeOverlap.hEvent = NewEvent();
+    HANDLE* records[] = {&transfers->wait.hEvent, &transfers->read.hEvent,
+                         &transfers->write.hEvent};
+    for (HANDLE* h : records) *h = NewEvent();
     eventArray[0] = shutdownEvent;
-    eventArray[1] = overlap.hEvent;
+    eventArray[1] = transfers->wait.hEvent;
     eventArray[2] = writeEvent;
     if (!lockReady) InitializeCriticalSection(&lock);
     lockReady = true;
@@ -113,6 +122,7 @@ bool Win32PortDevice::ThreadRunning() {
 }
 
 bool Win32PortDevice::StartThread(uint32_t (*body)(void*), void* context) {
+    if (transfers == nullptr) return false;  // no open has prepared the port
     threadBody = body;
     threadContext = context;
     threadAlive = TRUE;
@@ -156,9 +166,9 @@ bool Win32PortDevice::WaitThreadEnd(uint64_t deadline) {
 }
 
 void Win32PortDevice::ReleaseEvents() {
-    HANDLE* events[] = {&overlap.hEvent,      &writeEvent,        &readOverlap.hEvent,
-                        &writeOverlap.hEvent, &threadClosedEvent, &shutdownEvent};
+    HANDLE* events[] = {&writeEvent, &threadClosedEvent, &shutdownEvent};
     for (HANDLE* h : events) CloseAndClear(h);
+    RetireTransfers();
     eventArray[0] = eventArray[1] = eventArray[2] = nullptr;
     threadAlive = FALSE;
     if (lockReady) DeleteCriticalSection(&lock);

@@ -12,6 +12,28 @@ namespace quillon {
 
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
+// What the overlapped calls of one port run write into after they return: their records, the
+// read's byte, the written frame and the completion events. A transfer whose cancellation never
+// reported its end may still complete at any later time, so a block that holds one is left to it
+// (its memory and events are never freed) and the next open takes a fresh block: a late
+// completion lands only where nothing else looks. On the heap, so that it outlives even the
+// library's unloading. One block per open; nothing is allocated per frame.
+struct TransferBlock {
+    // Each call has its own record and event: a wait is often still outstanding while a frame
+    // goes out or a byte is read, and two operations on one record mix up their completions (a
+    // read then reports the wait's 4 bytes, or its byte lands after it was handed on).
+    OVERLAPPED wait = {};
+    OVERLAPPED read = {};
+    OVERLAPPED write = {};
+    DWORD waitMask = 0;
+    uint8_t readByte = 0;
+    // The encoded frame, copied from the link's work area, which the next frame reuses.
+    uint8_t written[kWorkAreaSize] = {};
+    // A transfer that ignored its cancellation (set by the monitor thread, read once it has
+    // ended).
+    volatile bool abandoned = false;
+};
+
 class Win32PortDevice : public IPortDevice {
   public:
     Win32PortDevice();
@@ -23,7 +45,7 @@ class Win32PortDevice : public IPortDevice {
     void BeginThread() override;
     WaitStart StartCommWait(uint32_t* error) override;
     bool ClearErrors(uint32_t* queued) override;
-    void SignalCommEvent() override { SetEvent(overlap.hEvent); }
+    void SignalCommEvent() override { SetEvent(transfers->wait.hEvent); }
     Event WaitForEvent() override;
     bool ReceivedCharacter() override;
     void Pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
@@ -64,7 +86,6 @@ class Win32PortDevice : public IPortDevice {
         WaitServingSentMessages(threadClosedEvent, deadline);
     }
     bool WaitThreadEnd(uint64_t deadline) override;
-    bool TransferStuck() override { return transferStuck; }
     void ReleaseEvents() override;
     void ForgetKeptHandle() override { keptHandle = nullptr; }
     int32_t WritesCompleted() override { return writesCompleted; }
@@ -75,7 +96,10 @@ class Win32PortDevice : public IPortDevice {
     // The outcome of a write or read the call has issued (`done`: it completed at once). A
     // pending one is waited for without the lock, until it completes or the port closes (which
     // cancels it).
-    Transfer Finish(BOOL done, HANDLE handle, OVERLAPPED* io, DWORD* transferred, uint32_t* error);
+    Transfer Finish(BOOL done, HANDLE handle, OVERLAPPED* record, DWORD* transferred,
+                    uint32_t* error);
+    // Frees the current transfer block, or leaves it to a transfer that never ended.
+    void RetireTransfers();
 
     HANDLE monitorThread = nullptr;
     uint32_t (*threadBody)(void*) = nullptr;
@@ -96,19 +120,10 @@ class Win32PortDevice : public IPortDevice {
     HANDLE keptHandle = nullptr;
     HANDLE writeEvent = nullptr;
     HANDLE eventArray[3] = {};  // shutdown, comm-event wait, write
-    // `overlap` serves the comm-event wait alone; reads and writes get their own overlapped
-    // records and events. A wait is often still outstanding while a frame goes out or a byte is
-    // read, and two operations on one record mix up their completions (a read then reports the
-    // wait's 4 bytes, or its byte lands after it was handed on).
-    OVERLAPPED overlap = {};
-    OVERLAPPED readOverlap = {};
-    OVERLAPPED writeOverlap = {};
+    // From ReplaceEvents to ReleaseEvents: the overlapped calls' records, buffers and events.
+    TransferBlock* transfers = nullptr;
     COMMTIMEOUTS timeouts = {};
     DCB dcb = {};
-    // Filled by an overlapped WaitCommEvent and ReadFile after the call returns, so they live
-    // in the object rather than on the thread's stack.
-    DWORD waitEventMask = 0;
-    uint8_t readByte = 0;
     HANDLE writeHandle = nullptr;  // the handle the write step purged, for its write
     uint32_t lastError = 0;
     volatile LONG writesCompleted = 0;
@@ -116,8 +131,6 @@ class Win32PortDevice : public IPortDevice {
     HANDLE writeDoneEvent;
     // Set under the lock by a close: the monitor thread starts no wait, read or write after it.
     bool closing = false;
-    // A cancelled transfer that never reported its end: its record and event are left to it.
-    volatile bool transferStuck = false;
 };
 
 }  // namespace quillon
