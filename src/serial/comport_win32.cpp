@@ -123,25 +123,40 @@ bool Win32PortDevice::ThreadRunning() {
 
 bool Win32PortDevice::StartThread(uint32_t (*body)(void*), void* context) {
     if (transfers == nullptr) return false;  // no open has prepared the port
+    // The thread holds the library while it runs and lets it go as it exits: a host that frees
+    // the library meanwhile cannot unmap the code under it.
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCSTR>(&ThreadMain), &module)) {
+        return false;
+    }
+    threadModule = module;
     threadBody = body;
     threadContext = context;
     threadAlive = TRUE;
     monitorThread = CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
-    if (monitorThread == nullptr) threadAlive = FALSE;
+    if (monitorThread == nullptr) {
+        threadAlive = FALSE;
+        FreeLibrary(module);
+    }
     return monitorThread != nullptr;
 }
 
 DWORD WINAPI Win32PortDevice::ThreadMain(LPVOID param) {
     Win32PortDevice* device = static_cast<Win32PortDevice*>(param);
+    const HMODULE module = device->threadModule;
+    DWORD code = 0;
     try {
-        return device->threadBody(device->threadContext);
+        code = device->threadBody(device->threadContext);
     } catch (...) {
         // Out of memory in a log line, say. The thread ends as after a fatal wait error, leaving
         // no wait outstanding; the dialog's own time-out ends the operation.
         device->EndPendingWait();
         device->EndThread();
-        return kFatalWaitExitCode;
+        code = kFatalWaitExitCode;
     }
+    // The last step: this may unload the library, the device with it.
+    FreeLibraryAndExitThread(module, code);
 }
 
 void Win32PortDevice::StopTransfers() {

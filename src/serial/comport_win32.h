@@ -102,6 +102,8 @@ class Win32PortDevice : public IPortDevice {
     void RetireTransfers();
 
     HANDLE monitorThread = nullptr;
+    // The thread's reference to the library: a host's FreeLibrary cannot unmap the code it runs.
+    HMODULE threadModule = nullptr;
     uint32_t (*threadBody)(void*) = nullptr;
     void* threadContext = nullptr;
     CRITICAL_SECTION lock;
