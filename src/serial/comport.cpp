@@ -9,11 +9,12 @@ bool ComPort::InitPort(unsigned portNumber, unsigned baud, char parity, unsigned
                        IFrameSink* sink) {
     WriteLog("Entering InitPort");
     // Stop a monitor thread still running on this object before its events are replaced. It
-    // gets the close deadline; one that outlives it keeps its events, and the port stays shut.
+    // gets the close deadline once; one that outlives it keeps its events, and the port stays
+    // shut.
     if (device_.MonitorPresent()) {
         device_.StopTransfers();
         device_.SignalShutdown();
-        if (!device_.WaitThreadEnd(device_.Now() + kThreadCloseWaitMs)) {
+        if (!MonitorEnded(device_.Now() + kThreadCloseWaitMs)) {
             WriteLog("COMThread still running, port not reopened");
             return false;
         }
@@ -85,6 +86,12 @@ const char* ComPort::Configure(const std::string& line, uint32_t* error) {
     return nullptr;
 }
 
+bool ComPort::MonitorEnded(uint64_t deadline) {
+    const bool ended = device_.WaitThreadEnd(overdue_ ? device_.Now() : deadline);
+    overdue_ = !ended;
+    return ended;
+}
+
 bool ComPort::StartMonitor() {
     if (device_.ThreadRunning()) {
         WriteLog("COMThread already running");
@@ -125,11 +132,11 @@ void ComPort::ClosePort() {
     device_.SignalShutdown();
 
     WriteLog("Waiting for ThreadClose");
-    const uint64_t deadline = device_.Now() + kThreadCloseWaitMs;
+    const uint64_t deadline = device_.Now() + (overdue_ ? 0 : kThreadCloseWaitMs);
     device_.WaitThreadClosed(deadline);
     WriteLog("Thread Closed");
     // The thread signals its end just before it returns; wait for the return itself.
-    const bool ended = device_.WaitThreadEnd(deadline);
+    const bool ended = MonitorEnded(deadline);
     device_.Lock();
     if (device_.HasPort()) device_.CloseHandle();
     device_.Unlock();
@@ -137,8 +144,8 @@ void ComPort::ClosePort() {
         device_.ReleaseEvents();
     } else {
         // Still stuck (in a reply hand-over that never returns): it finds the port closed when it
-        // comes back and ends by itself. Its events and the lock stay for it, and the next
-        // InitPort waits for it before replacing them.
+        // comes back and ends by itself. Its events and the lock stay for it until an open finds
+        // it ended.
         WriteLog("COMThread still running after the close wait");
     }
     WriteLog("End Close COM Port");

@@ -73,6 +73,7 @@ class ComPort : public ITerminalPort {
     bool WaitForWrite(int milliseconds) override;
     // Closes the port and ends the monitor thread, waiting at most about 10 s for it while
     // serving messages sent to this thread's windows (the thread may be handing a reply over).
+    // A thread that has already had those 10 s is not waited for again.
     void ClosePort() override;
     void ForgetSharedHandle() override { device_.ForgetKeptHandle(); }
     void InstallLinkKey(const uint8_t key[16]) override { link_.InstallLinkKey(key); }
@@ -81,6 +82,9 @@ class ComPort : public ITerminalPort {
     static uint32_t MonitorThread(void* port);
     // The call name of the first configuring call that failed (its error in `error`), or null.
     const char* Configure(const std::string& line, uint32_t* error);
+    // Waits for the monitor thread's end until `deadline`, or only looks when the thread has
+    // already had its close deadline. True when no thread is left.
+    bool MonitorEnded(uint64_t deadline);
 
     IPortDevice& device_;
     // The link lives as long as the port: a link key installed for one command serves the next.
@@ -88,6 +92,13 @@ class ComPort : public ITerminalPort {
     PortMonitor monitor_;
     uint32_t commEvents_ = 0;
     int32_t sentAt_ = 0;
+    // The monitor thread present has outlived a close deadline. One stuck thread costs one
+    // deadline: no later close or open waits for it again (the dialog's close after a failed
+    // open, the close at its end, the next dialogs' opens); they only look whether it has ended,
+    // and the port stays shut until it has. So a dialog pays the deadline at most once, for its
+    // own thread or for one whose close never came. Cleared once the thread is seen to end; only
+    // then can a new thread, with a deadline of its own, start.
+    bool overdue_ = false;
 };
 
 }  // namespace quillon

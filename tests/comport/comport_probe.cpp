@@ -90,6 +90,11 @@ void CloseGivesUpOnAStuckThread(unsigned number) {
     const ULONGLONG took = GetTickCount64() - start;
     CHECK(took >= 9900 && took <= 11500);
     CHECK(testing_support::ThreadCount() == baseline + 1);
+    // It has had its deadline: the port stays shut, and neither the reopen nor a close waits again.
+    const ULONGLONG again = GetTickCount64();
+    CHECK(!port.Start(number));
+    port.ClosePort();
+    CHECK(GetTickCount64() - again < 1000);
     SetEvent(stuck.release);
     CHECK(SettledThreadCount() == baseline);  // it finds the port closed and ends
     CHECK(port.keptHandle == nullptr);        // no later write reaches the handle of the open

@@ -25,6 +25,7 @@ struct Read {
 };
 
 // Records the calls that change something; a script run out ends the thread (no port, shutdown).
+// A wait for a thread that does not end lasts until its deadline on the fake clock.
 class ScriptedPort : public IPortDevice {
   public:
     bool port = true, kept = false, purgeWorks = true, present = false, opens = true;
@@ -93,9 +94,12 @@ class ScriptedPort : public IPortDevice {
     void StopTransfers() override { Call("stop"); }
     void SignalShutdown() override { Call("shutdown"); }
     uint64_t Now() override { return now; }
-    void WaitThreadClosed(uint64_t by) override { Call("closed by " + std::to_string(by)); }
+    void WaitThreadClosed(uint64_t by) override {
+        Call("closed by " + std::to_string(by)), now = ended ? now : std::max(now, by);
+    }
     bool WaitThreadEnd(uint64_t by) override {
-        return Call("ended by " + std::to_string(by)), ended;
+        Call("ended by " + std::to_string(by)), now = ended ? now : std::max(now, by);
+        return present = present && !ended, ended;
     }
     void ReleaseEvents() override { Call("release"); }
     void ForgetKeptHandle() override {}
@@ -322,6 +326,31 @@ TEST(ComPort, ClosingWaitsForTheThreadByOneDeadlineAndReleasesOnlyWhatNothingSti
         EXPECT_EQ(io.calls, "stop; shutdown; closed by 10005; ended by 10005; lock; close; unlock" +
                                 std::string(ended ? "; release" : ""));
         EXPECT_EQ(log.underLock, 0);
+    }
+}
+
+// One deadline per stuck thread, whichever waits first (a reopen, or its own dialog's close): the
+// dialog's close after the failed open, the close at its end and the next dialog wait no more.
+// Once the thread has ended the port opens, and a new thread has a deadline of its own.
+TEST(ComPort, AMonitorThreadPastItsCloseDeadlineCostsItOnceAndThePortOpensWhenItEnds) {
+    for (const bool openWaitsFirst : {true, false}) {
+        ScriptedPort io;
+        ComPort port(io);
+        const auto open = [&] { return port.InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr); };
+        io.present = true, io.ended = false;
+        if (!openWaitsFirst) port.ClosePort();
+        EXPECT_FALSE(open());
+        port.ClosePort();
+        port.ClosePort();
+        EXPECT_FALSE(open());
+        port.ClosePort();
+        EXPECT_EQ(io.now, 5 + kThreadCloseWaitMs) << openWaitsFirst;
+        io.ended = true;
+        EXPECT_TRUE(open());
+        EXPECT_TRUE(port.StartMonitor());
+        io.present = true, io.ended = false;
+        port.ClosePort();
+        EXPECT_EQ(io.now, 5 + 2 * kThreadCloseWaitMs);
     }
 }
 
