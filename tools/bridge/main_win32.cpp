@@ -2,15 +2,20 @@
 // browser starts it and talks over the standard input and output; the Session decides, this file
 // reads, writes, loads the library and runs its calls on a thread of their own (the call blocks
 // and runs a modal dialog, whose message loop is that thread's), so the reader can answer busy.
+// The frames go through private copies of the two pipes: standard input and output point at NUL
+// before quillon.dll is loaded, so nothing a loaded DLL reads or prints can touch the framing.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "foundation/guarded_loading_win32.h"
 #include "foundation/module_folder_win32.h"
 #include "quillon.h"
 #include "quillon_build_config.h"
@@ -18,6 +23,7 @@
 
 namespace {
 
+using quillon::bridge::Holder;
 using quillon::bridge::Job;
 using quillon::bridge::Session;
 
@@ -31,14 +37,16 @@ int Help() {
         "quillon_bridge %s: the native-messaging host of the Quillon browser extension.\n"
         "The browser starts it and sends messages on its standard input, each a 4-byte\n"
         "little-endian length and a UTF-8 JSON object; answers go to its standard output the\n"
-        "same way. It loads quillon.dll from its own folder and runs one request at a time:\n"
-        "  {\"id\":1,\"request\":\"[ENROLL][1][0]\"}  -> "
+        "same way. It loads quillon.dll from its own folder and runs one request at a time\n"
+        "on the whole PC, answering at once that it runs, then with the reply:\n"
+        "  {\"id\":1,\"request\":\"[ENROLL][1][0]\",\"origin\":\"https://counter.bank.test\"}\n"
+        "    -> {\"id\":1,\"running\":true}, then "
         "{\"id\":1,\"code\":0,\"reply\":\"[ENROLL][0][...][123]\"}\n"
-        "  {\"id\":2,\"cmd\":\"version\"}            -> "
+        "  {\"id\":2,\"cmd\":\"version\"}  -> "
         "{\"id\":2,\"bridge\":\"%s\",\"dll\":\"...\"}\n"
-        "A request while one runs is answered at once with code -1008. Messages longer than\n"
-        "%u bytes and malformed ones get {\"id\":...,\"error\":\"...\"}. It ends when its input "
-        "does.\n"
+        "A request while one runs (here or in another bridge) is answered at once with code\n"
+        "-1008 and heldBy. Messages longer than %u bytes and malformed ones get\n"
+        "{\"id\":...,\"error\":\"...\",\"errorCode\":\"...\"}. It ends when its input does.\n"
         "\n%s"
         "\nOptions:\n"
         "  --help                 this text\n"
@@ -56,28 +64,35 @@ int BadUsage(const std::string& what) {
     return 2;
 }
 
-// The DLL's version from its version resource: "major.minor.patch", or empty.
-std::string FileVersion(const std::string& path) {
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-    if (size == 0) return std::string();
-    std::vector<char> data(size);
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data())) return std::string();
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
-        info == nullptr || length < sizeof *info) {
-        return std::string();
-    }
-    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
-           std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
-           std::to_string(HIWORD(info->dwFileVersionLS));
+// The library's version from its version resource: "major.minor.patch", or empty.
+std::string LibraryVersion(HMODULE library) {
+    unsigned parts[4];
+    if (!quillon::ModuleFileVersion(library, parts)) return std::string();
+    return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." +
+           std::to_string(parts[2]);
 }
 
-class StdOut : public quillon::bridge::IFrameOut {
+// A private copy of the standard handle `which` for the frames; the handle itself and the C
+// runtime's descriptor `fd` then lead to NUL.
+HANDLE KeepPrivate(DWORD which, int fd) {
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(which), GetCurrentProcess(), &copy, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
+        return GetStdHandle(which);
+    }
+    const int nul = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+    if (nul >= 0) {
+        _dup2(nul, fd);  // closes the descriptor's own handle on the pipe
+        _close(nul);
+    }
+    SetStdHandle(which, reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+    return copy;
+}
+
+class FrameOut : public quillon::bridge::IFrameOut {
   public:
-    StdOut() : handle_(GetStdHandle(STD_OUTPUT_HANDLE)) { InitializeCriticalSection(&lock_); }
-    ~StdOut() override { DeleteCriticalSection(&lock_); }
+    explicit FrameOut(HANDLE pipe) : handle_(pipe) { InitializeCriticalSection(&lock_); }
+    ~FrameOut() override { DeleteCriticalSection(&lock_); }
     // Both threads write: one frame at a time, whole.
     void Write(const std::string& frame) override {
         EnterCriticalSection(&lock_);
@@ -98,6 +113,62 @@ class StdOut : public quillon::bridge::IFrameOut {
   private:
     HANDLE handle_;
     CRITICAL_SECTION lock_;
+};
+
+// The machine's one call: a named mutex every bridge process opens (one left behind by a bridge
+// that was killed is abandoned, and the next one takes it), and beside it a small mapping where
+// the holder names its call. Global names reach the bridges of every session; where they cannot
+// be made (another user's object, a missing privilege), the session's own. Any user's bridge may
+// wait on the mutex and read and write the record.
+class MachineLock : public quillon::bridge::ICallLock {
+  public:
+    MachineLock() {
+        SECURITY_ATTRIBUTES shared{sizeof shared, nullptr, FALSE};
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100007;;;AU)", SDDL_REVISION_1,
+            &shared.lpSecurityDescriptor, nullptr);
+        // Only the rights every bridge holds, so one made by another user opens too.
+        const DWORD mutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+        const DWORD recordRights = FILE_MAP_READ | FILE_MAP_WRITE;
+        for (const std::string scope : {"Global\\", "Local\\"}) {
+            if (mutex_ == nullptr) {
+                mutex_ = CreateMutexExA(&shared, (scope + kName).c_str(), 0, mutexRights);
+            }
+            if (record_ != nullptr) continue;
+            const std::string name = scope + kName + "Holder";
+            HANDLE mapping = OpenFileMappingA(recordRights, FALSE, name.c_str());
+            if (mapping == nullptr) {
+                mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &shared, PAGE_READWRITE, 0,
+                                             sizeof(quillon::bridge::SharedHolder), name.c_str());
+            }
+            if (mapping != nullptr) {
+                record_ = static_cast<quillon::bridge::SharedHolder*>(
+                    MapViewOfFile(mapping, recordRights, 0, 0, 0));
+            }
+        }
+        LocalFree(shared.lpSecurityDescriptor);
+    }
+
+    bool TryTake(const Holder& mine, Holder& other) override {
+        if (mutex_ == nullptr) return true;  // no other bridge can be told apart: run
+        const DWORD taken = WaitForSingleObject(mutex_, 0);
+        if (taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED) {
+            if (record_ != nullptr) quillon::bridge::Publish(*record_, mine);
+            return true;
+        }
+        if (record_ == nullptr || !quillon::bridge::Peek(*record_, other)) other = Holder();
+        return false;
+    }
+    void Give() override {
+        if (mutex_ == nullptr) return;
+        if (record_ != nullptr) quillon::bridge::Publish(*record_, Holder());
+        ReleaseMutex(mutex_);
+    }
+
+  private:
+    static constexpr const char* kName = "QuillonBridgeCall";
+    HANDLE mutex_ = nullptr;
+    quillon::bridge::SharedHolder* record_ = nullptr;
 };
 
 // The one thread that calls the library. The session's busy flag lets at most one job in.
@@ -149,7 +220,7 @@ class CallThread : public quillon::bridge::ICallThread {
             Job job = std::move(job_);
             pending_ = false;
             LeaveCriticalSection(&lock_);
-            if (run) Call(job);
+            if (run && session_->Begin(job)) Call(job);
             if (stop) return;
         }
     }
@@ -175,6 +246,7 @@ class CallThread : public quillon::bridge::ICallThread {
 }  // namespace
 
 int main(int argc, char** argv) {
+    quillon::SearchDllsInSystemFolderOnly();
     int positional = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -183,12 +255,12 @@ int main(int argc, char** argv) {
         if (arg.compare(0, 2, "--") == 0) return BadUsage("unknown option " + arg);
         if (++positional > 2) return BadUsage("too many arguments");
     }
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
+    const HANDLE input = KeepPrivate(STD_INPUT_HANDLE, 0);
+    const HANDLE output = KeepPrivate(STD_OUTPUT_HANDLE, 1);
 
     // Only the copy beside the bridge: never one found on PATH or in the current directory.
     const std::string path = quillon::OwnModuleFolder() + "quillon.dll";
-    HMODULE library = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE library = quillon::LoadByFullPathImportsFromSystem(path);
     ProcessWebMessageFn call = nullptr;
     if (library != nullptr) {
         call = reinterpret_cast<ProcessWebMessageFn>(
@@ -196,18 +268,18 @@ int main(int argc, char** argv) {
     }
     quillon::bridge::Versions versions{QUILLON_VERSION_TEXT, std::string()};
     if (call != nullptr) {
-        versions.library = FileVersion(path);
+        versions.library = LibraryVersion(library);
         if (versions.library.empty()) versions.library = "unknown";
     } else {
         std::fprintf(stderr, "quillon_bridge: cannot load quillon.dll from the bridge's folder\n");
     }
 
-    StdOut out;
+    FrameOut out(output);
     CallThread calls(call);
-    Session session(out, calls, versions);
+    MachineLock lock;
+    Session session(out, calls, lock, versions);
     calls.Run(session);
 
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     static char chunk[65536];
     DWORD got = 0;
     while (ReadFile(input, chunk, sizeof chunk, &got, nullptr) && got > 0) {

@@ -96,6 +96,18 @@ class Wine:
         return subprocess.Popen(self.command(program, args), env=self.env(kwargs.pop("env", None)),
                                 **kwargs)
 
+    def build_dll(self, path, source, resource=None):
+        """Compiles C `source` (with an .rc `resource`) into a DLL of this build's bitness: a
+        library of another make or release for a test to put in place of a shipped one."""
+        tools = "%s-w64-mingw32-" % ("i686" if self.emulated else "x86_64")
+        objects = []
+        if resource:
+            objects = ["-x", "none", path + ".res.o"]
+            subprocess.run([tools + "windres", "-o", objects[-1]], input=resource, text=True,
+                           check=True)
+        subprocess.run([tools + "gcc", "-shared", "-x", "c", "-", "-o", path] + objects,
+                       input=source, text=True, check=True)
+
     def create(self):
         """A fresh prefix with the null graphics driver (modal dialogs work headless), a
         persistent wineserver (SERIALCOMM values outlive programs) and no COM ports of its own."""
