@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "install_checks.h"
+
 namespace quillon {
 namespace doctor {
 namespace {
@@ -171,6 +173,170 @@ TEST(PortAndTerminalChecks, NameThePortAndWhyItDidNotOpenOrAnswer) {
                   row.finding.level != Level::kOk)
             << row.first;
     }
+}
+
+// The access list of a folder the package made: administrators, SYSTEM and TrustedInstaller may
+// change it, users read and execute, the creator-owner placeholder for what is created inside.
+FolderFacts Locked() {
+    FolderFacts f;
+    f.path = "C:\\Program Files\\Quillon\\";
+    f.ownerSid = "S-1-5-32-544";
+    f.ownerName = "BUILTIN\\Administrators";
+    f.allowed = {{"S-1-5-18", "NT AUTHORITY\\SYSTEM", 0x1F01FF},
+                 {"S-1-5-32-544", "BUILTIN\\Administrators", 0x10000000},
+                 {"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                  "NT SERVICE\\TrustedInstaller", 0x1F01FF},
+                 {"S-1-3-0", "CREATOR OWNER", 0x10000000},
+                 {"S-1-5-32-545", "BUILTIN\\Users", 0x1200A9}};
+    return f;
+}
+
+TEST(FolderCheck, AnyoneButAdministratorsWhoMayChangeTheFolderFails) {
+    const AccessEntry users{"S-1-5-32-545", "BUILTIN\\Users", 0};
+    const AccessEntry teller{"S-1-5-21-7-8-9-1001", "BANK\\teller", 0x1F01FF};
+    const std::string fails =
+        "FAIL  install folder: C:\\Program Files\\Quillon\\ may be changed by ";
+    const std::string why =
+        ": a DLL put there would run in every program started from it, as whoever runs it\n";
+    struct Row {
+        std::function<void(FolderFacts&)> change;
+        std::string line;
+    } rows[] = {
+        {[](FolderFacts&) {},
+         "OK    install folder: C:\\Program Files\\Quillon\\: only administrators and SYSTEM "
+         "may change it\n"},
+        // Each right that lets a file in, or the right to grant it, on its own.
+        {[&](FolderFacts& f) {
+             f.allowed.push_back({users.sid, users.name, 0x2});
+         },
+         fails + "BUILTIN\\Users" + why},
+        {[&](FolderFacts& f) {
+             f.allowed.push_back({users.sid, users.name, 0x4});
+         },
+         fails + "BUILTIN\\Users" + why},
+        {[&](FolderFacts& f) {
+             f.allowed.push_back({users.sid, users.name, 0x40});
+         },
+         fails + "BUILTIN\\Users" + why},
+        {[&](FolderFacts& f) {
+             f.allowed.push_back({users.sid, users.name, 0x10000});
+         },
+         fails + "BUILTIN\\Users" + why},
+        {[&](FolderFacts& f) {
+             f.allowed.push_back({users.sid, users.name, 0x40000});
+         },
+         fails + "BUILTIN\\Users" + why},
+        {[&](FolderFacts& f) {
+             f.allowed.push_back({users.sid, users.name, 0x80000});
+         },
+         fails + "BUILTIN\\Users" + why},
+        {[&](FolderFacts& f) {
+             f.allowed.push_back({users.sid, users.name, 0x40000000});
+         },
+         fails + "BUILTIN\\Users" + why},
+        // Reading, listing, attributes and the rest are no way in.
+        {[&](FolderFacts& f) {
+             f.allowed.push_back({users.sid, users.name, 0xA0120139});
+         },
+         "OK    install folder: C:\\Program Files\\Quillon\\: only administrators and SYSTEM "
+         "may change it\n"},
+        {[&](FolderFacts& f) {
+             f.allowed.push_back(teller);
+             f.allowed.push_back({"S-1-1-0", "Everyone", 0x10000000});
+             f.allowed.push_back(teller);
+         },
+         fails + "BANK\\teller, Everyone" + why},
+        {[&](FolderFacts& f) {
+             f.ownerSid = teller.sid;
+             f.ownerName = teller.name;
+         },
+         fails + "BANK\\teller (its owner)" + why},
+        // The doctor's own account, an administrator's.
+        {[&](FolderFacts& f) {
+             f.ownerSid = teller.sid;
+             f.allowed.push_back(teller);
+             f.administrators = {teller.sid};
+         },
+         "OK    install folder: C:\\Program Files\\Quillon\\: only administrators and SYSTEM "
+         "may change it\n"},
+        {[](FolderFacts& f) {
+             f.hasList = false;
+             f.allowed.clear();
+         },
+         fails + "everyone (it has no access list)" + why},
+        {[](FolderFacts& f) { f.readError = 5; },
+         "WARN  install folder: the permissions of C:\\Program Files\\Quillon\\ could not be read "
+         "(error 5)\n"},
+    };
+    for (const Row& row : rows) {
+        FolderFacts facts = Locked();
+        row.change(facts);
+        const Finding finding = FolderCheck(facts);
+        EXPECT_EQ(FirstLine(finding), row.line);
+        EXPECT_EQ(finding.todo.empty(), row.line[0] == 'O') << row.line;
+    }
+}
+
+TEST(BrowserHostCheck, AUsersRegistrationTheBrowserWouldTakeElsewhereThanTheMachinesWarns) {
+    const std::string machine = "C:\\Program Files\\Quillon\\quillon.bridge.json";
+    const std::string planted = "C:\\Users\\teller\\AppData\\x.json";
+    const std::string chrome =
+        "HKCU\\Software\\Google\\Chrome\\NativeMessagingHosts\\quillon.bridge";
+    const std::string edge =
+        "HKCU\\Software\\Microsoft\\Edge\\NativeMessagingHosts\\quillon.bridge";
+    using Three = std::vector<std::pair<std::string, std::string>>;  // (user, machine) a browser
+    struct Row {
+        Three registered;
+        std::vector<bool> policyOff;
+        std::string line;
+    } rows[] = {
+        {{{"", ""}, {"", ""}, {"", ""}},
+         {},
+         "OK    browser host: quillon.bridge is not registered with Chrome, Edge or Chromium\n"},
+        // The same file in other case and slashes is the same registration.
+        {{{"c:/program files/quillon/QUILLON.BRIDGE.JSON", machine}, {"", machine}, {"", ""}},
+         {},
+         "OK    browser host: quillon.bridge for the machine: Chrome, Edge at " + machine +
+             "; no user's registration points elsewhere\n"},
+        {{{"", machine}, {"", "D:\\Q\\quillon.bridge.json"}, {"", machine}},
+         {},
+         "OK    browser host: quillon.bridge for the machine: Chrome, Chromium at " + machine +
+             "; Edge at D:\\Q\\quillon.bridge.json; no user's registration points elsewhere\n"},
+        {{{planted, machine}, {planted, ""}, {"", ""}},
+         {},
+         "WARN  browser host: the browser takes a user's registration before the machine's, and "
+         "one points elsewhere: " +
+             chrome + " = " + planted + " (the machine's: " + machine + "); " + edge + " = " +
+             planted + " (the machine's: none)\n"},
+        // The policy makes the browser ignore users' registrations.
+        {{{planted, machine}, {planted, machine}, {"", ""}},
+         {true, false, false},
+         "WARN  browser host: the browser takes a user's registration before the machine's, and "
+         "one points elsewhere: " +
+             edge + " = " + planted + " (the machine's: " + machine + ")\n"},
+        {{{planted, ""}, {"", ""}, {"", ""}},
+         {true},
+         "OK    browser host: quillon.bridge for the machine: none; no user's registration "
+         "points elsewhere\n"},
+    };
+    for (const Row& row : rows) {
+        std::vector<HostRegistration> registrations;
+        for (size_t i = 0; i < 3; ++i) {
+            registrations.push_back({&kBrowsers[i], row.registered[i].first,
+                                     row.registered[i].second,
+                                     i < row.policyOff.size() && row.policyOff[i]});
+        }
+        const Finding finding = BrowserHostCheck(registrations);
+        EXPECT_EQ(FirstLine(finding), row.line);
+        EXPECT_EQ(finding.todo.empty(), row.line[0] == 'O') << row.line;
+    }
+    const Finding two = BrowserHostCheck(
+        {{&kBrowsers[0], planted, machine, false}, {&kBrowsers[1], planted, "", false}});
+    EXPECT_EQ(two.todo, "unless your IT made it, remove it (reg delete \"" + chrome +
+                            "\" /f, reg delete \"" + edge +
+                            "\" /f), register the host for the machine (the package does) and "
+                            "set the browsers' NativeMessagingUserLevelHosts policy to 0 "
+                            "(docs/deploy.md)");
 }
 
 }  // namespace

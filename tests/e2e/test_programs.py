@@ -1,7 +1,7 @@
 """The shipped programs from the command line: --help, a wrong command line, the installer, the
 README's marked shell blocks; and quillon_doctor.exe on a counter PC: all in place gives OK lines,
-each fault that needs the real library, reader or port the one FAIL line naming it, in bounded
-time (its watchdog ends a check that outlives --wait)."""
+each fault that needs the real library, reader, port, folder or registry the one FAIL or WARN
+line naming it, in bounded time (its watchdog ends a check that outlives --wait)."""
 import os
 import re
 import shutil
@@ -40,8 +40,9 @@ SHOWS = {"quillon_host.exe": r"(?s)%s.*%s.*result: -9999\n.*\nquillon_host( [\d.
 
 READER = "OrvMyKad.dll"
 INI = "[COMPORT]\nCOM=5\n[MYKAD]\nTIMEOUT=1500\n"  # a short step keeps the silent runs short
-CHECKS = ["library", "settings file", "settings values", "COM port", "card reader", "file log",
-          "port open", "terminal"]
+CHECKS = ["install folder", "library", "settings file", "settings values", "COM port",
+          "card reader", "file log", "browser host", "port open", "terminal"]
+CHROME_HOST = r"HKCU\Software\Google\Chrome\NativeMessagingHosts\quillon.bridge"
 SILENT = "on 23 always\n  silence\nend\n"  # hears the status query, never answers
 LINE = re.compile(r"^(OK  |WARN|FAIL)  ([a-zA-Z ]+): (.*)$")
 # The stand-in's exports but OrvMyKadClose: a reader library of another make or version.
@@ -84,7 +85,7 @@ class Programs(winerig.WineTestCase):
                                      (2, "", "%s: %s" % (name, why), ["usage:", name]), wrong)
 
     @unittest.skipIf(winerig.ARCH == "win32", "install.cmd is the same script for both builds")
-    def test_install_cmd_registers_and_removes_for_the_user_and_the_machine(self):
+    def test_install_cmd_registers_for_the_machine_and_for_the_user_only_when_told(self):
         for name in ("install.cmd", "quillon.bridge.json"):
             shutil.copy(os.path.join(ROOT, "clients", "install", name), self.workdir)
         with open(os.path.join(self.workdir, "step.cmd"), "w", newline="") as f:
@@ -100,12 +101,16 @@ class Programs(winerig.WineTestCase):
         def under(*roots):
             return {"%s\\Software\\%s" % (r, b): manifest for r in roots for b in BROWSERS}
 
-        usage = "install.cmd: unknown option /user\nusage: install.cmd [/machine] [/remove]"
-        for args, expected in [((), (0, under("HKCU"), "")),
-                               (("/machine",), (0, under("HKCU", "HKLM"), "")),
-                               (("/user",), (2, under("HKCU", "HKLM"), usage)),
-                               (("/remove",), (0, under("HKLM"), "")),
-                               (("/remove", "/machine"), (0, {}, ""))]:
+        usage = "install.cmd: unknown option /everyone\nusage: install.cmd [/user] [/remove]"
+        warning = ("install.cmd: warning: registered for this user only. The browsers take a "
+                   "user's registration\nbefore the machine's, so any program this user runs "
+                   "could put its own in its place. On a\ncounter PC run install.cmd without "
+                   "/user, as administrator: see docs/deploy.md")
+        for args, expected in [((), (0, under("HKLM"), "")),
+                               (("/user",), (0, under("HKCU", "HKLM"), warning)),
+                               (("/everyone",), (2, under("HKCU", "HKLM"), usage)),
+                               (("/remove", "/machine"), (0, under("HKCU"), "")),
+                               (("/remove", "/user"), (0, {}, ""))]:
             with self.subTest(args=args):
                 self.assertEqual(step(*args), expected)
         os.unlink(os.path.join(self.workdir, "quillon.bridge.json"))
@@ -151,15 +156,7 @@ class Doctor(winerig.WineTestCase):
         return r.returncode, [m.groups() for m in lines], r.stdout, time.monotonic() - start
 
     def build_dll(self, name, source, resource=None):
-        tools = "%s-w64-mingw32-" % ("i686" if self.wine.arch == "win32" else "x86_64")
-        objects = []
-        if resource:
-            objects = ["-x", "none", os.path.join(self.workdir, "resource.o")]
-            subprocess.run([tools + "windres", "-o", objects[-1]], input=resource, text=True,
-                           check=True)
-        subprocess.run([tools + "gcc", "-shared", "-x", "c", "-", "-o",
-                        os.path.join(self.workdir, name)] + objects, input=source, text=True,
-                       check=True)
+        self.wine.build_dll(os.path.join(self.workdir, name), source, resource)
 
     def test_everything_in_place_gives_one_ok_line_per_check(self):
         self.start_terminal("name ACME BANK\n")
@@ -177,37 +174,55 @@ class Doctor(winerig.WineTestCase):
         self.assertRegex(found["terminal"], r'^answers the status query on COM7 in \d+\.\d\d s; '
                                             r'customer name "ACME BANK"$')
 
+    def register_for_user(self, manifest):  # returns how to undo it
+        self.wine.run("reg", ["add", CHROME_HOST, "/ve", "/d", manifest, "/f"])
+        return lambda: self.wine.run("reg", ["delete", CHROME_HOST, "/f"])
+
+    def open_folder(self):  # Unix's "others" are Everyone under wine
+        os.chmod(self.workdir, 0o777)
+        return lambda: os.chmod(self.workdir, 0o700)
+
     # The verdicts are the same code in both builds; under the emulator each run costs seconds.
     @unittest.skipIf(winerig.ARCH == "win32", "the faults run in the x86_64 build")
-    def test_each_fault_gives_the_one_fail_line_that_names_it(self):
-        faults = [  # (what, how, the terminal's scenario, arguments, the FAIL line)
+    def test_each_fault_gives_the_one_line_that_names_it(self):
+        faults = [  # (what, how (may return its undo), the terminal's scenario, arguments, line)
             ("no settings file", lambda: os.unlink(os.path.join(self.workdir, "QUILLON.ini")), "",
-             (), r"settings file: no QUILLON\.ini in the current folder, System32 or SysWow64; "
-             r"every key reads its default \(the library would read .*\\SysWow64\\QUILLON\.ini\)$"),
+             (), r"FAIL  settings file: no QUILLON\.ini in the current folder, System32 or "
+             r"SysWow64; every key reads its default \(the library would read "
+             r".*\\SysWow64\\QUILLON\.ini\)$"),
             ("a value that does not parse",
              lambda: self.host.write_ini(INI + "[DEVICE]\nTYPE=one\n"), "", (),
-             r"settings value: \[DEVICE\] TYPE=one: no number, reads 0$"),
-            ("a silent terminal", None, SILENT, (),
-             r"terminal: no answer to the status query on COM7 \(result -30 after \d+\.\d\d s\)$"),
+             r"FAIL  settings value: \[DEVICE\] TYPE=one: no number, reads 0$"),
+            ("a silent terminal", None, SILENT, (), r"FAIL  terminal: no answer to the status "
+             r"query on COM7 \(result -30 after \d+\.\d\d s\)$"),
             # The library would wait 10 s; the doctor waits 3.
             ("past the watchdog", lambda: self.host.write_ini(INI.replace("1500", "10000")),
              SILENT, ("--wait", "3"),
-             r"terminal: no end to the status query on COM7 within 3 s \(the doctor stopped"),
+             r"FAIL  terminal: no end to the status query on COM7 within 3 s \(the doctor stopped"),
             ("no reader library", lambda: os.unlink(os.path.join(self.workdir, READER)), "", (),
-             r"card reader: OrvMyKad\.dll not found \(looked at Z:\\.*\\OrvMyKad\.dll, "
+             r"FAIL  card reader: OrvMyKad\.dll not found \(looked at Z:\\.*\\OrvMyKad\.dll, "
              r"C:\\windows\\system32\\OrvMyKad\.dll\)$"),
             ("a reader library missing a function",
-             lambda: self.build_dll(READER, PARTIAL_READER), "", (),
-             r"card reader: Z:\\.*\\OrvMyKad\.dll lacks 1 of its 11 functions: OrvMyKadClose$"),
+             lambda: self.build_dll(READER, PARTIAL_READER), "", (), r"FAIL  card reader: "
+             r"Z:\\.*\\OrvMyKad\.dll lacks 1 of its 11 functions: OrvMyKadClose$"),
             # The doctor stops there: the other checks follow its own release's rules.
             ("a library of another release",
              lambda: self.build_dll("quillon.dll", *OTHER_RELEASE), "", (),
-             r"library: quillon\.dll 9\.9\.9 beside quillon_doctor \d+\.\d+\.\d+: the doctor "
-             r"and the library come from different releases$"),
+             r"FAIL  library: quillon\.dll 9\.9\.9 beside quillon_doctor \d+\.\d+\.\d+: the "
+             r"doctor and the library come from different releases$"),
+            # It stops there too, before it loads anything from the folder.
+            ("a folder others may change", self.open_folder, "", (),
+             r"FAIL  install folder: Z:\\.*\\ may be changed by Everyone: a DLL put there "),
+            ("a user's registration elsewhere",
+             lambda: self.register_for_user(r"C:\users\Public\x.json"), "", (),
+             r"WARN  browser host: the browser takes a user's registration before the "
+             r"machine's, and one points elsewhere: HKCU\\Software\\Google\\Chrome\\"
+             r"NativeMessagingHosts\\quillon\.bridge = C:\\users\\Public\\x\.json \(the "
+             r"machine's: none\)$"),
             # Last: the registry keeps COM9 from here on.
             ("a port that does not exist",
              lambda: self.wine.reg_add(winerig.SERIALCOMM, r"\Device\Silabser0", "COM9"), "", (),
-             r"port open: COM9 does not exist on this PC \(error 2\)$"),
+             r"FAIL  port open: COM9 does not exist on this PC \(error 2\)$"),
         ]
         for name, fault, scenario, args, expected in faults:
             with self.subTest(fault=name):
@@ -215,12 +230,13 @@ class Doctor(winerig.WineTestCase):
                 for shipped in ("quillon.dll", READER):
                     shutil.copy(os.path.join(self.wine.build, shipped), self.workdir)
                 self.start_terminal(scenario)  # on COM7 in place of the last row's
-                if fault:
-                    fault()
+                undo = fault() if fault else None
                 code, lines, out, seconds = self.doctor(*args)
-                failed = ["%s: %s" % (c, f) for level, c, f in lines if level == "FAIL"]
-                self.assertEqual((code, len(failed)), (1, 1), out)
-                self.assertRegex(failed[0], expected)
+                if undo:
+                    undo()
+                flagged = ["%s  %s: %s" % line for line in lines if line[0] != "OK  "]
+                self.assertEqual((code, len(flagged)), (int(expected[0] == "F"), 1), out)
+                self.assertRegex(flagged[0], expected)
                 self.assertLess(seconds, 15, "each check is bounded")
 
 

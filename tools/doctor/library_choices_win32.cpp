@@ -59,23 +59,6 @@ class Win32FileSizes : public IFileSizes {
 
 }  // namespace
 
-std::string FileVersion(const std::string& path) {
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-    if (size == 0) return std::string();
-    std::vector<char> block(size);
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return std::string();
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length) ||
-        fixed == nullptr || length < sizeof(VS_FIXEDFILEINFO) ||
-        fixed->dwSignature != VS_FFI_SIGNATURE) {
-        return std::string();
-    }
-    return VersionText(HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                       HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
-}
-
 Choices WorkOutChoices(const std::string& libraryFolder) {
     Win32Profile profile;
     Win32FileSystem files;

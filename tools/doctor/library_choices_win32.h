@@ -1,5 +1,5 @@
-// The system's side of the doctor's view of the library: the version resource of quillon.dll and
-// the library's choices on this PC, worked out with the library's own Win32 adapters.
+// The system's side of the doctor's view of the library: its choices on this PC, worked out with
+// the library's own Win32 adapters.
 #pragma once
 
 #include <string>
@@ -8,10 +8,6 @@
 
 namespace quillon {
 namespace doctor {
-
-// The file version of the module at `path` from its version resource ("0.1.0"); empty when it has
-// none.
-std::string FileVersion(const std::string& path);
 
 // The settings file, the port for port 0, the reader library and the file log, as quillon.dll in
 // `libraryFolder` (with its trailing backslash) would find them from the current folder. Loads

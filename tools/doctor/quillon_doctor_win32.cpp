@@ -1,9 +1,12 @@
 // quillon_doctor.exe: run at the counter PC, prints one line per check (OK, WARN or FAIL) and,
-// for every line that is not OK, what to do. Loads quillon.dll from its own folder and checks it
-// is of the doctor's release, works out the library's choices with the library's own routines
-// (linked in, not asked of the DLL, whose one way in stays ProcessWebMessage), opens the port it
-// picks and sends the status query through ProcessWebMessage. Each step runs under a watchdog, so
-// a silent line or a hung reader library cannot stop it.
+// for every line that is not OK, what to do. Checks first that only administrators may change its
+// folder (a distribution tool runs it as SYSTEM: it loads nothing from a folder a user could
+// plant a DLL in), loads quillon.dll from there and checks it is of the doctor's release, works
+// out the library's choices with the library's own routines (linked in, not asked of the DLL,
+// whose one way in stays ProcessWebMessage), reads the browsers' registrations of the bridge,
+// opens the port the library picks and sends the status query through ProcessWebMessage. Each
+// step that waits on a device runs under a watchdog, so a silent line or a hung reader library
+// cannot stop it.
 #include <windows.h>
 
 #include <chrono>
@@ -14,7 +17,9 @@
 #include <vector>
 
 #include "doctor_checks.h"
+#include "foundation/guarded_loading_win32.h"
 #include "foundation/module_folder_win32.h"
+#include "install_facts_win32.h"
 #include "library_choices_win32.h"
 #include "quillon_build_config.h"
 
@@ -27,12 +32,14 @@ const char kHelp[] =
     "quillon_doctor: checks this PC for quillon.dll, line by line.\n"
     "\n"
     "Loads quillon.dll from the doctor's own folder and reports, each as OK, WARN or FAIL with\n"
-    "what to do: the library's version (it must be the doctor's own) and folder; the settings\n"
+    "what to do: whether anyone but administrators and SYSTEM may change that folder (then it\n"
+    "stops there); the library's version (it must be the doctor's own) and folder; the settings\n"
     "file the library would use and any value it would not read as written; the COM port it\n"
     "would take for port 0 and why, whether that opens and whether the terminal answers the\n"
     "status query sent through the library (with its customer name and the time it took);\n"
     "whether OrvMyKad.dll is found where the library looks and complete, and its version; the\n"
-    "file log.\n"
+    "file log; a user's registration of the browsers' quillon.bridge host that points\n"
+    "elsewhere than the machine's.\n"
     "Exit status 0 when nothing failed, 1 otherwise, 2 for a wrong command line.\n"
     "\n"
     "Options:\n"
@@ -86,6 +93,7 @@ bool Bounded(int seconds, Job& job) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    quillon::SearchDllsInSystemFolderOnly();
     int portGiven = 0;
     int waitSeconds = 30;
     for (int i = 1; i < argc; ++i) {
@@ -106,19 +114,27 @@ int main(int argc, char** argv) {
 
     std::vector<Finding> findings;
     const std::string folder = quillon::OwnModuleFolder();
+    findings.push_back(quillon::doctor::FolderCheck(quillon::doctor::ReadFolderFacts(folder)));
+    Print(findings.back());
+    if (findings.back().level == quillon::doctor::Level::kFail) return 1;
+
     quillon::doctor::LibraryFacts facts;
     facts.path = folder + "quillon.dll";
     facts.bits = static_cast<int>(sizeof(void*) * 8);
     // By full path: a quillon.dll elsewhere on the search path is not the one being checked.
-    HMODULE library = LoadLibraryExA(facts.path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE library = quillon::LoadByFullPathImportsFromSystem(facts.path);
     ProcessFn process = nullptr;
+    unsigned version[4];
     if (library == nullptr) {
         facts.loadError = GetLastError();
     } else {
         process = reinterpret_cast<ProcessFn>(
             reinterpret_cast<void*>(GetProcAddress(library, "ProcessWebMessage")));
         facts.hasEntry = process != nullptr;
-        facts.version = quillon::doctor::FileVersion(facts.path);
+        if (quillon::ModuleFileVersion(library, version)) {
+            facts.version =
+                quillon::doctor::VersionText(version[0], version[1], version[2], version[3]);
+        }
     }
     findings.push_back(quillon::doctor::LibraryCheck(facts, QUILLON_VERSION_TEXT));
     Print(findings.back());
@@ -137,6 +153,8 @@ int main(int argc, char** argv) {
         Print(f);
         findings.push_back(f);
     }
+    findings.push_back(quillon::doctor::BrowserHostCheck(quillon::doctor::ReadHostRegistrations()));
+    Print(findings.back());
 
     const int port = quillon::doctor::PortToCheck(choices, portGiven);
     bool opened = false;
