@@ -165,6 +165,10 @@ def wix_source(listing, staged, arch):
         el(feature, "ComponentRef", Id=key)
         return node
 
+    # The install folder's permissions are set whatever INSTALLDIR is (build() adds the row that
+    # sets them to this component's folder creation).
+    el(component("INSTALLDIR", LOCKED_FOLDER_COMPONENT, ("INSTALLDIR", "permissions")),
+       "CreateFolder")
     for item, path in zip(listing, staged):
         key = identifier(item.folder, item.name)
         node = component(item.folder, key, (item.folder, item.name.lower()))
@@ -185,6 +189,15 @@ def wix_source(listing, staged, arch):
                    Value="[INSTALLDIR]" + item.name, KeyPath="yes")
     return ET.ElementTree(wix), kept
 
+
+# Administrators and SYSTEM may change the install folder, users read and execute (0x1200a9:
+# FILE_GENERIC_READ | FILE_GENERIC_EXECUTE); protected, so nothing comes from the parent folder
+# (an INSTALLDIR under a folder users may write to, such as C:\ or D:\Apps, inherits nothing),
+# and inherited by every file and folder the package puts inside. wixl takes no Permission
+# elements, so build() writes the MsiLockPermissionsEx table, which Windows Installer 5 applies
+# itself when it creates the folder: no custom action, and nothing run from the folder.
+LOCKED_FOLDER_SDDL = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+LOCKED_FOLDER_COMPONENT = "INSTALLDIR_permissions"
 
 # msidbComponentAttributes: Permanent, NeverOverwrite, 64-bit; msidbUpgradeAttributes:
 # MigrateFeatures, VersionMaxInclusive.
@@ -230,6 +243,12 @@ def build(build_dir, out, version=None, wxs=None):
                     "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, "
                     "`ActionProperty`) VALUES ('{%s}', '%s', %d, 'WIX_UPGRADE_DETECTED')"
                     % (UPGRADE_CODES[arch], version, MIGRATE_FEATURES | VERSION_MAX_INCLUSIVE)]
+        queries += ["CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL,"
+                    " `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDL` LONGCHAR "
+                    "NOT NULL, `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)",
+                    "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, "
+                    "`Table`, `SDDL`) VALUES ('LockInstallFolder', 'INSTALLDIR', 'CreateFolder', "
+                    "'%s')" % LOCKED_FOLDER_SDDL]
         for query in queries:
             subprocess.run(["msibuild", target + ".part", "-q", query], check=True)
     os.replace(target + ".part", target)

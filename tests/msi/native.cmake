@@ -1,7 +1,9 @@
-# The Windows Installer packages: their tables for both builds, read back with msitools, and the
-# 64-bit one installed, upgraded and removed under wine64's msiexec in a prefix of its own (not the
-# e2e tests' shared one: it changes Program Files, HKLM and System32). It takes the twin's e2e lock:
-# it runs in the twin's share of the suite, the shorter one, and never beside the timed rows.
+# The Windows Installer packages: their tables for both builds, read back with msitools, and each
+# installed, upgraded and removed under its wine's msiexec in a prefix of its own (not the e2e
+# tests' shared one: it changes Program Files, HKLM and System32): the 64-bit one under wine64
+# with every step, the 32-bit one (the branches' package) under the emulated 32-bit wine with one
+# install, one upgrade and one removal. Each takes its build's e2e lock, so neither runs beside
+# that build's timed rows.
 if(QUILLON_WIN32_DIR AND QUILLON_WIN64_DIR)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   set(_env QUILLON_WIN32_DIR=${QUILLON_WIN32_DIR};QUILLON_WIN64_DIR=${QUILLON_WIN64_DIR}
@@ -15,4 +17,9 @@ if(QUILLON_WIN32_DIR AND QUILLON_WIN64_DIR)
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/msi)
   set_tests_properties(msi_wine64 PROPERTIES LABELS "package;e2e;win64" TIMEOUT 300
                        RESOURCE_LOCK win64_wine ENVIRONMENT "${_env}")
+  add_test(NAME msi_wine32 COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/msi/test_msi.py
+           SilentInstallUpgradeRemoval32
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/msi)
+  set_tests_properties(msi_wine32 PROPERTIES LABELS "package;e2e;win32" TIMEOUT 600
+                       RESOURCE_LOCK win32_wine ENVIRONMENT "${_env}")
 endif()

@@ -1,6 +1,9 @@
-"""The installer packages: both builds' tables read back with msitools (Packages), and the 64-bit
-one under wine64's msiexec in a prefix of its own (SilentInstallUpgradeRemoval): install, the
-bank's edit to QUILLON.ini, upgrade, rebuild, refused downgrade, removal."""
+"""The installer packages: both builds' tables read back with msitools (Packages); the 64-bit one
+under wine64's msiexec in a prefix of its own (SilentInstallUpgradeRemoval): install, the bank's
+edit to QUILLON.ini, upgrade, rebuild, refused downgrade, removal; and the 32-bit one, the
+branches' package, under the 32-bit wine (SilentInstallUpgradeRemoval32): install, upgrade and
+removal only, since each step costs seconds under the emulator and the rest is the same package
+logic."""
 import json
 import os
 import re
@@ -24,6 +27,9 @@ UPGRADE_CODES = {"win32": "{5E0B6A41-93C7-4F2E-8D1A-0C7B3F6E2A91}",
 PLACES = {"win32": ("SystemFolder", "ProgramFilesFolder"),  # the settings file's, the programs'
           "win64": ("System64Folder", "ProgramFiles64Folder")}
 PERMANENT_NEVER_OVERWRITE, WIN64 = 0x10 | 0x80, 0x100  # msidbComponentAttributes
+# The install folder: administrators and SYSTEM full control, users read and execute, nothing
+# inherited from the parent, all of it inherited by what the package puts inside.
+LOCKED = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
 DOCS = sorted(n for n in os.listdir(os.path.join(ROOT, "docs")) if n.endswith(".md"))
 
 
@@ -88,6 +94,12 @@ class Packages(unittest.TestCase):
                              [("2", r"Software\%s\NativeMessagingHosts\quillon.bridge" % b, "",
                                "[INSTALLDIR]quillon.bridge.json")
                               for b in ("Google\\Chrome", "Microsoft\\Edge")], arch)
+            # Set when the folder is made, whatever INSTALLDIR the install is given.
+            self.assertEqual(([(r["Directory_"], r["Component_"]) for r in table(msi, "CreateFolder")],
+                              [(r["LockObject"], r["Table"], r["SDDL"], r["Condition"])
+                               for r in table(msi, "MsiLockPermissionsEx")]),
+                             ([("INSTALLDIR", "INSTALLDIR_permissions")],
+                              [("INSTALLDIR", "CreateFolder", LOCKED, "")]), arch)
             codes[arch] = [{c["Component"]: c["ComponentId"] for c in table(m, "Component")}
                            for m in (msi, self.older[arch])]
             self.assertEqual(
@@ -115,13 +127,15 @@ class Packages(unittest.TestCase):
 
 
 class SilentInstallUpgradeRemoval(unittest.TestCase):
+    ARCH = "win64"
+
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="quillon-msi-wine-")
         tree = os.path.join(cls.work, "tree")
         os.makedirs(tree)
         for name in ("quillon.dll", "quillon_host.exe"):
-            shutil.copy(os.path.join(BUILDS["win64"], name), tree)
+            shutil.copy(os.path.join(BUILDS[cls.ARCH], name), tree)
         with open(os.path.join(tree, "quillon_bridge.exe"), "wb") as f:
             f.write(b"stand-in bridge")  # installed and registered, never run here
         manifest = os.path.join(cls.work, "counter-host.json")
@@ -133,7 +147,7 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
         cls.current = build_msi(tree, out, manifest=manifest)[0]
         cls.older = build_msi(tree, out, previous_version(VERSION), manifest=manifest)[0]
         cls.rebuilt = build_msi(tree, os.path.join(out, "rebuilt"), manifest=manifest)[0]
-        cls.wine = winerig.Wine(os.path.join(cls.work, "prefix"), arch="win64")
+        cls.wine = winerig.Wine(os.path.join(cls.work, "prefix"), arch=cls.ARCH)
         cls.wine.create()
         cls.drive = os.path.join(cls.wine.prefix, "drive_c")
 
@@ -145,7 +159,10 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
     def msiexec(self, *args):
         log = os.path.join(tempfile.mkdtemp(dir=self.work), "msiexec.log")  # msiexec appends
         r = self.wine.run("msiexec", list(args) + ["/qn", "/l*v", windows_path(log)], timeout=180)
-        self.last_log = open(log, encoding="latin-1").read() if os.path.exists(log) else ""
+        self.last_log = ""
+        if os.path.exists(log):
+            with open(log, encoding="latin-1") as f:
+                self.last_log = f.read()
         return r.returncode
 
     def state(self):
@@ -163,7 +180,7 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
             if re.search(r"^\s*DisplayName\s+REG_SZ\s+Quillon\s*$", b, re.M)}
         return listed, ini, registered, products
 
-    def test_install_upgrade_rebuild_refused_downgrade_and_removal(self):
+    def test_each_step_leaves_the_files_settings_registrations_and_product_it_should(self):
         with open(os.path.join(ROOT, "packaging", "QUILLON.ini"), "rb") as f:
             template = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
         registered = [INSTALLED + r"\counter-host.json"] * len(BROWSERS)
@@ -173,7 +190,7 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
             ("upgrade", ["/i", self.current], 0, self.current, BRANCH),
             ("rebuild", ["/i", self.rebuilt], 0, self.rebuilt, BRANCH),
             ("downgrade", ["/i", self.older], REFUSED, self.rebuilt, BRANCH),
-        ]
+        ][:4 if self.ARCH == "win64" else 2]
         for what, (verb, msi), status, product, ini in steps:
             self.assertEqual(self.msiexec(verb, windows_path(msi)), status,
                              what + self.last_log[-3000:])
@@ -186,27 +203,32 @@ class SilentInstallUpgradeRemoval(unittest.TestCase):
                     f.write(BRANCH)
                 # The carried bytes: the build's program, a page whose link out of docs\ is text.
                 for name, source, old, new in (
-                        ("quillon.dll", BUILDS["win64"], b"", b""),
+                        ("quillon.dll", BUILDS[self.ARCH], b"", b""),
                         ("docs/settings.md", ROOT, b"[`packaging/QUILLON.ini`]"
                          b"(../packaging/QUILLON.ini)", b"`packaging/QUILLON.ini`")):
                     with open(os.path.join(self.drive, "Program Files", "Quillon", name),
                               "rb") as got, open(os.path.join(source, name), "rb") as f:
                         self.assertEqual(got.read(), f.read().replace(old, new), name)
-        # Refused by the launch condition on the newer product, not by some failure.
-        self.assertIn("WIX_DOWNGRADE_DETECTED = %s\n" % product_code(self.rebuilt), self.last_log)
-
-        # The installed programs work together: from a folder without QUILLON.ini the installed
-        # host's library reads the bank's one in System32.
-        r = self.wine.run(INSTALLED + r"\quillon_host.exe", ["[GETBRANCHCODE]"],
-                          cwd=tempfile.mkdtemp(dir=self.work))
-        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-        self.assertRegex(r.stdout, r"reply: +\[GETBRANCHCODE\]\[0\]\[TK017\]\[Taman Kenari\]"
-                                   r"\[\d+\.\d+\.\d+\.\d+\]\[123\]\n")
+        installed = product_code(product)
+        if self.ARCH == "win64":
+            # Refused by the launch condition on the newer product, not by some failure.
+            self.assertIn("WIX_DOWNGRADE_DETECTED = %s\n" % installed, self.last_log)
+            # The installed programs work together: from a folder without QUILLON.ini the
+            # installed host's library reads the bank's one in System32.
+            r = self.wine.run(INSTALLED + r"\quillon_host.exe", ["[GETBRANCHCODE]"],
+                              cwd=tempfile.mkdtemp(dir=self.work))
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            self.assertRegex(r.stdout, r"reply: +\[GETBRANCHCODE\]\[0\]\[TK017\]\[Taman "
+                                       r"Kenari\]\[\d+\.\d+\.\d+\.\d+\]\[123\]\n")
 
         # Removal by product code, as a distribution tool does it without the package at hand.
-        self.assertEqual(self.msiexec("/x", product_code(self.rebuilt)), 0, self.last_log[-3000:])
+        self.assertEqual(self.msiexec("/x", installed), 0, self.last_log[-3000:])
         self.assertEqual(self.state(), ([], BRANCH, [None] * len(BROWSERS), {}))
         self.assertFalse(os.path.exists(os.path.join(self.drive, "Program Files", "Quillon")))
+
+
+class SilentInstallUpgradeRemoval32(SilentInstallUpgradeRemoval):
+    ARCH = "win32"
 
 
 if __name__ == "__main__":

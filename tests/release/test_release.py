@@ -134,6 +134,11 @@ class Release(unittest.TestCase):
             info = pe_info(path(name))
             runtime = [d for d in info[3] if re.search(r"gcc|stdc\+\+|pthread", d)]
             self.assertEqual((info[0], runtime), ("pei-i386", []), name)
+        # The programs that load quillon.dll from their folder import only DLLs that Windows
+        # takes from its system folder whatever lies beside them (its known DLLs).
+        for name in ("quillon_bridge.exe", "quillon_doctor.exe"):
+            self.assertLessEqual(set(pe_info(path(name))[3]), {
+                "kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll", "ws2_32.dll"}, name)
 
     def test_a_stdcall_export_with_an_undecorated_name_is_told_by_its_return(self):
         folder = tempfile.mkdtemp()
