@@ -8,41 +8,6 @@ namespace quillon {
 
 namespace {
 
-const PromptText kNone = {nullptr, nullptr};
-
-const ModeSetup kModes[] = {
-    {Mode::kEnroll,
-     "ENROLL",
-     false,
-     "ENROLLMENT",
-     {"E1", "Performing ENROLLMENT..."},
-     kNone,
-     StartAction::kPostEnroll},
-    {Mode::kVerify,
-     "VERIFY",
-     false,
-     "VERIFY",
-     {"V1", "Performing VERIFICATION..."},
-     {"V2", "Place Finger\r\nLetak jari"},
-     StartAction::kPostVerify},
-    {Mode::kSetTerminalTime, "SET_TERMINAL_TIME", false, nullptr, kNone, kNone,
-     StartAction::kSendThenClose},
-    {Mode::kMyKad, "MYKAD", true, "MYKAD", kNone, kNone, StartAction::kStartReader},
-    {Mode::kMyKadOnly, "MYKADONLY", true, "MYKAD", kNone, kNone, StartAction::kStartReader},
-    {Mode::kMyKadNoVerifyNoPhoto, "MYKADNOVERIFYNOPHOTO", true, "MYKAD", kNone, kNone,
-     StartAction::kStartReader},
-    {Mode::kMyKadNoVerify, "MYKADNOVERIFY", true, "MYKAD", kNone, kNone, StartAction::kStartReader},
-    {Mode::kGetLltStatus, "GETLLTSTATUS", false, nullptr, kNone, kNone, StartAction::kSend},
-    {Mode::kGetSn, "GETSN", false, nullptr, kNone, kNone, StartAction::kSend},
-    {Mode::kGetSignature,
-     "GETSIGNATURE",
-     false,
-     "SIGNATURE",
-     {"S1", "Signature"},
-     {"S2", "Place Sign on the Screen"},
-     StartAction::kSend},
-};
-
 // The terminal's template sizes: 598 bytes in the enrolment format this system uses (the
 // terminal's other one, 512 bytes, is never asked for), 1196 in the two-finger template format.
 int EnrollTemplateSize(int templateFormat) { return templateFormat == 2 ? 1196 : 598; }
@@ -53,15 +18,8 @@ void Send(IOperationHost& host, const uint8_t* frame, int length) {
 
 }  // namespace
 
-const ModeSetup& SetupFor(Mode mode) {
-    for (const ModeSetup& row : kModes) {
-        if (row.mode == mode) return row;
-    }
-    return kModes[0];  // not reached: every mode has its row
-}
-
 ReaderInputs Operation::ReaderStart(int comPort, const std::string& settingsPath) const {
-    return ReaderInputs{comPort, MyKadReadMode::kRecordOnly, settingsPath, 0};
+    return ReaderInputs{comPort, MyKadReadPlan{false, false}, settingsPath};
 }
 
 // ---- Terminal events ----
@@ -270,14 +228,9 @@ bool SignatureOperation::HandleReply(uint8_t code, const uint8_t* frame, int len
 // ---- Card reads ----
 
 ReaderInputs CardReadOperation::ReaderStart(int comPort, const std::string& settingsPath) const {
-    // The finger is verified in the modes that ask for it; the others read without it.
-    const Mode mode = GetMode();
-    const uint8_t verify = mode == Mode::kMyKad || mode == Mode::kMyKadOnly ? 1 : 0;
-    const MyKadReadMode read = mode == Mode::kMyKad           ? MyKadReadMode::kPhotoAndFinger
-                               : mode == Mode::kMyKadOnly     ? MyKadReadMode::kFinger
-                               : mode == Mode::kMyKadNoVerify ? MyKadReadMode::kPhoto
-                                                              : MyKadReadMode::kRecordOnly;
-    return ReaderInputs{comPort, read, settingsPath, verify};
+    const ModeSetup& setup = Setup();
+    return ReaderInputs{comPort, MyKadReadPlan{setup.readsPhoto, setup.verifiesFinger},
+                        settingsPath};
 }
 
 void CardReadOperation::TakeReaderResult(const ReaderResult& r) {

@@ -39,9 +39,10 @@ enum class StartAction {
     kSend,           // send the command and wait for its reply
 };
 
-// One row per mode: its name (as the reader thread and the log know it), its link, the window
-// title and prompt lines of its set-up, and how it starts. A null title or key leaves that
-// element as the template has it.
+// One row per mode: its name (as the log knows it), its link, the window title and prompt lines of
+// its set-up, how it starts, and for the reader modes what the read takes besides the card's
+// record. A null title or key leaves that element as the template has it. The MyKad commands name
+// their mode (command/commands.h), and the reply record reads photo and label from its row.
 struct ModeSetup {
     Mode mode;
     const char* name;
@@ -50,8 +51,63 @@ struct ModeSetup {
     PromptText line1;
     PromptText line2;
     StartAction start;
+    // Reader modes: the photo is read and sent; the finger is verified, and a labelled record
+    // says "VERIFIED" (the command's kind, not the outcome of any verification).
+    bool readsPhoto;
+    bool verifiesFinger;
 };
-const ModeSetup& SetupFor(Mode mode);
+
+inline constexpr PromptText kNoPrompt = {nullptr, nullptr};
+
+inline constexpr ModeSetup kModes[] = {
+    {Mode::kEnroll,
+     "ENROLL",
+     false,
+     "ENROLLMENT",
+     {"E1", "Performing ENROLLMENT..."},
+     kNoPrompt,
+     StartAction::kPostEnroll,
+     false,
+     false},
+    {Mode::kVerify,
+     "VERIFY",
+     false,
+     "VERIFY",
+     {"V1", "Performing VERIFICATION..."},
+     {"V2", "Place Finger\r\nLetak jari"},
+     StartAction::kPostVerify,
+     false,
+     false},
+    {Mode::kSetTerminalTime, "SET_TERMINAL_TIME", false, nullptr, kNoPrompt, kNoPrompt,
+     StartAction::kSendThenClose, false, false},
+    {Mode::kMyKad, "MYKAD", true, "MYKAD", kNoPrompt, kNoPrompt, StartAction::kStartReader, true,
+     true},
+    {Mode::kMyKadOnly, "MYKADONLY", true, "MYKAD", kNoPrompt, kNoPrompt, StartAction::kStartReader,
+     false, true},
+    {Mode::kMyKadNoVerifyNoPhoto, "MYKADNOVERIFYNOPHOTO", true, "MYKAD", kNoPrompt, kNoPrompt,
+     StartAction::kStartReader, false, false},
+    {Mode::kMyKadNoVerify, "MYKADNOVERIFY", true, "MYKAD", kNoPrompt, kNoPrompt,
+     StartAction::kStartReader, true, false},
+    {Mode::kGetLltStatus, "GETLLTSTATUS", false, nullptr, kNoPrompt, kNoPrompt, StartAction::kSend,
+     false, false},
+    {Mode::kGetSn, "GETSN", false, nullptr, kNoPrompt, kNoPrompt, StartAction::kSend, false, false},
+    {Mode::kGetSignature,
+     "GETSIGNATURE",
+     false,
+     "SIGNATURE",
+     {"S1", "Signature"},
+     {"S2", "Place Sign on the Screen"},
+     StartAction::kSend,
+     false,
+     false},
+};
+
+constexpr const ModeSetup& SetupFor(Mode mode) {
+    for (const ModeSetup& row : kModes) {
+        if (row.mode == mode) return row;
+    }
+    return kModes[0];  // not reached: every mode has its row
+}
 
 // What an operation may do to the dialog that runs it, on the dialog's thread.
 class IOperationHost {

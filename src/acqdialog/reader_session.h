@@ -30,9 +30,8 @@ namespace quillon {
 // The dialog's members that the thread reads, copied when the thread is started.
 struct ReaderInputs {
     int comPort;
-    MyKadReadMode readMode;  // photo and finger, as the dialog's mode asks
+    MyKadReadPlan plan;  // photo and finger, as the dialog's mode asks
     std::string settingsPath;
-    uint8_t verifySwitch;  // 1: the modes that verify the finger do so
 };
 
 // What the thread leaves for the dialog; each part only counts once the thread has set it.

@@ -16,7 +16,7 @@ class SessionDialog : public IMyKadDialog {
   public:
     explicit SessionDialog(ReaderSession& session) : session_(session) {}
     int ComPort() override { return session_.Inputs().comPort; }
-    MyKadReadMode Mode() override { return session_.Inputs().readMode; }
+    MyKadReadPlan Plan() override { return session_.Inputs().plan; }
     std::string SettingsPath() override { return session_.Inputs().settingsPath; }
     int CancelCode() override { return session_.CancelCode(); }
     void RefreshPromptLines() override { session_.RefreshPromptLines(); }
@@ -79,12 +79,7 @@ int RunReaderThread(ReaderSession& session, ICardReaderLibrary& library, IClock&
     ReaderSessions& sessions = session.Sessions();
     sessions.BeginPrompts(&session);
     GuardedReaderLibrary guarded(library, session.Watch());
-    MyKadReaderParts parts{guarded,
-                           dialog,
-                           session.Profile(),
-                           clock,
-                           sessions.PromptRoutine(),
-                           &session.Inputs().verifySwitch};
+    MyKadReaderParts parts{guarded, dialog, session.Profile(), clock, sessions.PromptRoutine()};
     int result = kResultInternalError;
     try {
         result = RunMyKadReader(parts);

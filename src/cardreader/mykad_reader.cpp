@@ -20,9 +20,8 @@ class ReaderRun {
           profile_(parts.profile),
           clock_(parts.clock),
           promptRoutine_(parts.promptRoutine),
-          verifySwitch_(parts.verifySwitch),
           path_(parts.dialog.SettingsPath()),
-          mode_(parts.dialog.Mode()) {}
+          plan_(parts.dialog.Plan()) {}
 
     int Run();
 
@@ -59,12 +58,6 @@ class ReaderRun {
         }
     }
 
-    bool ReadsPhoto() const {
-        return mode_ == MyKadReadMode::kPhotoAndFinger || mode_ == MyKadReadMode::kPhoto;
-    }
-    bool MayVerify() const {
-        return mode_ == MyKadReadMode::kPhotoAndFinger || mode_ == MyKadReadMode::kFinger;
-    }
     bool Cancelled() { return dialog_.CancelCode() == kResultCancelled; }
 
     int Init() {
@@ -87,9 +80,8 @@ class ReaderRun {
     IProfile& profile_;
     IClock& clock_;
     MyKadPromptRoutine promptRoutine_;
-    const uint8_t* verifySwitch_;
     const std::string path_;
-    const MyKadReadMode mode_;
+    const MyKadReadPlan plan_;
 
     bool eba_ = false;
     char version_[kOrvVersionSize] = {0};
@@ -196,12 +188,12 @@ int ReaderRun::ReadCard(bool& mykid) {
     } else {
         Prompt(12, kLineOld, "Reading Photo");
     }
-    if (ReadsPhoto() && last == kOrvOk) {
+    if (plan_.photo && last == kOrvOk) {
         CardPrompt(3, "Reading Photo");
         last = lib_.OrvMyKadReadPhoto(photo_);
         WriteLog(Format("RP : %d", last));
     }
-    if (MayVerify() && verifySwitch_ != nullptr && *verifySwitch_ == 1) {
+    if (plan_.finger) {
         if (last != kOrvOk) return last;
         return VerifyFinger();
     }
@@ -217,7 +209,7 @@ int Bounded(int32_t length, int limit) {
 void ReaderRun::SucceedCopy() {
     CardPrompt(4, "Copying MyKad Data and Photo");
     dialog_.SetOpenData(record_, Bounded(recordLength_, kOpenDataMax));
-    dialog_.SetPhoto(photo_, ReadsPhoto() ? sizeof photo_ : 0);
+    dialog_.SetPhoto(photo_, plan_.photo ? sizeof photo_ : 0);
     dialog_.SetFullRecord(true);
 }
 

@@ -17,12 +17,10 @@
 
 namespace quillon {
 
-// What a read takes besides the card's record (the dialog's MyKad modes).
-enum class MyKadReadMode {
-    kPhotoAndFinger,  // "MYKAD": the finger only while the verification switch is 1
-    kFinger,          // "MYKADONLY": likewise
-    kPhoto,           // "MYKADNOVERIFY"
-    kRecordOnly,      // "MYKADNOVERIFYNOPHOTO"
+// What a read takes besides the card's record, as the dialog's mode says.
+struct MyKadReadPlan {
+    bool photo;   // the photo, after the record
+    bool finger;  // the holder's finger, verified against the card
 };
 
 // The acquisition dialog as the reader thread sees it. The thread calls it from its own thread;
@@ -34,7 +32,7 @@ class IMyKadDialog {
 
     // Inputs, copied when the thread starts; the cancel code is -9 once Cancel was pressed.
     virtual int ComPort() = 0;
-    virtual MyKadReadMode Mode() = 0;
+    virtual MyKadReadPlan Plan() = 0;
     virtual std::string SettingsPath() = 0;
     virtual int CancelCode() = 0;
 
@@ -64,9 +62,6 @@ struct MyKadReaderParts {
     IProfile& profile;
     IClock& clock;
     MyKadPromptRoutine promptRoutine;  // the dialog's OnPromptCode, handed to OrvMyKadVerifyFinger
-    // The verification switch the thread was started with: the reads that take the finger
-    // verify it only while it is 1.
-    const uint8_t* verifySwitch;
 };
 
 // The whole run of the reader thread, from "INSIDE THREAD" to the dialog's close. Returns the

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "command/commands.h"
 #include "command/fields.h"
-#include "command/reply_sizes.h"
 #include "foundation/log.h"
 #include "foundation/results.h"
 #include "quillon.h"

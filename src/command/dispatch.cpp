@@ -6,6 +6,7 @@
 #include "command/branch.h"
 #include "command/call_barrier.h"
 #include "command/call_guard.h"
+#include "command/commands.h"
 #include "command/fields.h"
 #include "command/reply_log.h"
 #include "foundation/log.h"
@@ -16,8 +17,6 @@ namespace quillon {
 const unsigned char kAccessCode[5] = {QUILLON_ACCESS_CODE_BYTES};
 
 namespace {
-
-bool Contains(const char* text, const char* word) { return std::strstr(text, word) != nullptr; }
 
 void WriteReply(char* reply, const std::string& text) {
     if (reply != nullptr) std::memcpy(reply, text.c_str(), text.size() + 1);
@@ -39,9 +38,20 @@ void LogShowAndPort(const Arguments& args) {
     WriteLog(Format("show %d, port %d", ParseInt(args.first), ParseInt(args.second)));
 }
 
+std::string RunBranchCode(CommandContext& context) {
+    char branchCode[kBranchCodeSize] = {0};
+    char branchName[kBranchNameSize] = {0};
+    char address[kHostAddressSize] = {0};
+    const int status = GetBranchCode(context.locator, context.profile, context.host, branchCode,
+                                     branchName, address);
+    WriteLog(Format("GetBranchCode = %d", status));
+    return Format("[GETBRANCHCODE][%d][%s][%s][%s][123]", status, branchCode, branchName, address);
+}
+
 // GETSERIALNUMBER and GETFIRMWAREVERSION: a runner that fills a result text.
-std::string RunTextCommand(const char* keyword, int (IRunners::*runner)(int, int, char*),
+std::string RunTextCommand(const CommandRow& row, int (IRunners::*runner)(int, int, char*),
                            const char* request, IRunners& runners, int& code) {
+    const char* const keyword = row.keyword;
     Arguments args;
     ReadArguments(request, args);
     char text[kResultTextSize] = {0};
@@ -113,7 +123,8 @@ std::string RunVerify(const char* request, IRunners& runners, int& code) {
     return Format("[VERIFY][%d][123]", code);
 }
 
-std::string RunMyKad(const char* command, const char* request, CommandContext& context, int& code) {
+std::string RunCardRead(const CommandRow& row, const char* command, const char* request,
+                        CommandContext& context, int& code) {
     CallWorkspace& work = context.workspace;
     char(&texts)[3][kMyKadTextSize] = work.mykadTexts;
     std::memset(texts, 0, sizeof texts);
@@ -137,22 +148,41 @@ std::string RunMyKad(const char* command, const char* request, CommandContext& c
     const int port = ParseInt(args.second);
     IRunners& runners = context.runners;
     WriteLog("Before Calling Read MyKad");
-    if (Contains(command, "READMYKADNOPHOTO")) {
-        code = runners.ReadMyKADData(show, port, card);
-    } else if (Contains(command, "READMYKADNOVERIFYWITHPHOTO")) {
-        code = runners.ReadMyKADNoVerify(show, port, card, photo);
-    } else if (Contains(command, "READMYKADNOVERIFYNOPHOTO")) {
-        code = runners.ReadMyKADNoVerifyNoPhoto(show, port, card);
-    } else {
-        code = runners.ReadMyKAD(show, port, card, photo);
-    }
+    code = runners.ReadCard(row.reader->mode, show, port, card, photo);
     WriteLog("After Calling Read MyKad");
     WriteLog(Format("MYKAD RET = %d", code));
     if (code == 0 && context.mykadReply == nullptr) code = kResultNotStarted;
     if (code != 0) return Format("[%s][%d][123]", command, code);
     if (card[0] == '0') WriteLog("MYKAD DATA GOT");
     const char* const textPointers[3] = {texts[0], texts[1], texts[2]};
-    return context.mykadReply->Build(command, card, photo, textPointers);
+    return context.mykadReply->Build(row.keyword, *row.reader, card, photo, textPointers);
+}
+
+// Runs the command of `row` (field 1 is `command`); its reply, with its code in `code`.
+std::string RunCommand(const CommandRow& row, const char* command, const char* request,
+                       CommandContext& context, int& code) {
+    IRunners& runners = context.runners;
+    switch (row.kind) {
+        case CommandKind::kBranchCode:
+            return RunBranchCode(context);
+        case CommandKind::kSerialNumber:
+            return RunTextCommand(row, &IRunners::GetSerialNumber, request, runners, code);
+        case CommandKind::kFirmwareVersion:
+            return RunTextCommand(row, &IRunners::GetLLTStatus, request, runners, code);
+        case CommandKind::kEnroll:
+            return RunEnroll(request, runners, code);
+        case CommandKind::kSignature:
+            return RunSignature(request, runners, context.workspace, code);
+        case CommandKind::kVerify2F:
+            return RunVerify2F(request, runners, context.workspace, code);
+        case CommandKind::kSetDateTime:
+            return RunSetDateTime(request, runners, code);
+        case CommandKind::kCardRead:
+            return RunCardRead(row, command, request, context, code);
+        case CommandKind::kVerify:
+            break;
+    }
+    return RunVerify(request, runners, code);
 }
 
 // The file log is open from the call's first line to its last, and closed on every way out.
@@ -204,35 +234,9 @@ int ProcessWebMessageCore(const char* accessCode, const char* request, char* rep
 
     int code = 0;
     std::string text;
-    IRunners& runners = context.runners;
-    if (Contains(command, "GETBRANCHCODE")) {
-        char branchCode[kBranchCodeSize] = {0};
-        char branchName[kBranchNameSize] = {0};
-        char address[kHostAddressSize] = {0};
-        const int status = GetBranchCode(context.locator, context.profile, context.host, branchCode,
-                                         branchName, address);
-        WriteLog(Format("GetBranchCode = %d", status));
-        text =
-            Format("[GETBRANCHCODE][%d][%s][%s][%s][123]", status, branchCode, branchName, address);
-        code = 0;
-    } else if (Contains(command, "GETSERIALNUMBER")) {
-        text =
-            RunTextCommand("GETSERIALNUMBER", &IRunners::GetSerialNumber, request, runners, code);
-    } else if (Contains(command, "GETFIRMWAREVERSION")) {
-        text =
-            RunTextCommand("GETFIRMWAREVERSION", &IRunners::GetLLTStatus, request, runners, code);
-    } else if (Contains(command, "ENROLL")) {
-        text = RunEnroll(request, runners, code);
-    } else if (Contains(command, "GETSIGNATURE")) {
-        text = RunSignature(request, runners, context.workspace, code);
-    } else if (Contains(command, "VERIFY2F")) {
-        text = RunVerify2F(request, runners, context.workspace, code);
-    } else if (Contains(command, "SETDATETIME")) {
-        text = RunSetDateTime(request, runners, code);
-    } else if (Contains(command, "READMYKAD")) {
-        text = RunMyKad(command, request, context, code);
-    } else if (Contains(command, "VERIFY")) {
-        text = RunVerify(request, runners, code);
+    const CommandRow* row = MatchCommand(command);
+    if (row != nullptr) {
+        text = RunCommand(*row, command, request, context, code);
     } else {
         code = kResultNoCommand;
         text = Format("[%s][%d][123]", command, code);

@@ -17,12 +17,16 @@
 namespace quillon {
 
 // Forms the reply of a MyKad command whose runner returned 0 (the scrambled MyKad record).
+struct ModeSetup;
+
 class IMyKadReply {
   public:
     virtual ~IMyKadReply() = default;
-    // command: field 1 as received; texts: the host's three MyKad texts.
-    virtual std::string Build(const char* command, uint8_t* cardData, const uint8_t* photo,
-                              const char* const texts[3]) = 0;
+    // keyword: the command's (the reply names it); reader: the mode the card was read in, which
+    // says whether the photo goes with it and how a labelled record is labelled; texts: the
+    // host's three MyKad texts.
+    virtual std::string Build(const char* keyword, const ModeSetup& reader, uint8_t* cardData,
+                              const uint8_t* photo, const char* const texts[3]) = 0;
 };
 
 // The larger buffers of a call (about 13 KiB), kept off the caller's stack. The process's

@@ -13,8 +13,6 @@ namespace {
 
 const int kMarkerTextLength = 25;
 
-bool Contains(const char* text, const char* word) { return std::strstr(text, word) != nullptr; }
-
 // Bytes that must survive scrambling unchanged: the record's padding and the card's zeros.
 bool IsKept(uint8_t x) { return x == 0x00 || x == 0x20; }
 
@@ -86,35 +84,8 @@ void MakeRandomBlock(IGuidSource& guid, IRandomSequence& fallback, uint8_t block
     }
 }
 
-MyKadCommand ClassifyMyKadCommand(const char* command) {
-    command = OrEmpty(command);
-    if (Contains(command, "NOPHOTO")) {
-        if (Contains(command, "READMYKADNOPHOTO")) return MyKadCommand::kNoPhoto;
-        if (Contains(command, "READMYKADNOVERIFYNOPHOTO")) return MyKadCommand::kNoVerifyNoPhoto;
-    }
-    // A field with NOPHOTO but neither keyword ran a photo runner in the dispatcher; answer alike.
-    if (Contains(command, "READMYKADNOVERIFYWITHPHOTO")) return MyKadCommand::kNoVerifyWithPhoto;
-    return MyKadCommand::kFull;
-}
-
-const char* MyKadKeyword(MyKadCommand command) {
-    switch (command) {
-        case MyKadCommand::kNoPhoto:
-            return "READMYKADNOPHOTO";
-        case MyKadCommand::kNoVerifyNoPhoto:
-            return "READMYKADNOVERIFYNOPHOTO";
-        case MyKadCommand::kNoVerifyWithPhoto:
-            return "READMYKADNOVERIFYWITHPHOTO";
-        case MyKadCommand::kFull:
-            break;
-    }
-    return "READMYKAD";
-}
-
-MyKadLayout SelectMyKadLayout(bool labelled, MyKadCommand command) {
+MyKadLayout SelectMyKadLayout(bool labelled, bool verifying) {
     if (!labelled) return MyKadLayout::kPlain;
-    // The label names the command's kind, not the outcome of any verification.
-    const bool verifying = command == MyKadCommand::kNoPhoto || command == MyKadCommand::kFull;
     return verifying ? MyKadLayout::kLabelledVerified : MyKadLayout::kLabelledVerifyFail;
 }
 
@@ -173,10 +144,8 @@ std::string MyKadText(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-std::string MyKadRecordReply::Build(const char* command, uint8_t* cardData, const uint8_t* photo,
-                                    const char* const texts[3]) {
-    const MyKadCommand kind = ClassifyMyKadCommand(command);
-    const char* keyword = MyKadKeyword(kind);
+std::string MyKadRecordReply::Build(const char* keyword, const ModeSetup& reader, uint8_t* cardData,
+                                    const uint8_t* photo, const char* const texts[3]) {
     const bool mykad = cardData[0] == '0';
 
     uint8_t random[kMyKadKeySize];
@@ -186,7 +155,7 @@ std::string MyKadRecordReply::Build(const char* command, uint8_t* cardData, cons
     if (mykad) {
         const bool labelled =
             profile_.ReadInt(locator_.GetIniPath(), "MYKAD", "LABELLED_RECORD", 0) != 0;
-        const MyKadLayout layout = SelectMyKadLayout(labelled, kind);
+        const MyKadLayout layout = SelectMyKadLayout(labelled, reader.verifiesFinger);
         const std::string record =
             FormatMyKadRecord(layout, texts, FormatMyKadTimeStamp(clock_.Now()), host_.FirstIPv4());
         WriteMyKadRecord(cardData, kMyKadCardSize, MyKadRecordOffset(layout), record);
@@ -197,8 +166,7 @@ std::string MyKadRecordReply::Build(const char* command, uint8_t* cardData, cons
     }
     const std::string payloadText = MyKadText(payload_, payloadLength);
 
-    const bool withPhoto = kind == MyKadCommand::kNoVerifyWithPhoto || kind == MyKadCommand::kFull;
-    if (!mykad || !withPhoto) {
+    if (!mykad || !reader.readsPhoto) {
         return Format("[%s][0][%d][%s]", keyword, mykad ? 0 : 1, payloadText.c_str());
     }
     std::memset(photoBlock_, 0, sizeof photoBlock_);

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "acqdialog/operations.h"
 #include "command/dispatch.h"
 #include "foundation/platform.h"
 #include "foundation/settings.h"
@@ -64,13 +65,10 @@ class IRandomSequence {
 // A GUID's 16 bytes; when the generator fails, each byte is Next() / 255 instead.
 void MakeRandomBlock(IGuidSource& guid, IRandomSequence& fallback, uint8_t block[kMyKadKeySize]);
 
-// The four MyKad commands, told apart the way the reply must name them.
-enum class MyKadCommand { kNoPhoto, kNoVerifyNoPhoto, kNoVerifyWithPhoto, kFull };
-MyKadCommand ClassifyMyKadCommand(const char* command);
-const char* MyKadKeyword(MyKadCommand command);
-
 enum class MyKadLayout { kPlain, kLabelledVerified, kLabelledVerifyFail };
-MyKadLayout SelectMyKadLayout(bool labelled, MyKadCommand command);
+// The label names the command's kind (`verifying`: its mode verifies the finger), not the outcome
+// of any verification.
+MyKadLayout SelectMyKadLayout(bool labelled, bool verifying);
 size_t MyKadRecordOffset(MyKadLayout layout);
 int MyKadDataBlockLength(MyKadLayout layout);
 
@@ -107,8 +105,8 @@ class MyKadRecordReply : public IMyKadReply {
 
     // cardData: kMyKadCardSize bytes, byte 0 '0' (MyKad) or anything else (MyKid); the record is
     // written into it. photo: kMyKadPhotoSize bytes. texts: the host's three MyKad texts.
-    std::string Build(const char* command, uint8_t* cardData, const uint8_t* photo,
-                      const char* const texts[3]) override;
+    std::string Build(const char* keyword, const ModeSetup& reader, uint8_t* cardData,
+                      const uint8_t* photo, const char* const texts[3]) override;
 
   private:
     IniLocator& locator_;

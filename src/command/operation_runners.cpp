@@ -159,7 +159,7 @@ int OperationRunners::ReadCard(Mode mode, int show, int port, uint8_t* cardOut, 
         const size_t n = Min(static_cast<size_t>(card.openDataLength > 0 ? card.openDataLength : 0),
                              Min(sizeof card.openData, kMyKadCardSize - 1));
         std::memcpy(cardOut + 1, card.openData, n);
-        if (photoOut != nullptr) {
+        if (SetupFor(mode).readsPhoto) {
             std::memcpy(photoOut, card.photo.data(), Min(card.photo.size(), kMyKadPhotoSize));
         }
     } else {
@@ -170,22 +170,6 @@ int OperationRunners::ReadCard(Mode mode, int show, int port, uint8_t* cardOut, 
         std::memcpy(cardOut + 1, card.altData, n);
     }
     return result;
-}
-
-int OperationRunners::ReadMyKAD(int show, int port, uint8_t* cardOut, uint8_t* photoOut) {
-    return ReadCard(Mode::kMyKad, show, port, cardOut, photoOut);
-}
-
-int OperationRunners::ReadMyKADData(int show, int port, uint8_t* cardOut) {
-    return ReadCard(Mode::kMyKadOnly, show, port, cardOut, nullptr);
-}
-
-int OperationRunners::ReadMyKADNoVerify(int show, int port, uint8_t* cardOut, uint8_t* photoOut) {
-    return ReadCard(Mode::kMyKadNoVerify, show, port, cardOut, photoOut);
-}
-
-int OperationRunners::ReadMyKADNoVerifyNoPhoto(int show, int port, uint8_t* cardOut) {
-    return ReadCard(Mode::kMyKadNoVerifyNoPhoto, show, port, cardOut, nullptr);
 }
 
 }  // namespace quillon

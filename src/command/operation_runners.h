@@ -20,10 +20,7 @@ class OperationRunners : public IRunners {
     int GetLLTStatus(int show, int port, char* textOut) override;
     int SetTerminalTime(int port, int useGiven, const char* dateTime) override;
     int GetSignature(int show, int port, uint8_t* dataOut, uint32_t* countOut) override;
-    int ReadMyKAD(int show, int port, uint8_t* cardOut, uint8_t* photoOut) override;
-    int ReadMyKADData(int show, int port, uint8_t* cardOut) override;
-    int ReadMyKADNoVerify(int show, int port, uint8_t* cardOut, uint8_t* photoOut) override;
-    int ReadMyKADNoVerifyNoPhoto(int show, int port, uint8_t* cardOut) override;
+    int ReadCard(Mode mode, int show, int port, uint8_t* cardOut, uint8_t* photoOut) override;
 
   private:
     int Port(int port);
@@ -32,7 +29,6 @@ class OperationRunners : public IRunners {
     int StatusQueryFirst(int show, int port);
     int Verify(const char* name, int show, int port, int length, const uint8_t* templ,
                int templateFormat);
-    int ReadCard(Mode mode, int show, int port, uint8_t* cardOut, uint8_t* photoOut);
 
     DialogEnvironment& env_;
     IDialogRunner& modal_;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "command/commands.h"
 #include "foundation/log.h"
 
 namespace quillon {
@@ -10,18 +11,6 @@ namespace {
 
 std::string Length(size_t characters) {
     return Format("%lu characters", static_cast<unsigned long>(characters));
-}
-
-// The replies whose every field is safe to keep: branch, terminal serial number, and the
-// terminal's link status with the customer (the bank, not a person) it is set up for.
-bool KeepsAllFields(const std::string& command) {
-    return command == "GETBRANCHCODE" || command == "GETSERIALNUMBER" ||
-           command == "GETFIRMWAREVERSION";
-}
-
-bool IsMyKadReply(const std::string& command) {
-    return command == "READMYKAD" || command == "READMYKADNOPHOTO" ||
-           command == "READMYKADNOVERIFYWITHPHOTO" || command == "READMYKADNOVERIFYNOPHOTO";
 }
 
 // The contents of "[a][b]...[z]"; false when the text is not made of such fields. A field's
@@ -43,11 +32,14 @@ bool SplitFields(const std::string& reply, std::vector<std::string>& fields) {
 std::string ReplyForLog(const std::string& reply) {
     std::vector<std::string> fields;
     if (!SplitFields(reply, fields)) return Length(reply.size());
-    const std::string& command = fields[0];
+    // A reply that names no command exactly (a refusal echoes field 1) keeps only its code.
+    const CommandRow* row = CommandNamed(fields[0].c_str());
+    const LogKeeps keeps = row != nullptr ? row->log : LogKeeps::kCodeOnly;
     std::string logged;
     for (size_t i = 0; i < fields.size(); ++i) {
         // Unknown fields are taken for data: a new reply field stays out of the log by default.
-        const bool keep = i < 2 || KeepsAllFields(command) || (i == 2 && IsMyKadReply(command)) ||
+        const bool keep = i < 2 || keeps == LogKeeps::kAllFields ||
+                          (i == 2 && keeps == LogKeeps::kCardType) ||
                           (i + 1 == fields.size() && fields[i] == "123");
         logged += '[';
         logged += keep ? fields[i] : Length(fields[i].size());

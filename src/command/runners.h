@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "acqdialog/operations.h"
+
 namespace quillon {
 
 class IRunners {
@@ -16,10 +18,9 @@ class IRunners {
     virtual int GetLLTStatus(int show, int port, char* textOut) = 0;
     virtual int SetTerminalTime(int port, int useGiven, const char* dateTime) = 0;
     virtual int GetSignature(int show, int port, uint8_t* dataOut, uint32_t* countOut) = 0;
-    virtual int ReadMyKAD(int show, int port, uint8_t* cardOut, uint8_t* photoOut) = 0;
-    virtual int ReadMyKADData(int show, int port, uint8_t* cardOut) = 0;
-    virtual int ReadMyKADNoVerify(int show, int port, uint8_t* cardOut, uint8_t* photoOut) = 0;
-    virtual int ReadMyKADNoVerifyNoPhoto(int show, int port, uint8_t* cardOut) = 0;
+    // A card read in `mode` (one of the reader modes): card type and data into cardOut, and the
+    // photo into photoOut when the mode reads one.
+    virtual int ReadCard(Mode mode, int show, int port, uint8_t* cardOut, uint8_t* photoOut) = 0;
 };
 
 }  // namespace quillon

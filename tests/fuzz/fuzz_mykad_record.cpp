@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "command/commands.h"
 #include "mykad_fakes.h"
 
 using namespace quillon;
@@ -32,15 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::copy(data, data + std::min(size, rig.card.size()), rig.card.begin());
     const char* const pointers[3] = {texts[0].c_str(), texts[1].c_str(), texts[2].c_str()};
 
+    // The row the dispatcher would take for this field 1, a plain READMYKAD for any other.
+    const CommandRow* row = MatchCommand(command.c_str());
+    if (row == nullptr || row->reader == nullptr) row = CommandNamed("READMYKAD");
     const std::string text =
-        rig.reply.Build(command.c_str(), rig.card.data(), rig.photo.data(), pointers);
-    const MyKadCommand kind = ClassifyMyKadCommand(command.c_str());
+        rig.reply.Build(row->keyword, *row->reader, rig.card.data(), rig.photo.data(), pointers);
     const bool mykad = rig.card[0] == '0';
-    const std::string head =
-        "[" + std::string(MyKadKeyword(kind)) + "][0][" + (mykad ? "0" : "1") + "][";
+    const std::string head = "[" + std::string(row->keyword) + "][0][" + (mykad ? "0" : "1") + "][";
     // Base64 of the record (MyKid: of the raw card data), then of the photo for two commands.
-    const bool withPhoto =
-        mykad && (kind == MyKadCommand::kFull || kind == MyKadCommand::kNoVerifyWithPhoto);
+    const bool withPhoto = mykad && row->reader->readsPhoto;
     const size_t payload = !mykad ? 1991 : ((control & 1) ? 595 : 975);
     if (text.compare(0, head.size(), head) != 0 || text.back() != ']' ||
         text.size() != head.size() + payload + 1 + (withPhoto ? 5335 + 2 : 0))

@@ -21,12 +21,12 @@ namespace {
 
 using namespace testing_support;
 
-// Stands for the record builder: shows the command and the host's three texts.
+// Stands for the record builder: shows the keyword, the reader's mode and the host's texts.
 class TextsReply : public IMyKadReply {
   public:
-    std::string Build(const char* command, uint8_t*, const uint8_t*,
+    std::string Build(const char* keyword, const ModeSetup& reader, uint8_t*, const uint8_t*,
                       const char* const t[3]) override {
-        return Format("[%s][0][%s|%s|%s]", command, t[0], t[1], t[2]);
+        return Format("[%s][0][", keyword) + reader.name + Format(":%s|%s|%s]", t[0], t[1], t[2]);
     }
 };
 
@@ -83,10 +83,14 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
          "[SETDATETIME][-4][123]"},
         {"[SETDATETIME][4][ABCDEFGHIJKLM]", "SetTerminalTime 0 ABCDEFGHIJKLM -1 4",
          "[SETDATETIME][0][123]"},
-        {"[READMYKAD][1][4][a][b][c]", "ReadMyKAD 1 4", "[READMYKAD][0][a|b|c]"},
+        {"[READMYKAD][1][4][a][b][c]", "MYKAD 1 4", "[READMYKAD][0][MYKAD:a|b|c]"},
+        // The runner's mode is the one the reply is built for, named by the keyword found.
+        {"[READMYKADNOVERIFYWITHPHOTO+NOPHOTO][0][4]", "MYKADNOVERIFY 0 4",
+         "[READMYKADNOVERIFYWITHPHOTO][0][MYKADNOVERIFY:||]"},
+        {"[READMYKAD-NOPHOTO][0][4]", "MYKAD 0 4", "[READMYKAD][0][MYKAD:||]"},
         // MyKad failures echo field 1 as received.
-        {"[xREADMYKADNOPHOTOx][1][4]", "ReadMyKADData 1 4", "[xREADMYKADNOPHOTOx][-1][123]"},
-        {"[READMYKADNOVERIFYNOPHOTO][1][4]", "ReadMyKADNoVerifyNoPhoto 1 4",
+        {"[xREADMYKADNOPHOTOx][1][4]", "MYKADONLY 1 4", "[xREADMYKADNOPHOTOx][-1][123]"},
+        {"[READMYKADNOVERIFYNOPHOTO][1][4]", "MYKADNOVERIFYNOPHOTO 1 4",
          "[READMYKADNOVERIFYNOPHOTO][-1][123]"},
         {"[enroll][1][3]", "", "[enroll][-1007][123]"},  // case-sensitive
         {"", "", "[][-1007][123]"},
@@ -126,9 +130,9 @@ TEST_F(DispatchTest, TemplatesAndOverLongFieldsAreCutNeverCopiedPast) {
     EXPECT_EQ(runners.templ[598], 0xAA);
     Send("[READMYKAD][1][1][" + huge + "][" + huge + "][" + huge + "]");
     const std::string cut(19, 'A');
-    EXPECT_EQ(Reply(), "[READMYKAD][0][" + cut + "|" + cut + "|" + cut + "]");
+    EXPECT_EQ(Reply(), "[READMYKAD][0][MYKAD:" + cut + "|" + cut + "|" + cut + "]");
     Send("[READMYKAD][1][1]");
-    EXPECT_EQ(Reply(), "[READMYKAD][0][||]") << "no texts of the call before";
+    EXPECT_EQ(Reply(), "[READMYKAD][0][MYKAD:||]") << "no texts of the call before";
     // Show and port as 49 characters: the 50th digit is not read.
     Send("[ENROLL][" + std::string(49, '0') + "1][" + std::string(48, '0') + "12]");
     EXPECT_EQ(runners.called, "PerformEnroll 0 1");

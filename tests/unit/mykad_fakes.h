@@ -48,15 +48,8 @@ class ScriptedRunners : public IRunners {
             std::copy(signature.begin(), signature.end(), d), *n = signatureCount;
         return Note("GetSignature", s, p);
     }
-    int ReadMyKAD(int s, int p, uint8_t* c, uint8_t*) override {
-        return Card(c, "ReadMyKAD", s, p);
-    }
-    int ReadMyKADData(int s, int p, uint8_t* c) override { return Card(c, "ReadMyKADData", s, p); }
-    int ReadMyKADNoVerify(int s, int p, uint8_t* c, uint8_t*) override {
-        return Card(c, "ReadMyKADNoVerify", s, p);
-    }
-    int ReadMyKADNoVerifyNoPhoto(int s, int p, uint8_t* c) override {
-        return Card(c, "ReadMyKADNoVerifyNoPhoto", s, p);
+    int ReadCard(Mode mode, int s, int p, uint8_t* c, uint8_t*) override {
+        return Card(c, SetupFor(mode).name, s, p);
     }
 
   private:

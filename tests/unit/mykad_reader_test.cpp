@@ -17,7 +17,7 @@ using Strings = std::vector<std::string>;
 
 class FakeMyKadDialog : public IMyKadDialog {
   public:
-    MyKadReadMode mode = MyKadReadMode::kPhotoAndFinger;
+    MyKadReadPlan plan = {true, true};
     int cancelCode = 0, fullRecord = -1;  // -1: never set
     Strings events;                       // "refresh", "line2:TEXT", "ret:N", "close"
     std::string lines[3];                 // each text put into prompt line 1 and 2, "|" after
@@ -25,7 +25,7 @@ class FakeMyKadDialog : public IMyKadDialog {
     bool photoSet = false;
 
     int ComPort() override { return 7; }
-    MyKadReadMode Mode() override { return mode; }
+    MyKadReadPlan Plan() override { return plan; }
     std::string SettingsPath() override { return ".\\QUILLON.ini"; }
     int CancelCode() override { return cancelCode; }
     void RefreshPromptLines() override { events.push_back("refresh"); }
@@ -49,11 +49,10 @@ struct Reader {
     testing_support::FakeCardReader library;
     testing_support::FakeProfile profile;
     testing_support::FakeClock clock;
-    uint8_t verifySwitch = 1;
 
     int Run() {
         g_promptCodes.clear();
-        MyKadReaderParts parts{library, dialog, profile, clock, &RecordPromptCode, &verifySwitch};
+        MyKadReaderParts parts{library, dialog, profile, clock, &RecordPromptCode};
         return RunMyKadReader(parts);
     }
     // Answers "FW=-2,-2 CS#2" (Cancel pressed during the second CS), settings "APDU/V_TIMEOUT=9".
@@ -85,62 +84,60 @@ std::string Times(int n, const std::string& calls) {
     return all;
 }
 
-const MyKadReadMode kMyKad = MyKadReadMode::kPhotoAndFinger, kOnly = MyKadReadMode::kFinger,
-                    kNoVerify = MyKadReadMode::kPhoto, kNoPhoto = MyKadReadMode::kRecordOnly;
+// What each reader mode's row asks: photo, finger.
+const MyKadReadPlan kMyKad = {true, true}, kOnly = {false, true}, kNoVerify = {true, false},
+                    kNoPhoto = {false, false};
 const std::string kStart = "Init(7) FW(2000) ", kFound = "CS(1,2000) Reset ReadData IsEBA ",
                   kPoll = "CS(1,2000) ", kVerify = "L4 Verify(DUV) ", kBio = "Bio(DUV) ";
 
 TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
     const char* done = "Process Completed";
     const struct {
-        MyKadReadMode mode;
-        uint8_t verifySwitch;
+        MyKadReadPlan plan;
         const char *answers, *settings;
         int expected;
         std::string calls;
         const char* lastPrompt;  // line 2 of the last prompt
     } cases[] = {
         // Each mode reads the photo and verifies the finger as it asks.
-        {kOnly, 1, "", "", 0, kStart + kFound + kBio + kVerify + "Close", done},
-        {kNoVerify, 1, "", "", 0, kStart + kFound + "Photo Close", done},
-        {kMyKad, 0, "", "", 0, kStart + kFound + "Photo Close", done},  // switch off
+        {kOnly, "", "", 0, kStart + kFound + kBio + kVerify + "Close", done},
+        {kNoVerify, "", "", 0, kStart + kFound + "Photo Close", done},
         // Reader start-up: any init failure is -4, a card left in is -1, the version is retried.
-        {kMyKad, 1, "Init=-7", "", -4, "Init(7) Close", "Init Port"},
-        {kMyKad, 1, "FW=-15", "", -1, kStart + "Close", "Please remove MyKad..."},
-        {kNoPhoto, 1, "FW=-2,-2,-2", "APDU/RETRY_COUNT_FW=1 APDU/V_TIMEOUT=900", 0,
+        {kMyKad, "Init=-7", "", -4, "Init(7) Close", "Init Port"},
+        {kMyKad, "FW=-15", "", -1, kStart + "Close", "Please remove MyKad..."},
+        {kNoPhoto, "FW=-2,-2,-2", "APDU/RETRY_COUNT_FW=1 APDU/V_TIMEOUT=900", 0,
          "Init(7) " + Times(2, "FW(900) Close Init(7) ") + kFound + "Close", done},
-        {kMyKad, 1, "FW=-2 Init=0,-4", "", -4, kStart + "Close Init(7) Close", "Init Port"},
-        {kNoPhoto, 1, "FW=-2 Init=0,-6", "", 0, kStart + "Close " + kStart + kFound + "Close",
-         done},
+        {kMyKad, "FW=-2 Init=0,-4", "", -4, kStart + "Close Init(7) Close", "Init Port"},
+        {kNoPhoto, "FW=-2 Init=0,-6", "", 0, kStart + "Close " + kStart + kFound + "Close", done},
         // The card wait: a card on the last poll is late, only status 2 is a card.
-        {kMyKad, 1, "CS=0,2", "MYKAD/INSERT_COUNT=2", -30, kStart + kPoll + kPoll + "Close",
+        {kMyKad, "CS=0,2", "MYKAD/INSERT_COUNT=2", -30, kStart + kPoll + kPoll + "Close",
          "User Cancel"},
-        {kMyKad, 1, "CS=0,-30", "", -30, kStart + kPoll + kPoll + "Close", "User Cancel"},
-        {kNoPhoto, 1, "CS=0,1", "", 0, kStart + kPoll + kPoll + kFound + "Close", done},
-        {kMyKad, 1, "CS=0,0,0 CS#2", "", -9, kStart + kPoll + kPoll + "Close", "User Cancel"},
+        {kMyKad, "CS=0,-30", "", -30, kStart + kPoll + kPoll + "Close", "User Cancel"},
+        {kNoPhoto, "CS=0,1", "", 0, kStart + kPoll + kPoll + kFound + "Close", done},
+        {kMyKad, "CS=0,0,0 CS#2", "", -9, kStart + kPoll + kPoll + "Close", "User Cancel"},
         // Reading the card: a failure skips what follows (a failed photo: fault_tables.py).
-        {kMyKad, 1, "Reset=-12", "", -12, kStart + kPoll + "Reset IsEBA Close", done},
-        {kMyKad, 1, "ReadData=-13", "", -13, kStart + kPoll + "Reset ReadData IsEBA Close", done},
+        {kMyKad, "Reset=-12", "", -12, kStart + kPoll + "Reset IsEBA Close", done},
+        {kMyKad, "ReadData=-13", "", -13, kStart + kPoll + "Reset ReadData IsEBA Close", done},
         // The finger: VERIFY_TIMES non-matches, the lower level (1 to 4, else 4) after
         // SET_LOW_TIMES; only -3 is retried.
-        {kOnly, 1, "Verify=-3,-3,-3,0",
+        {kOnly, "Verify=-3,-3,-3,0",
          "MYKAD/SET_LOW_TIMES=2 MYKAD/SET_LOW_LEVEL=2 MYKAD/VERIFY_TIMES=5", 0,
          kStart + kFound + kBio + Times(2, kVerify) + Times(2, "L2 Verify(DUV) ") + "Close", done},
-        {kOnly, 1, "Verify=-3,0", "MYKAD/SET_LOW_TIMES=1 MYKAD/SET_LOW_LEVEL=0", 0,
+        {kOnly, "Verify=-3,0", "MYKAD/SET_LOW_TIMES=1 MYKAD/SET_LOW_LEVEL=0", 0,
          kStart + kFound + kBio + kVerify + kVerify + "Close", done},
-        {kOnly, 1, "Verify=-3,0", "MYKAD/SET_LOW_TIMES=1 MYKAD/SET_LOW_LEVEL=5", 0,
+        {kOnly, "Verify=-3,0", "MYKAD/SET_LOW_TIMES=1 MYKAD/SET_LOW_LEVEL=5", 0,
          kStart + kFound + kBio + kVerify + kVerify + "Close", done},
-        {kOnly, 1, "Bio=-22", "", -22, kStart + kFound + kBio + "Close", done},
-        {kOnly, 1, "Verify=-21", "", -21, kStart + kFound + kBio + kVerify + "Close", done},
+        {kOnly, "Bio=-22", "", -22, kStart + kFound + kBio + "Close", done},
+        {kOnly, "Verify=-21", "", -21, kStart + kFound + kBio + kVerify + "Close", done},
         // What SecurityLevel and Close answer is not looked at.
-        {kOnly, 1, "L4=-1 Close=-1", "", 0, kStart + kFound + kBio + kVerify + "Close", done},
-        {kOnly, 1, "Verify=-3,-3,-3 Verify#1", "", -9, kStart + kFound + kBio + kVerify + "Close",
+        {kOnly, "L4=-1 Close=-1", "", 0, kStart + kFound + kBio + kVerify + "Close", done},
+        {kOnly, "Verify=-3,-3,-3 Verify#1", "", -9, kStart + kFound + kBio + kVerify + "Close",
          done},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.calls);
         Reader r;
-        r.dialog.mode = c.mode, r.verifySwitch = c.verifySwitch;
+        r.dialog.plan = c.plan;
         r.Script(c.answers, c.settings);
         EXPECT_EQ(r.Run(), c.expected);
         EXPECT_EQ(r.library.Calls(), c.calls);
@@ -159,7 +156,7 @@ TEST(MyKadReader, CallsTheLibraryInOrderAndEndsWithItsResultAndPrompt) {
 
 TEST(MyKadReader, WaitsAsConfiguredAndAVersionNeverGivenLeavesTheLinkKeyAlone) {
     Reader r;
-    r.dialog.mode = kOnly;
+    r.dialog.plan = kOnly;
     r.Script("CS=0,0 Verify=-3,-3,-3",
              "APDU/RETRY_WAIT_INIT=11 APDU/RETRY_WAIT_TRY=22 "
              "APDU/RETRY_WAIT_FW=33 APDU/RETRY_COUNT_FW=0");
@@ -198,7 +195,7 @@ TEST(MyKadReader, RecordCopiesAreBoundedByTheirDestinations) {
     } cases[] = {{0, 600, 600, 599}, {0, -5, 100, 0}, {9999, 10, 10, 10}, {9999, 5000, 2000, 2000}};
     for (const auto& c : cases) {
         Reader r;
-        r.dialog.mode = kOnly;
+        r.dialog.plan = kOnly;
         r.library.results["ReadData"] = {c.readResult};
         r.library.record.assign(c.recordSize, 0x39);
         r.library.reportedLength = c.reported;

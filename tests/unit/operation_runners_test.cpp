@@ -159,15 +159,18 @@ TEST_F(RunnersTest, CardReadsCopyTheRecordOfTheirCardTypeAndThePhotoOnlyWhenAske
         return Format("%d ", result) + dialogs.runs.back() +
                Format(" %c %ld", type, written(card)) + Format(" %ld", written(photo));
     };
-    EXPECT_EQ(read(runners.ReadMyKAD(0, 4, card.data(), photo.data())), "0 MYKAD 0 4 0 600 4000");
-    EXPECT_EQ(read(runners.ReadMyKADData(0, 4, card.data())), "0 MYKADONLY 0 4 0 600 0");
-    EXPECT_EQ(read(runners.ReadMyKADNoVerifyNoPhoto(0, 4, card.data())),
+    EXPECT_EQ(read(runners.ReadCard(Mode::kMyKad, 0, 4, card.data(), photo.data())),
+              "0 MYKAD 0 4 0 600 4000");
+    EXPECT_EQ(read(runners.ReadCard(Mode::kMyKadOnly, 0, 4, card.data(), photo.data())),
+              "0 MYKADONLY 0 4 0 600 0");
+    EXPECT_EQ(read(runners.ReadCard(Mode::kMyKadNoVerifyNoPhoto, 0, 4, card.data(), photo.data())),
               "0 MYKADNOVERIFYNOPHOTO 0 4 0 600 0");
     r.fullRecord = 0;  // a MyKid's: no photo even when asked
-    EXPECT_EQ(read(runners.ReadMyKADNoVerify(0, 4, card.data(), photo.data())),
+    EXPECT_EQ(read(runners.ReadCard(Mode::kMyKadNoVerify, 0, 4, card.data(), photo.data())),
               "0 MYKADNOVERIFY 0 4 1 2000 0");
     r.retCode = -21;
-    EXPECT_EQ(read(runners.ReadMyKADData(1, 4, card.data())), "-21 MYKADONLY 1 4 - 0 0");
+    EXPECT_EQ(read(runners.ReadCard(Mode::kMyKadOnly, 1, 4, card.data(), photo.data())),
+              "-21 MYKADONLY 1 4 - 0 0");
 }
 
 }  // namespace

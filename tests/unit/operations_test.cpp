@@ -182,22 +182,6 @@ TEST(TerminalEvents, AThousandEventsBeforeTheReplyLeaveItsResult) {
     EXPECT_EQ(Outcome(*op, host), "0 closes 1 text 4 ABCD");
 }
 
-TEST(CardRead, TheReaderIsStartedWithTheModesReadAndVerifySwitch) {
-    const struct {
-        Mode mode;
-        MyKadReadMode read;
-        uint8_t verify;
-    } rows[] = {{Mode::kMyKad, MyKadReadMode::kPhotoAndFinger, 1},
-                {Mode::kMyKadOnly, MyKadReadMode::kFinger, 1},
-                {Mode::kMyKadNoVerify, MyKadReadMode::kPhoto, 0},
-                {Mode::kMyKadNoVerifyNoPhoto, MyKadReadMode::kRecordOnly, 0}};
-    for (const auto& row : rows) {
-        const ReaderInputs in = CardReadOperation(row.mode).ReaderStart(3, "p.ini");
-        EXPECT_EQ(in.readMode, row.read) << SetupFor(row.mode).name;
-        EXPECT_EQ(in.verifySwitch, row.verify) << SetupFor(row.mode).name;
-    }
-}
-
 TEST(TerminalCommands, EachBuilderMakesItsCommandsExactFrame) {
     uint8_t f[kBuildAreaSize];
     const auto built = [&f](int n) { return Hex(f, n); };

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "acqdialog/operations.h"
 #include "cardreader/mykad_reader.h"
 #include "cardreader/orvmykad_win32.h"
 
@@ -31,11 +32,12 @@ class Clock : public IClock {
 };
 
 // The probe's first argument names the read as the dialog's MyKad modes do.
-MyKadReadMode ReadModeNamed(const std::string& name) {
-    if (name == "MYKAD") return MyKadReadMode::kPhotoAndFinger;
-    if (name == "MYKADONLY") return MyKadReadMode::kFinger;
-    if (name == "MYKADNOVERIFY") return MyKadReadMode::kPhoto;
-    return MyKadReadMode::kRecordOnly;
+// The reader mode of that name, as the dialog's mode table has it; a record-only read otherwise.
+MyKadReadPlan PlanNamed(const std::string& name) {
+    for (const ModeSetup& row : kModes) {
+        if (row.readerLink && name == row.name) return {row.readsPhoto, row.verifiesFinger};
+    }
+    return {false, false};
 }
 
 class ConsoleDialog : public IMyKadDialog {
@@ -43,7 +45,7 @@ class ConsoleDialog : public IMyKadDialog {
     std::string mode;
     int port = 1;
     int ComPort() override { return port; }
-    MyKadReadMode Mode() override { return ReadModeNamed(mode); }
+    MyKadReadPlan Plan() override { return PlanNamed(mode); }
     std::string SettingsPath() override { return ".\\QUILLON.ini"; }
     int CancelCode() override { return 0; }
     void RefreshPromptLines() override {}
@@ -77,7 +79,6 @@ int main(int argc, char** argv) {
     dialog.port = argc > 2 ? std::atoi(argv[2]) : 1;
     Defaults profile;
     Clock clock;
-    uint8_t verify = 1;
-    MyKadReaderParts parts{library, dialog, profile, clock, &PromptCode, &verify};
+    MyKadReaderParts parts{library, dialog, profile, clock, &PromptCode};
     return RunMyKadReader(parts) == 0 ? 0 : 1;
 }
