@@ -192,54 +192,29 @@ FolderFacts Locked() {
 }
 
 TEST(FolderCheck, AnyoneButAdministratorsWhoMayChangeTheFolderFails) {
-    const AccessEntry users{"S-1-5-32-545", "BUILTIN\\Users", 0};
     const AccessEntry teller{"S-1-5-21-7-8-9-1001", "BANK\\teller", 0x1F01FF};
+    const std::string ok =
+        "OK    install folder: C:\\Program Files\\Quillon\\: only administrators and SYSTEM may "
+        "change it\n";
     const std::string fails =
         "FAIL  install folder: C:\\Program Files\\Quillon\\ may be changed by ";
     const std::string why =
         ": a DLL put there would run in every program started from it, as whoever runs it\n";
+    // Each right that lets a file in, or grants that right, on its own; the last mask holds
+    // reading, listing, attributes and the rest, which are no way in.
+    for (unsigned long right :
+         {0x2ul, 0x4ul, 0x40ul, 0x10000ul, 0x40000ul, 0x80000ul, 0x40000000ul, 0xA0120139ul}) {
+        FolderFacts facts = Locked();
+        facts.allowed.push_back({"S-1-5-32-545", "BUILTIN\\Users", right});
+        EXPECT_EQ(FirstLine(FolderCheck(facts)),
+                  right == 0xA0120139ul ? ok : fails + "BUILTIN\\Users" + why)
+            << right;
+    }
     struct Row {
         std::function<void(FolderFacts&)> change;
         std::string line;
     } rows[] = {
-        {[](FolderFacts&) {},
-         "OK    install folder: C:\\Program Files\\Quillon\\: only administrators and SYSTEM "
-         "may change it\n"},
-        // Each right that lets a file in, or the right to grant it, on its own.
-        {[&](FolderFacts& f) {
-             f.allowed.push_back({users.sid, users.name, 0x2});
-         },
-         fails + "BUILTIN\\Users" + why},
-        {[&](FolderFacts& f) {
-             f.allowed.push_back({users.sid, users.name, 0x4});
-         },
-         fails + "BUILTIN\\Users" + why},
-        {[&](FolderFacts& f) {
-             f.allowed.push_back({users.sid, users.name, 0x40});
-         },
-         fails + "BUILTIN\\Users" + why},
-        {[&](FolderFacts& f) {
-             f.allowed.push_back({users.sid, users.name, 0x10000});
-         },
-         fails + "BUILTIN\\Users" + why},
-        {[&](FolderFacts& f) {
-             f.allowed.push_back({users.sid, users.name, 0x40000});
-         },
-         fails + "BUILTIN\\Users" + why},
-        {[&](FolderFacts& f) {
-             f.allowed.push_back({users.sid, users.name, 0x80000});
-         },
-         fails + "BUILTIN\\Users" + why},
-        {[&](FolderFacts& f) {
-             f.allowed.push_back({users.sid, users.name, 0x40000000});
-         },
-         fails + "BUILTIN\\Users" + why},
-        // Reading, listing, attributes and the rest are no way in.
-        {[&](FolderFacts& f) {
-             f.allowed.push_back({users.sid, users.name, 0xA0120139});
-         },
-         "OK    install folder: C:\\Program Files\\Quillon\\: only administrators and SYSTEM "
-         "may change it\n"},
+        {[](FolderFacts&) {}, ok},
         {[&](FolderFacts& f) {
              f.allowed.push_back(teller);
              f.allowed.push_back({"S-1-1-0", "Everyone", 0x10000000});
@@ -257,8 +232,7 @@ TEST(FolderCheck, AnyoneButAdministratorsWhoMayChangeTheFolderFails) {
              f.allowed.push_back(teller);
              f.administrators = {teller.sid};
          },
-         "OK    install folder: C:\\Program Files\\Quillon\\: only administrators and SYSTEM "
-         "may change it\n"},
+         ok},
         {[](FolderFacts& f) {
              f.hasList = false;
              f.allowed.clear();

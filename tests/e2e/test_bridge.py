@@ -22,20 +22,17 @@ ORIGIN = "https://counter.bank.test"
 PRINTING_LIBRARY = (r"""#include <stdio.h>
 #include <string.h>
 #include <windows.h>
-static void say(const char* text) {
+static void say(const char* text) {  /* through the C runtime, then the standard handle */
     DWORD n;
-    printf("%s\n", text);
-    fflush(stdout);
+    printf("%s\n", text), fflush(stdout);
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, (DWORD)strlen(text), &n, NULL);
 }
-BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_ATTACH) say("loaded");
+BOOL WINAPI DllMain(HINSTANCE m, DWORD why, LPVOID r) {
+    if (why == DLL_PROCESS_ATTACH) say("loaded");
     return TRUE;
 }
 __declspec(dllexport) int __cdecl ProcessWebMessage(const char* a, const char* r, char* o) {
-    say(r);
-    strcpy(o, "[PING][-1007][123]");
-    return -1007;
+    return say(r), strcpy(o, "[PING][-1007][123]"), -1007;
 }
 """, "1 VERSIONINFO\nFILEVERSION 9,9,9,0\nPRODUCTVERSION 9,9,9,0\nBEGIN\nEND\n")
 
