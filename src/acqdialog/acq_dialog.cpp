@@ -5,6 +5,7 @@
 
 #include "acqdialog/reader_session.h"
 #include "foundation/log.h"
+#include "foundation/setting_table.h"
 #include "foundation/sizes.h"
 
 namespace quillon {
@@ -15,14 +16,11 @@ long ParseLong(const std::string& text) { return std::strtol(text.c_str(), nullp
 }  // namespace
 
 CAcqDialog::CAcqDialog(DialogEnvironment& environment, Operation& operation, bool show, int comPort)
-    : env_(environment), operation_(operation), show_(show), comPort_(comPort) {
-    // Two steps only: the dialog never looks in SysWow64.
-    const std::string local = std::string(".\\") + kIniFileName;
-    if (env_.files.CanOpenForRead(local)) {
-        iniPath_ = local;
-    } else {
-        iniPath_ = env_.files.WindowsDirectory(200) + "\\System32\\" + kIniFileName;
-    }
+    : env_(environment),
+      operation_(operation),
+      show_(show),
+      comPort_(comPort),
+      iniPath_(LocateIni(env_.files, IniSearch::kDialog)) {
     WriteLog("CAcqDialog: Constructor");
 }
 
@@ -52,25 +50,21 @@ void CAcqDialog::Close() { window_->SendClose(); }
 
 void CAcqDialog::ReadSettings() {
     IProfile& profile = env_.profile;
+    const auto number = [&](Setting id) { return ReadSetting(profile, iniPath_, id); };
+    const auto text = [&](Setting id) { return ReadSettingText(profile, iniPath_, id); };
     if (operation_.Setup().readerLink) {
-        settings_.readerTimeout = profile.ReadInt(iniPath_, "CSSSERVER", "GLOBTIMEOUT", 60000);
+        settings_.readerTimeout = number(Setting::kReaderTimeout);
     } else {
-        settings_.baudRate = ParseLong(
-            profile.ReadString(iniPath_, "COMPORT", "BAUDRATE", "115200", kSettingTextCapacity));
-        settings_.deviceType = profile.ReadInt(iniPath_, "DEVICE", "TYPE", 1);
-        settings_.globalTimeout = profile.ReadInt(iniPath_, "MYKAD", "GLOBTIMEOUT", 60000);
-        settings_.stepTimeout = profile.ReadInt(iniPath_, "MYKAD", "TIMEOUT", 5000);
+        settings_.baudRate = ParseLong(text(Setting::kBaudRate));
+        settings_.deviceType = number(Setting::kDeviceType);
+        settings_.globalTimeout = number(Setting::kTerminalGlobalTimeout);
+        settings_.stepTimeout = number(Setting::kTerminalStepTimeout);
     }
-    settings_.fontSize = profile.ReadInt(iniPath_, "FONT", "SIZE", 14);
-    settings_.fontFace =
-        profile.ReadString(iniPath_, "FONT", "FACE", "Verdana", kSettingTextCapacity);
-    settings_.cancelButton = profile.ReadInt(iniPath_, "MISC", "CANCEL", 0) != 0;
-    if (settings_.cancelButton) {
-        settings_.cancelText =
-            profile.ReadString(iniPath_, "MISC", "CANCEL_TEXT", "Cancel", kSettingTextCapacity);
-    }
-    settings_.logo = profile.ReadString(iniPath_, "IMAGE", "LOC",
-                                        "C:\\WINDOWS\\system32\\mylogo.jpg", kLogoPathCapacity);
+    settings_.fontSize = number(Setting::kFontSize);
+    settings_.fontFace = text(Setting::kFontFace);
+    settings_.cancelButton = number(Setting::kCancelButton) != 0;
+    if (settings_.cancelButton) settings_.cancelText = text(Setting::kCancelText);
+    settings_.logo = text(Setting::kLogo);
 }
 
 bool CAcqDialog::OpenTerminal() {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/log.h"
+#include "foundation/setting_table.h"
 
 namespace quillon {
 
@@ -26,9 +27,8 @@ class ReaderRun {
     int Run();
 
   private:
-    int Setting(const char* section, const char* key, int def) {
-        return profile_.ReadInt(path_, section, key, def);
-    }
+    // Read on every use: a change to the file takes effect at the next read.
+    int Number(Setting id) { return ReadSetting(profile_, path_, id); }
 
     void ShowPrompt(int n, const char* line1Key, const char* line1Default,
                     const char* line2Default) {
@@ -97,7 +97,7 @@ int ReaderRun::AskVersion() {
     int retries = 0;
     for (;;) {
         const int fw =
-            lib_.OrvMyKadGetFirmwareVersion(Setting("APDU", "V_TIMEOUT", 2000), version_, keyArea_);
+            lib_.OrvMyKadGetFirmwareVersion(Number(Setting::kVersionTimeout), version_, keyArea_);
         WriteLog(Format("FW : %d", fw));
         if (fw == kOrvOk) {
             dialog_.SetLinkKey(keyArea_);
@@ -110,16 +110,16 @@ int ReaderRun::AskVersion() {
         }
         WriteLog("TRYING SECOND TIME");
         lib_.OrvMyKadClose();
-        clock_.SleepMs(Setting("APDU", "RETRY_WAIT_INIT", 2000));
+        clock_.SleepMs(Number(Setting::kRetryWaitInit));
         if (Init() == kOrvPortUnusable) {
             lib_.OrvMyKadClose();
             return kOrvPortUnusable;
         }
-        clock_.SleepMs(Setting("APDU", "RETRY_WAIT_TRY", 2000));
-        clock_.SleepMs(Setting("APDU", "RETRY_WAIT_FW", 2000));
+        clock_.SleepMs(Number(Setting::kRetryWaitTry));
+        clock_.SleepMs(Number(Setting::kRetryWaitFw));
         ++retries;
         // The reader may still read cards without telling its version.
-        if (retries > Setting("APDU", "RETRY_COUNT_FW", 5)) return 0;
+        if (retries > Number(Setting::kRetryCountFw)) return 0;
     }
 }
 
@@ -131,8 +131,7 @@ int ReaderRun::WaitForCard() {
         ++polls;
         const int status = lib_.OrvMyKadGetCardStatus(1, 2000);
         WriteLog(Format("CS : %d", status));
-        if (Cancelled() || status == kOrvWaitAbandoned ||
-            polls >= Setting("MYKAD", "INSERT_COUNT", 15)) {
+        if (Cancelled() || status == kOrvWaitAbandoned || polls >= Number(Setting::kInsertCount)) {
             break;
         }
         if (status == kOrvCardPresent) return 0;
@@ -150,11 +149,9 @@ int ReaderRun::VerifyFinger() {
     int attempts = 0;
     for (;;) {
         CardPrompt(9, "Verify Bio");
-        int level = 4;
-        if (attempts >= Setting("MYKAD", "SET_LOW_TIMES", 10)) {
-            level = Setting("MYKAD", "SET_LOW_LEVEL", 4);
-            if (level < 1 || level > 4) level = 4;
-        }
+        const int level = attempts >= Number(Setting::kSetLowTimes)
+                              ? Number(Setting::kSetLowLevel)  // 1 to 4, else 4
+                              : 4;
         lib_.OrvMyKadSecurityLevel(level);
         last = lib_.OrvMyKadVerifyFinger(application_, promptRoutine_);
         WriteLog(Format("VF : %d", last));
@@ -162,7 +159,7 @@ int ReaderRun::VerifyFinger() {
         if (Cancelled()) return kResultCancelled;
         if (last != kOrvNoMatch) return last;
         ++attempts;
-        if (attempts >= Setting("MYKAD", "VERIFY_TIMES", 3)) return kOrvNoMatch;
+        if (attempts >= Number(Setting::kVerifyTimes)) return kOrvNoMatch;
         CardPrompt(10, "Place the Finger Again");
         clock_.SleepMs(1000);
     }

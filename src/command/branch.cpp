@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "foundation/setting_table.h"
+
 namespace quillon {
 
 namespace {
@@ -15,9 +17,9 @@ void CopyCut(const std::string& text, char* out, size_t size) {
 int GetBranchCode(IniLocator& locator, IProfile& profile, IHostAddress& host, char* codeOut,
                   char* nameOut, char* addressOut) {
     const std::string& path = locator.GetIniPath();
-    const std::string code = profile.ReadString(path, "BRANCH", "CODE", "EMPTY", 250);
+    const std::string code = ReadSettingText(profile, path, Setting::kBranchCode);
     CopyCut(code, codeOut, kBranchCodeSize);
-    const std::string name = profile.ReadString(path, "BRANCH", "NAME", "EMPTY", 250);
+    const std::string name = ReadSettingText(profile, path, Setting::kBranchName);
     CopyCut(name, nameOut, kBranchNameSize);
     CopyCut(host.FirstIPv4(), addressOut, kHostAddressSize);
     return name.find("EMPTY") != std::string::npos ? 1 : 0;

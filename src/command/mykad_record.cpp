@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/log.h"
+#include "foundation/setting_table.h"
 #include "quillon_build_config.h"
 
 namespace quillon {
@@ -154,7 +155,7 @@ std::string MyKadRecordReply::Build(const char* keyword, const ModeSetup& reader
     size_t payloadLength = 0;
     if (mykad) {
         const bool labelled =
-            profile_.ReadInt(locator_.GetIniPath(), "MYKAD", "LABELLED_RECORD", 0) != 0;
+            ReadSetting(profile_, locator_.GetIniPath(), Setting::kLabelledRecord) != 0;
         const MyKadLayout layout = SelectMyKadLayout(labelled, reader.verifiesFinger);
         const std::string record =
             FormatMyKadRecord(layout, texts, FormatMyKadTimeStamp(clock_.Now()), host_.FirstIPv4());

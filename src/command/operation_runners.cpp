@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/log.h"
+#include "foundation/setting_table.h"
 #include "foundation/sizes.h"
 
 namespace quillon {
@@ -20,7 +21,7 @@ int OperationRunners::StatusQueryFirst(int show, int port) {
     const int result = GetLLTStatus(show, port, scratch);
     if (result != 0) return result;
     clock_.SleepMs(
-        env_.profile.ReadInt(env_.locator.GetIniPath(), "APDU", "DELAY_AFTER_FIRSTCALL", 500));
+        ReadSetting(env_.profile, env_.locator.GetIniPath(), Setting::kDelayAfterFirstCall));
     return 0;
 }
 

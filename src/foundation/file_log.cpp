@@ -1,5 +1,7 @@
 #include "foundation/file_log.h"
 
+#include "foundation/setting_table.h"
+
 namespace quillon {
 
 namespace {
@@ -19,11 +21,11 @@ class Locked {
 
 LogSettings ReadLogSettings(IProfile& profile, const std::string& path) {
     LogSettings settings;
-    settings.enabled = profile.ReadInt(path, "DEBUG", "ENABLE", 0) != 0;
+    settings.enabled = ReadSetting(profile, path, Setting::kLogEnable) != 0;
     if (!settings.enabled) return settings;
-    settings.file = profile.ReadString(path, "DEBUG", "FILE", ".\\Log.txt", 260);
-    const int kb = profile.ReadInt(path, "DEBUG", "MAX_KB", 1024);
-    settings.maxBytes = static_cast<uint64_t>(kb > 0 ? kb : kLogMaxKbDefault) * 1024u;
+    settings.file = ReadSettingText(profile, path, Setting::kLogFile);
+    settings.maxBytes =
+        static_cast<uint64_t>(ReadSetting(profile, path, Setting::kLogMaxKb)) * 1024u;
     return settings;
 }
 

@@ -12,8 +12,6 @@
 
 namespace quillon {
 
-const int kLogMaxKbDefault = 1024;
-
 struct LogSettings {
     bool enabled = false;
     std::string file;       // a relative path starts at the host's current directory

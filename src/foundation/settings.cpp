@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/number_text.h"
+#include "foundation/setting_table.h"
 #include "foundation/sizes.h"
 
 namespace quillon {
@@ -14,12 +15,12 @@ const char* const kBridgeValueNames[] = {"\\Device\\slabser0", "\\Device\\Slabse
                                          "\\Device\\silabser0", "\\Device\\Silabser0"};
 }  // namespace
 
-std::string IniLocator::Locate() {
+std::string LocateIni(IFileSystem& files, IniSearch search) {
     const std::string local = std::string(".\\") + kIniFileName;
-    if (files_.CanOpenForRead(local)) return local;
-    const std::string windows = files_.WindowsDirectory(kWindowsDirCapacity);
+    if (files.CanOpenForRead(local)) return local;
+    const std::string windows = files.WindowsDirectory(kWindowsDirCapacity);
     const std::string system32 = windows + "\\System32\\" + kIniFileName;
-    if (files_.CanOpenForRead(system32)) return system32;
+    if (search == IniSearch::kDialog || files.CanOpenForRead(system32)) return system32;
     return windows + "\\SysWow64\\" + kIniFileName;
 }
 
@@ -44,7 +45,7 @@ int FindComPort(IniLocator& locator, ISerialCommRegistry& registry, IProfile& pr
         registry.Close();
     }
     if (port != 0) return port;
-    return profile.ReadInt(locator.Current(), "COMPORT", "COM", 5);
+    return ReadSetting(profile, locator.Current(), Setting::kComPort);
 }
 
 }  // namespace quillon

@@ -7,6 +7,12 @@
 
 namespace quillon {
 
+// Where a settings file is looked for: .\QUILLON.ini, then System32, then the SysWow64 path
+// whether or not it exists. The acquisition dialog stops at System32 and takes that path whether
+// or not it exists; the two rules have always differed, and hosts rely on neither difference.
+enum class IniSearch { kLibrary, kDialog };
+std::string LocateIni(IFileSystem& files, IniSearch search);
+
 // Holds the process-wide settings path. GetIniPath locates it once and keeps it for the life of
 // the process; FindComPort forms it anew every time it runs.
 class IniLocator {
@@ -14,8 +20,7 @@ class IniLocator {
     explicit IniLocator(IFileSystem& files) : files_(files) {}
 
     const std::string& GetIniPath();
-    // The three-step rule: .\QUILLON.ini, then System32, then SysWow64 whether or not it exists.
-    std::string Locate();
+    std::string Locate() { return LocateIni(files_, IniSearch::kLibrary); }
     void Store(const std::string& path) { path_ = path; }
     const std::string& Current() const { return path_; }
     IFileSystem& Files() { return files_; }

@@ -1,9 +1,11 @@
-"""docs/settings.md, the sample packaging/QUILLON.ini and the doctor's numeric keys against
-the QUILLON.ini keys src/ reads. A read the extractor does not understand fails the test, so a new
-way of reading a setting cannot slip past the reference."""
+"""docs/settings.md and the sample packaging/QUILLON.ini against the settings the library reads:
+the settings table by value (printed by quillon_settings_table), and the prompt texts from the
+prompt tables in src/. A read outside the table or the prompt tables fails the test, so a new way
+of reading a setting cannot slip past the reference."""
 import glob
 import os
 import re
+import subprocess
 import unittest
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -17,7 +19,7 @@ MESSAGE = [re.compile(p % (STR, ARG)) for p in (
 FORWARDS = {("acq_dialog.cpp", 'iniPath_, "MESSAGE", prompt.key'),
             ("acq_dialog.cpp", "prompt); window_->SetItemText(kPromptLine2"),
             ("acq_dialog.cpp", "*prompts[i]); window_->SetItemText(lines[i]"),
-            ("mykad_reader.cpp", "path_, section, key"),
+            ("setting_table.cpp", "path, row.section, row.key"),
             ("mykad_reader.cpp", 'path_, "MESSAGE", line1Key'),
             ("mykad_reader.cpp", 'path_, "MESSAGE", key2.c_str()'),
             ("reader_session.cpp", "prompt->key"),
@@ -43,10 +45,9 @@ def extract():
                 return arg
             return "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', arg)).replace("\\\\", "\\")
 
-        # (integer?, section, key, default) as written in the source
+        # (integer?, section, key, default) as written in the source: the prompt texts, which
+        # their own tables hold; every other setting is read through the settings table.
         reads = [(m[1] == "Int", m[2], m[3], m[4]) for m in READ.finditer(text)]
-        reads += [(True, m[1], m[2], m[3]) for m in re.finditer(
-            r"\bSetting\(\s*(%s),\s*(%s),%s\)" % (STR, STR, ARG), text)]
         reads += [(False, '"MESSAGE"', m[1], m[2]) for p in MESSAGE for m in p.finditer(text)]
         for m in re.finditer(r"\bPrompt\(\s*(\d+),%s,%s\)" % (ARG, ARG), text):
             reads += [(False, '"MESSAGE"', '"EBA_M%s_L%d"' % (m[1], i), m[i + 1]) for i in (1, 2)]
@@ -56,6 +57,10 @@ def extract():
             reads += [(False, '"MESSAGE"', '"%s"' % (f % int(m[1])), c) for f, c in card_line1]
             reads.append((False, '"MESSAGE"', '"EBA_M%s_L2"' % m[1], m[2]))
         for integer, section, key, default in reads:
+            if value(section) != "MESSAGE":
+                problems.append("%s/%s: reads [%s] %s past the settings table"
+                                % (folder, name, value(section), value(key)))
+                continue
             defaults, kinds, folders = found.setdefault((value(section), value(key)),
                                                         ([], set(), set()))
             defaults += [] if value(default) in defaults else [value(default)]
@@ -73,6 +78,19 @@ def extract():
                 problems.append("%s/%s: %s%s) reads a setting this test does not know"
                                 % (folder, name, m[0], args))
     return found, problems
+
+
+def table_rows():
+    """{(section, key): (type, default, capacity, unit, read by)} of the settings table."""
+    program = os.environ.get("QUILLON_SETTINGS_TABLE")
+    if not program:
+        raise unittest.SkipTest("QUILLON_SETTINGS_TABLE names no quillon_settings_table")
+    out = subprocess.run([program], check=True, capture_output=True, text=True).stdout
+    rows = {}
+    for line in out.splitlines():
+        section, key, kind, default, capacity, unit, read_by = line.split("\t")[:7]
+        rows[(section, key)] = (kind, default, capacity, unit, read_by)
+    return rows
 
 
 def reference_rows():
@@ -101,19 +119,48 @@ def sample_entries():
 
 
 class SettingsReference(unittest.TestCase):
-    def test_reference_sample_and_description_hold_exactly_the_keys_read(self):
-        settings, wrong = extract()
-        rows, entries = reference_rows(), sample_entries()
+    def test_reference_and_sample_hold_the_table_by_value(self):
+        table, rows, entries = table_rows(), reference_rows(), sample_entries()
+        documented = {k for k in rows if k[0] != "MESSAGE"}
+        sampled = {k for k in entries if k[0] != "MESSAGE"}
+        self.assertEqual((sorted(set(table) ^ documented), sorted(set(table) ^ sampled)),
+                         ([], []), "keys in the table, documented, in the sample")
+        wrong = []
+        for key, (kind, default, capacity, unit, read_by) in sorted(table.items()):
+            cells = rows[key]
+            if not cells[0].startswith(kind):
+                wrong.append("%s: read as %s, not %r" % (key, kind, cells[0]))
+            if kind == "text" and "up to %d characters" % (int(capacity) - 1) not in cells[0]:
+                wrong.append("%s: cut at %d characters, not %r" % (key, int(capacity) - 1,
+                                                                   cells[0]))
+            if unit == "ms" and ", ms" not in cells[0]:
+                wrong.append("%s: in ms, not %r" % (key, cells[0]))
+            if cells[1] != "`%s`" % default:
+                wrong.append("%s: default %s, not %r" % (key, default, cells[1]))
+            if read_by not in cells[2].split(", "):
+                wrong.append("%s: read by %s, not %r" % (key, read_by, cells[2]))
+            wrong += ["%s: no description" % (key,)] if not cells[3] else []
+            if entries[key] != (default, False):
+                wrong.append("%s: the sample has %r, the default is %s" % (key, entries[key],
+                                                                           default))
+        self.assertEqual(wrong, [])
+
+    def test_the_doctor_checks_every_number_of_the_table(self):
         with open(os.path.join(ROOT, "tools", "doctor", "library_choices.cpp"),
                   encoding="utf-8") as f:
             listed = re.findall(r'\{"(\w+)", "(\w+)", (true|false)\}', f.read())
-        # The doctor checks the integer reads and BAUDRATE, a text taken as a number.
-        numeric = {k: True for k, (_, kinds, _) in settings.items() if "integer" in kinds}
+        # The integer settings, and BAUDRATE, a text taken as a number.
+        numeric = {k: True for k, row in table_rows().items() if row[0] == "integer"}
         numeric[("COMPORT", "BAUDRATE")] = False
         self.assertEqual(sorted(((s, k), v == "true") for s, k, v in listed),
                          sorted(numeric.items()))
+
+    def test_reference_and_sample_hold_exactly_the_prompt_texts_read(self):
+        settings, wrong = extract()
+        rows = {k: v for k, v in reference_rows().items() if k[0] == "MESSAGE"}
+        entries = {k: v for k, v in sample_entries().items() if k[0] == "MESSAGE"}
         self.assertEqual((sorted(set(settings) ^ set(rows)), sorted(set(settings) ^ set(entries))),
-                         ([], []), "keys read, documented, in the sample")
+                         ([], []), "prompt keys read, documented, in the sample")
         for key, (defaults, kinds, folders) in sorted(settings.items()):
             kind, default, read_by, effect = rows[key]
             value, commented = entries[key]
