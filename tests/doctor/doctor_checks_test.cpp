@@ -304,10 +304,16 @@ TEST(BrowserHostCheck, AUsersRegistrationTheBrowserWouldTakeElsewhereThanTheMach
         EXPECT_EQ(FirstLine(finding), row.line);
         EXPECT_EQ(finding.todo.empty(), row.line[0] == 'O') << row.line;
     }
+    // Another user's registry, as SYSTEM reads it; each browser named once for the machine.
+    const std::string teller = "HKU\\S-1-5-21-7-8-9-1001";
     const Finding two = BrowserHostCheck(
-        {{&kBrowsers[0], planted, machine, false}, {&kBrowsers[1], planted, "", false}});
+        {{&kBrowsers[0], planted, machine, false}, {&kBrowsers[1], planted, "", false, teller}});
+    EXPECT_EQ(FirstLine(BrowserHostCheck({{&kBrowsers[0], machine, machine, false},
+                                          {&kBrowsers[0], machine, machine, false, teller}})),
+              "OK    browser host: quillon.bridge for the machine: Chrome at " + machine +
+                  "; no user's registration points elsewhere\n");
     EXPECT_EQ(two.todo, "unless your IT made it, remove it (reg delete \"" + chrome +
-                            "\" /f, reg delete \"" + edge +
+                            "\" /f, reg delete \"" + teller + edge.substr(4) +
                             "\" /f), register the host for the machine (the package does) and "
                             "set the browsers' NativeMessagingUserLevelHosts policy to 0 "
                             "(docs/deploy.md)");

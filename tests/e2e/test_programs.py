@@ -216,7 +216,7 @@ class Doctor(winerig.WineTestCase):
             ("a user's registration elsewhere",
              lambda: self.register_for_user(r"C:\users\Public\x.json"), "", (),
              r"WARN  browser host: the browser takes a user's registration before the "
-             r"machine's, and one points elsewhere: HKCU\\Software\\Google\\Chrome\\"
+             r"machine's, and one points elsewhere: HKU\\S-1-5-21-[\d-]+\\Software\\Google\\Chrome\\"
              r"NativeMessagingHosts\\quillon\.bridge = C:\\users\\Public\\x\.json \(the "
              r"machine's: none\)$"),
             # Last: the registry keeps COM9 from here on.

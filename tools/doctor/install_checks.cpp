@@ -33,8 +33,8 @@ bool SamePath(const std::string& a, const std::string& b) {
                                               [&](char x, char y) { return fold(x) == fold(y); });
 }
 
-std::string HostKey(const char* root, const Browser& b) {
-    return std::string(root) + "\\Software\\" + b.key + "\\NativeMessagingHosts\\" + kHostName;
+std::string HostKey(const std::string& hive, const Browser& b) {
+    return hive + "\\Software\\" + b.key + "\\NativeMessagingHosts\\" + kHostName;
 }
 
 }  // namespace
@@ -81,7 +81,7 @@ Finding BrowserHostCheck(const std::vector<HostRegistration>& registrations) {
             paths.push_back(r.machine);
         }
         if (r.user.empty() || r.userLevelOff || SamePath(r.user, r.machine)) continue;
-        const std::string key = HostKey("HKCU", *r.browser);
+        const std::string key = HostKey(r.hive, *r.browser);
         elsewhere += (elsewhere.empty() ? "" : "; ") + key + " = " + r.user +
                      " (the machine's: " + (r.machine.empty() ? "none" : r.machine) + ")";
         deletes += (deletes.empty() ? "reg delete \"" : ", reg delete \"") + key + "\" /f";
@@ -98,7 +98,7 @@ Finding BrowserHostCheck(const std::vector<HostRegistration>& registrations) {
     for (const std::string& path : paths) {
         std::string names;
         for (const HostRegistration& r : registrations) {
-            if (SamePath(r.machine, path))
+            if (SamePath(r.machine, path) && names.find(r.browser->name) == std::string::npos)
                 names += (names.empty() ? "" : ", ") + std::string(r.browser->name);
         }
         machine += (machine.empty() ? "" : "; ") + names + " at " + path;

@@ -50,13 +50,15 @@ struct Browser {
 extern const Browser kBrowsers[3];
 extern const char kHostName[];  // "quillon.bridge"
 
-// quillon.bridge as one browser finds it: the manifest path of the current user's registration
-// and of the machine's (32-bit view first, then 64-bit, as the browsers look), empty when absent.
+// quillon.bridge as one browser finds it for one user: the manifest path of that user's
+// registration and of the machine's (32-bit view first, then 64-bit, as the browsers look), empty
+// when absent. A browser may have one entry per user whose registry the doctor can read.
 struct HostRegistration {
     const Browser* browser;
     std::string user;
     std::string machine;
     bool userLevelOff = false;  // the NativeMessagingUserLevelHosts policy is 0
+    std::string hive = "HKCU";  // where the user's registration is: "HKU\\S-1-5-21-..."
 };
 
 // WARN for every per-user registration that the browser would take and that names another

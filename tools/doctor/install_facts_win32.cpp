@@ -122,15 +122,37 @@ FolderFacts ReadFolderFacts(const std::string& folder) {
 }
 
 std::vector<HostRegistration> ReadHostRegistrations() {
+    // Every user whose registry is loaded (the doctor's own; the logged-on teller's too when a
+    // distribution tool runs it as SYSTEM), as HKEY_USERS lists them.
+    std::vector<std::string> hives;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(HKEY_USERS, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        const std::string hive(name, size);
+        if (hive.size() < 8 || hive.compare(hive.size() - 8, 8, "_Classes") != 0)
+            hives.push_back(hive);
+    }
     std::vector<HostRegistration> out;
     for (const Browser& browser : kBrowsers) {
         const std::string key =
             std::string("Software\\") + browser.key + "\\NativeMessagingHosts\\" + kHostName;
-        HostRegistration r{&browser, DefaultValue(HKEY_CURRENT_USER, key, 0),
-                           DefaultValue(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY), false};
+        HostRegistration r{&browser, "", DefaultValue(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY),
+                           PolicyIsZero(browser, "NativeMessagingUserLevelHosts")};
         if (r.machine.empty()) r.machine = DefaultValue(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY);
-        r.userLevelOff = PolicyIsZero(browser, "NativeMessagingUserLevelHosts");
-        out.push_back(r);
+        const size_t before = out.size();
+        for (const std::string& hive : hives) {
+            r.user = DefaultValue(HKEY_USERS, hive + "\\" + key, 0);
+            r.hive = "HKU\\" + hive;
+            if (!r.user.empty()) out.push_back(r);
+        }
+        if (out.size() == before) {
+            r.user.clear();
+            out.push_back(r);
+        }
     }
     return out;
 }

@@ -13,7 +13,8 @@ namespace doctor {
 // `folder` with its trailing backslash.
 FolderFacts ReadFolderFacts(const std::string& folder);
 
-// One entry per browser of kBrowsers, in that order.
+// For each browser of kBrowsers in that order, one entry per user whose registry is loaded and
+// readable and registers the host, or one without a user's registration.
 std::vector<HostRegistration> ReadHostRegistrations();
 
 }  // namespace doctor
