@@ -25,7 +25,12 @@ if(QUILLON_M32)
   add_link_options(-m32)
   set(QUILLON_UBSAN_ONLY ON)
   set(QUILLON_SANITIZE OFF)
-  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # GoogleTest from its sources, built with the same flags (the preset names Debian's copy).
+  set(QUILLON_GTEST_SOURCE "" CACHE PATH "GoogleTest's source tree, for the 32-bit build")
+  if(NOT QUILLON_GTEST_SOURCE)
+    message(FATAL_ERROR "QUILLON_M32 needs QUILLON_GTEST_SOURCE (the native32 preset sets it)")
+  endif()
+  add_subdirectory(${QUILLON_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
 # Line counts for scripts/coverage.py (gcc's gcov): a tree of its own, unoptimised and without

@@ -21,12 +21,11 @@ else
 fi
 native=${QUILLON_NATIVE_DIR:-$root/build/native}
 if [ ! -f "$tree/build.ninja" ]; then
-    cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_WERROR=ON \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$toolchain-mingw.cmake" >/dev/null
+    cmake --preset "win-$toolchain" -B "$tree" >/dev/null
 fi
 cmake --build "$tree" --target quillon quillon_benchmark orvmykad_standin >/dev/null
 if [ ! -f "$native/build.ninja" ]; then
-    cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_WERROR=ON >/dev/null
+    cmake --preset bench-native -B "$native" >/dev/null
 fi
 cmake --build "$native" --target quillon_terminal_sim "$shim" >/dev/null
 QUILLON_E2E_ARCH=$arch QUILLON_NATIVE_DIR=$native exec python3 "$root/scripts/benchmark.py" "$@"

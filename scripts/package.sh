@@ -12,8 +12,7 @@ dist=${QUILLON_DIST_DIR:-build/dist}
 for pair in "$tree:i686" "$tree64:x86_64"; do
     dir=${pair%:*}
     if [ ! -f "$dir/build.ninja" ]; then
-        cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_WERROR=ON \
-            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-${pair##*:}-mingw.cmake" >/dev/null
+        cmake --preset "win-${pair##*:}" -B "$dir" >/dev/null
     fi
     cmake --build "$dir" -j "$(nproc)"
 done

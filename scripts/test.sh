@@ -13,8 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # end: the two test programs only, no sanitizers and no debug information (a third less to build).
 coverage=$root/build/coverage
 if [ ! -f "$coverage/build.ninja" ]; then
-    cmake -S "$root" -B "$coverage" -G Ninja -DCMAKE_BUILD_TYPE= -DQUILLON_WERROR=ON \
-        -DQUILLON_COVERAGE=ON >/dev/null
+    (cd "$root" && cmake --preset coverage >/dev/null)
 fi
 cmake --build "$coverage" -j "$(nproc)" --target quillon_unit_tests quillon_mykad_decoder_tests \
     >/dev/null

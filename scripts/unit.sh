@@ -7,8 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tree=${QUILLON_UNIT_DIR:-$root/build/unit}
 if [ ! -f "$tree/build.ninja" ]; then
-    cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_WERROR=ON \
-        -DQUILLON_SANITIZE=ON >/dev/null
+    (cd "$root" && cmake --preset unit -B "$tree" >/dev/null)
 fi
 programs=(quillon_unit_tests quillon_mykad_decoder_tests quillon_doctor_tests quillon_bridge_tests)
 cmake --build "$tree" -j "$(nproc)" --target "${programs[@]}"
