@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "acqdialog/reader_session.h"
+#include "cardreader/reader_session.h"
 #include "foundation/log.h"
 #include "foundation/setting_table.h"
 #include "foundation/sizes.h"
@@ -24,13 +24,10 @@ CAcqDialog::CAcqDialog(DialogEnvironment& environment, Operation& operation, boo
     WriteLog("CAcqDialog: Constructor");
 }
 
-CAcqDialog::~CAcqDialog() {
-    if (reader_ != nullptr) reader_->Release();
-}
+CAcqDialog::~CAcqDialog() = default;
 
 void CAcqDialog::EndAfterFailure() {
     if (reader_ != nullptr) reader_->Abandon();
-    threadRunning_ = false;
     operation_.SetRetCode(kResultInternalError);
 }
 
@@ -157,49 +154,32 @@ void CAcqDialog::InitProgramParam() {
 }
 
 void CAcqDialog::StartReader() {
-    if (env_.readers.Live() > 0) {
-        // A thread of an earlier call is still inside the card-reader library, which must not
-        // be entered twice at once; the host may ask again once that call has come back. The
-        // cancel event stays set under that thread.
-        WriteLog("READER STILL BUSY");
-        operation_.SetRetCode(kResultBusy);
-        window_->SendClose();
-        return;
-    }
-    window_->ResetCancel();
-    reader_ = env_.readers.Create(env_.profile, operation_.ReaderStart(comPort_, iniPath_));
-    // Running from before the start: a time-out or close in the moment before the thread's
-    // first step must already find it running.
-    threadRunning_ = true;
-    window_->StartTimer(kTimerReaderWatch, kReaderWatchTickMs);
-    if (!window_->StartReaderThread(*reader_)) {
-        // Nothing will ever hand a result over: the call ends now rather than at the time-out.
-        threadRunning_ = false;
-        window_->StopTimer(kTimerReaderWatch);
-        WriteLog("READER THREAD NOT STARTED");
-        operation_.SetRetCode(kResultInternalError);
-        window_->SendClose();
-    }
+    reader_.reset(new ReaderHost(env_.readers, *window_));
+    const int code = reader_->Start(env_.profile, operation_.ReaderStart(comPort_, iniPath_));
+    if (code == 0) return;
+    operation_.SetRetCode(code);
+    window_->SendClose();
 }
 
 void CAcqDialog::OnCommand(int id) {
     if (id == kButtonEnroll || id == kButtonVerify) {
         operation_.SendCommand(*this);
     } else if (id == kButtonCancel) {
-        OnOK();
+        OnCancelButton();
     }
 }
 
-void CAcqDialog::OnOK() {
+void CAcqDialog::OnCancelButton() {
     cancelCode_ = kResultCancelled;
     window_->EnableItem(kButtonCancel, false);
     window_->SignalCancel();
-    if (reader_ != nullptr) reader_->Cancel(cancelCode_);
-    if (threadRunning_) WriteLog("CLOSE CALLED WITHOUT THREAD END");
+    if (reader_ == nullptr) return;
+    reader_->Cancel(cancelCode_);
+    if (reader_->Running()) WriteLog("CLOSE CALLED WITHOUT THREAD END");
 }
 
-bool CAcqDialog::OnCancel() {
-    if (threadRunning_ && !TakeReaderResult()) {
+bool CAcqDialog::OnCloseRequest() {
+    if (reader_ != nullptr && reader_->Running() && !TakeReaderResult()) {
         WriteLog("CLOSE CALLED WITHOUT THREAD END");
         return false;
     }
@@ -208,20 +188,19 @@ bool CAcqDialog::OnCancel() {
 }
 
 bool CAcqDialog::TakeReaderResult() {
-    if (reader_ == nullptr || !reader_->HandedOver()) return false;
-    const ReaderResult& r = reader_->Result();
-    operation_.TakeReaderResult(r);
+    const ReaderResult* r = reader_->TakeResult();
+    if (r == nullptr) return false;
+    operation_.TakeReaderResult(*r);
     // Installed here, on the caller's thread, so that a thread left behind can never change the
     // key under a later terminal command.
-    if (r.linkKeySet) env_.port.InstallLinkKey(r.linkKey);
-    threadRunning_ = false;
+    if (r->linkKeySet) env_.port.InstallLinkKey(r->linkKey);
     return true;
 }
 
 void CAcqDialog::DestroyWindow() {
     window_->StopTimer(kTimerGlobal);
     window_->StopTimer(kTimerStep);
-    if (reader_ != nullptr) window_->StopTimer(kTimerReaderWatch);
+    if (reader_ != nullptr) window_->StopTimer(kTimerReaderWatch);  // with the window, too
     WriteLog("Destroy Windows");
     env_.port.ClosePort();
 }
@@ -253,43 +232,18 @@ void CAcqDialog::OnTimer(int id) {
 }
 
 void CAcqDialog::WatchReader() {
-    if (reader_ == nullptr || !threadRunning_) {
-        window_->StopTimer(kTimerReaderWatch);
-        return;
+    if (reader_ == nullptr) return;
+    switch (reader_->OnWatchTick()) {
+        case ReaderHost::Tick::kGivenUp:
+            operation_.SetRetCode(kResultTimeout);
+            window_->SendClose();
+            break;
+        case ReaderHost::Tick::kCloseLost:
+            window_->SendClose();
+            break;
+        case ReaderHost::Tick::kNothing:
+            break;
     }
-    if (reader_->HandedOver()) {
-        // Its close follows at once; one that has not arrived a tick later was lost (its send
-        // ran out of time), and the dialog would wait for nothing.
-        if (!closeOverdue_) {
-            closeOverdue_ = true;
-            return;
-        }
-        WriteLog("READER CLOSE LOST");
-        window_->SendClose();
-        return;
-    }
-    if (graceLeftMs_ >= 0) {
-        graceLeftMs_ -= kReaderWatchTickMs;
-        if (graceLeftMs_ <= 0) GiveUpReader();
-        return;
-    }
-    const char* call = reader_->Watch().Tick(kReaderWatchTickMs);
-    if (call == nullptr) return;
-    // The call has stopped coming back: the library is asked to give it up, and the thread
-    // stops at its next step. If it is not back within the grace, it is left behind.
-    WriteLog(Format("READER CALL OVERRUN: %s", call));
-    reader_->Watch().Stop();
-    window_->SignalCancel();
-    graceLeftMs_ = kReaderGraceMs;
-}
-
-void CAcqDialog::GiveUpReader() {
-    if (!reader_->Abandon()) return;  // handed over meanwhile: its close comes next
-    threadRunning_ = false;
-    window_->StopTimer(kTimerReaderWatch);
-    operation_.SetRetCode(kResultTimeout);
-    WriteLog("READER THREAD ABANDONED");
-    window_->SendClose();
 }
 
 }  // namespace quillon

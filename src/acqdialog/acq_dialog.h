@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "acqdialog/dialog_host.h"
@@ -40,10 +41,12 @@ class CAcqDialog : private IOperationHost {
     void Attach(IDialogWindow* window) { window_ = window; }
     bool OnInitDialog();
     void OnCommand(int id);
-    void OnOK();
+    // The Cancel button (control 1, which carries the OK command's id) or Enter: asks the
+    // operation to stop; never ends the dialog itself.
+    void OnCancelButton();
     // WM_CLOSE or Esc: true when the dialog may end now. While the reader thread runs, only its
     // own close, after it has handed its result over, may end it (the result is taken then).
-    bool OnCancel();
+    bool OnCloseRequest();
     void DestroyWindow();
     void OnTimer(int id);
     // A decoded reply frame, handed over by the port on the dialog's thread.
@@ -76,10 +79,7 @@ class CAcqDialog : private IOperationHost {
     void StartReader();
     // Takes the reader thread's result once it has been handed over; false while it has not.
     bool TakeReaderResult();
-    // The watch timer's tick while the reader thread runs: a lost close, a call past its budget,
-    // the end of the grace that follows.
     void WatchReader();
-    void GiveUpReader();
     std::string ReadMessage(const PromptText& prompt) const;
 
     // IOperationHost
@@ -94,11 +94,8 @@ class CAcqDialog : private IOperationHost {
     std::string iniPath_;
     Settings settings_;
     int cancelCode_ = 0;
-    bool threadRunning_ = false;  // set and cleared on the dialog's thread
     IDialogWindow* window_ = nullptr;
-    ReaderSession* reader_ = nullptr;  // the dialog's reference, in the reader modes
-    bool closeOverdue_ = false;        // the thread handed over one tick ago or more
-    int graceLeftMs_ = -1;             // counting down once a library call has overrun
+    std::unique_ptr<ReaderHost> reader_;  // the card read a reader mode hosts
 };
 
 // Runs an operation in a dialog, modally on the calling thread, until the dialog has closed and

@@ -12,7 +12,7 @@
 
 #include "acqdialog/logo_layout.h"
 #include "acqdialog/picture_win32.h"
-#include "acqdialog/reader_session.h"
+#include "cardreader/reader_session.h"
 #include "foundation/log.h"
 #include "foundation/wait_win32.h"
 #include "terminal/frame_codec.h"
@@ -69,7 +69,8 @@ class HwndReaderWindow : public IReaderWindow {
   public:
     explicit HwndReaderWindow(HWND hwnd) : hwnd_(hwnd) {}
     void RefreshPromptLines() override { Send(WM_READER_PROMPT, 0, 0); }
-    void SetPromptLine(int id, const std::string& text) override {
+    void SetPromptLine(int line, const std::string& text) override {
+        const int id = line == 1 ? kPromptLine1 : kPromptLine2;
         // The dialog's thread reads the copy while we wait. A send that ran out of time may still
         // be handled later, so its copy is left to it: a few bytes, and never in normal running.
         char* copy = new char[text.size() + 1];
@@ -304,14 +305,14 @@ INT_PTR HandleMessage(DialogRun* run, HWND hwnd, UINT message, WPARAM wParam, LP
         case WM_COMMAND: {
             const int id = LOWORD(wParam);
             if (id == IDCANCEL) {
-                if (dialog.OnCancel()) EndDialog(hwnd, IDOK);
+                if (dialog.OnCloseRequest()) EndDialog(hwnd, IDOK);
             } else {
                 dialog.OnCommand(id);
             }
             return TRUE;
         }
         case WM_CLOSE:
-            if (!run->window->destroying && dialog.OnCancel()) EndDialog(hwnd, IDOK);
+            if (!run->window->destroying && dialog.OnCloseRequest()) EndDialog(hwnd, IDOK);
             return TRUE;
         case WM_TIMER:
             if (!run->window->destroying) dialog.OnTimer(static_cast<int>(wParam));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cardreader/reader_host.h"
 #include "serial/terminal_port.h"
 
 namespace quillon {
@@ -24,15 +25,14 @@ enum DialogTimer {
     kTimerGlobal = 77,
     kTimerStep = 88,
     kTimerReader = 99,
-    kTimerReaderWatch = 100,  // while the reader thread runs: its library call's budget
 };
-
-class ReaderSession;
 
 // Received character and clear-to-send: the events the monitor thread waits for.
 const uint32_t kCommEventsRxCharCts = 0x0001 | 0x0008;
 
-class IDialogWindow {
+// The window also serves the card read it may host (IReaderHostWindow: timers, the cancel event,
+// the close, the reader thread).
+class IDialogWindow : public IReaderHostWindow {
   public:
     virtual ~IDialogWindow() = default;
     virtual void SetTitle(const std::string& title) = 0;
@@ -41,12 +41,8 @@ class IDialogWindow {
     virtual void EnableItem(int id, bool enable) = 0;
     // Invalidates, erases and repaints at once the area of prompt line 1 and/or 2 (not children).
     virtual void RefreshPromptLines(bool line1, bool line2) = 0;
-    virtual void StartTimer(int id, int milliseconds) = 0;
-    virtual void StopTimer(int id) = 0;
     // WM_COMMAND with BN_CLICKED for a hidden button, handled after the current message.
     virtual void PostCommand(int id) = 0;
-    // WM_CLOSE, sent: handled before this returns.
-    virtual void SendClose() = 0;
     // The prompt font: given to both prompt lines and button 1; lives as long as the process.
     virtual void ApplyFont(int height, const std::string& face) = 0;
     // Loads the logo and sizes the window to it; a missing picture keeps the template layout.
@@ -54,30 +50,8 @@ class IDialogWindow {
     // Blocks the dialog's thread (the operator reads "Timeout" meanwhile).
     virtual void Wait(int milliseconds) = 0;
     virtual void InitSocketLayer() = 0;
-    // Sets the named cancel event that the card-reader library watches.
-    virtual void SignalCancel() = 0;
-    // Clears it before a read starts (an earlier Cancel or overrun may have left it set).
-    virtual void ResetCancel() = 0;
-    // Starts the card-reader thread on `session`, after attaching the window the thread is to
-    // use. The thread then owns a reference to the session and lets go of it at its end. False
-    // when no thread could be made; the session's owners are then as before.
-    virtual bool StartReaderThread(ReaderSession& session) = 0;
     // Where the terminal port hands complete replies: on to the dialog's thread, synchronously.
     virtual IFrameSink* ReplySink() = 0;
-};
-
-// The dialog's window as the card-reader thread reaches it, from its own thread. Owned by the
-// reader's session, so it may outlive the dialog: each call must return within a bound whatever
-// the dialog's thread does, and must be harmless once the window is gone.
-class IReaderWindow {
-  public:
-    virtual ~IReaderWindow() = default;
-    // Both prompt lines: invalidate, erase and repaint their areas at once (not children).
-    virtual void RefreshPromptLines() = 0;
-    // Line 1 (4003) or 2 (4004).
-    virtual void SetPromptLine(int id, const std::string& text) = 0;
-    // WM_CLOSE, sent: handled before this returns, unless the bound passed first.
-    virtual void SendClose() = 0;
 };
 
 }  // namespace quillon

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <string>
 
-#include "acqdialog/prompts.h"
-#include "acqdialog/reader_session.h"
+#include "cardreader/reader_session.h"
 #include "foundation/results.h"
 #include "serial/terminal_port.h"
+#include "terminal/prompts.h"
 #include "terminal/terminal_commands.h"
 #include "terminal/terminal_replies.h"
 

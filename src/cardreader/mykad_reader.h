@@ -24,8 +24,8 @@ struct MyKadReadPlan {
 };
 
 // The acquisition dialog as the reader thread sees it. The thread calls it from its own thread;
-// the dialog's thread only writes the cancel code (in OnOK). The results wait until Close hands
-// them to the dialog in one step.
+// the dialog's thread only writes the cancel code (when Cancel is pressed). The results wait until
+// Close hands them to the dialog in one step.
 class IMyKadDialog {
   public:
     virtual ~IMyKadDialog() = default;

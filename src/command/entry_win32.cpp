@@ -5,8 +5,8 @@
 
 #define QUILLON_BUILDING_DLL
 #include "acqdialog/acq_dialog_win32.h"
-#include "acqdialog/reader_thread.h"
 #include "cardreader/orvmykad_win32.h"
+#include "cardreader/reader_thread.h"
 #include "command/call_barrier.h"
 #include "command/dispatch.h"
 #include "command/mykad_random_win32.h"

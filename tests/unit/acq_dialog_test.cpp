@@ -153,7 +153,7 @@ std::string Play(Mode mode, const std::string& steps) {
     for (std::string s; in >> s;) {
         if (s[0] == 'T') t.dialog.OnTimer(std::stoi(s.substr(1)));
         if (s == "cancel") t.dialog.OnCommand(kButtonCancel);
-        if (s == "close?") out.push_back(t.dialog.OnCancel() ? "closes" : "refused");
+        if (s == "close?") out.push_back(t.dialog.OnCloseRequest() ? "closes" : "refused");
         if (s == "ret") out.push_back(std::to_string(t.op->RetCode()));
         if (s == "timers") {
             std::string running = "timers";

@@ -8,8 +8,8 @@
 
 #include "acqdialog/acq_dialog.h"
 #include "acqdialog/operations.h"
-#include "acqdialog/reader_session.h"
 #include "cardreader/card_reader_library.h"
+#include "cardreader/reader_session.h"
 #include "fakes.h"
 
 namespace quillon {
@@ -19,8 +19,8 @@ namespace testing_support {
 struct FakeReaderWindow : IReaderWindow {
     explicit FakeReaderWindow(std::vector<std::string>& c) : calls(c) {}
     void RefreshPromptLines() override { calls.push_back("thread refresh"); }
-    void SetPromptLine(int id, const std::string& t) override {
-        calls.push_back(Format("thread line %d ", id) + t);
+    void SetPromptLine(int line, const std::string& t) override {
+        calls.push_back(Format("thread line %d ", line) + t);
     }
     void SendClose() override { calls.push_back("thread close"); }
     std::vector<std::string>& calls;

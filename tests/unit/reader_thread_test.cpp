@@ -2,7 +2,7 @@
 // watch timer ticked by hand from inside the library's calls (as if that much time passed in
 // them). A read left behind runs on after its dialog was destroyed: under AddressSanitizer any
 // touch of it fails.
-#include "acqdialog/reader_thread.h"
+#include "cardreader/reader_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -114,10 +114,10 @@ TEST(ReaderThread, HandsItsResultToTheDialogAndAlwaysFreesTheSession) {
         const std::string calls = Join(rig.window.calls);
         EXPECT_EQ(calls.substr(calls.size() - 12), "thread close");
         EXPECT_FALSE(read.Saw("cancel event")) << "only Cancel or an overrun sets it";
-        EXPECT_TRUE(read.dialog->OnCancel());
+        EXPECT_TRUE(read.dialog->OnCloseRequest());
         read.dialog.reset();
-        const std::string prompts = "thread refresh|thread refresh|thread line 4004 " +
-                                    std::string(99, 'm') + "|thread refresh|thread line 4004 " +
+        const std::string prompts = "thread refresh|thread refresh|thread line 2 " +
+                                    std::string(99, 'm') + "|thread refresh|thread line 2 " +
                                     "MyKad verification completed successfully\r\n" +
                                     "Pengesahan MyKad berjaya|";
         EXPECT_EQ(calls.find(prompts) != std::string::npos,
@@ -167,7 +167,7 @@ TEST(ReaderThread, OnlyACallPastItsBudgetIsGivenUpAndTheReaderIsFreeOnceItIsBack
             cancelAt = read->TicksUntil("cancel event");
             if (row.backInGrace) return answer;
             closeAfter = read->TicksUntil("close");
-            EXPECT_TRUE(read->dialog->OnCancel());
+            EXPECT_TRUE(read->dialog->OnCloseRequest());
             EXPECT_EQ(Outcome(*read, rig).substr(0, 7), "ret -30");
             read->dialog.reset();
             Read next(rig, library);
@@ -185,7 +185,7 @@ TEST(ReaderThread, OnlyACallPastItsBudgetIsGivenUpAndTheReaderIsFreeOnceItIsBack
         EXPECT_EQ(calls.substr(calls.size() - std::min(calls.size(), row.tail.size())), row.tail);
         if (row.backInGrace) {
             EXPECT_EQ(read->TicksUntil("close", 1), -1) << "the thread's close, not the watch";
-            EXPECT_TRUE(read->dialog->OnCancel());
+            EXPECT_TRUE(read->dialog->OnCloseRequest());
             EXPECT_EQ(read->op.RetCode(), -30);
             read->dialog.reset();
         } else {
@@ -198,7 +198,7 @@ TEST(ReaderThread, OnlyACallPastItsBudgetIsGivenUpAndTheReaderIsFreeOnceItIsBack
         library.hook = nullptr;
         ASSERT_TRUE(read->Start());
         EXPECT_EQ(read->Run(), 0);
-        EXPECT_TRUE(read->dialog->OnCancel());
+        EXPECT_TRUE(read->dialog->OnCloseRequest());
         EXPECT_EQ(Outcome(*read, rig), "ret 0 key 1 full 1 open 120 alt 0/0 photo 4000");
     }
 }
@@ -214,7 +214,7 @@ TEST(ReaderThread, AFinishedReadWhoseCloseIsLostClosesOnTheNextTick) {
     EXPECT_EQ(read.Run(), 0);
     EXPECT_EQ(rig.window.calls.back(), "thread close");  // sent, never handled
     EXPECT_EQ(read.TicksUntil("close"), 2);
-    EXPECT_TRUE(read.dialog->OnCancel());
+    EXPECT_TRUE(read.dialog->OnCloseRequest());
     EXPECT_EQ(Outcome(read, rig), "ret 0 key 1 full 0 open 0 alt 120/65 photo 0");
 }
 

@@ -1,7 +1,7 @@
-#include "acqdialog/reader_session.h"
+#include "cardreader/reader_session.h"
 
-#include "acqdialog/prompts.h"
 #include "foundation/results.h"
+#include "terminal/prompts.h"
 
 namespace quillon {
 
@@ -49,8 +49,8 @@ void ReaderSession::RefreshPromptLines() {
     if (window_ != nullptr && !Abandoned()) window_->RefreshPromptLines();
 }
 
-void ReaderSession::SetPromptLine(int id, const std::string& text) {
-    if (window_ != nullptr && !Abandoned()) window_->SetPromptLine(id, text);
+void ReaderSession::SetPromptLine(int line, const std::string& text) {
+    if (window_ != nullptr && !Abandoned()) window_->SetPromptLine(line, text);
 }
 
 void ReaderSession::ShowPromptCode(int code) {
@@ -58,7 +58,7 @@ void ReaderSession::ShowPromptCode(int code) {
     // The reader modes are neither enrolment nor verification: the MyKad texts of 0xA3, 0xA4.
     const PromptText* prompt = PromptForCode(code, PromptVariant::kOther);
     if (prompt == nullptr) return;
-    SetPromptLine(kPromptLine2, ReadMessage(prompt->key, prompt->text));
+    SetPromptLine(2, ReadMessage(prompt->key, prompt->text));
 }
 
 void ReaderSession::HandOver() {

@@ -1,8 +1,7 @@
-#include "acqdialog/reader_thread.h"
+#include "cardreader/reader_thread.h"
 
 #include <cstring>
 
-#include "acqdialog/operations.h"
 #include "cardreader/mykad_reader.h"
 #include "cardreader/reader_calls.h"
 
@@ -21,7 +20,7 @@ class SessionDialog : public IMyKadDialog {
     int CancelCode() override { return session_.CancelCode(); }
     void RefreshPromptLines() override { session_.RefreshPromptLines(); }
     void SetPromptLine(int line, const std::string& text) override {
-        session_.SetPromptLine(line == 1 ? kPromptLine1 : kPromptLine2, text);
+        session_.SetPromptLine(line, text);
     }
     void SetRetCode(int code) override { session_.Out().retCode = code; }
     void SetLinkKey(const uint8_t* key) override {

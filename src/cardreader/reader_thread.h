@@ -3,8 +3,8 @@
 // to the session given up. The Win32 thread routine is this and nothing more.
 #pragma once
 
-#include "acqdialog/reader_session.h"
 #include "cardreader/card_reader_library.h"
+#include "cardreader/reader_session.h"
 #include "foundation/platform.h"
 
 namespace quillon {

@@ -17,7 +17,6 @@
 #include <memory>
 #include <string>
 
-#include "acqdialog/dialog_host.h"
 #include "cardreader/card_reader_library.h"
 #include "cardreader/mykad_reader.h"
 #include "cardreader/reader_calls.h"
@@ -26,6 +25,20 @@
 #include "terminal/frame_codec.h"
 
 namespace quillon {
+
+// The dialog's window as the card-reader thread reaches it, from its own thread. Owned by the
+// reader's session, so it may outlive the dialog: each call must return within a bound whatever
+// the dialog's thread does, and must be harmless once the window is gone.
+class IReaderWindow {
+  public:
+    virtual ~IReaderWindow() = default;
+    // Both prompt lines: invalidate, erase and repaint their areas at once (not children).
+    virtual void RefreshPromptLines() = 0;
+    // Prompt line 1 or 2.
+    virtual void SetPromptLine(int line, const std::string& text) = 0;
+    // WM_CLOSE, sent: handled before this returns, unless the bound passed first.
+    virtual void SendClose() = 0;
+};
 
 // The dialog's members that the thread reads, copied when the thread is started.
 struct ReaderInputs {
@@ -85,7 +98,7 @@ class ReaderSession {
     // Written only by the thread, and only until it hands over.
     ReaderResult& Out() { return result_; }
     void RefreshPromptLines();
-    void SetPromptLine(int id, const std::string& text);
+    void SetPromptLine(int line, const std::string& text);  // 1 or 2
     // The card-reader library's prompt code: the code's text in line 2 (codes without a prompt
     // change nothing).
     void ShowPromptCode(int code);

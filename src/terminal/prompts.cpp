@@ -1,4 +1,4 @@
-#include "acqdialog/prompts.h"
+#include "terminal/prompts.h"
 
 namespace quillon {
 
