@@ -145,16 +145,6 @@ class SettingsReference(unittest.TestCase):
                                                                            default))
         self.assertEqual(wrong, [])
 
-    def test_the_doctor_checks_every_number_of_the_table(self):
-        with open(os.path.join(ROOT, "tools", "doctor", "library_choices.cpp"),
-                  encoding="utf-8") as f:
-            listed = re.findall(r'\{"(\w+)", "(\w+)", (true|false)\}', f.read())
-        # The integer settings, and BAUDRATE, a text taken as a number.
-        numeric = {k: True for k, row in table_rows().items() if row[0] == "integer"}
-        numeric[("COMPORT", "BAUDRATE")] = False
-        self.assertEqual(sorted(((s, k), v == "true") for s, k, v in listed),
-                         sorted(numeric.items()))
-
     def test_reference_and_sample_hold_exactly_the_prompt_texts_read(self):
         settings, wrong = extract()
         rows = {k: v for k, v in reference_rows().items() if k[0] == "MESSAGE"}

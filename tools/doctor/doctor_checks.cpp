@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/setting_table.h"
+
 namespace quillon {
 namespace doctor {
 
@@ -79,9 +81,9 @@ std::vector<Finding> SettingValueChecks(const SettingsFacts& s) {
     }
     // Well-formed, but the dialog's timer gets it as is: 0 ends every wait at once, and a negative
     // value becomes about 24.8 days, so a hidden dialog on a silent terminal waits that long.
-    const char* const timeouts[][2] = {
-        {"MYKAD", "GLOBTIMEOUT"}, {"MYKAD", "TIMEOUT"}, {"CSSSERVER", "GLOBTIMEOUT"}};
-    for (const auto& key : timeouts) {
+    for (size_t i = 0; i < kSettingCount; ++i) {
+        if (kSettings[i].outside != OutOfRange::kTimer) continue;
+        const char* const key[2] = {kSettings[i].section, kSettings[i].key};
         const std::string* text = SettingText(s, key[0], key[1]);
         if (text == nullptr || Unparsed(s, key[0], key[1])) continue;
         if (std::strtol(text->c_str(), nullptr, 10) > 0) continue;

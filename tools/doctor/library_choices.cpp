@@ -5,43 +5,13 @@
 
 #include "foundation/file_log.h"
 #include "foundation/log.h"
+#include "foundation/setting_table.h"
 #include "foundation/sizes.h"
 
 namespace quillon {
 namespace doctor {
 
 namespace {
-
-// The keys the library reads as numbers: with the profile's integer call, or (BAUDRATE) as text
-// taken as a number. tests/docs keeps this list in step with the library's reads.
-struct NumericKey {
-    const char* section;
-    const char* key;
-    bool profileInteger;
-};
-const NumericKey kNumericKeys[] = {
-    {"COMPORT", "COM", true},
-    {"COMPORT", "BAUDRATE", false},
-    {"DEVICE", "TYPE", true},
-    {"MYKAD", "GLOBTIMEOUT", true},
-    {"MYKAD", "TIMEOUT", true},
-    {"MYKAD", "INSERT_COUNT", true},
-    {"MYKAD", "VERIFY_TIMES", true},
-    {"MYKAD", "SET_LOW_TIMES", true},
-    {"MYKAD", "SET_LOW_LEVEL", true},
-    {"MYKAD", "LABELLED_RECORD", true},
-    {"APDU", "DELAY_AFTER_FIRSTCALL", true},
-    {"APDU", "V_TIMEOUT", true},
-    {"APDU", "RETRY_WAIT_INIT", true},
-    {"APDU", "RETRY_WAIT_TRY", true},
-    {"APDU", "RETRY_WAIT_FW", true},
-    {"APDU", "RETRY_COUNT_FW", true},
-    {"CSSSERVER", "GLOBTIMEOUT", true},
-    {"FONT", "SIZE", true},
-    {"MISC", "CANCEL", true},
-    {"DEBUG", "ENABLE", true},
-    {"DEBUG", "MAX_KB", true},
-};
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t");
@@ -141,22 +111,22 @@ SettingsFacts DescribeSettings(IniLocator& locator, IProfile& profile, ISettings
     if (!facts.found) return facts;
     facts.entries = lister.Entries(facts.path);
     for (const SettingEntry& entry : facts.entries) {
-        for (const NumericKey& numeric : kNumericKeys) {
-            if (!SameName(entry.section, numeric.section) || !SameName(entry.key, numeric.key)) {
-                continue;
-            }
+        // The library's numbers: its integer settings, and BAUDRATE, a text taken as a number.
+        for (size_t i = 0; i < kSettingCount; ++i) {
+            const SettingRow& row = kSettings[i];
+            if (row.text && row.id != Setting::kBaudRate) continue;
+            if (!SameName(entry.section, row.section) || !SameName(entry.key, row.key)) continue;
             const char* problem = NumberProblem(entry.text);
             if (problem == nullptr) break;
             int reads = 0;
-            if (numeric.profileInteger) {
-                reads = profile.ReadInt(facts.path, numeric.section, numeric.key, kReadsTheDefault);
+            if (!row.text) {
+                reads = profile.ReadInt(facts.path, row.section, row.key, kReadsTheDefault);
             } else {
                 // As the dialog reads it: text, cut to its buffer.
-                const std::string text = profile.ReadString(facts.path, numeric.section,
-                                                            numeric.key, "", kSettingTextCapacity);
+                const std::string text = ReadSettingText(profile, facts.path, row.id);
                 reads = static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
             }
-            facts.unparsed.push_back({numeric.section, numeric.key, entry.text, reads, problem});
+            facts.unparsed.push_back({row.section, row.key, entry.text, reads, problem});
             break;
         }
     }

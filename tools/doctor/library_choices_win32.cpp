@@ -7,6 +7,7 @@
 
 #include "cardreader/orvmykad_win32.h"
 #include "foundation/platform_win32.h"
+#include "foundation/setting_table.h"
 
 namespace quillon {
 namespace doctor {
@@ -75,7 +76,7 @@ Choices WorkOutChoices(const std::string& libraryFolder) {
     c.reader.missing = reader.Missing();
     c.reader.path = reader.LoadedPath();
     if (!c.reader.path.empty() && c.reader.missing.empty()) {
-        const int timeout = profile.ReadInt(c.settings.path, "APDU", "V_TIMEOUT", 2000);
+        const int timeout = ReadSetting(profile, c.settings.path, Setting::kVersionTimeout);
         AskReaderVersion(reader, c.port.port, timeout, c.reader);
     }
     Win32FileSizes sizes;
