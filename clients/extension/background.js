@@ -1,7 +1,6 @@
-// The service worker: the relay, wired to the extension API. The content scripts' match
-// patterns are the allow-list the relay checks each connecting page against as well.
+// The service worker: the relay, wired to the extension API. The relay reads the allow-list in
+// force (policy or trial list, origins.js) again for every message.
 import {createRelay} from "./relay.js";
 
-const patterns = chrome.runtime.getManifest().content_scripts.flatMap((c) => c.matches);
-const relay = createRelay(chrome, patterns);
+const relay = createRelay(chrome);
 chrome.runtime.onConnect.addListener((port) => relay.onConnect(port));
