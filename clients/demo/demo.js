@@ -64,6 +64,12 @@ function fieldList(fields) {
     return dl;
 }
 
+// Who holds the terminal, from a busy answer.
+function heldText({command, origin, elsewhere}) {
+    const what = [command, origin && `from ${origin}`].filter(Boolean).join(" ");
+    return `held by ${what || "another call"}${elsewhere ? " in another browser or profile" : ""}`;
+}
+
 async function run(out, call, fields) {
     show(out, [line("busy", "waiting…")]);
     try {
@@ -75,7 +81,8 @@ async function run(out, call, fields) {
                    fieldList(fields(result))]);
     } catch (e) {
         if (e.kind === "result") {
-            show(out, [line("code fail", `${e.code}: ${e.meaning}`), line("reply", e.reply)]);
+            show(out, [line("code fail", `${e.code}: ${e.meaning}`), line("reply", e.reply),
+                       e.heldBy && line("held", heldText(e.heldBy))]);
         } else {
             show(out, [line("code fail", e.message)]);
         }

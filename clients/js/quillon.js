@@ -82,8 +82,10 @@ const MYKAD_TEXT_MAX = 19;
 
 /**
  * Every failure of a call. kind tells which side failed: "result" (the library answered with a
- * nonzero code: code, codeName and meaning are set), "timeout", "no-extension", "no-host",
- * "bridge" (the bridge refused the message) or "reply" (a reply the client cannot read).
+ * nonzero code: code, codeName and meaning are set; a busy answer, -1008, also names in heldBy
+ * the call that holds the terminal), "timeout", "no-extension", "not-visible" (the page was not
+ * in view), "no-host", "bridge" (the bridge refused the message: errorCode says why) or "reply"
+ * (a reply the client cannot read).
  */
 export class QuillonError extends Error {
     constructor(kind, message, details = {}) {
@@ -95,6 +97,8 @@ export class QuillonError extends Error {
         this.meaning = details.code == null ? null : meaningOf(details.code);
         this.command = details.command ?? null;
         this.reply = details.reply ?? null;
+        this.errorCode = details.errorCode ?? null;
+        this.heldBy = details.heldBy ?? null;
     }
 }
 
@@ -243,16 +247,16 @@ export function buildRequest(name, ...args) {
 
 /**
  * The result object of a reply, or a QuillonError for a nonzero code or an unreadable reply.
- * Every result carries the code and the reply text as received.
+ * Every result carries the code and the reply text as received; heldBy is a busy answer's.
  */
-export function parseReply(name, reply, code) {
+export function parseReply(name, reply, code, heldBy) {
     const command = COMMANDS[name];
     const fields = fieldsOf(reply);
     if (Number.isInteger(code) && code !== 0) {
         // A wrong access code leaves no reply at all: the code alone tells the caller.
         return new QuillonError("result", `${command.keyword} failed with ${code}: ` +
                                               meaningOf(code),
-                                {code, command: command.keyword, reply});
+                                {code, command: command.keyword, reply, heldBy});
     }
     const fieldCode = Number.parseInt(fields[1], 10);
     if (code !== 0 || fields[0] !== command.keyword && !command.keyword.startsWith("READMYKAD") ||
@@ -293,9 +297,9 @@ export function createClient(transport, {timeouts = {}} = {}) {
         const answer = await exchange({request}, limit, command.keyword);
         if (answer.error !== undefined) {
             throw new QuillonError(answer.kind || "bridge", `${command.keyword}: ${answer.error}`,
-                                   {command: command.keyword});
+                                   {command: command.keyword, errorCode: answer.errorCode});
         }
-        const parsed = parseReply(name, answer.reply, answer.code);
+        const parsed = parseReply(name, answer.reply, answer.code, answer.heldBy);
         if (parsed instanceof Error) throw parsed;
         return parsed;
     }
@@ -314,7 +318,8 @@ export function createClient(transport, {timeouts = {}} = {}) {
         async version() {
             const answer = await exchange({cmd: "version"}, limits.version, "version");
             if (answer.error !== undefined) {
-                throw new QuillonError(answer.kind || "bridge", answer.error);
+                throw new QuillonError(answer.kind || "bridge", answer.error,
+                                       {errorCode: answer.errorCode});
             }
             return {bridge: answer.bridge, dll: answer.dll, extension: answer.extension ?? null};
         },
@@ -330,29 +335,47 @@ export function createClient(transport, {timeouts = {}} = {}) {
 export const PAGE_TAG = "quillon/page";
 export const EXTENSION_TAG = "quillon/extension";
 
-/** The transport through the Quillon extension in window `win`. */
+// How long a call waits for the content script to say it is here, counted from the
+// transport's creation: it reads the allow-list before it marks the page, so a call made while
+// the page loads may come first.
+export const READY_WAIT = 1000;
+
+/**
+ * The transport through the Quillon extension in window `win`. Its ids carry a random prefix of
+ * its own, so two clients in one page never take each other's answers.
+ */
 export function extensionTransport(win) {
     const pending = new Map();
+    const prefix = Array.from((win.crypto || globalThis.crypto).getRandomValues(new Uint32Array(2)),
+                              (n) => n.toString(16).padStart(8, "0")).join("");
     let next = 1;
+    const marked = () => Boolean(win.document.documentElement.dataset.quillonExtension);
+    let readied;
+    const ready = marked() ? Promise.resolve() : new Promise((resolve) => {
+        readied = resolve;
+        setTimeout(resolve, READY_WAIT);
+    });
     win.addEventListener("message", (event) => {
         const data = event.data;
         if (event.source !== win || event.origin !== win.location.origin || !data ||
-            data.tag !== EXTENSION_TAG || !pending.has(data.id)) {
+            data.tag !== EXTENSION_TAG) {
             return;
         }
+        if (data.ready !== undefined && readied) readied();
+        if (!pending.has(data.id)) return;
         const settle = pending.get(data.id);
         pending.delete(data.id);
         settle(data.answer);
     });
     return {
-        send(message) {
+        async send(message) {
+            await ready;
             // The content script marks the page when it runs: without the mark no answer can come.
-            if (!win.document.documentElement.dataset.quillonExtension) {
-                return Promise.reject(new QuillonError(
-                    "no-extension", "the Quillon extension is not installed, or not allowed on " +
-                                        win.location.origin));
+            if (!marked()) {
+                throw new QuillonError("no-extension", "the Quillon extension is not installed, " +
+                                                           "or not allowed on " + win.location.origin);
             }
-            const id = next++;
+            const id = `${prefix}:${next++}`;
             return new Promise((resolve) => {
                 pending.set(id, resolve);
                 win.postMessage({tag: PAGE_TAG, id, message}, win.location.origin);

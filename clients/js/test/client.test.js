@@ -96,12 +96,13 @@ describe("replies taken apart", () => {
 });
 
 describe("a nonzero code, an answer the client cannot read, a failure on the way: each rejects", () => {
+    const HELD = {command: "READMYKAD", origin: "https://counter.bank.test"};
     // The meanings themselves are the documented table's, checked whole below.
     const cases = [
         ["getSerialNumber", {code: -4, reply: "[GETSERIALNUMBER][-4][123]"}, "result", -4,
          "QUILLON_RESULT_PORT_OPEN_FAILED", /^GETSERIALNUMBER failed with -4: the terminal's COM port/],
-        ["enroll", {code: -1008, reply: "[ENROLL][-1008][123]"}, "result", -1008, "QUILLON_RESULT_BUSY",
-         /^ENROLL failed with -1008: another call was still running/],
+        ["enroll", {code: -1008, reply: "[ENROLL][-1008][123]", heldBy: HELD}, "result", -1008, "QUILLON_RESULT_BUSY",
+         /^ENROLL failed with -1008: another call was still running/, null, HELD],
         // The reader library's own code, passed on: no name of ours, the table's "other" row.
         ["readMyKad", {code: -77, reply: "[READMYKAD][-77][123]"}, "result", -77, null,
          /^READMYKAD failed with -77: MyKad commands: the failing result of the card-reader/],
@@ -112,16 +113,21 @@ describe("a nonzero code, an answer the client cannot read, a failure on the way
          "ENROLL: the reply cannot be read"],
         ["enroll", {code: 0, reply: "[ENROLL][-3][123]"}, "reply", null, null,
          "ENROLL: the reply cannot be read"],
-        ["enroll", {id: null, error: "invalid JSON"}, "bridge", null, null, "ENROLL: invalid JSON"],
+        ["enroll", {kind: "bridge", error: "message too long", errorCode: "message-too-long"}, "bridge", null, null,
+         "ENROLL: message too long", "message-too-long"],
+        ["version", {kind: "bridge", error: "invalid JSON", errorCode: "invalid-json"}, "bridge", null, null,
+         "invalid JSON", "invalid-json"],
         ["enroll", {kind: "no-host", error: "the Quillon native host is not installed"}, "no-host",
          null, null, "ENROLL: the Quillon native host is not installed"],
+        ["enroll", {kind: "not-visible", error: "the page is not in view"}, "not-visible", null, null,
+         "ENROLL: the page is not in view"],
     ];
-    for (const [name, answer, kind, code, codeName, message] of cases) {
+    for (const [name, answer, kind, code, codeName, message, errorCode = null, heldBy = null] of cases) {
         it(`${name}: ${JSON.stringify(answer).slice(0, 60)}`, async () => {
             const client = createClient({send: () => Promise.resolve(answer)});
             await assert.rejects(client[name](), (e) => {
                 assert.ok(e instanceof QuillonError);
-                assert.deepEqual([e.kind, e.code, e.codeName], [kind, code, codeName]);
+                assert.deepEqual([e.kind, e.code, e.codeName, e.errorCode, e.heldBy], [kind, code, codeName, errorCode, heldBy]);
                 assert.match(e.message, like(message));
                 return true;
             });
@@ -193,25 +199,46 @@ function fakeWindow(origin, marked = true) {
 }
 
 describe("the page's side of the extension", () => {
-    it("posts tagged to its own origin and takes answers only from its own window and origin", async () => {
-        const origin = "http://127.0.0.1:8080";
+    const origin = "http://127.0.0.1:8080";
+    const ID = /^[0-9a-f]{16}:[12]$/;
+    it("posts tagged to its own origin and takes answers only from its own window, origin and client", async () => {
         const win = fakeWindow(origin);
-        const result = createClient(extensionTransport(win)).getSerialNumber({port: 7});
-        assert.deepEqual(win.posted, [[{tag: "quillon/page", id: 1, message: {request: "[GETSERIALNUMBER][0][7]"}},
-                                       origin]]);
-        const forged = {code: 0, reply: "[GETSERIALNUMBER][0][FORGED][123]"};
-        win.deliver({tag: "quillon/extension", id: 1, answer: forged}, {}, origin);  // a frame
-        win.deliver({tag: "quillon/extension", id: 1, answer: forged}, win, "http://127.0.0.2:8080");
-        win.deliver({tag: "quillon/page", id: 1, answer: forged});
-        win.deliver({tag: "quillon/extension", id: 1, answer: {code: 0, reply: "[GETSERIALNUMBER][0][QT-1][123]"}});
-        assert.equal((await result).serialNumber, "QT-1");
+        const [one, two] = [createClient(extensionTransport(win)), createClient(extensionTransport(win))];
+        const results = [one.getSerialNumber({port: 7}), two.getSerialNumber({port: 7}), one.getBranchCode()];
+        await new Promise((r) => setImmediate(r));
+        const ids = win.posted.map(([data]) => data.id);
+        assert.deepEqual(win.posted, [
+            [{tag: "quillon/page", id: ids[0], message: {request: "[GETSERIALNUMBER][0][7]"}}, origin],
+            [{tag: "quillon/page", id: ids[1], message: {request: "[GETSERIALNUMBER][0][7]"}}, origin],
+            [{tag: "quillon/page", id: ids[2], message: {request: "[GETBRANCHCODE]"}}, origin]]);
+        // Each client numbers from 1 under a prefix of its own.
+        assert.deepEqual([ids.map((id) => ID.test(id)), ids[0].slice(0, 16) === ids[2].slice(0, 16),
+                          ids[0].slice(0, 16) !== ids[1].slice(0, 16), ids.map((id) => id.slice(17))],
+                         [[true, true, true], true, true, ["1", "1", "2"]]);
+        const answer = (serial) => ({code: 0, reply: `[GETSERIALNUMBER][0][${serial}][123]`});
+        win.deliver({tag: "quillon/extension", id: ids[0], answer: answer("FORGED")}, {}, origin);  // a frame
+        win.deliver({tag: "quillon/extension", id: ids[0], answer: answer("FORGED")}, win, "http://127.0.0.2:8080");
+        win.deliver({tag: "quillon/page", id: ids[0], answer: answer("FORGED")});
+        win.deliver({tag: "quillon/extension", id: ids[1], answer: answer("QT-2")});
+        win.deliver({tag: "quillon/extension", id: ids[0], answer: answer("QT-1")});
+        win.deliver({tag: "quillon/extension", id: ids[2], answer: {code: 0, reply: "[GETBRANCHCODE][1][E][E][A][123]"}});
+        assert.deepEqual([(await results[0]).serialNumber, (await results[1]).serialNumber, (await results[2]).status],
+                         ["QT-1", "QT-2", 1]);
     });
-    it("without the extension's mark it fails at once, naming the origin", async () => {
-        const win = fakeWindow("http://127.0.0.2:8080", false);
-        await assert.rejects(createClient(extensionTransport(win)).version(), {
-            kind: "no-extension",
-            message: "the Quillon extension is not installed, or not allowed on http://127.0.0.2:8080",
-        });
-        assert.deepEqual(win.posted, []);
+    it("a call made before the content script marked the page waits for it, at most a second", async (t) => {
+        t.mock.timers.enable({apis: ["setTimeout"]});
+        const [late, absent] = [fakeWindow(origin, false), fakeWindow("http://127.0.0.2:8080", false)];
+        const outcomes = [late, absent].map((win) => createClient(extensionTransport(win)).version()
+            .then((v) => v, (e) => ({kind: e.kind, message: e.message})));
+        late.document.documentElement.dataset.quillonExtension = "0.1.0";
+        late.deliver({tag: "quillon/extension", ready: "0.1.0"});
+        await new Promise((r) => setImmediate(r));
+        late.deliver({tag: "quillon/extension", id: late.posted[0][0].id, answer: {bridge: "0.1.0", dll: null}});
+        assert.deepEqual([await outcomes[0], absent.posted], [{bridge: "0.1.0", dll: null, extension: null}, []]);
+        t.mock.timers.tick(999);
+        await new Promise((r) => setImmediate(r));
+        t.mock.timers.tick(1);
+        assert.deepEqual([await outcomes[1], absent.posted], [{kind: "no-extension",
+            message: "the Quillon extension is not installed, or not allowed on http://127.0.0.2:8080"}, []]);
     });
 });
