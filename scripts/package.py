@@ -1,12 +1,16 @@
 """Builds the release zip of Quillon from a 32-bit (i686) build tree.
 
 usage: python3 scripts/package.py WIN32_BUILD_DIR OUTPUT_DIR
-Prints the path of the zip it wrote: OUTPUT_DIR/quillon-<version>-win32.zip.
+Prints the path of the zip it wrote: OUTPUT_DIR/quillon-<version>-win32.zip. The browser
+extension goes in packed too (scripts/crx.py: QUILLON_EXTENSION_KEY names the release key).
 """
 import os
 import re
 import sys
+import tempfile
 import zipfile
+
+import crx
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -101,7 +105,13 @@ def main():
         sys.exit("missing: " + ", ".join(missing))
     os.makedirs(out, exist_ok=True)
     target = os.path.join(out, "%s-win32.zip" % top)
-    with zipfile.ZipFile(target + ".part", "w", zipfile.ZIP_DEFLATED) as z:
+    with zipfile.ZipFile(target + ".part", "w", zipfile.ZIP_DEFLATED) as z, \
+            tempfile.TemporaryDirectory() as packed:
+        # The packed extension and its update manifest, for a bank's own web server (crx.py
+        # says on stderr when it packed with a throwaway key rather than the release key).
+        extension = crx.pack(packed, LEFT_OUT)
+        for disk in (extension["crx"], extension["update"]):
+            z.write(disk, "%s/clients/%s" % (top, os.path.basename(disk)))
         for inside, disk in layout(build):
             if inside.startswith("docs/"):
                 with open(disk, encoding="utf-8") as f:

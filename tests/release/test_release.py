@@ -1,8 +1,12 @@
 """The release: the zip package.py makes of the 32-bit build, its export contract (read statically:
 no 32-bit code runs here), and every place that states the version or the longest reply."""
+import base64
+import hashlib
+import io
 import json
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -36,8 +40,9 @@ for _into, _source, _names in (
         ("", None, "README.txt QUILLON.ini"), ("decoder/", None, "quillon_build_config.h"),
         ("standin/", None, "README.txt scenario-format.md"),
         # The web client, extension and demo page ship without their tests and build files.
-        ("clients/extension/", "clients/extension",
-         "manifest.json background.js content.js relay.js"),
+        ("clients/extension/", "clients/extension", "manifest.json schema.json background.js "
+         "relay.js origins.js content.js options.html options.js"),
+        ("clients/", None, "quillon-extension-%s.crx quillon-extension-update.xml" % VERSION),
         ("clients/js/", "clients/js", "quillon.js package.json README.md"),
         ("clients/demo/", "clients/demo", "index.html demo.js mykad.js")):
     EXPECTED.update({_into + n: _source for n in _names.split()})
@@ -98,6 +103,26 @@ class Release(unittest.TestCase):
         self.assertEqual(self.shipped("QUILLON.ini"),
                          read("packaging/QUILLON.ini", "rb").replace(b"\n", b"\r\n"))
         self.assertIn(b"DO NOT SHIP", self.shipped("standin/README.txt"))
+
+    def test_the_packed_extension_s_id_is_its_manifest_key_s_and_the_update_manifest_names_it(self):
+        crx = self.shipped("clients/quillon-extension-%s.crx" % VERSION)
+        size = struct.unpack("<I", crx[8:12])[0]
+        with zipfile.ZipFile(io.BytesIO(crx[12 + size:])) as z:
+            manifest, packed = json.loads(z.read("manifest.json")), sorted(z.namelist())
+        der = base64.b64decode(manifest["key"])
+        digest = hashlib.sha256(der).digest()
+        ext_id = "".join(chr(97 + int(c, 16)) for c in digest[:16].hex())
+        # The header's signed data (field 10000) holds the ID (field 1, 16 bytes); a proof holds
+        # the public key the signature checks against.
+        self.assertEqual((crx[:8], manifest["version"]), (b"Cr24\x03\0\0\0", VERSION))
+        header = crx[12:12 + size]
+        self.assertEqual((b"\x82\xf1\x04\x12\x0a\x10" + digest[:16] in header, der in header),
+                         (True, True), "the header's ID and key are not the manifest key's")
+        self.assertEqual(packed, sorted(n.split("/")[-1] for n in EXPECTED
+                                        if n.startswith("clients/extension/")))
+        update = self.shipped("clients/quillon-extension-update.xml", "r")
+        self.assertRegex(update, r'<app appid="%s">\s*<updatecheck codebase="https://\S+/'
+                         r'quillon-extension-%s.crx" version="%s" />' % (ext_id, VERSION, VERSION))
 
     def test_decoder_and_header_build_from_the_zip_alone(self):
         host, top = os.path.join(self.unpacked, "host.c"), os.path.join(self.unpacked, TOP)
