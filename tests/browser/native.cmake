@@ -8,7 +8,7 @@ if(QUILLON_WIN64_DIR)
            COMMAND sh -c "[ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund --loglevel=error; exec ${QUILLON_NODE} --test web_demo.test.mjs"
            WORKING_DIRECTORY ${_browser})
   set_tests_properties(e2e_browser_demo PROPERTIES
-                       FIXTURES_REQUIRED e2e_wine_prefix RESOURCE_LOCK win64_wine TIMEOUT 300
+                       FIXTURES_REQUIRED e2e_wine_prefix RESOURCE_LOCK win64_wine TIMEOUT 420
                        LABELS "e2e;win64;browser"
                        ENVIRONMENT "QUILLON_E2E_ARCH=win64;QUILLON_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;QUILLON_WIN64_DIR=${QUILLON_WIN64_DIR};QUILLON_NATIVE_DIR=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1")
 endif()

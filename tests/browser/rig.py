@@ -1,5 +1,6 @@
 """The wine side of the browser test (environment as for tests/e2e): the bridge, quillon.dll and
-the stand-in reader in a folder, the simulator on COM7 and the launcher the host manifest names.
+the stand-in reader in a folder, the simulator on COM7 and the launcher the host manifest names
+(which adds a byte to the file "starts" at each start of the bridge).
 Prints one JSON line (paths, the replies the e2e tables expect); holds all until stdin closes."""
 import json
 import os
@@ -47,12 +48,13 @@ def main():
     env, launcher = wine.env(), os.path.join(workdir, "launch-bridge")
     keys = "WINEPREFIX WINEDEBUG WINEDLLOVERRIDES WINEARCH LD_PRELOAD QUILLON_PRELOAD".split()
     with open(launcher, "w") as f:  # Chromium's native host: the bridge under wine
-        f.write("#!/bin/sh\ncd %s || exit 1\nexec env %s %s \"$@\" 2>>bridge.err\n" % (
+        f.write("#!/bin/sh\ncd %s || exit 1\nprintf . >>starts\nexec env %s %s \"$@\" 2>>bridge.err\n" % (
             shlex.quote(workdir), " ".join("%s=%s" % (k, shlex.quote(env[k])) for k in keys
                                            if k in env),
             " ".join(map(shlex.quote, wine.command(os.path.join(workdir, "quillon_bridge.exe"))))))
     os.chmod(launcher, 0o755)
     print(json.dumps({"workdir": workdir, "launcher": launcher, "record": terminal.record,
+                      "starts": os.path.join(workdir, "starts"),
                       "expected": expected()}), flush=True)
     # Ctrl-C reaches the whole process group: the parent decides, and closes our input.
     signal.signal(signal.SIGINT, signal.SIG_IGN)

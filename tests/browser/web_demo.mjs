@@ -1,6 +1,7 @@
-// The web demo: the demo page in chromium with the extension, the bridge under wine64, the
-// terminal simulator and the stand-in card reader (scripts/demo.sh --web runs it).
-import {startSession} from "./session.mjs";
+// The web demo: the demo page in chromium with the extension (its own origin added on the
+// options page, as for a trial), the bridge under wine64, the terminal simulator and the
+// stand-in card reader (scripts/demo.sh --web runs it).
+import {addTrialOrigin, startBrowser, startRig} from "./session.mjs";
 
 const USAGE = "usage: node web_demo.mjs [--help] [--screenshot PATH]\n";
 const HELP = "Runs the Quillon web demo: the demo page in chromium with the Quillon extension, the\n" +
@@ -28,14 +29,22 @@ for (let i = 0; i < args.length; i++) {
 }
 if (!screenshot && !process.env.DISPLAY) screenshot = "web-demo.png";
 
-const session = await startSession({headless: Boolean(screenshot)});
+const rig = await startRig();
+const session = await startBrowser(rig, {headless: Boolean(screenshot)});
 try {
+    // No policy here: the demo's own origin goes on the trial list, as a person would add it.
     const {page} = session;
+    const options = await session.openOptions();
+    await addTrialOrigin(options, "http://127.0.0.1/*");
+    await options.close();
+    await page.bringToFront();
+    const url = `${session.http}/demo/index.html`;
+    await page.goto(url);
     await page.fill("#port", "7");
     if (!screenshot) {
-        console.log(`web demo: ${session.url} (close the browser or press Ctrl-C to end)`);
+        console.log(`web demo: ${url} (close the browser or press Ctrl-C to end)`);
         await new Promise((r) => {
-            session.context.once("close", r);
+            session.context.browser().once("disconnected", r);
             process.once("SIGINT", r);
         });
     } else {
@@ -45,8 +54,9 @@ try {
                                        await page.locator(`#out-${id}`).elementHandle(), {timeout: 90000});
         }
         await page.screenshot({path: screenshot, fullPage: true});
-        console.log(`web demo: ${session.url} (headless); screenshot: ${screenshot}`);
+        console.log(`web demo: ${url} (headless); screenshot: ${screenshot}`);
     }
 } finally {
     await session.close();
+    await rig.close();
 }

@@ -1,6 +1,9 @@
-// The web demo end to end: Debian's chromium with the unpacked extension, the demo page served
-// from 127.0.0.1, the native host manifest in the browser profile naming a launcher that runs
-// quillon_bridge.exe under wine64 against the terminal simulator on COM7 and the stand-in reader.
+// The web demo end to end: Debian's chromium with the extension, the demo page served over https
+// on counter.bank.test and over http on 127.0.0.1, the native host manifest in the browser
+// profile naming a launcher that runs quillon_bridge.exe under wine64 against the terminal
+// simulator on COM7 and the stand-in reader. First without a policy (the extension unpacked,
+// nothing allowed until a trial origin is added), then with the bank's policy (the extension
+// force-installed, its allow-list "https://*.bank.test/*").
 import assert from "node:assert/strict";
 import {spawnSync} from "node:child_process";
 import fs from "node:fs";
@@ -8,12 +11,14 @@ import os from "node:os";
 import path from "node:path";
 import {after, before, describe, it} from "node:test";
 
-import {startSession} from "./session.mjs";
+import {addTrialOrigin, startBrowser, startRig} from "./session.mjs";
 
 const ARTEFACTS = path.join(process.env.QUILLON_NATIVE_DIR || os.tmpdir(), "artefacts");
 const B64 = "[A-Za-z0-9+/=]";
+const READY = "Ready: extension 0.1.0, bridge 0.1.0, quillon.dll 0.1.0";
+const POLICY = ["https://*.bank.test/*"];
 
-let session, setup, context, page, port, frames;
+let rig, session, setup, page, frames;
 
 async function until(check, what, ms = 15000) {
     const end = Date.now() + ms;
@@ -38,24 +43,95 @@ async function outcome(id, ms = 40000) {
         reply: el.querySelector(".reply")?.textContent ?? null,
         fields: Object.fromEntries([...el.querySelectorAll("dt")].map((dt) => [dt.textContent,
                                                                              dt.nextElementSibling.textContent])),
+        ...(el.querySelector(".held") ? {held: el.querySelector(".held").textContent} : {}),
     }));
 }
 
+// The demo page's status line once its first call (a version query) settled.
+async function status(p, url) {
+    if (url) await p.goto(url);
+    // Polled by timer: a background tab runs no animation frames.
+    await p.waitForFunction(() => document.getElementById("status").textContent !== "Looking for the Quillon extension…",
+                            null, {timeout: 30000, polling: 100});
+    return p.textContent("#status");
+}
+
+// What a page of this origin gets for a message posted as the client posts it: the answers.
+function probe(p) {
+    return p.evaluate(() => new Promise((resolve) => {
+        const seen = [];
+        window.addEventListener("message", (e) => e.data?.tag === "quillon/extension" && seen.push(e.data));
+        window.postMessage({tag: "quillon/page", id: 1, message: {request: "[GETSERIALNUMBER][0][7]"}}, "*");
+        setTimeout(() => resolve({seen, mark: document.documentElement.dataset.quillonExtension ?? null}), 2000);
+    }));
+}
+
+// The options page: where the list comes from, and the list.
+const shownList = (p) => p.evaluate(() => ({source: document.getElementById("source").textContent,
+                                            patterns: [...document.querySelectorAll("#patterns li")].map((li) => li.firstChild.textContent)}));
+
 before(async () => {
-    session = await startSession();
-    ({setup, context, page, port, frames} = session);
-    await page.fill("#port", "7");
+    rig = await startRig();
+    ({setup, frames} = rig);
 });
 
 after(async () => {
     await session?.close();
+    await rig?.close();
 });
 
-describe("the demo page in chromium, through the extension and the bridge under wine", () => {
-    it("finds the extension and the bridge and shows their versions", async () => {
-        await page.waitForFunction(() => document.getElementById("status").textContent !== "Looking for the Quillon extension…",
-                                   null, {timeout: 30000});
-        assert.equal(await page.textContent("#status"), "Ready: extension 0.1.0, bridge 0.1.0, quillon.dll 0.1.0");
+it("without a policy nothing is allowed until a trial origin is added on the options page", async () => {
+    session = await startBrowser(rig);
+    const demo = `${session.http}/demo/index.html`;
+    assert.equal(await status(session.page, demo), `the Quillon extension is not installed, or not allowed on ${session.http}`);
+    assert.equal(rig.starts(), 0);
+    const options = await session.openOptions();
+    assert.deepEqual(await shownList(options), {source: "No policy is set: only the pages listed here may use Quillon, for a trial.",
+                                                patterns: ["none: no page may use Quillon"]});
+    await options.fill("#pattern", "http://192.0.2.7/*");
+    await options.click("#add-button");
+    assert.equal(await options.textContent("#error"), "http://192.0.2.7/*: plain http only on localhost or 127.0.0.1, named exactly");
+    await addTrialOrigin(options, "http://127.0.0.1/*");
+    assert.deepEqual((await shownList(options)).patterns, ["http://127.0.0.1/*"]);
+    await options.close();
+    await session.page.bringToFront();
+    assert.equal(await status(session.page, demo), READY);
+    assert.equal(rig.starts(), 1);
+    await session.close();
+    session = null;
+});
+
+describe("with the bank's policy, the extension force-installed from the bank's server", () => {
+    let starts, counter;
+    before(async () => {
+        await session?.close();  // the first test's, had it failed
+        session = await startBrowser(rig, {policy: POLICY});
+        page = session.page;
+        starts = rig.starts();
+        counter = session.https("counter.bank.test");
+    });
+
+    it("the options page shows the policy's list, locked", async () => {
+        const options = await session.openOptions();
+        assert.deepEqual([await shownList(options), await options.isHidden("#add")],
+                         [{source: "Set by your organisation's browser policy: it cannot be changed here.", patterns: POLICY}, true]);
+        await options.close();
+        await page.bringToFront();
+    });
+
+    it("a page the list does not name gets nothing: no mark, no answer, no bridge start", async () => {
+        for (const origin of [session.https("other.test"), session.https("counter.bank.test.other.test"), session.http]) {
+            assert.equal(await status(page, `${origin}/demo/index.html`),
+                         `the Quillon extension is not installed, or not allowed on ${origin}`);
+            assert.deepEqual(await probe(page), {seen: [], mark: null}, origin);
+        }
+        assert.equal(rig.starts(), starts);
+    });
+
+    it("finds the extension and the bridge on the allowed page and shows their versions", async () => {
+        assert.equal(await status(page, `${counter}/demo/index.html`), READY);
+        assert.equal(rig.starts(), starts + 1);
+        await page.fill("#port", "7");
         assert.deepEqual(await click("version"), {code: "0: success", reply: null,
                                                   fields: {bridge: "0.1.0", "quillon.dll": "0.1.0", extension: "0.1.0"}});
     });
@@ -86,7 +162,7 @@ describe("the demo page in chromium, through the extension and the bridge under 
         const started = Date.now();
         const busy = await click("serial", 2000);
         assert.ok(Date.now() - started < 2000, "not queued behind the enrolment");
-        assert.equal(busy.reply, "[GETSERIALNUMBER][-1008][123]");
+        assert.deepEqual([busy.reply, busy.held], ["[GETSERIALNUMBER][-1008][123]", `held by ENROLL from ${counter}`]);
         assert.ok(busy.code.startsWith("-1008: another call was still running; that call goes on undisturbed."), busy.code);
         const t = setup.expected.template;
         assert.deepEqual(await outcome("enroll"), {code: "0: success", reply: `[ENROLL][0][${t.slice(0, 24)}…(1196 characters)][123]`,
@@ -130,21 +206,20 @@ describe("the demo page in chromium, through the extension and the bridge under 
                                fullPage: true});
     });
 
-    it("a page outside the allow-list gets no extension and its messages never reach the host", async () => {
-        const other = await context.newPage();
-        const origin = `http://127.0.0.2:${port}`;
-        await other.goto(`${origin}/demo/index.html`);
-        await other.waitForFunction(() => document.getElementById("status").className === "bad", null, {timeout: 5000});
-        assert.equal(await other.textContent("#status"),
-                     `the Quillon extension is not installed, or not allowed on ${origin}`);
+    it("a page in a background tab is refused before anything reaches the bridge, and works in front", async () => {
         const before = frames().length;
-        const answers = await other.evaluate(() => new Promise((resolve) => {
-            const seen = [];
-            window.addEventListener("message", (e) => e.data?.tag === "quillon/extension" && seen.push(e.data));
-            window.postMessage({tag: "quillon/page", id: 1, message: {request: "[GETSERIALNUMBER][0][7]"}}, "*");
-            setTimeout(() => resolve(seen), 2000);
-        }));
-        assert.deepEqual([answers, frames().length], [[], before]);
-        await other.close();
+        const cdp = await session.context.newCDPSession(page);
+        const opened = session.context.waitForEvent("page");
+        await cdp.send("Target.createTarget", {url: `${counter}/demo/index.html`, background: true});
+        const back = await opened;
+        assert.deepEqual([await status(back), await page.evaluate(() => document.visibilityState)],
+                         ["the page is not in view (a background tab or a minimised window): " +
+                          "Quillon takes calls only from the page in front", "visible"]);
+        assert.equal(frames().length, before);
+        await back.bringToFront();
+        await back.click("#run-branch");
+        await back.waitForFunction(() => document.querySelector("#out-branch .code")?.textContent === "0: success");
+        await back.close();
+        await page.bringToFront();
     });
 });
