@@ -30,7 +30,7 @@ def show(host, request):
 def read_mykad(wine, host):
     """A MyKad read through the stand-in reader library (its default card), decoded."""
     shutil.copy(os.path.join(wine.build, "OrvMyKad.dll"), host.workdir)
-    code, reply = show(host, "[READMYKAD][0][3][ALI BIN ABU][KL01][OPERATOR7]")
+    code, reply = show(host, "[READMYKAD][0][3][PELANGGAN CONTOH][KL01][OPERATOR7]")
     decoded = subprocess.run([os.path.join(wine.native, "quillon_mykad_decode")], input=reply,
                              capture_output=True, text=True)
     print("decoded by quillon_mykad_decode:\n" + decoded.stdout + decoded.stderr, flush=True)
@@ -42,7 +42,7 @@ def main():
     wine.create()
     workdir = tempfile.mkdtemp(prefix="quillon-demo-")
     host = winerig.Host(wine, workdir)
-    host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Kuala Lumpur Sentral\n"
+    host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Cawangan Contoh\n"
                    "[APDU]\nDELAY_AFTER_FIRSTCALL=100\n")
     simulator = subprocess.Popen(
         [os.path.join(wine.native, "quillon_terminal_sim")], stdout=subprocess.PIPE,

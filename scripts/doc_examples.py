@@ -39,7 +39,7 @@ def main():
     workdir = tempfile.mkdtemp(prefix="quillon-examples-")
     host = winerig.Host(wine, workdir)
     shutil.copy(os.path.join(wine.build, "OrvMyKad.dll"), workdir)
-    host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Kuala Lumpur Sentral\n")
+    host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Cawangan Contoh\n")
     terminal = winerig.Terminal(wine, workdir, SCENARIO)
     wine.map_com(7, terminal.device)
     try:

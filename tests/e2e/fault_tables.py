@@ -17,7 +17,7 @@ HANGUP = ("pty closed by the far end", "the line goes away after the query arriv
           "delay 100\nhangup", SN_TIMEOUT)
 HANGUP_NEXT = (-4, "[GETSERIALNUMBER][-4][123]")
 
-READ = "[READMYKAD][0][3][ALI BIN ABU][KL01][OPERATOR7]"
+READ = "[READMYKAD][0][3][PELANGGAN CONTOH][KL01][OPERATOR7]"
 READ_OK = r"^\[READMYKAD\]\[0\]\[0\]\[[A-Za-z0-9+/=]{975}\]\[[A-Za-z0-9+/=]+\]$"
 READER_INI = ("[APDU]\nRETRY_WAIT_INIT=0\nRETRY_WAIT_TRY=0\nRETRY_WAIT_FW=0\nRETRY_COUNT_FW=1\n"
               "[MYKAD]\nINSERT_COUNT=2\n[CSSSERVER]\nGLOBTIMEOUT=%d\n")

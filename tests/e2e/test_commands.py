@@ -15,10 +15,10 @@ FAST = "[APDU]\nDELAY_AFTER_FIRSTCALL=0\n[MYKAD]\nTIMEOUT=3000\n"
 STATUS = recorded(0x23, key_flag=1)
 ADDRESS = r"\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}"
 B64 = "[A-Za-z0-9+/=]"
-TEXTS = ("ALI BIN ABU", "KL01", "OPERATOR7")
+TEXTS = ("PELANGGAN CONTOH", "KL01", "OPERATOR7")
 FIELDS = "[0][3][%s][%s][%s]" % TEXTS
 # Every byte value once (0x00 and 0x20 among them), then text: what scrambling must bring back.
-RECORD = bytes(range(256)) + b"900101-14-5678 SITI AMINAH BINTI AHMAD" + bytes(range(255, 99, -1))
+RECORD = bytes(range(256)) + b"901301-14-0000 NAMA CONTOH BINTI UJIAN" + bytes(range(255, 99, -1))
 PHOTO = bytes([0xFF, 0xD8]) + bytes((i * 37 + 11) & 0xFF for i in range(3996)) + b"\xFF\xD9"
 # The stand-in's record of a READMYKAD: each call with its arguments and result.
 CALLS = ["OrvMyKad" + c for c in (
@@ -89,9 +89,9 @@ class EntryAndSettings(winerig.WineTestCase):
         self.addCleanup(os.unlink, os.path.join(system32, "QUILLON.ini"))
         self.assertRegex("%d %s" % self.host.send("[GETBRANCHCODE]"),
                          r"^0 \[GETBRANCHCODE\]\[1\]\[SYS32\]\[EMPTY\]\[%s\]\[123\]$" % ADDRESS)
-        self.host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Kuala Lumpur Sentral\n")
+        self.host.write_ini("[BRANCH]\nCODE=KL042\nNAME=Cawangan Contoh\n")
         self.assertRegex(self.host.send("[GETBRANCHCODE]")[1], r"^\[GETBRANCHCODE\]\[0\]\[KL042\]"
-                         r"\[Kuala Lumpur Sentral\]\[%s\]\[123\]$" % ADDRESS)
+                         r"\[Cawangan Contoh\]\[%s\]\[123\]$" % ADDRESS)
 
     def test_port_zero_comes_from_the_registry_else_from_the_comport_setting(self):
         self.host.write_ini(FAST + "[COMPORT]\nCOM=3\n")

@@ -51,7 +51,7 @@ class CallBarrierTest : public ::testing::Test, public ICallServices {
 };
 
 TEST_F(CallBarrierTest, OutOfMemoryAtEachAllocationOfACallGivesMinus1009ThenTheNextCallWorks) {
-    const std::string texts = "[0][3][ALI][KL01][OP7]";
+    const std::string texts = "[0][3][UJI][KL01][OP7]";
     const struct {
         std::string request;
         int code;
@@ -86,7 +86,7 @@ TEST_F(CallBarrierTest, OutOfMemoryAtEachAllocationOfACallGivesMinus1009ThenTheN
 }
 
 TEST_F(CallBarrierTest, WrongAccessCodeMakesNoServicesAllocatesNothingAndWritesNothing) {
-    const std::string request = "[READMYKAD][0][3][ALI][KL01][OP7]";
+    const std::string request = "[READMYKAD][0][3][UJI][KL01][OP7]";
     for (const char* code : {"QLN2", static_cast<const char*>(nullptr)}) {
         int result = 0;
         EXPECT_EQ(AllocationsIn([&] { result = Send(request, code); }), 0);

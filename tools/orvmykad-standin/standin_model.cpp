@@ -30,9 +30,9 @@ std::string Pad(const std::string& text, size_t width) {
 
 // A readable open-data record of fixed-width fields, as a card might hold it.
 std::vector<uint8_t> DefaultMyKadRecord() {
-    const std::string text = Pad("900101-14-5678", 14) + Pad("SITI AMINAH BINTI AHMAD", 80) +
-                             Pad("P", 1) + Pad("WARGANEGARA", 20) + Pad("19900101", 8) +
-                             Pad("NO 12 JALAN MERBAU", 40) + Pad("TAMAN SRI MUDA", 40) +
+    const std::string text = Pad("901301-14-0000", 14) + Pad("NAMA CONTOH BINTI UJIAN", 80) +
+                             Pad("P", 1) + Pad("WARGANEGARA", 20) + Pad("19901301", 8) +
+                             Pad("NO 0 JALAN CONTOH", 40) + Pad("TAMAN UJIAN", 40) +
                              Pad("50450", 5) + Pad("KUALA LUMPUR", 30) +
                              Pad("WP KUALA LUMPUR", 30) + Pad("ISLAM", 10) + Pad("MELAYU", 20);
     std::vector<uint8_t> record(text.begin(), text.end());
@@ -41,8 +41,8 @@ std::vector<uint8_t> DefaultMyKadRecord() {
 }
 
 std::vector<uint8_t> DefaultMyKidRecord() {
-    const std::string text = Pad("150101-14-0123", 14) + Pad("AISYAH BINTI MOHD", 80) +
-                             Pad("SIJIL LAHIR A123456", 30) + Pad("20150101", 8);
+    const std::string text = Pad("151301-14-0000", 14) + Pad("ANAK CONTOH BINTI UJIAN", 80) +
+                             Pad("SIJIL LAHIR CONTOH", 30) + Pad("20151301", 8);
     std::vector<uint8_t> record(text.begin(), text.end());
     while (record.size() < 1444) record.push_back(static_cast<uint8_t>(record.size() % 200 + 1));
     return record;
