@@ -10,7 +10,9 @@ export const RESULTS = Object.freeze({
               "the access code differs; nothing ran, the reply buffer is untouched"],
     [-1007]: ["QUILLON_RESULT_NO_COMMAND", "field 1 holds no command keyword"],
     [-1008]: ["QUILLON_RESULT_BUSY",
-              "another call was still running; that call goes on undisturbed. MyKad: the " +
+              "another call was still running; that call goes on undisturbed. From a web page: " +
+                  "another bridge process on the PC (a second browser or profile) is running a " +
+                  "call; the answer's heldBy names it. MyKad: the " +
                   "card-reader thread of an earlier MyKad call that was given up is still inside " +
                   "a call of OrvMyKad.dll that overran its budget and has not come back (the " +
                   "library is never entered twice at once); this lasts only until that call " +
