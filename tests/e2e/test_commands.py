@@ -187,7 +187,7 @@ SINGLE, SIGNATURE = template(5), bytes((i * 73 + 5) & 0xFF for i in range(400))
 LINE = re.compile(r"^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \| pid \d+ tid \d+ \| (.*)$")
 # Lines logged where the data passes: the leak check looks at the right places.
 PROGRESS = ["[ENROLL][0][1196 characters][123]", "templates: 2392 characters",
-            "[GETSIGNATURE][0][800 characters][123]", "text 1: 11 characters",
+            "[GETSIGNATURE][0][800 characters][123]", "text 1: %d characters" % len(TEXTS[0]),
             "[READMYKAD][0][0][975 characters][5335 characters]"]
 # Terminal commands first: after a card read the signature (no status query) would use its key.
 PRIVATE = [("[ENROLL][0][7]", "[ENROLL][0][%s][123]" % ENROLLED.hex().upper()),
