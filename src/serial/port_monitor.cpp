@@ -7,8 +7,21 @@
 namespace quillon {
 
 uint32_t PortMonitor::Run() {
+    try {
+        return Watch();
+    } catch (...) {
+        // Out of memory in a log line, say. The thread ends as after a fatal wait error, leaving
+        // no wait outstanding; the dialog's own time-out ends the operation.
+        EndWait();
+        return kFatalWaitExitCode;
+    }
+}
+
+uint32_t PortMonitor::Watch() {
+    using Event = IPortDevice::Event;
+    using WaitStart = IPortDevice::WaitStart;
     WriteLog("Begin COMThread");
-    io_.BeginThread();
+    io_.Purge();
 
     // Whether our comm-event wait is outstanding. Starting a second one while it is fails with
     // 87, and under wine that failure also signals the wait's event, so the thread would take
@@ -17,21 +30,22 @@ uint32_t PortMonitor::Run() {
     bool waitPending = false;
     for (;;) {
         uint32_t queued = 0;
+        bool came = false;
         if (!waitPending) {
             uint32_t error = 0;
-            const IMonitorIo::WaitStart start = io_.StartCommWait(&error);
-            if (start == IMonitorIo::WaitStart::kNoPort) {
+            const WaitStart start = io_.StartWait(&error);
+            if (start == WaitStart::kClosed) {
                 WriteLog("COMThread Pointer not exists");
                 break;
             }
-            if (start == IMonitorIo::WaitStart::kCompleted) {
+            if (start == WaitStart::kCompleted) {
                 WriteLog("COMThread Clear COM");
-                io_.ClearErrors(&queued);
+                io_.LineStatus(&queued);
                 if (queued == 0) {
                     WriteLog("COMThread InQue = 0");
                     continue;
                 }
-                io_.SignalCommEvent();  // the bytes are there: drain them below
+                came = true;  // the bytes are there: drain them below, unless shutdown comes first
             } else {
                 const WaitFailure failure = ClassifyWaitFailure(error);
                 if (failure == WaitFailure::EndThread) {
@@ -39,7 +53,7 @@ uint32_t PortMonitor::Run() {
                     WriteLog("ERROR INVALID HANDLE 2");
                     break;
                 }
-                io_.ClearErrors(&queued);
+                io_.LineStatus(&queued);
                 if (failure == WaitFailure::RetryOnPending) {
                     WriteLog("COMThread 87");
                 } else if (failure == WaitFailure::Pending) {
@@ -47,33 +61,30 @@ uint32_t PortMonitor::Run() {
                 } else {
                     ReportError("WaitCommEvent()", error);
                     WriteLog("ERROR DEFAULT");
-                    io_.EndThread();
                     return kFatalWaitExitCode;
                 }
             }
-        } else if (!io_.HasPort()) {
+        } else if (!open_) {
             WriteLog("COMThread Pointer not exists");
             break;
         }
 
-        const IMonitorIo::Event event = io_.WaitForEvent();
-        if (event == IMonitorIo::Event::kShutdown) {
+        const Event event = io_.Next(came, kSettleMs);
+        if (event == Event::kShutdown) {
             WriteLog("COMThread Thread Close Signal");
             break;
-        } else if (event == IMonitorIo::Event::kCommEvent) {
+        } else if (event == Event::kReceived || event == Event::kCommEvent) {
             waitPending = false;  // only the wait signals this event: it has completed
-            if (io_.ReceivedCharacter()) {
-                io_.Pause(2);
-                DrainReceive(queued);
-            }
-        } else if (event == IMonitorIo::Event::kWrite) {
+            if (event == Event::kReceived) DrainReceive(queued);
+        } else if (event == Event::kWrite) {
             FlushWrite();
-            io_.WriteStepDone();
+            ++writeSteps_;
+            io_.EndWriteStep();
         } else {
             WriteLog("Error in WaitMultipleObject");
         }
 
-        if (!io_.HasPort()) {
+        if (!open_) {
             WriteLog("COMThread Pointer not exists");
             break;
         }
@@ -81,10 +92,13 @@ uint32_t PortMonitor::Run() {
 
     // Leave no wait outstanding on the handle: its completion would land in the port after the
     // thread has gone.
-    if (waitPending) io_.EndPendingWait();
-    io_.EndThread();
+    if (waitPending) EndWait();
     WriteLog("End COMThread");
     return 0;
+}
+
+void PortMonitor::EndWait() {
+    if (!io_.EndWait()) abandoned_ = true;
 }
 
 void PortMonitor::DrainReceive(uint32_t queued) {
@@ -92,36 +106,37 @@ void PortMonitor::DrainReceive(uint32_t queued) {
     // for again only once they are all read. Under wine every ClearCommError costs about as
     // much as the read itself, and per byte it made reading slower than a 115200-baud line.
     for (;;) {
-        if (!io_.HasPort()) {
+        if (!open_) {
             WriteLog("COMPORT CLOSED, Exit Forever Loop");
             return;
         }
-        if (queued == 0 && (!io_.ClearErrors(&queued) || queued == 0)) return;
+        if (queued == 0 && (!io_.LineStatus(&queued) || queued == 0)) return;
         --queued;
 
         uint8_t byte = 0;
         uint32_t got = 0, error = 0, ignored = 0;
         switch (io_.ReadByte(&byte, &got, &error)) {
-            case IMonitorIo::Transfer::kDone:
+            case IPortDevice::Transfer::kDone:
                 break;
-            case IMonitorIo::Transfer::kNoPort:
+            case IPortDevice::Transfer::kClosed:
                 return;
-            case IMonitorIo::Transfer::kStuck:
+            case IPortDevice::Transfer::kStuck:
+                abandoned_ = true;
                 WriteLog("TRANSFER NOT ENDED BY THE CLOSE");
                 ReportError("GetOverlappedResults() in ReadFile()", error);
                 return;
-            case IMonitorIo::Transfer::kPendingFailed:
+            case IPortDevice::Transfer::kPendingFailed:
                 ReportError("GetOverlappedResults() in ReadFile()", error);
-                io_.ClearErrors(&ignored);
+                io_.LineStatus(&ignored);
                 got = 0;
                 break;
-            case IMonitorIo::Transfer::kFailed:
+            case IPortDevice::Transfer::kFailed:
                 if (error == kErrorInvalidHandle) {
                     WriteLog("Read File ERROR_INVALID_HANDLE");
                     return;
                 }
                 ReportError("ReadFile()", error);
-                io_.ClearErrors(&ignored);
+                io_.LineStatus(&ignored);
                 got = 0;
                 break;
         }
@@ -132,7 +147,7 @@ void PortMonitor::DrainReceive(uint32_t queued) {
 
 void PortMonitor::FlushWrite() {
     // Whatever the terminal sent and nobody has read belongs to an earlier exchange.
-    if (!io_.PurgeForWrite()) return;
+    if (!io_.Purge()) return;
     const int wireLength = link_.Encode(writeBuffer_, writeLength_);
     if (wireLength <= 0) {
         WriteLog(Format("FRAME OF %lu BYTES CANNOT BE ENCODED",
@@ -141,14 +156,15 @@ void PortMonitor::FlushWrite() {
     }
     uint32_t written = 0, error = 0;
     switch (io_.Write(link_.WorkArea(), wireLength, &written, &error)) {
-        case IMonitorIo::Transfer::kStuck:
+        case IPortDevice::Transfer::kStuck:
+            abandoned_ = true;
             WriteLog("TRANSFER NOT ENDED BY THE CLOSE");
             ReportError("GetOverlappedResults() in WriteFile()", error);
             break;
-        case IMonitorIo::Transfer::kPendingFailed:
+        case IPortDevice::Transfer::kPendingFailed:
             ReportError("GetOverlappedResults() in WriteFile()", error);
             break;
-        case IMonitorIo::Transfer::kFailed:
+        case IPortDevice::Transfer::kFailed:
             ReportError("WriteFile()", error);
             break;
         default:
@@ -157,7 +173,7 @@ void PortMonitor::FlushWrite() {
     // A short write leaves the line's error state set.
     if (written != static_cast<uint32_t>(wireLength)) {
         uint32_t ignored = 0;
-        io_.ClearErrors(&ignored);
+        io_.LineStatus(&ignored);
     }
 }
 
@@ -167,8 +183,7 @@ void PortMonitor::ReportError(const char* callName, uint32_t error) {
 
 void PortMonitor::HandOver(const uint8_t* frame, int length) {
     link_.ResetReceive();  // what came in part-way belonged to an earlier exchange
-    if (!io_.HasPort() && io_.AdoptKeptHandle()) WriteLog("FOUND GLOBAL HANDLE GOT");
-    if (!io_.HasPort()) {
+    if (!open_) {
         WriteLog("PORT NOT OPENED Trying to Write");
         return;
     }

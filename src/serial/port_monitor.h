@@ -1,72 +1,25 @@
-// The serial port's monitor thread and its hand-over from the dialog, as decisions over a small
-// interface to the operating system: when to drain the receive queue and how much of it, the
-// purge before every write, which wait errors end the thread, what a failed read hands on, and
-// which frames are taken for writing. The Win32 port implements IMonitorIo with overlapped calls;
-// unit tests drive the same decisions with a fake.
+// The serial port's monitor thread and its hand-over from the dialog, as decisions over the port
+// device (serial/port_device.h): when to drain the receive queue and how much of it, the purge
+// before every write, which wait errors end the thread, what a failed or stuck transfer leads to,
+// and which frames are taken for writing.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "serial/port_device.h"
 #include "serial/port_rules.h"
 #include "terminal/frame_codec.h"
 
 namespace quillon {
 
-// Exit code of a monitor thread ended by an unexpected comm-event wait error.
+// Exit code of a monitor thread ended by an unexpected comm-event wait error (or an exception).
 const uint32_t kFatalWaitExitCode = 100;
-
-class IMonitorIo {
-  public:
-    enum class WaitStart { kNoPort, kCompleted, kFailed };
-    enum class Event { kShutdown, kCommEvent, kWrite, kOther };
-    // kFailed: the call failed at once; kPendingFailed: it was pending and did not complete;
-    // kStuck: as kPendingFailed, but the cancelled transfer never reported its end.
-    enum class Transfer { kDone, kNoPort, kFailed, kPendingFailed, kStuck };
-
-    virtual ~IMonitorIo() = default;
-    // The port's handle is there (it is emptied by a close).
-    virtual bool HasPort() = 0;
-    // The thread's start: alive from here, and the port purged (both sides).
-    virtual void BeginThread() = 0;
-    // Starts an overlapped comm-event wait under the lock; kNoPort once the port closes.
-    virtual WaitStart StartCommWait(uint32_t* error) = 0;
-    // Clears the line's error state under the lock and reads the receive queue's byte count;
-    // false without a port.
-    virtual bool ClearErrors(uint32_t* queued) = 0;
-    // A wait that completed at once: let the event wait below see it as a comm event.
-    virtual void SignalCommEvent() = 0;
-    // Waits without a time limit for shutdown, a comm event (its event is reset) or a frame to
-    // write.
-    virtual Event WaitForEvent() = 0;
-    // The port's event mask holds the received-character event.
-    virtual bool ReceivedCharacter() = 0;
-    virtual void Pause(int milliseconds) = 0;
-    // Reads one byte; kDone with `got` 0 or 1.
-    virtual Transfer ReadByte(uint8_t* byte, uint32_t* got, uint32_t* error) = 0;
-    // Resets the write event, then under the lock purges both sides: false when the port is
-    // closing or gone.
-    virtual bool PurgeForWrite() = 0;
-    virtual Transfer Write(const uint8_t* data, int length, uint32_t* written, uint32_t* error) = 0;
-    // One write step is over (written or dropped): counted for a caller waiting on it.
-    virtual void WriteStepDone() = 0;
-    // Leaves no comm-event wait outstanding on the handle.
-    virtual void EndPendingWait() = 0;
-    // The thread is no longer alive; its end is signalled to a close waiting for it.
-    virtual void EndThread() = 0;
-    // The system's text for an error code.
-    virtual std::string SystemText(uint32_t error) = 0;
-
-    // ---- the dialog's side of the hand-over ----
-    // Takes over the handle kept from the last open when the port's own is empty; true if it did.
-    virtual bool AdoptKeptHandle() = 0;
-    virtual void SignalWrite() = 0;
-};
 
 class PortMonitor {
   public:
-    PortMonitor(IMonitorIo& io, TerminalLink& link) : io_(io), link_(link) {}
+    PortMonitor(IPortDevice& io, TerminalLink& link) : io_(io), link_(link) {}
     PortMonitor(const PortMonitor&) = delete;
     PortMonitor& operator=(const PortMonitor&) = delete;
 
@@ -79,18 +32,32 @@ class PortMonitor {
     // thread. Without a port, or when the frame does not fit the write buffer, it is dropped
     // (and logged). One frame at a time: the next may follow once the first has been written.
     void HandOver(const uint8_t* frame, int length);
+    // Write steps over so far (written, or dropped when they could not be).
+    int32_t WriteSteps() const { return writeSteps_; }
 
     // Logs the warning for a failed call, with the system's text for `error` and the port number.
     void ReportError(const char* callName, uint32_t error);
     void SetPortNumber(unsigned portNumber) { portNumber_ = portNumber; }
+    // Whether the port's handle is open: set by the dialog's thread, read by both.
+    void SetPortOpen(bool open) { open_ = open; }
+    bool PortOpen() const { return open_; }
+    // A transfer of this thread outlived its cancellation: the transfer block is its own for
+    // good. Read once the thread has ended; a new transfer block starts clear.
+    bool TransfersAbandoned() const { return abandoned_; }
+    void ClearAbandoned() { abandoned_ = false; }
 
   private:
+    uint32_t Watch();
     void DrainReceive(uint32_t queued);
     void FlushWrite();
+    void EndWait();
 
-    IMonitorIo& io_;
+    IPortDevice& io_;
     TerminalLink& link_;
     std::atomic<IFrameSink*> sink_{nullptr};
+    std::atomic<bool> open_{false};
+    std::atomic<bool> abandoned_{false};
+    std::atomic<int32_t> writeSteps_{0};
     // Padding is written behind the payload when a full-size frame is encoded in place.
     uint8_t writeBuffer_[kWriteBufferSize + 8] = {};
     int writeLength_ = 0;

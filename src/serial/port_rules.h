@@ -18,6 +18,11 @@ const int kWriteBufferSize = 2048;
 // Every comm time-out of an open port, and the longest ClosePort waits for the monitor thread.
 const uint32_t kPortTimeoutMs = 10000;
 const uint32_t kThreadCloseWaitMs = 10000;
+// After a received-character event the monitor thread lets the burst arrive before it drains.
+const uint32_t kSettleMs = 2;
+// How long a cancelled wait, read or write may take to report its end. One that takes longer
+// may still complete at any time: its transfer block is left to it for good.
+const uint32_t kCancelLandsMs = 1000;
 
 // "\\.\COM%d": the device path that reaches every port number, also those above 9.
 std::string ComDeviceName(unsigned portNumber);

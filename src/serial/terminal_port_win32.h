@@ -1,7 +1,8 @@
 // The process's terminal port: ComPort on a Win32 COM port.
 #pragma once
 
-#include "serial/comport_win32.h"
+#include "serial/comport.h"
+#include "serial/port_device_win32.h"
 
 namespace quillon {
 

@@ -1,10 +1,12 @@
-// The serial port's decisions through a scripted port; tests/comport plays the real (wine) one.
+// The serial port's decisions through a scripted port device; tests/comport plays the real (wine)
+// one.
 #include "serial/port_monitor.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -12,27 +14,32 @@
 #include "serial/comport.h"
 
 namespace quillon {
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using WaitStart = IMonitorIo::WaitStart;
-using Event = IMonitorIo::Event;
-using Transfer = IMonitorIo::Transfer;
+using Lines = std::vector<std::string>;
+using WaitStart = IPortDevice::WaitStart;
+using Event = IPortDevice::Event;
+using Transfer = IPortDevice::Transfer;
+using Step = IPortDevice::ConfigStep;
 struct Read {
     Transfer result;
     uint8_t byte;
     uint32_t error;
 };
 
-// Records the calls that change something; a script run out ends the thread (no port, shutdown).
-// A wait for a thread that does not end lasts until its deadline on the fake clock.
+// Records the calls; a script run out ends the thread (port closed, shutdown). The monitor
+// thread runs when a test says so, on the test's thread. A wait for a thread that does not end
+// lasts until its deadline on the fake clock.
 class ScriptedPort : public IPortDevice {
   public:
-    bool port = true, kept = false, purgeWorks = true, present = false, opens = true;
-    bool ended = true, running = false, locked = false;
-    int failingStep = -1, completeAfter = -1;  // write steps awaited before one completes
-    int32_t completed = 0;
+    bool opens = true, purges = true, starts = true, ended = true, endsWait = true;
+    bool throws = false;  // Next runs out of memory
+    Step failing = Step::kNone;
+    int completeAfter = -1;  // awaits of a write step before the thread runs
     uint64_t now = 5;
+    uint32_t settle = 0;
     std::deque<std::pair<WaitStart, uint32_t>> waits;
     std::deque<uint32_t> queues;
     std::deque<Event> events;
@@ -40,73 +47,68 @@ class ScriptedPort : public IPortDevice {
     Transfer writeResult = Transfer::kDone;
     uint32_t shortBy = 0;
     Bytes wire;
+    std::vector<uint64_t> awaited;
     std::string calls;
+    uint32_t (*body)(void*) = nullptr;
+    void* context = nullptr;
 
     template <typename T>
-    static T Next(std::deque<T>& script, T otherwise) {
+    static T Pop(std::deque<T>& script, T otherwise) {
         const T next = script.empty() ? otherwise : script.front();
         return script.empty() ? next : (script.pop_front(), next);
     }
     void Call(const std::string& c) { calls += (calls.empty() ? "" : "; ") + c; }
-    bool HasPort() override { return port; }
-    void BeginThread() override { Call("begin"); }
-    WaitStart StartCommWait(uint32_t* error) override {
-        const auto w = Next(waits, {WaitStart::kNoPort, 0});
+    uint32_t RunThread() { return body(context); }
+
+    Opened Open(const std::string& device, const std::string&, uint32_t mask,
+                uint32_t timeoutMs) override {
+        Call("open " + device + " " + std::to_string(mask) + " " + std::to_string(timeoutMs));
+        return {opens, opens ? failing : Step::kNone, 87};
+    }
+    void Close(Release what) override {
+        Call(what == Release::kHandle ? "close handle"
+             : what == Release::kAll  ? "close all"
+                                      : "close all but transfers");
+    }
+    bool StartThread(uint32_t (*b)(void*), void* c) override {
+        return Call("thread"), body = b, context = c, starts;
+    }
+    void Stop() override { Call("stop"); }
+    bool AwaitThreadEnd(uint64_t by) override {
+        Call("ended by " + std::to_string(by)), now = ended ? now : std::max(now, by);
+        return ended;
+    }
+    void AwaitWriteStep(uint64_t by) override {
+        awaited.push_back(by), now += 10;
+        if (--completeAfter != 0) return;
+        calls.clear(), waits = {{WaitStart::kFailed, 997}}, events = {Event::kWrite}, RunThread();
+    }
+    void SignalWrite() override { Call("signal write"); }
+    uint64_t Now() override { return now; }
+    bool Purge() override { return Call("purge"), purges; }
+    WaitStart StartWait(uint32_t* error) override {
+        const auto w = Pop(waits, {WaitStart::kClosed, 0});
         return Call("wait"), *error = w.second, w.first;
     }
-    bool ClearErrors(uint32_t* q) override { return Call("clear"), *q = Next(queues, 0u), port; }
-    void SignalCommEvent() override { Call("signal"); }
-    Event WaitForEvent() override { return Next(events, Event::kShutdown); }
-    bool ReceivedCharacter() override { return true; }
-    void Pause(int ms) override { Call("pause " + std::to_string(ms)); }
+    bool LineStatus(uint32_t* q) override { return Call("clear"), *q = Pop(queues, 0u), true; }
+    Event Next(bool came, uint32_t settleMs) override {
+        Call(came ? "next came" : "next"), settle = settleMs;
+        if (throws) throw std::bad_alloc();
+        return Pop(events, Event::kShutdown);
+    }
     Transfer ReadByte(uint8_t* byte, uint32_t* got, uint32_t* error) override {
-        const Read r = Next(reads, {Transfer::kNoPort, 0, 0});
+        const Read r = Pop(reads, {Transfer::kClosed, 0, 0});
         *byte = r.byte, *error = r.error, *got = r.result == Transfer::kDone ? 1 : 0;
         return Call("read"), r.result;
     }
-    bool PurgeForWrite() override { return Call("purge"), purgeWorks; }
     Transfer Write(const uint8_t* data, int length, uint32_t* written, uint32_t*) override {
         wire.assign(data, data + length);
         *written = writeResult == Transfer::kDone ? uint32_t(length) - shortBy : 0;
         return Call("write"), writeResult;
     }
-    void WriteStepDone() override { Call("done"); }
-    void EndPendingWait() override { Call("end wait"); }
-    void EndThread() override { Call("end"); }
+    void EndWriteStep() override { Call("done"); }
+    bool EndWait() override { return Call("end wait"), endsWait; }
     std::string SystemText(uint32_t error) override { return "text of " + std::to_string(error); }
-    bool AdoptKeptHandle() override { return kept && (port = true); }
-    void SignalWrite() override { Call("signal write"); }
-    bool MonitorPresent() override { return present; }
-    unsigned ReplaceEvents() override { return Call("events"), 0; }
-    void Lock() override { Call("lock"), locked = true; }
-    void Unlock() override { Call("unlock"), locked = false; }
-    void CloseHandle() override { Call("close"), port = false; }
-    bool Open(const std::string& device) override { return Call("open " + device), port = opens; }
-    uint32_t LastError() override { return 87; }
-    bool Configure(ConfigStep step, uint32_t value, const std::string&) override {
-        return Call("set " + std::to_string(value)), int(step) != failingStep;
-    }
-    void Purge() override { Call("purge all"); }
-    bool ThreadRunning() override { return running; }
-    bool StartThread(uint32_t (*body)(void*), void* context) override {
-        return Call("thread"), body(context) == 0;  // the thread's whole run, at once
-    }
-    void StopTransfers() override { Call("stop"); }
-    void SignalShutdown() override { Call("shutdown"); }
-    uint64_t Now() override { return now; }
-    void WaitThreadClosed(uint64_t by) override {
-        Call("closed by " + std::to_string(by)), now = ended ? now : std::max(now, by);
-    }
-    bool WaitThreadEnd(uint64_t by) override {
-        Call("ended by " + std::to_string(by)), now = ended ? now : std::max(now, by);
-        return present = present && !ended, ended;
-    }
-    void ReleaseEvents() override { Call("release"); }
-    void ForgetKeptHandle() override {}
-    int32_t WritesCompleted() override { return completed; }
-    void AwaitWriteStep(uint32_t ms) override {
-        Call("await " + std::to_string(ms)), now += 10, completed += --completeAfter == 0;
-    }
 };
 
 void FixedPair(uint8_t pair[2]) { pair[0] = 0x11, pair[1] = 0xC3; }
@@ -117,29 +119,40 @@ struct Rig : testing_support::FrameCollector {
     ScriptedPort io;
     TerminalLink link{FixedPair};
     PortMonitor monitor{io, link};
-    Rig() { monitor.SetSink(this); }
+    Rig() { monitor.SetSink(this), monitor.SetPortOpen(true); }
 };
 
 TEST(PortMonitor, WaitOutcomesDecideWhetherTheThreadDrainsWaitsOnOrEndsAndHow) {
+    const std::pair<WaitStart, uint32_t> pending = {WaitStart::kFailed, 997},
+                                         busy = {WaitStart::kFailed, 87};
+    enum Also { kNothing, kPortClosed, kNoMemory, kWaitNeverEnds };
     const struct {
         std::deque<std::pair<WaitStart, uint32_t>> waits;
         std::deque<Event> events;
-        uint32_t exitCode;  // 100: the thread ended on an unexpected wait error
+        Also also;
+        uint32_t exitCode;  // 100: ended on an unexpected wait error, or on an exception
         const char* calls;
     } cases[] = {
-        {{}, {}, 0, "begin; wait; end"},
-        {{{WaitStart::kFailed, 6}}, {}, 0, "begin; wait; end"},
-        {{{WaitStart::kFailed, 5}}, {}, 100, "begin; wait; clear; end"},
-        // A pending wait is not started again and is ended before the thread goes.
-        {{{WaitStart::kFailed, 997}}, {Event::kOther}, 0, "begin; wait; clear; end wait; end"},
-        {{{WaitStart::kFailed, 87}}, {Event::kOther}, 0, "begin; wait; clear; wait; end"},
-        {{{WaitStart::kCompleted, 0}}, {}, 0, "begin; wait; clear; wait; end"},
+        {{}, {}, kNothing, 0, "purge; wait"},
+        {{{WaitStart::kFailed, 6}}, {}, kNothing, 0, "purge; wait"},
+        {{{WaitStart::kFailed, 5}}, {}, kNothing, 100, "purge; wait; clear"},
+        // A pending wait is not started again and is ended before the thread goes; one that
+        // does not end leaves the transfers to it.
+        {{pending}, {Event::kFailed}, kNothing, 0, "purge; wait; clear; next; next; end wait"},
+        {{pending}, {Event::kFailed}, kPortClosed, 0, "purge; wait; clear; next; end wait"},
+        {{pending}, {}, kNoMemory, 100, "purge; wait; clear; next; end wait"},
+        {{pending}, {}, kWaitNeverEnds, 0, "purge; wait; clear; next; end wait"},
+        {{busy}, {Event::kCommEvent}, kNothing, 0, "purge; wait; clear; next; wait"},
+        {{{WaitStart::kCompleted, 0}}, {}, kNothing, 0, "purge; wait; clear; wait"},
     };
     for (const auto& c : cases) {
         Rig rig;
         rig.io.waits = c.waits, rig.io.events = c.events;
+        rig.io.throws = c.also == kNoMemory, rig.io.endsWait = c.also != kWaitNeverEnds;
+        rig.monitor.SetPortOpen(c.also != kPortClosed);
         EXPECT_EQ(rig.monitor.Run(), c.exitCode) << c.calls;
         EXPECT_EQ(rig.io.calls, c.calls);
+        EXPECT_EQ(rig.monitor.TransfersAbandoned(), c.also == kWaitNeverEnds) << c.calls;
     }
 }
 
@@ -150,12 +163,12 @@ TEST(PortMonitor, QueuedBytesAreReadOneByOneAfter2msAndTheQueueAskedForAgainOnly
                          0xAC, 0x9F, 0x71, 0x3B, 0x0B, 0x03};
     for (const bool trickles : {false, true}) {
         Rig rig;
-        std::string calls = "begin; ";
+        std::string calls = "purge; ";
         if (!trickles) {
             rig.io.waits = {{WaitStart::kCompleted, 0}};
             rig.io.queues = {10, 3, 0};
-            rig.io.events = {Event::kCommEvent};
-            calls += "wait; clear; signal; pause 2; ";
+            rig.io.events = {Event::kReceived};
+            calls += "wait; clear; next came; ";
             for (int i = 0; i < 10; ++i) calls += "read; ";
             calls += "clear; read; read; read; clear; ";
         }
@@ -164,14 +177,15 @@ TEST(PortMonitor, QueuedBytesAreReadOneByOneAfter2msAndTheQueueAskedForAgainOnly
             if (!trickles) continue;
             rig.io.waits.push_back({WaitStart::kCompleted, 0});
             rig.io.queues.insert(rig.io.queues.end(), {1, 0});
-            rig.io.events.push_back(Event::kCommEvent);
-            calls += "wait; clear; signal; pause 2; read; clear; ";
+            rig.io.events.push_back(Event::kReceived);
+            calls += "wait; clear; next came; read; clear; ";
         }
         Bytes plain(kPlain, kPlain + 6);
         plain.resize(16);
         rig.link.Encode(plain.data(), 6);  // as if the command had gone out: its pair and key
         rig.monitor.Run();
-        EXPECT_EQ(rig.io.calls, calls + "wait; end");
+        EXPECT_EQ(rig.io.calls, calls + "wait");
+        EXPECT_EQ(rig.io.settle, 2u);
         EXPECT_EQ(rig.frames, (std::vector<Bytes>{{0x02, 0x00, 0x07, 0x25, 0x06, 0x00, 0x03, 'A',
                                                    'B', 'C', 0xF4, 0x03}}));
     }
@@ -183,13 +197,13 @@ TEST(PortMonitor, AFailedReadHandsNothingOnAndOnlyAnInvalidHandleOrAStuckReadEnd
         // the read, whether the drain goes on
         {{Transfer::kFailed, 0x02, 6}, false},         {{Transfer::kFailed, 0x02, 31}, true},
         {{Transfer::kPendingFailed, 0x02, 995}, true}, {{Transfer::kStuck, 0x02, 995}, false},
-        {{Transfer::kNoPort, 0x02, 0}, false},
+        {{Transfer::kClosed, 0x02, 0}, false},
     };
     for (const auto& c : cases) {
         Rig rig;
         rig.io.waits = {{WaitStart::kFailed, 997}};
         rig.io.queues = {0, 2};
-        rig.io.events = {Event::kCommEvent};
+        rig.io.events = {Event::kReceived};
         rig.io.reads = {c.first, {Transfer::kDone, 0x41, 0}};
         rig.monitor.Run();
         EXPECT_EQ(rig.io.reads.empty(), c.second) << c.first.error;
@@ -197,26 +211,27 @@ TEST(PortMonitor, AFailedReadHandsNothingOnAndOnlyAnInvalidHandleOrAStuckReadEnd
             std::count(rig.log.lines.begin(), rig.log.lines.end(), "INVALID PROTOCOL REPLY RETURN"),
             c.second ? 1 : 0)
             << c.first.error;
+        EXPECT_EQ(rig.monitor.TransfersAbandoned(), c.first.result == Transfer::kStuck);
     }
 }
 
 TEST(PortMonitor, AFrameIsTakenOnlyWithAPortAndWhenItFitsAndDropsAPartReply) {
     const struct {
-        bool port, kept;
+        bool open;
         int length;
-        bool signalled;
-    } cases[] = {{true, false, 2048, true},
-                 {false, true, 6, true},
-                 {false, false, 6, false},
-                 {true, false, 2049, false},
-                 {true, false, 0, false}};
+        const char* logged;  // the last line, or null
+    } cases[] = {{true, 2048, nullptr},
+                 {false, 6, "PORT NOT OPENED Trying to Write"},
+                 {true, 2049, "FRAME OF 2049 BYTES DOES NOT FIT THE WRITE BUFFER"},
+                 {true, 0, "FRAME OF 0 BYTES DOES NOT FIT THE WRITE BUFFER"}};
     const Bytes frame(2049, 0x02);
     for (const auto& c : cases) {
         Rig rig;
-        rig.io.port = c.port, rig.io.kept = c.kept;
+        rig.monitor.SetPortOpen(c.open);
         rig.link.CollectReplyByte(0x02, &rig);
         rig.monitor.HandOver(frame.data(), c.length);
-        EXPECT_EQ(rig.io.calls, c.signalled ? "signal write" : "") << c.length;
+        EXPECT_EQ(rig.io.calls, c.logged == nullptr ? "signal write" : "") << c.length;
+        EXPECT_EQ(rig.log.lines, c.logged == nullptr ? Lines() : Lines{c.logged});
         EXPECT_EQ(rig.link.ReceivedLength(), 0);
     }
 }
@@ -227,105 +242,131 @@ TEST(PortMonitor, EachFrameIsPurgedForEncodedAndWrittenAndAFailedOrShortWriteIsC
         Transfer result;
         uint32_t shortBy;
         const char* calls;  // of the write step
-        bool kept = false;  // the port's own handle is gone, the shared one is there
     } cases[] = {
         {true, Transfer::kDone, 0, "purge; write; done"},
         {true, Transfer::kDone, 1, "purge; write; clear; done"},
         {true, Transfer::kFailed, 0, "purge; write; clear; done"},
+        {true, Transfer::kStuck, 0, "purge; write; clear; done"},
         {false, Transfer::kDone, 0, "purge; done"},  // the port is closing
-        {true, Transfer::kDone, 0, "purge; write; done", true},
     };
     // With the zero key and the pair above, computed independently.
     const Bytes wire = {0x02, 0x00, 0x0B, 0x51, 0x72, 0x85, 0x6B, 0x10,
                         0x3D, 0x22, 0xC4, 0x4B, 0x99, 0x00, 0xCA, 0x03};
     for (const auto& c : cases) {
         Rig rig;
-        rig.io.purgeWorks = c.purges, rig.io.writeResult = c.result, rig.io.shortBy = c.shortBy;
-        rig.io.port = !c.kept, rig.io.kept = c.kept;
+        rig.io.purges = c.purges, rig.io.writeResult = c.result, rig.io.shortBy = c.shortBy;
         rig.io.events = {Event::kWrite};
         rig.io.waits = {{WaitStart::kFailed, 997}};
         rig.monitor.HandOver(kPlain, sizeof kPlain);
         rig.monitor.Run();
-        EXPECT_EQ(rig.io.calls,
-                  "signal write; begin; wait; clear; " + std::string(c.calls) + "; end wait; end");
+        EXPECT_EQ(rig.io.calls, "signal write; purge; wait; clear; next; " + std::string(c.calls) +
+                                    "; next; end wait");
         EXPECT_EQ(rig.io.wire, c.purges ? wire : Bytes());
+        EXPECT_EQ(rig.monitor.WriteSteps(), 1);
+        EXPECT_EQ(rig.monitor.TransfersAbandoned(), c.result == Transfer::kStuck);
     }
 }
 
+// What a port has been through before the call under test.
+enum class Before { kNothing, kOpened, kMonitor, kMonitorLeftTransfers };
+
+void Prepare(ComPort& port, ScriptedPort& io, Before before) {
+    if (before == Before::kNothing) return;
+    port.InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr);
+    if (before != Before::kOpened) port.StartMonitor();
+    // Its comm-event wait never ends: the transfer block is the thread's for good.
+    if (before == Before::kMonitorLeftTransfers) {
+        io.waits = {{WaitStart::kFailed, 997}}, io.endsWait = false, io.RunThread();
+    }
+    io.calls.clear();
+}
+
+Lines Join(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// From "Entering InitPort": the opening's lines in their order, each failure with the system's
+// text for its error.
 TEST(ComPort, OpeningStopsAnOldMonitorReplacesEventsAndConfiguresUntilTheFirstFailingCall) {
-    const std::string stop = "stop; shutdown; ended by 10005; ",
-                      open = "events; lock; open \\\\.\\COM7";
+    const std::string open = "open \\\\.\\COM7 9 10000",
+                      warning = " Failed with the following error: \ntext of 87\nPort: 7\n";
+    const Lines reset = {"Reset Read Event if already Set", "Reset Write Event if already Set",
+                         "Reset Shutdown Event if already Set",
+                         "Reset ShutdownSet Event if already Set"},
+                created = {"Create Port and Baud buffer"},
+                opening = {"Begin Open COM", "\\\\.\\COM7", "baud=9600 parity=N data=8 stop=1"},
+                again = {"COM Port already Open Trying to Close"}, left = {"Leaving InitPort"};
     const struct {
-        bool present, ended, port, opens;
-        int failingStep;
-        bool result;
+        Before before;
+        bool ended, opens;
+        Step failing;
         std::string calls;
+        Lines lines;  // after "Entering InitPort"
     } cases[] = {
-        {false, true, false, true, -1, true,
-         open + "; set 10000; set 9; set 9; set 9; set 9; purge all; unlock"},
-        {false, true, true, true, 1, true,
-         "events; lock; close; open \\\\.\\COM7; set 10000; set 9; purge all; unlock"},
-        {false, true, false, false, -1, false, open + "; end; unlock"},  // nothing to wait for
-        {true, true, false, true, 0, true, stop + open + "; set 10000; purge all; unlock"},
-        {true, false, false, true, -1, false, "stop; shutdown; ended by 10005"},
+        {Before::kNothing, true, true, Step::kNone, open + "; purge",
+         Join({created, opening, left})},
+        {Before::kOpened, true, true, Step::kMask, "close all; " + open + "; purge",
+         Join({reset, created, again, opening, {"WARNING:  SetCommMask()" + warning}, left})},
+        {Before::kNothing, true, false, Step::kNone, open,
+         Join({created, opening, {"Open COM ERROR", "WARNING:  Open COM ERROR" + warning}})},
+        {Before::kMonitor, true, true, Step::kTimeouts,
+         "stop; ended by 10005; close all; " + open + "; purge",
+         Join({reset, created, again, opening, {"WARNING:  SetCommTimeouts()" + warning}, left})},
+        {Before::kMonitorLeftTransfers, true, true, Step::kSetState,
+         "stop; ended by 10005; close all but transfers; " + open + "; purge",
+         Join({reset, created, again, opening, {"WARNING:  SetCommState()" + warning}, left})},
+        {Before::kMonitor,
+         false,
+         true,
+         Step::kNone,
+         "stop; ended by 10005",
+         {"COMThread still running, port not reopened"}},
     };
     for (const auto& c : cases) {
         ScriptedPort io;
-        io.present = c.present, io.ended = c.ended, io.port = c.port, io.opens = c.opens;
-        io.failingStep = c.failingStep;
-        EXPECT_EQ(ComPort(io).InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr), c.result) << c.calls;
+        ComPort port(io);
+        Prepare(port, io, c.before);
+        testing_support::CapturingLog log;
+        io.ended = c.ended, io.opens = c.opens, io.failing = c.failing;
+        EXPECT_EQ(port.InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr), c.opens && c.ended);
         EXPECT_EQ(io.calls, c.calls);
+        EXPECT_EQ(log.lines, Join({{"Entering InitPort"}, c.lines})) << c.calls;
     }
 }
 
-// A log line is a string made: none is written while the port's lock is held.
-struct LockWatchingLog : testing_support::CapturingLog {
-    const bool& locked;
-    int underLock = 0;
-    explicit LockWatchingLog(const ScriptedPort& port) : locked(port.locked) {}
-    void Write(const std::string& line) override { underLock += locked, CapturingLog::Write(line); }
-};
-
-// From the line after "Create Port and Baud buffer": the opening's lines in their order, each
-// failure with the system's text for its error.
-TEST(ComPort, OpeningLogsItsStepsAndFailuresInOrderAndNothingWhileTheLockIsHeld) {
-    const std::string warning = " Failed with the following error: \ntext of 87\nPort: 7\n";
+// The events and the transfer block are freed only when nothing can still use them: the thread
+// has ended, and none of its transfers outlived its cancellation. So also at unload. A closed
+// port takes no frame.
+TEST(ComPort, ClosingWaitsForTheThreadByOneDeadlineAndReleasesOnlyWhatNothingStillUses) {
     const struct {
-        bool port, opens;
-        int failingStep;
-        std::vector<std::string> lines;
+        Before before;
+        bool ended, destroyed;
+        const char* calls;
     } cases[] = {
-        {true, true, 1, {"WARNING:  SetCommMask()" + warning, "Leaving InitPort"}},
-        {false, false, -1, {"Open COM ERROR", "WARNING:  Open COM ERROR" + warning}},
+        {Before::kMonitor, true, false, "stop; ended by 10005; close all"},
+        {Before::kMonitor, false, false, "stop; ended by 10005; close handle"},
+        {Before::kMonitorLeftTransfers, true, false,
+         "stop; ended by 10005; close all but transfers"},
+        {Before::kOpened, true, false, "stop; close all"},
+        {Before::kOpened, true, true, "close all"},
+        {Before::kMonitor, true, true, ""},
+        {Before::kNothing, true, true, ""},
     };
     for (const auto& c : cases) {
         ScriptedPort io;
-        io.port = c.port, io.opens = c.opens, io.failingStep = c.failingStep;
-        LockWatchingLog log(io);
-        EXPECT_EQ(ComPort(io).InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr), c.opens);
-        std::vector<std::string> expected;
-        if (c.port) expected.push_back("COM Port already Open Trying to Close");
-        expected.insert(expected.end(),
-                        {"Begin Open COM", "\\\\.\\COM7", "baud=9600 parity=N data=8 stop=1"});
-        expected.insert(expected.end(), c.lines.begin(), c.lines.end());
-        const auto from =
-            std::find(log.lines.begin(), log.lines.end(), "Create Port and Baud buffer");
-        ASSERT_NE(from, log.lines.end());
-        EXPECT_EQ(std::vector<std::string>(from + 1, log.lines.end()), expected);
-        EXPECT_EQ(log.underLock, 0);
-    }
-}
-
-// The events are freed only when nothing can still use them: the thread has ended.
-TEST(ComPort, ClosingWaitsForTheThreadByOneDeadlineAndReleasesOnlyWhatNothingStillUses) {
-    for (const bool ended : {true, false}) {
-        ScriptedPort io;
-        io.present = true, io.ended = ended;
-        LockWatchingLog log(io);
-        ComPort(io).ClosePort();
-        EXPECT_EQ(io.calls, "stop; shutdown; closed by 10005; ended by 10005; lock; close; unlock" +
-                                std::string(ended ? "; release" : ""));
-        EXPECT_EQ(log.underLock, 0);
+        {
+            ComPort port(io);
+            Prepare(port, io, c.before);
+            io.ended = c.ended;
+            if (!c.destroyed) {
+                port.ClosePort();
+                port.SendToPort(kPlain, sizeof kPlain);  // dropped: no "signal write"
+                io.calls += "|";
+            }
+        }
+        EXPECT_EQ(io.calls, c.calls + std::string(c.destroyed ? "" : "|"));
     }
 }
 
@@ -337,7 +378,8 @@ TEST(ComPort, AMonitorThreadPastItsCloseDeadlineCostsItOnceAndThePortOpensWhenIt
         ScriptedPort io;
         ComPort port(io);
         const auto open = [&] { return port.InitPort(7, 9600, 'N', 8, 1, 9, 1024, nullptr); };
-        io.present = true, io.ended = false;
+        Prepare(port, io, Before::kMonitor);
+        io.ended = false;
         if (!openWaitsFirst) port.ClosePort();
         EXPECT_FALSE(open());
         port.ClosePort();
@@ -348,34 +390,42 @@ TEST(ComPort, AMonitorThreadPastItsCloseDeadlineCostsItOnceAndThePortOpensWhenIt
         io.ended = true;
         EXPECT_TRUE(open());
         EXPECT_TRUE(port.StartMonitor());
-        io.present = true, io.ended = false;
+        io.ended = false;
         port.ClosePort();
         EXPECT_EQ(io.now, 5 + 2 * kThreadCloseWaitMs);
     }
 }
 
-TEST(ComPort, StartsOneMonitorAndWaitsForTheHandedOverFrameUntilItsDeadline) {
+TEST(ComPort, StartsOneMonitorOnAnOpenPortAndWaitsForTheHandedOverFrameUntilItsDeadline) {
     ScriptedPort io;
     ComPort port(io);
-    io.running = true;
+    EXPECT_FALSE(port.StartMonitor());  // no open has prepared the port
+    Prepare(port, io, Before::kOpened);
+    io.starts = false;
     EXPECT_FALSE(port.StartMonitor());
-    io.running = false;
+    io.starts = true;
     EXPECT_TRUE(port.StartMonitor());
-    EXPECT_EQ(io.calls, "thread; begin; wait; end");
+    io.ended = false;
+    EXPECT_FALSE(port.StartMonitor());
+    EXPECT_EQ(io.calls, "thread; thread; ended by 5");
     const struct {
         int ms, completeAfter;
         bool written;
-        const char* calls;
+        std::vector<uint64_t> awaited;
     } cases[] = {
-        {30, 2, true, "signal write; await 30; await 20"},
-        {30, -1, false, "signal write; await 30; await 20; await 10"},
-        {0, -1, false, "signal write"},
+        {30, 2, true, {35, 35}},
+        {30, -1, false, {35, 35, 35}},
+        {0, -1, false, {}},
     };
     for (const auto& c : cases) {
-        io.calls.clear(), io.completeAfter = c.completeAfter;
+        io.calls.clear(), io.awaited.clear(), io.now = 5, io.completeAfter = c.completeAfter;
         port.SendToPort(kPlain, sizeof kPlain);
-        EXPECT_EQ(port.WaitForWrite(c.ms), c.written) << c.calls;
-        EXPECT_EQ(io.calls, c.calls);
+        EXPECT_EQ(port.WaitForWrite(c.ms), c.written) << c.ms;
+        EXPECT_EQ(io.awaited, c.awaited);
+        // The thread ran its write step meanwhile.
+        EXPECT_EQ(io.calls, c.written
+                                ? "purge; wait; clear; next; purge; write; done; next; end wait"
+                                : "signal write");
     }
 }
 
