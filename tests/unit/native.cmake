@@ -3,7 +3,8 @@ if(NOT TARGET GTest::gtest_main)
   find_package(GTest REQUIRED)
 endif()
 include(GoogleTest)
-file(GLOB QUILLON_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
+# tests/unit/<folder>/x_test.cpp holds the tests of src/<folder>/x.cpp.
+file(GLOB_RECURSE QUILLON_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
 # counting_allocator.cpp replaces the global operator new for the whole binary.
 add_executable(quillon_unit_tests ${QUILLON_UNIT_TESTS}
                ${CMAKE_SOURCE_DIR}/tests/unit/counting_allocator.cpp)

@@ -59,24 +59,5 @@ TEST(ReadSetting, AValueOutsideItsRangeGetsItsRowsTreatmentAndTextsAreCut) {
     EXPECT_EQ(keys.size(), kSettingCount) << "one setting per key";
 }
 
-TEST(LocateIni, TheLibraryTriesThreePlacesTheDialogTwo) {
-    const char kLocal[] = ".\\QUILLON.ini", kSystem32[] = "C:\\windows\\System32\\QUILLON.ini",
-               kSysWow64[] = "C:\\windows\\SysWow64\\QUILLON.ini";
-    const struct {
-        std::set<std::string> present;
-        const char *library, *dialog;
-    } rows[] = {
-        {{kLocal, kSystem32}, kLocal, kLocal},
-        {{kSystem32}, kSystem32, kSystem32},
-        {{}, kSysWow64, kSystem32},
-    };
-    for (const auto& row : rows) {
-        FakeFileSystem files;
-        files.files = row.present;
-        EXPECT_EQ(LocateIni(files, IniSearch::kLibrary), row.library);
-        EXPECT_EQ(LocateIni(files, IniSearch::kDialog), row.dialog);
-    }
-}
-
 }  // namespace
 }  // namespace quillon

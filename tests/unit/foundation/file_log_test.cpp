@@ -67,15 +67,6 @@ class FileLogTest : public ::testing::Test {
     void TearDown() override { EXPECT_EQ(file.unlockedCalls, 0) << "file calls outside the lock"; }
 };
 
-// Texts up to 255 characters are built on the stack, longer ones in a second pass.
-TEST(Format, BuildsTextsWholeOnBothSidesOfTheStackBuffer) {
-    for (size_t n : {0, 254, 255, 256}) {
-        const std::string text(n, 'k');
-        EXPECT_EQ(Format("%s", text.c_str()), text) << n;
-        EXPECT_EQ(Format("%s%d", text.c_str(), -7), text + "-7") << n;
-    }
-}
-
 TEST(ReadLogSettings, MissingOrZeroKeysReadAsTheirDefaultsAndTheCapNeedsMoreThan32Bits) {
     const std::tuple<const char*, const char*, const char*, LogSettings> cases[] = {
         // ENABLE, FILE, MAX_KB, what is read
@@ -145,40 +136,6 @@ TEST_F(FileLogTest, LineThatWouldPassTheCapFirstRenamesTheFileToDot1AndStartsANe
     file.files = {{"L.txt", std::string(300, 'o')}}, file.renames = true;  // the next call tries
     Call(200, {"a"});
     EXPECT_EQ(file.files["L.txt.1"], std::string(300, 'o'));
-}
-
-TEST(IniLocator, ReadsTheWindowsFolderThroughA200CharacterBuffer) {
-    FakeFileSystem files;
-    files.windowsDir = std::string(300, 'W');
-    EXPECT_EQ(IniLocator(files).GetIniPath(), std::string(199, 'W') + "\\SysWow64\\QUILLON.ini");
-}
-
-// The odd registry values; describe_test and tests/e2e/test_commands.py play the plain ones.
-TEST(FindComPort, AsksTheBridgeNamesInOrderAndLocatesTheSettingsAnew) {
-    const char kLocal[] = ".\\QUILLON.ini", kSysWow64[] = "C:\\windows\\SysWow64\\QUILLON.ini";
-    const std::string first = "\\Device\\slabser0";
-    const std::tuple<std::map<std::string, std::string>, const char*, int, size_t> cases[] = {
-        // the key's values, [COMPORT] COM, the port, bridge names asked
-        {{{first, "NULL"}, {"\\Device\\silabser0", "COM3"}}, nullptr, 3, 3},
-        {{{first, "COM" + std::string(2000, '1')}}, nullptr, INT_MAX, 1},
-        {{{first, "CO"}}, "4", 4, 1},
-        {{{first, "COM0"}}, "6", 6, 1},  // port 0 means none
-    };
-    for (const auto& c : cases) {
-        FakeFileSystem files;
-        IniLocator locator(files);
-        EXPECT_EQ(locator.GetIniPath(), kSysWow64);
-        files.files.insert(kLocal);  // appears after the path was taken, which is kept
-        EXPECT_EQ(locator.GetIniPath(), kSysWow64);
-        FakeRegistry registry;
-        registry.values = std::get<0>(c);
-        FakeProfile profile;
-        if (std::get<1>(c)) profile.Set(kLocal, "COMPORT", "COM", std::get<1>(c));
-        EXPECT_EQ(FindComPort(locator, registry, profile), std::get<2>(c));
-        EXPECT_EQ(registry.queried.size(), std::get<3>(c));
-        EXPECT_TRUE(registry.closed);
-        EXPECT_EQ(locator.Current(), kLocal);
-    }
 }
 
 }  // namespace

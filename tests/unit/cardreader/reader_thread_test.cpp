@@ -218,11 +218,5 @@ TEST(ReaderThread, AFinishedReadWhoseCloseIsLostClosesOnTheNextTick) {
     EXPECT_EQ(Outcome(read, rig), "ret 0 key 1 full 0 open 0 alt 120/65 photo 0");
 }
 
-TEST(ReaderCalls, ABudgetIsTheCallsOwnTimeOutAndAMarginWithoutOverflow) {
-    const int rows[][2] = {
-        {2000, 7000}, {0, 5000}, {-1, 5000}, {INT_MAX - 5000, INT_MAX}, {INT_MAX, INT_MAX}};
-    for (const auto& row : rows) EXPECT_EQ(BudgetWithTimeout(row[0]), row[1]) << row[0];
-}
-
 }  // namespace
 }  // namespace quillon
