@@ -26,6 +26,9 @@ os.environ.setdefault("QUILLON_NATIVE_DIR", os.path.join(root, "build", "native"
 import winerig  # noqa: E402
 
 BAUD = 115200
+# The baseline library's name beside quillon.dll: another file name, so that the process loads
+# both.
+BASELINE_DLL = "quillon_baseline.dll"
 
 
 def machine():
@@ -74,7 +77,7 @@ def cable(wine, number):
     return [fd for pair in ends for fd in pair]
 
 
-def run(wine, workdir, delay, runs, mykad):
+def run(wine, workdir, delay, runs, mykad, baseline):
     with open(os.path.join(workdir, "QUILLON.ini"), "w", newline="\r\n") as f:
         f.write("[COMPORT]\nBAUDRATE=%d\n[APDU]\nDELAY_AFTER_FIRSTCALL=%d\n" % (BAUD, delay))
     sim = subprocess.Popen(
@@ -87,6 +90,8 @@ def run(wine, workdir, delay, runs, mykad):
         args = ["--runs", str(runs), "--port", "7", "--cable", "8"]
         if not mykad:
             args.append("--no-mykad")
+        if baseline:
+            args += ["--baseline", BASELINE_DLL]
         r = wine.run("quillon_benchmark.exe", args, cwd=workdir, timeout=3600)
         for fd in fds:
             os.close(fd)
@@ -108,6 +113,7 @@ def main():
     parser.add_argument("--delays", default="500,0",
                         help="DELAY_AFTER_FIRSTCALL values to run with (default 500,0)")
     parser.add_argument("--no-mykad", action="store_true", help="leave the MyKad read out")
+    parser.add_argument("--baseline-dll", help="another build of quillon.dll to time beside it")
     options = parser.parse_args()
 
     wine = winerig.Wine()
@@ -119,11 +125,14 @@ def main():
     workdir = tempfile.mkdtemp(prefix="quillon-benchmark-")
     for name in ("quillon.dll", "quillon_benchmark.exe", "OrvMyKad.dll"):
         shutil.copy(os.path.join(wine.build, name), workdir)
+    if options.baseline_dll:
+        shutil.copy(options.baseline_dll, os.path.join(workdir, BASELINE_DLL))
     print("Machine: %s\n" % machine(), flush=True)
     failed = 0
     try:
         for delay in (int(d) for d in options.delays.split(",") if d.strip()):
-            failed |= run(wine, workdir, delay, options.runs, not options.no_mykad)
+            failed |= run(wine, workdir, delay, options.runs, not options.no_mykad,
+                          bool(options.baseline_dll))
     finally:
         wine.kill_server()
         shutil.rmtree(workdir, ignore_errors=True)

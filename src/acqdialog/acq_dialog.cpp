@@ -5,6 +5,7 @@
 
 #include "cardreader/reader_session.h"
 #include "foundation/log.h"
+#include "foundation/phase_stamps.h"
 #include "foundation/setting_table.h"
 #include "foundation/sizes.h"
 
@@ -69,13 +70,16 @@ bool CAcqDialog::OpenTerminal() {
     const bool opened = env_.port.InitPort(static_cast<unsigned>(comPort_),
                                            static_cast<unsigned>(settings_.baudRate), 'N', 8, 1,
                                            kCommEventsRxCharCts, 1024, window_->ReplySink());
+    StampPhase(Phase::kPortOpen);
     window_->StartTimer(kTimerGlobal, settings_.globalTimeout);
     WriteLog(Format("GLOBTIMEOUT = [%d] TIMEOUT = [%d] DEVICE TYPE = [%d]", settings_.globalTimeout,
                     settings_.stepTimeout, settings_.deviceType));
     WriteLog(Format("GT=%d T=%d type=%d INI=%s", settings_.globalTimeout, settings_.stepTimeout,
                     settings_.deviceType, iniPath_.c_str()));
     window_->StartTimer(kTimerStep, settings_.stepTimeout);
-    if (!opened || !env_.port.StartMonitor()) {
+    const bool monitoring = opened && env_.port.StartMonitor();
+    StampPhase(Phase::kMonitorStarted);
+    if (!monitoring) {
         env_.port.ClosePort();
         env_.port.ForgetSharedHandle();
         window_->StopTimer(kTimerGlobal);
@@ -89,11 +93,13 @@ bool CAcqDialog::OpenTerminal() {
 }
 
 bool CAcqDialog::OnInitDialog() {
+    StampPhase(Phase::kDialogInit);
     env_.locator.GetIniPath();
     WriteLog("Begin Dialog");
     cancelCode_ = 0;
     window_->ShowItem(kProgressBar, false);
     ReadSettings();
+    StampPhase(Phase::kSettingsRead);
 
     if (!operation_.Setup().readerLink) {
         if (!OpenTerminal()) return false;
@@ -114,6 +120,7 @@ bool CAcqDialog::OnInitDialog() {
 
     InitProgramParam();
     WriteLog("CAcqDialog: Initdialog end");
+    StampPhase(Phase::kInitDone);
     return true;
 }
 
@@ -138,6 +145,7 @@ void CAcqDialog::InitProgramParam() {
             break;
         case StartAction::kSendThenClose:
             operation_.SendCommand(*this);
+            StampPhase(Phase::kFrameHandedOver);
             // The reply is not awaited, but the frame must be on the line before the port closes.
             env_.port.WaitForWrite(2000);
             operation_.SetRetCode(0);
@@ -148,6 +156,7 @@ void CAcqDialog::InitProgramParam() {
             break;
         case StartAction::kSend:
             operation_.SendCommand(*this);
+            StampPhase(Phase::kFrameHandedOver);
             break;
     }
     WriteLog("End Init Program Param");
@@ -164,6 +173,7 @@ void CAcqDialog::StartReader() {
 void CAcqDialog::OnCommand(int id) {
     if (id == kButtonEnroll || id == kButtonVerify) {
         operation_.SendCommand(*this);
+        StampPhase(Phase::kFrameHandedOver);
     } else if (id == kButtonCancel) {
         OnCancelButton();
     }
@@ -184,6 +194,7 @@ bool CAcqDialog::OnCloseRequest() {
         return false;
     }
     WriteLog(Format("Return CODE : %d  -  CANCEL CODE : %d", operation_.RetCode(), cancelCode_));
+    StampPhase(Phase::kClosing);
     return true;
 }
 
@@ -198,16 +209,19 @@ bool CAcqDialog::TakeReaderResult() {
 }
 
 void CAcqDialog::DestroyWindow() {
+    StampPhase(Phase::kDestroying);
     window_->StopTimer(kTimerGlobal);
     window_->StopTimer(kTimerStep);
     if (reader_ != nullptr) window_->StopTimer(kTimerReaderWatch);  // with the window, too
     WriteLog("Destroy Windows");
     env_.port.ClosePort();
+    StampPhase(Phase::kPortClosed);
 }
 
 void CAcqDialog::OnTerminalReply(const uint8_t* frame, int length) {
     window_->RefreshPromptLines(true, true);
     operation_.OnReply(frame, length, *this);
+    StampPhase(Phase::kReplyHandled);
 }
 
 void CAcqDialog::OnTimer(int id) {

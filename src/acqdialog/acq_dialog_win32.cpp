@@ -14,6 +14,7 @@
 #include "acqdialog/picture_win32.h"
 #include "cardreader/reader_session.h"
 #include "foundation/log.h"
+#include "foundation/phase_stamps.h"
 #include "foundation/wait_win32.h"
 #include "terminal/frame_codec.h"
 
@@ -213,6 +214,7 @@ class DialogWindow : public IDialogWindow, public IFrameSink {
     // On the monitor thread: sent, not posted, so the frame stays valid while the dialog reads it.
     // A frame that reaches a window already gone is dropped.
     void OnFrame(const uint8_t* frame, int length) override {
+        StampPhase(Phase::kReplyFrame);
         HWND target = hwnd;
         if (target != nullptr && IsWindow(target)) {
             SendMessageA(target, WM_TERMINAL_REPLY, static_cast<WPARAM>(length),
@@ -362,7 +364,21 @@ HFONT PromptFonts::Get(int height, const std::string& face) {
     return font;
 }
 
+namespace {
+// The host's phase hook, looked up once: a host that does not export one leaves it null.
+void FindPhaseHook() {
+    static const bool found = [] {
+        const FARPROC hook = GetProcAddress(GetModuleHandleA(nullptr), "QuillonPhaseStamp");
+        PhaseHookSlot().store(reinterpret_cast<PhaseHook>(reinterpret_cast<void*>(hook)));
+        return true;
+    }();
+    (void)found;
+}
+}  // namespace
+
 void Win32DialogRunner::Run(Operation& operation, bool show, int comPort) {
+    FindPhaseHook();
+    StampPhase(Phase::kDialogStart);
     CAcqDialog dialog(env_, operation, show, comPort);
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
@@ -373,6 +389,7 @@ void Win32DialogRunner::Run(Operation& operation, bool show, int comPort) {
     DialogRun run{&dialog, &window, nullptr};
     const INT_PTR result = DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(4000), nullptr,
                                            DialogProc, reinterpret_cast<LPARAM>(&run));
+    StampPhase(Phase::kDialogEnded);
     dialog.Attach(nullptr);
     if (run.failure) std::rethrow_exception(run.failure);
     if (result == -1) WriteLog(Format("DIALOG NOT CREATED (error %lu)", GetLastError()));

@@ -8,7 +8,16 @@
 // writes and one-byte reads), measured here; "beyond" is what the library adds on top of that.
 // Also: LoadLibrary to the end of the first [GETBRANCHCODE] and the process's peak working set.
 //
-//   quillon_benchmark [--runs N] [--port N] [--cable N] [--no-mykad]
+//   quillon_benchmark [--runs N] [--port N] [--cable N] [--no-mykad] [--baseline DLL]
+//
+// --baseline DLL names a second build of the library (another commit's quillon.dll under another
+// file name): every run calls both, alternating which goes first, and the table gains the
+// baseline's median and the ratio of the two; one run's ratios hold where the machine's load
+// moves its times.
+//
+// The benchmark exports QuillonPhaseStamp: the library calls it at named moments of each dialog
+// (foundation/phase_stamps.h), and a second table splits each command's time into the phases
+// between them (a library without the stamps leaves that table empty).
 //
 // --cable N names a pair of spare ports joined like a null-modem cable: what is written to
 // COM(N+1) arrives on COM N (scripts/benchmark.py joins two ptys so). On it the benchmark times
@@ -23,6 +32,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +77,37 @@ Stats Summarise(std::vector<double> samples) {
     size_t rank = (9 * n + 9) / 10;
     s.p90 = samples[(rank > 0 ? rank : 1) - 1];
     return s;
+}
+
+// ---- phase stamps ----
+
+struct Stamp {
+    int phase;
+    double ms;
+};
+const int kMaxStamps = 4096;
+Stamp g_stamps[kMaxStamps];
+std::atomic<int> g_stampCount{0};
+
+// Each column is the time up to a stamp from the stamp before it (the call's start before the
+// first); "return" runs from the last stamp to the call's return. Summed over a call's dialogs.
+const char* const kPhaseColumns[] = {"entry",  "tmpl",   "settng", "open",   "monitr",
+                                     "prompt", "initok", "reply",  "handle", "close",
+                                     "destry", "portcl", "dlgend", "return"};
+const int kPhaseCount = 13;  // stamps 0..12; the last column is "return"
+
+// The phases of the call that just ended, per column, from the stamps since `start`.
+std::vector<double> PhaseSums(double start, double end) {
+    std::vector<double> sums(kPhaseCount + 1, 0.0);
+    const int n = std::min(g_stampCount.load(), kMaxStamps);
+    double previous = start;
+    for (int i = 0; i < n; ++i) {
+        const Stamp& s = g_stamps[i];
+        if (s.phase >= 0 && s.phase < kPhaseCount) sums[s.phase] += s.ms - previous;
+        previous = s.ms;
+    }
+    sums[kPhaseCount] += end - previous;
+    return sums;
 }
 
 // ---- wire sizes ----
@@ -127,9 +168,9 @@ struct WineCosts {
 
 class Library {
   public:
-    bool Load(double* loadToFirstReplyMs) {
+    bool Load(const std::string& file, double* loadToFirstReplyMs) {
         const double start = NowMs();
-        module_ = LoadLibraryA("quillon.dll");
+        module_ = LoadLibraryA(file.c_str());
         if (module_ == nullptr) return false;
         call_ = reinterpret_cast<ProcessWebMessageFn>(
             reinterpret_cast<void*>(GetProcAddress(module_, "ProcessWebMessage")));
@@ -140,13 +181,19 @@ class Library {
     }
 
     // Returns the result code; the reply text stays in Reply().
-    int Call(const std::string& request, double* ms = nullptr) {
+    // With `phases`, the stamps the call left, per phase column.
+    int Call(const std::string& request, double* ms = nullptr,
+             std::vector<double>* phases = nullptr) {
         std::memset(reply_.data(), 0, reply_.size());
+        g_stampCount = 0;
         const double start = NowMs();
         const int result = call_(kAccessCode, request.c_str(), reply_.data());
-        if (ms != nullptr) *ms = NowMs() - start;
+        const double end = NowMs();
+        if (ms != nullptr) *ms = end - start;
+        if (phases != nullptr) *phases = PhaseSums(start, end);
         return result;
     }
+    bool Loaded() const { return call_ != nullptr; }
     const char* Reply() const { return reply_.data(); }
     HMODULE Module() const { return module_; }
 
@@ -410,11 +457,17 @@ struct Command {
     std::string request;
     Ideal ideal;
     bool terminal = true;
+    // A command that runs no status query of its own sends under the link key the library learnt
+    // from its last one. The simulator takes the key of whichever library spoke last, so beside a
+    // baseline each call follows a status query of its own library, untimed.
+    std::string keyQuery = std::string();
 };
 
 struct Row {
     std::string name;
     Stats stats;
+    Stats baseline;                    // the baseline library's, when one runs
+    std::vector<double> phaseMedians;  // per phase column; empty without stamps
     double idealMs = 0;
     double floorMs = 0;
     int dialogs = 0;
@@ -423,10 +476,12 @@ struct Row {
     int lastResult = 0;
 };
 
-void PrintHeader() {
-    std::printf("%-19s %3s %8s %8s %8s %8s %6s %8s %7s %7s  %-5s %s\n", "command", "dlg", "median",
+void PrintHeader(bool baseline) {
+    std::printf("%-19s %3s %8s %8s %8s %8s %6s %8s %7s %7s  %-5s %-12s", "command", "dlg", "median",
                 "p90", "ideal", "overhead", "ratio", "floor", "beyond", "allowed", "meets",
                 "beyond-meets");
+    if (baseline) std::printf(" %8s %6s", "baseline", "x base");
+    std::printf("\n");
 }
 
 void PrintRow(const Row& r) {
@@ -438,9 +493,12 @@ void PrintRow(const Row& r) {
     };
     char ratio[16] = "-";
     if (r.idealMs > 0) std::snprintf(ratio, sizeof ratio, "%.2f", r.stats.median / r.idealMs);
-    std::printf("%-19s %3d %8.1f %8.1f %8.1f %8.1f %6s %8.1f %7.1f %7.1f  %-5s %s", r.name.c_str(),
-                r.dialogs, r.stats.median, r.stats.p90, r.idealMs, overhead, ratio, r.floorMs,
-                beyond, allowed, verdict(overhead), verdict(beyond));
+    std::printf("%-19s %3d %8.1f %8.1f %8.1f %8.1f %6s %8.1f %7.1f %7.1f  %-5s %-12s",
+                r.name.c_str(), r.dialogs, r.stats.median, r.stats.p90, r.idealMs, overhead, ratio,
+                r.floorMs, beyond, allowed, verdict(overhead), verdict(beyond));
+    if (r.baseline.median > 0) {
+        std::printf(" %8.1f %6.3f", r.baseline.median, r.stats.median / r.baseline.median);
+    }
     if (r.failures > 0) std::printf("  (%d runs failed, last result %d)", r.failures, r.lastResult);
     std::printf("\n");
 }
@@ -451,8 +509,22 @@ std::string IniPath() {
     return path;
 }
 
-// Everything about one command's runs.
-Row RunCommand(Library& lib, const Command& c, int runs, int baud, const WineCosts& wine) {
+void PrintPhases(const std::vector<Row>& rows) {
+    std::printf("%-19s %3s", "phases (medians)", "dlg");
+    for (const char* name : kPhaseColumns) std::printf(" %6s", name);
+    std::printf("\n");
+    for (const Row& r : rows) {
+        if (r.phaseMedians.empty()) continue;
+        std::printf("%-19s %3d", r.name.c_str(), r.dialogs);
+        for (double ms : r.phaseMedians) std::printf(" %6.2f", ms);
+        std::printf("\n");
+    }
+}
+
+// Everything about one command's runs; with a baseline library, each run calls both, the one
+// that goes first alternating.
+Row RunCommand(Library& lib, Library* baseline, const Command& c, int runs, int baud,
+               const WineCosts& wine) {
     Row row;
     row.name = c.name;
     row.idealMs = c.ideal.Ms(baud);
@@ -460,18 +532,42 @@ Row RunCommand(Library& lib, const Command& c, int runs, int baud, const WineCos
     row.dialogs = c.ideal.dialogs;
     row.terminal = c.terminal;
     std::vector<double> samples;
+    std::vector<double> baseSamples;
+    std::vector<std::vector<double>> phases(kPhaseCount + 1);
+    bool stamped = false;
     std::fprintf(stderr, "%s ...\n", c.name.c_str());
     lib.Call(c.request);  // warm-up, not counted
+    if (baseline != nullptr) {
+        if (!c.keyQuery.empty()) baseline->Call(c.keyQuery);
+        baseline->Call(c.request);
+    }
     for (int i = 0; i < runs; ++i) {
+        const bool baseFirst = baseline != nullptr && i % 2 == 1;
+        double baseMs = 0;
+        const auto runBaseline = [&] {
+            if (!c.keyQuery.empty()) baseline->Call(c.keyQuery);
+            baseline->Call(c.request, &baseMs);
+        };
+        if (baseFirst) runBaseline();
+        if (baseline != nullptr && !c.keyQuery.empty()) lib.Call(c.keyQuery);
         double ms = 0;
-        const int result = lib.Call(c.request, &ms);
+        std::vector<double> callPhases;
+        const int result = lib.Call(c.request, &ms, &callPhases);
+        if (baseline != nullptr && !baseFirst) runBaseline();
         samples.push_back(ms);
+        if (baseline != nullptr) baseSamples.push_back(baseMs);
+        for (int p = 0; p <= kPhaseCount; ++p) phases[p].push_back(callPhases[p]);
+        stamped = stamped || callPhases[kPhaseCount] < ms;
         if (result != 0) {
             ++row.failures;
             row.lastResult = result;
         }
     }
     row.stats = Summarise(samples);
+    row.baseline = Summarise(baseSamples);
+    if (stamped) {
+        for (const auto& p : phases) row.phaseMedians.push_back(Summarise(p).median);
+    }
     return row;
 }
 
@@ -494,7 +590,8 @@ WineCosts MeasureWine(HMODULE library, int runs, int port, int cablePort, int* r
 }
 
 const char kUsage[] =
-    "usage: quillon_benchmark [--runs N] [--port N] [--cable N] [--no-mykad] [--help]\n";
+    "usage: quillon_benchmark [--runs N] [--port N] [--cable N] [--no-mykad] [--baseline DLL]\n"
+    "                         [--help]\n";
 
 const char kHelp[] =
     "quillon_benchmark: times what quillon.dll adds to each command beyond the serial line.\n"
@@ -510,6 +607,8 @@ const char kHelp[] =
     "  --port N    the terminal's COM port (default 7)\n"
     "  --cable N   a spare port pair joined like a null-modem cable: COM N+1 writes to COM N\n"
     "  --no-mykad  leave the MyKad read out\n"
+    "  --baseline DLL  time another build of the library beside it, alternating, and print\n"
+    "              the ratio of the medians\n"
     "  --help      this text\n"
     "\n"
     "Example:\n"
@@ -522,11 +621,18 @@ int BadArguments(const std::string& why) {
 
 }  // namespace
 
+// The library's phase hook: found by name in this program, called on the library's threads.
+extern "C" __declspec(dllexport) void QuillonPhaseStamp(int phase) {
+    const int i = g_stampCount.fetch_add(1);
+    if (i < kMaxStamps) g_stamps[i] = Stamp{phase, NowMs()};
+}
+
 int main(int argc, char** argv) {
     int runs = 20;
     int port = 7;
     int cable = 0;
     bool mykad = true;
+    std::string baselineFile;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -535,6 +641,11 @@ int main(int argc, char** argv) {
         }
         if (arg == "--no-mykad") {
             mykad = false;
+            continue;
+        }
+        if (arg == "--baseline") {
+            if (i + 1 >= argc) return BadArguments(arg + " needs a file");
+            baselineFile = argv[++i];
             continue;
         }
         int* value = arg == "--runs"    ? &runs
@@ -561,11 +672,19 @@ int main(int argc, char** argv) {
 
     Library lib;
     double loadMs = 0;
-    if (!lib.Load(&loadMs)) {
+    if (!lib.Load("quillon.dll", &loadMs)) {
         std::fprintf(stderr, "quillon.dll or ProcessWebMessage not found (error %lu)\n",
                      GetLastError());
         return 1;
     }
+    Library base;
+    double baseLoadMs = 0;
+    if (!baselineFile.empty() && !base.Load(baselineFile, &baseLoadMs)) {
+        std::fprintf(stderr, "%s or its ProcessWebMessage not found (error %lu)\n",
+                     baselineFile.c_str(), GetLastError());
+        return 1;
+    }
+    Library* baseline = base.Loaded() ? &base : nullptr;
 
     const std::string portText = std::to_string(port);
     // The status query's answer depends on the customer name; learn it (and warm up).
@@ -604,11 +723,13 @@ int main(int argc, char** argv) {
     {
         // The clock frame goes out; its answer is not awaited.
         Command c{"SETDATETIME", "[SETDATETIME][" + portText + "][260314093000]", {}};
+        c.keyQuery = "[GETFIRMWAREVERSION][0][" + portText + "]";
         c.ideal.Exchange(15, {});
         commands.push_back(c);
     }
     {
         Command c{"GETSIGNATURE", "[GETSIGNATURE][0][" + portText + "]", {}};
+        c.keyQuery = "[GETFIRMWAREVERSION][0][" + portText + "]";
         c.ideal.Exchange(6, {7 + signatureLength});
         commands.push_back(c);
     }
@@ -651,7 +772,7 @@ int main(int argc, char** argv) {
         WineCosts costs = wine;
         // A card read opens no port and reads no terminal settings.
         if (!c.terminal) costs.portMs = costs.settingsMs = 0;
-        rows.push_back(RunCommand(lib, c, runs, baud, costs));
+        rows.push_back(RunCommand(lib, baseline, c, runs, baud, costs));
     }
 
     PROCESS_MEMORY_COUNTERS after = {};
@@ -660,8 +781,14 @@ int main(int argc, char** argv) {
 
     std::printf("baud %d, DELAY_AFTER_FIRSTCALL %d ms, %d runs per command (times in ms)\n", baud,
                 delay, runs);
-    PrintHeader();
+    PrintHeader(baseline != nullptr);
     for (const Row& r : rows) PrintRow(r);
+    if (baseline != nullptr) {
+        std::printf("baseline: %s, the same runs alternating (x base = median / baseline's)\n",
+                    baselineFile.c_str());
+    }
+    std::printf("\n");
+    PrintPhases(rows);
     std::printf("\nLoadLibrary to the end of the first [GETBRANCHCODE]: %.1f ms\n", loadMs);
     std::printf(
         "wine alone, medians: dialog template 4000 %.2f; ten settings reads %.2f; port session "
