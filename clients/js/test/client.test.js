@@ -2,7 +2,8 @@ import assert from "node:assert/strict";
 import fs from "node:fs";
 import {describe, it} from "node:test";
 
-import {createClient, extensionTransport, QuillonError, RESULTS} from "../quillon.js";
+import {createClient, extensionTransport, MYKAD_MODES, QuillonError, RESULTS, TIMEOUTS}
+    from "../quillon.js";
 
 const T1 = "1D66AFF8418AD31C65AEF740" + "0".repeat(1172);
 const T2 = "ab".repeat(598);
@@ -173,6 +174,18 @@ describe("the page-side time-out of each command", () => {
             assert.deepEqual([outcome?.kind, outcome?.message], ["timeout", message]);
         });
     }
+});
+
+it("the client knows every command of the library's command table, and no other", () => {
+    const table = fs.readFileSync(new URL("../../../src/command/commands.h", import.meta.url), "utf8");
+    const rows = [...table.matchAll(/^ *\{"([A-Z0-9]+)", CommandKind::(\w+),/gm)];
+    const reads = rows.filter(([, , kind]) => kind === "kCardRead").map(([, keyword]) => keyword);
+    const others = rows.filter(([, , kind]) => kind !== "kCardRead").map(([, keyword]) => keyword);
+    assert.equal(rows.length, 12);
+    assert.deepEqual([...MYKAD_MODES].sort(), reads.sort());
+    // The card reads share READMYKAD's time-out; version is the bridge's, not the library's.
+    assert.deepEqual(Object.keys(TIMEOUTS).filter((k) => k !== "version").sort(),
+                     [...others, "READMYKAD"].sort());
 });
 
 it("the result table says what the documented result-code table says", () => {
