@@ -22,6 +22,10 @@ namespace quillon {
 
 namespace {
 
+// A complete reply frame, sent (synchronously) by the port's monitor thread to the dialog's window:
+// wParam is its length, lParam the frame.
+const UINT WM_TERMINAL_REPLY = WM_USER + 2;
+
 // The reader thread's prompt lines, sent to the dialog's thread, which alone draws: wParam 0
 // repaints both lines, 4003 or 4004 sets that line to the text at lParam.
 const UINT WM_READER_PROMPT = WM_APP + 1;

@@ -12,9 +12,6 @@
 
 namespace quillon {
 
-// Window message the dialog's window is sent (synchronously) when a reply frame is complete.
-const unsigned WM_TERMINAL_REPLY = 0x0402;
-
 const uint8_t kStx = 0x02;
 const uint8_t kEtx = 0x03;
 const int kKeySize = 16;

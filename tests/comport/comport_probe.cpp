@@ -16,6 +16,9 @@ using testing_support::SettledThreadCount;
 
 namespace {
 
+// The message the probe's window takes a reply frame by, as the dialog's window does.
+const UINT kReplyMessage = WM_USER + 2;
+
 int g_passed = 0, g_failed = 0;
 void Check(bool ok, const char* what, int line) {
     if (!ok) std::printf("FAIL line %d: %s\n", line, what);
@@ -32,7 +35,7 @@ struct HandOver : IFrameSink {
     void OnFrame(const uint8_t* frame, int length) override {
         SetEvent(entered);
         if (window != nullptr) {
-            SendMessageW(window, WM_TERMINAL_REPLY, static_cast<WPARAM>(length),
+            SendMessageW(window, kReplyMessage, static_cast<WPARAM>(length),
                          reinterpret_cast<LPARAM>(frame));
         }
         WaitForSingleObject(release, 60000);
@@ -108,7 +111,7 @@ void CloseGivesUpOnAStuckThread(unsigned number) {
 int g_windowGot = 0;  // the code of the reply the window took over
 
 LRESULT CALLBACK ReplyWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message != WM_TERMINAL_REPLY) return DefWindowProcW(window, message, wparam, lparam);
+    if (message != kReplyMessage) return DefWindowProcW(window, message, wparam, lparam);
     g_windowGot = reinterpret_cast<const uint8_t*>(lparam)[3];
     return 0;
 }
