@@ -1,12 +1,15 @@
 // Fakes of the command layer: runners, the MyKad record's random sources, a record-builder rig.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "command/dispatch.h"
 #include "command/mykad_record.h"
 #include "command/runners.h"
 #include "fakes.h"
@@ -62,6 +65,17 @@ class ScriptedRunners : public IRunners {
         card[0] = '0';  // a MyKad, so a record is formed
         return std::memset(card + 1, 'M', 300), Note(name, s, p);
     }
+};
+
+// A call's context over fakes: scripted runners, one workspace and busy flag, and the settings,
+// host and MyKad reply the test gives.
+struct CommandRig {
+    CommandRig(IniLocator& locator, IProfile& profile, IHostAddress& host, IMyKadReply* reply)
+        : context{*work, busy, locator, profile, host, runners, nullptr, reply} {}
+    ScriptedRunners runners;
+    std::unique_ptr<CallWorkspace> work{new CallWorkspace()};
+    std::atomic<bool> busy{false};
+    CommandContext context;
 };
 
 class FakeGuid : public IGuidSource {

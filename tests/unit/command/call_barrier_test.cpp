@@ -25,12 +25,10 @@ using namespace testing_support;
 // The fixture is the call's services too: it counts how often they are asked for.
 class CallBarrierTest : public ::testing::Test, public ICallServices {
   protected:
-    ScriptedRunners runners;
     MyKadReplyRig record{".\\QUILLON.ini"};  // its settings, locator and host serve the call too
-    std::unique_ptr<CallWorkspace> work{new CallWorkspace()};
-    std::atomic<bool> busy{false};
-    CommandContext context{*work,       busy,    record.locator, record.profile,
-                           record.host, runners, nullptr,        &record.reply};
+    CommandRig rig{record.locator, record.profile, record.host, &record.reply};
+    ScriptedRunners& runners = rig.runners;
+    CommandContext& context = rig.context;
     std::vector<char> reply = std::vector<char>(1 << 16, '\0');
     int asked = 0;
     CallBarrierTest() { runners.signature = {0x00, 0x01, 0x7F}, runners.signatureCount = 3; }

@@ -49,12 +49,11 @@ class DispatchTest : public ::testing::Test {
     FakeFileSystem files;
     FakeProfile profile;
     FakeHostAddress host;
-    ScriptedRunners runners;
     TextsReply mykadReply;
     IniLocator locator{files};
-    std::unique_ptr<CallWorkspace> work{new CallWorkspace()};
-    std::atomic<bool> busy{false};
-    CommandContext context{*work, busy, locator, profile, host, runners, nullptr, &mykadReply};
+    CommandRig rig{locator, profile, host, &mykadReply};
+    ScriptedRunners& runners = rig.runners;
+    CommandContext& context = rig.context;
     // Exactly the documented room: ASan reports a reply that outgrows it.
     std::vector<char> reply = std::vector<char>(QUILLON_REPLY_MAX, '\0');
 
