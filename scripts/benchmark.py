@@ -77,7 +77,7 @@ def cable(wine, number):
     return [fd for pair in ends for fd in pair]
 
 
-def run(wine, workdir, delay, runs, mykad, baseline):
+def run(wine, workdir, delay, runs, mykad, baseline, gap):
     with open(os.path.join(workdir, "QUILLON.ini"), "w", newline="\r\n") as f:
         f.write("[COMPORT]\nBAUDRATE=%d\n[APDU]\nDELAY_AFTER_FIRSTCALL=%d\n" % (BAUD, delay))
     sim = subprocess.Popen(
@@ -87,7 +87,7 @@ def run(wine, workdir, delay, runs, mykad, baseline):
         wine.map_com(7, sim.stdout.readline().strip().split(": ", 1)[1])
         print("-- DELAY_AFTER_FIRSTCALL %d, %s before" % (delay, load()), flush=True)
         fds = cable(wine, 8)
-        args = ["--runs", str(runs), "--port", "7", "--cable", "8"]
+        args = ["--runs", str(runs), "--port", "7", "--cable", "8", "--gap", str(gap)]
         if not mykad:
             args.append("--no-mykad")
         if baseline:
@@ -114,6 +114,8 @@ def main():
                         help="DELAY_AFTER_FIRSTCALL values to run with (default 500,0)")
     parser.add_argument("--no-mykad", action="store_true", help="leave the MyKad read out")
     parser.add_argument("--baseline-dll", help="another build of quillon.dll to time beside it")
+    parser.add_argument("--gap", type=int, default=0,
+                        help="idle ms before every timed call (default 0: back to back)")
     options = parser.parse_args()
 
     wine = winerig.Wine()
@@ -132,7 +134,7 @@ def main():
     try:
         for delay in (int(d) for d in options.delays.split(",") if d.strip()):
             failed |= run(wine, workdir, delay, options.runs, not options.no_mykad,
-                          bool(options.baseline_dll))
+                          bool(options.baseline_dll), options.gap)
     finally:
         wine.kill_server()
         shutil.rmtree(workdir, ignore_errors=True)

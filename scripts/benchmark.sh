@@ -3,7 +3,7 @@
 # scripts/build.sh, then runs quillon_benchmark.exe under wine against the paced simulator: the
 # x86_64 twin under wine64, or with QUILLON_E2E_ARCH=win32 the 32-bit product under the 32-bit
 # wine in qemu's user-mode emulator (its times carry the emulation's cost).
-# Arguments go to scripts/benchmark.py (--runs N, --delays 500,0, --no-mykad), but for
+# Arguments go to scripts/benchmark.py (--runs N, --delays 500,0, --no-mykad, --gap MS), but for
 # --baseline REF: quillon.dll is also built from commit REF, in a git worktree under build/
 # (QUILLON_BASELINE_DIR, default build/benchmark-baseline; made once and moved to REF on later
 # runs, never committed; `git worktree remove` takes it away), and timed beside this tree's in the

@@ -8,7 +8,12 @@
 // writes and one-byte reads), measured here; "beyond" is what the library adds on top of that.
 // Also: LoadLibrary to the end of the first [GETBRANCHCODE] and the process's peak working set.
 //
-//   quillon_benchmark [--runs N] [--port N] [--cable N] [--no-mykad] [--baseline DLL]
+//   quillon_benchmark [--runs N] [--port N] [--cable N] [--no-mykad] [--baseline DLL] [--gap MS]
+//
+// --gap MS leaves the process idle for MS milliseconds before every timed call and every timing
+// of wine alone. Without it each call starts while wine is still ending what the call before it
+// left (its comm-event worker, the monitor thread's exit), as a host calling back to back sees;
+// with it, as at a counter, where calls come seconds apart.
 //
 // --baseline DLL names a second build of the library (another commit's quillon.dll under another
 // file name): every run calls both, alternating which goes first, and the table gains the
@@ -443,10 +448,20 @@ double HandOverMs(HMODULE library) {
     return h.ms;
 }
 
+// The idle time before every timed call and every timed step of wine's own (--gap).
+int g_gapMs = 0;
+
+void Idle() {
+    if (g_gapMs > 0) Sleep(static_cast<DWORD>(g_gapMs));
+}
+
 template <typename F>
 Stats Repeat(int runs, F f) {
     std::vector<double> samples;
-    for (int i = 0; i < runs; ++i) samples.push_back(f());
+    for (int i = 0; i < runs; ++i) {
+        Idle();
+        samples.push_back(f());
+    }
     return Summarise(samples);
 }
 
@@ -546,10 +561,12 @@ Row RunCommand(Library& lib, Library* baseline, const Command& c, int runs, int 
         double baseMs = 0;
         const auto runBaseline = [&] {
             if (!c.keyQuery.empty()) baseline->Call(c.keyQuery);
+            Idle();
             baseline->Call(c.request, &baseMs);
         };
         if (baseFirst) runBaseline();
         if (baseline != nullptr && !c.keyQuery.empty()) lib.Call(c.keyQuery);
+        Idle();
         double ms = 0;
         std::vector<double> callPhases;
         const int result = lib.Call(c.request, &ms, &callPhases);
@@ -591,7 +608,7 @@ WineCosts MeasureWine(HMODULE library, int runs, int port, int cablePort, int* r
 
 const char kUsage[] =
     "usage: quillon_benchmark [--runs N] [--port N] [--cable N] [--no-mykad] [--baseline DLL]\n"
-    "                         [--help]\n";
+    "                         [--gap MS] [--help]\n";
 
 const char kHelp[] =
     "quillon_benchmark: times what quillon.dll adds to each command beyond the serial line.\n"
@@ -609,6 +626,7 @@ const char kHelp[] =
     "  --no-mykad  leave the MyKad read out\n"
     "  --baseline DLL  time another build of the library beside it, alternating, and print\n"
     "              the ratio of the medians\n"
+    "  --gap MS    idle time before every timed call (default 0: back to back)\n"
     "  --help      this text\n"
     "\n"
     "Example:\n"
@@ -631,6 +649,7 @@ int main(int argc, char** argv) {
     int runs = 20;
     int port = 7;
     int cable = 0;
+    int& gap = g_gapMs;
     bool mykad = true;
     std::string baselineFile;
     for (int i = 1; i < argc; ++i) {
@@ -651,6 +670,7 @@ int main(int argc, char** argv) {
         int* value = arg == "--runs"    ? &runs
                      : arg == "--port"  ? &port
                      : arg == "--cable" ? &cable
+                     : arg == "--gap"   ? &gap
                                         : nullptr;
         if (value == nullptr) return BadArguments("unknown option " + arg);
         if (i + 1 >= argc) return BadArguments(arg + " needs a number");
@@ -779,8 +799,10 @@ int main(int argc, char** argv) {
     after.cb = sizeof after;
     GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
 
-    std::printf("baud %d, DELAY_AFTER_FIRSTCALL %d ms, %d runs per command (times in ms)\n", baud,
-                delay, runs);
+    std::printf(
+        "baud %d, DELAY_AFTER_FIRSTCALL %d ms, %d runs per command, %s (times in ms)\n", baud,
+        delay, runs,
+        gap > 0 ? ("idle " + std::to_string(gap) + " ms before each").c_str() : "back to back");
     PrintHeader(baseline != nullptr);
     for (const Row& r : rows) PrintRow(r);
     if (baseline != nullptr) {
