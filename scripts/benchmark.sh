@@ -52,7 +52,11 @@ if [ -n "$baseline_ref" ]; then
         cmake -S "$worktree" -B "$base_tree" -G Ninja -DCMAKE_BUILD_TYPE=Release \
             -DCMAKE_TOOLCHAIN_FILE="$worktree/cmake/toolchain-$toolchain-mingw.cmake" >/dev/null
     fi
-    cmake --build "$base_tree" --target quillon >/dev/null
+    # Quiet unless it fails: a tree moved to another commit reconfigures itself loudly.
+    if ! cmake --build "$base_tree" --target quillon >"$base_tree/baseline-build.log" 2>&1; then
+        cat "$base_tree/baseline-build.log" >&2
+        exit 1
+    fi
     echo "Baseline: $(git log -1 --format='%h %s' "$commit")"
     args+=(--baseline-dll "$base_tree/quillon.dll")
 fi
