@@ -80,8 +80,8 @@ bool CAcqDialog::OpenTerminal() {
     const bool monitoring = opened && env_.port.StartMonitor();
     StampPhase(Phase::kMonitorStarted);
     if (!monitoring) {
+        // The close keeps no copy of the handle, and a failed open leaves none.
         env_.port.ClosePort();
-        env_.port.ForgetSharedHandle();
         window_->StopTimer(kTimerGlobal);
         window_->StopTimer(kTimerStep);
         operation_.SetRetCode(kResultOpenPortFailed);

@@ -36,8 +36,6 @@ class ComPort : public ITerminalPort {
     // serving messages sent to this thread's windows (the thread may be handing a reply over).
     // A thread that has already had those 10 s is not waited for again.
     void ClosePort() override;
-    // No copy of a handle outlives its close, and a failed open leaves none: nothing to forget.
-    void ForgetSharedHandle() override {}
     void InstallLinkKey(const uint8_t key[16]) override { link_.InstallLinkKey(key); }
 
   private:

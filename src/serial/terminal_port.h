@@ -25,9 +25,6 @@ class ITerminalPort {
     // Waits until the monitor thread has written the frame handed over last; false on time-out.
     virtual bool WaitForWrite(int milliseconds) = 0;
     virtual void ClosePort() = 0;
-    // Forgets the handle kept from the last InitPort (after a failed open). ComPort keeps no
-    // handle past its close, and a failed open leaves none.
-    virtual void ForgetSharedHandle() = 0;
     // The link key for the frames that follow (from a status reply or a MyKad read).
     virtual void InstallLinkKey(const uint8_t key[16]) = 0;
 };

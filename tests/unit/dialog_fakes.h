@@ -91,7 +91,6 @@ class FakePort : public ITerminalPort {
         return calls.push_back(Format("wait write %d", ms)), true;
     }
     void ClosePort() override { calls.push_back("close port"); }
-    void ForgetSharedHandle() override { calls.push_back("forget handle"); }
     void InstallLinkKey(const uint8_t key[16]) override { linkKey.assign(key, key + 16); }
 };
 

@@ -130,7 +130,7 @@ TEST(AcqDialog, AFailedPortOpenEndsWithMinus4BeforeTheSetUp) {
     failed.rig.port.opens = false;
     EXPECT_FALSE(failed.Start().started);
     EXPECT_EQ(failed.op->RetCode(), -4);
-    EXPECT_EQ(failed.rig.port.calls.back(), "forget handle");
+    EXPECT_EQ(failed.rig.port.calls.back(), "close port");
     EXPECT_EQ(Join(failed.window.calls), "hide 4009|kill 77|kill 88|close");
     EXPECT_TRUE(failed.rig.port.frames.empty() && failed.window.timers.empty()) << "no set-up";
 }
