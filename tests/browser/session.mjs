@@ -133,12 +133,18 @@ export async function startBrowser(rig, {policy = null, headless = true} = {}) {
     async function close() {
         await context?.browser().close().catch(() => {});
         if (browser && browser.exitCode === null) {
-            browser.kill();
+            // The whole process group: chromium's helpers go too, and stop writing the profile.
+            try {
+                process.kill(-browser.pid, "SIGTERM");
+            } catch {
+                browser.kill();
+            }
             await new Promise((r) => browser.once("exit", r));
         }
         for (const s of servers) s.close();
         fs.rmSync(POLICY_FILE, {force: true});
-        fs.rmSync(work, {recursive: true, force: true});
+        // A helper that outlived the group for a moment may still add a file while this runs.
+        fs.rmSync(work, {recursive: true, force: true, maxRetries: 20, retryDelay: 100});
     }
     try {
         const host = JSON.parse(fs.readFileSync(path.join(CLIENTS, "install", "quillon.bridge.json"), "utf8"));
@@ -152,7 +158,7 @@ export async function startBrowser(rig, {policy = null, headless = true} = {}) {
             ...(headless ? ["--headless=new"] : []), ...(process.getuid() === 0 ? ["--no-sandbox"] : []),
             "--remote-debugging-port=0", `--user-data-dir=${profile}`, "--no-first-run", "--no-default-browser-check",
             "--window-size=1040,900", "--host-resolver-rules=MAP *.test 127.0.0.1", "--ignore-certificate-errors",
-            ...extension, "about:blank"], {stdio: "ignore"});
+            ...extension, "about:blank"], {stdio: "ignore", detached: true});
         const portFile = path.join(profile, "DevToolsActivePort");
         for (let i = 0; !fs.existsSync(portFile) || !fs.readFileSync(portFile, "utf8").includes("\n"); i++) {
             if (i > 300 || browser.exitCode !== null) throw new Error("chromium did not start");

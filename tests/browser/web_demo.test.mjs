@@ -76,8 +76,11 @@ before(async () => {
 });
 
 after(async () => {
-    await session?.close();
-    await rig?.close();
+    try {
+        await session?.close();
+    } finally {
+        await rig?.close();  // whatever the browser's end did: the rig keeps the process alive
+    }
 });
 
 it("without a policy nothing is allowed until a trial origin is added on the options page", async () => {
