@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cardreader/reader_session.h"
+#include "cardreader/reader_host.h"
 #include "foundation/log.h"
 #include "foundation/phase_stamps.h"
 #include "foundation/setting_table.h"
@@ -212,7 +212,7 @@ void CAcqDialog::DestroyWindow() {
     StampPhase(Phase::kDestroying);
     window_->StopTimer(kTimerGlobal);
     window_->StopTimer(kTimerStep);
-    if (reader_ != nullptr) window_->StopTimer(kTimerReaderWatch);  // with the window, too
+    if (reader_ != nullptr) window_->StopTimer(kTimerReaderWatch);  // a read still watched
     WriteLog("Destroy Windows");
     env_.port.ClosePort();
     StampPhase(Phase::kPortClosed);

@@ -1,6 +1,5 @@
 #include "cardreader/reader_session.h"
 
-#include "foundation/results.h"
 #include "terminal/prompts.h"
 
 namespace quillon {
