@@ -45,8 +45,8 @@ void TerminalOperation::HandleOtherFamily(uint8_t code, const uint8_t* frame, in
     if (code == CMD_ENROLL || code == CMD_VERIFY || code == kReplyEnroll256 ||
         code == kReplyVerify256) {
         actAs(FingerOperation(Mode::kEnroll, 1));
-    } else if (code == CMD_GETSN || code == CMD_GETLLTSTATUS || code == CMD_SET_TERMINAL_TIME) {
-        actAs(TerminalQuery(Mode::kGetSn));
+    } else if (TextQueryAnswering(code) != nullptr || code == CMD_SET_TERMINAL_TIME) {
+        actAs(TerminalQuery(Mode::kSetTerminalTime));
     } else if (code == CMD_GETSIGNATURE) {
         actAs(SignatureOperation());
     }
@@ -158,38 +158,30 @@ TerminalQuery::TerminalQuery(Mode mode, const char* terminalTime) : TerminalOper
 
 void TerminalQuery::SendCommand(IOperationHost& host) {
     uint8_t frame[kBuildAreaSize] = {0};
-    switch (GetMode()) {
-        case Mode::kGetLltStatus:
-            Send(host, frame, BuildQueryFrame(frame, CMD_GETLLTSTATUS));
-            break;
-        case Mode::kGetSn:
-            Send(host, frame, BuildQueryFrame(frame, CMD_GETSN));
-            break;
-        default:
-            Send(host, frame, BuildSetTerminalTimeFrame(frame, terminalTime_));
-            break;
-    }
+    const uint8_t command = Setup().query.command;
+    Send(host, frame,
+         command != 0 ? BuildQueryFrame(frame, command)
+                      : BuildSetTerminalTimeFrame(frame, terminalTime_));
 }
 
 bool TerminalQuery::HandleReply(uint8_t code, const uint8_t* frame, int length,
                                 IOperationHost& host) {
-    if (code == CMD_GETSN) {
-        const ByteSpan serial = ParseSerialNumberReply(frame, length);
-        const char* text = reinterpret_cast<const char*>(serial.data);
-        size_t n = 0;
-        while (n < static_cast<size_t>(serial.length) && text[n] != '\0') ++n;
-        serialNumber_.assign(text == nullptr ? "" : text, n);
-    } else if (code == CMD_GETLLTSTATUS) {
-        const StatusReply reply = ParseStatusReply(frame, length);
-        if (reply.linkKey != nullptr) {
-            host.Port().InstallLinkKey(reply.linkKey);
+    const ModeSetup* answered = TextQueryAnswering(code);
+    if (answered == nullptr && code != CMD_SET_TERMINAL_TIME) return false;
+    if (code == CMD_GETLLTSTATUS) {
+        const uint8_t* key = ParseStatusLinkKey(frame, length);
+        if (key != nullptr) {
+            host.Port().InstallLinkKey(key);
         } else {
             WriteLog("LINK KEY MISSING IN STATUS REPLY");
         }
-        customerName_.assign(reinterpret_cast<const char*>(reply.customerName.data),
-                             static_cast<size_t>(reply.customerName.length));
-    } else if (code != CMD_SET_TERMINAL_TIME) {
-        return false;
+    }
+    if (answered != nullptr && answered->mode == GetMode()) {
+        const ByteSpan span = ParseTextField(frame, length, answered->query.text);
+        const char* text = reinterpret_cast<const char*>(span.data);
+        size_t n = 0;
+        while (n < static_cast<size_t>(span.length) && text[n] != '\0') ++n;
+        text_.assign(text == nullptr ? "" : text, n);
     }
     retCode_ = 0;
     host.Close();

@@ -39,6 +39,16 @@ enum class StartAction {
     kSend,           // send the command and wait for its reply
 };
 
+// A terminal query answered by a text: the command sent (0: the mode is none), where its reply
+// holds the text, the runner's name in the log, and whether a status query goes first. A query
+// never shows its dialog.
+struct TextQuery {
+    uint8_t command;
+    TextField text;
+    const char* runner;
+    bool statusFirst;
+};
+
 // One row per mode: its name (as the log knows it), its link, the window title and prompt lines of
 // its set-up, how it starts, and for the reader modes what the read takes besides the card's
 // record. A null title or key leaves that element as the template has it. The MyKad commands name
@@ -55,9 +65,11 @@ struct ModeSetup {
     // says "VERIFIED" (the command's kind, not the outcome of any verification).
     bool readsPhoto;
     bool verifiesFinger;
+    TextQuery query;
 };
 
 inline constexpr PromptText kNoPrompt = {nullptr, nullptr};
+inline constexpr TextQuery kNoQuery = {0, {0, 0, 0, 0}, nullptr, false};
 
 inline constexpr ModeSetup kModes[] = {
     {Mode::kEnroll,
@@ -68,7 +80,8 @@ inline constexpr ModeSetup kModes[] = {
      kNoPrompt,
      StartAction::kPostEnroll,
      false,
-     false},
+     false,
+     kNoQuery},
     {Mode::kVerify,
      "VERIFY",
      false,
@@ -77,20 +90,38 @@ inline constexpr ModeSetup kModes[] = {
      {"V2", "Place Finger\r\nLetak jari"},
      StartAction::kPostVerify,
      false,
-     false},
+     false,
+     kNoQuery},
     {Mode::kSetTerminalTime, "SET_TERMINAL_TIME", false, nullptr, kNoPrompt, kNoPrompt,
-     StartAction::kSendThenClose, false, false},
+     StartAction::kSendThenClose, false, false, kNoQuery},
     {Mode::kMyKad, "MYKAD", true, "MYKAD", kNoPrompt, kNoPrompt, StartAction::kStartReader, true,
-     true},
+     true, kNoQuery},
     {Mode::kMyKadOnly, "MYKADONLY", true, "MYKAD", kNoPrompt, kNoPrompt, StartAction::kStartReader,
-     false, true},
+     false, true, kNoQuery},
     {Mode::kMyKadNoVerifyNoPhoto, "MYKADNOVERIFYNOPHOTO", true, "MYKAD", kNoPrompt, kNoPrompt,
-     StartAction::kStartReader, false, false},
+     StartAction::kStartReader, false, false, kNoQuery},
     {Mode::kMyKadNoVerify, "MYKADNOVERIFY", true, "MYKAD", kNoPrompt, kNoPrompt,
-     StartAction::kStartReader, true, false},
-    {Mode::kGetLltStatus, "GETLLTSTATUS", false, nullptr, kNoPrompt, kNoPrompt, StartAction::kSend,
-     false, false},
-    {Mode::kGetSn, "GETSN", false, nullptr, kNoPrompt, kNoPrompt, StartAction::kSend, false, false},
+     StartAction::kStartReader, true, false, kNoQuery},
+    {Mode::kGetLltStatus,
+     "GETLLTSTATUS",
+     false,
+     nullptr,
+     kNoPrompt,
+     kNoPrompt,
+     StartAction::kSend,
+     false,
+     false,
+     {CMD_GETLLTSTATUS, kCustomerNameField, "GetLLTStatus", false}},
+    {Mode::kGetSn,
+     "GETSN",
+     false,
+     nullptr,
+     kNoPrompt,
+     kNoPrompt,
+     StartAction::kSend,
+     false,
+     false,
+     {CMD_GETSN, kSerialNumberField, "GetSerialNumber", true}},
     {Mode::kGetSignature,
      "GETSIGNATURE",
      false,
@@ -99,7 +130,8 @@ inline constexpr ModeSetup kModes[] = {
      {"S2", "Place Sign on the Screen"},
      StartAction::kSend,
      false,
-     false},
+     false,
+     kNoQuery},
 };
 
 constexpr const ModeSetup& SetupFor(Mode mode) {
@@ -107,6 +139,14 @@ constexpr const ModeSetup& SetupFor(Mode mode) {
         if (row.mode == mode) return row;
     }
     return kModes[0];  // not reached: every mode has its row
+}
+
+// The text query whose command a reply answers, or null.
+constexpr const ModeSetup* TextQueryAnswering(uint8_t code) {
+    for (const ModeSetup& row : kModes) {
+        if (row.query.command != 0 && row.query.command == code) return &row;
+    }
+    return nullptr;
 }
 
 // What an operation may do to the dialog that runs it, on the dialog's thread.
@@ -190,31 +230,25 @@ class FingerOperation : public TerminalOperation {
     std::string template_;
 };
 
-// The terminal queries: link status (with its customer name), serial number, and the clock.
+// The terminal queries: the text queries of the mode table, and the clock.
 struct QueryResult {
     int retCode;
-    // What the dialog's own command asked for: the customer name of a status query, the serial
-    // number (up to its first zero byte) of a serial-number query. A reply to the other command
-    // never fills it.
-    std::string text;
+    std::string text;  // a text query's text, up to its first zero byte
 };
 
 class TerminalQuery : public TerminalOperation {
   public:
-    // Mode::kGetLltStatus, kGetSn, or kSetTerminalTime with its twelve characters.
+    // A text query's mode, or Mode::kSetTerminalTime with its twelve characters.
     explicit TerminalQuery(Mode mode, const char* terminalTime = nullptr);
     void SendCommand(IOperationHost& host) override;
-    QueryResult Result() const {
-        return QueryResult{retCode_, GetMode() == Mode::kGetSn ? serialNumber_ : customerName_};
-    }
+    QueryResult Result() const { return QueryResult{retCode_, text_}; }
 
   private:
     bool HandleReply(uint8_t code, const uint8_t* frame, int length, IOperationHost& host) override;
     char terminalTime_[kTerminalTimeSize];
-    // Two things, kept apart: a crossed or stale reply must not pass a customer name off as a
-    // serial number.
-    std::string serialNumber_;
-    std::string customerName_;
+    // Only a reply to the dialog's own command fills it: a crossed or stale reply must not pass a
+    // customer name off as a serial number.
+    std::string text_;
 };
 
 struct SignatureResult {

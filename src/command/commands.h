@@ -1,7 +1,7 @@
 // The commands of ProcessWebMessage, a row each: the keyword that selects it, what runs it, the
-// dialog mode of a card read, what the diagnostic log may keep of its reply, and (worked out from
-// the row) its longest reply. The dispatcher, the reply-size contract, the reply log and the
-// MyKad record read this table; nothing else names a command.
+// dialog mode of a card read or a text query, what the diagnostic log may keep of its reply, and
+// (worked out from the row) its longest reply. The dispatcher, the reply-size contract, the reply
+// log and the MyKad record read this table; nothing else names a command.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +14,8 @@
 namespace quillon {
 
 enum class CommandKind {
-    kBranchCode,       // no dialog: settings and the host's address
-    kSerialNumber,     // status query, then the serial number: a text
-    kFirmwareVersion,  // status query: the terminal's customer name, a text
+    kBranchCode,  // no dialog: settings and the host's address
+    kTextQuery,   // a text query of the row's mode: its text
     kEnroll,
     kSignature,
     kVerify2F,
@@ -36,7 +35,7 @@ enum class LogKeeps {
 struct CommandRow {
     const char* keyword;
     CommandKind kind;
-    const ModeSetup* reader;  // card reads: the reader's mode; null otherwise
+    const ModeSetup* mode;  // card reads and text queries: the dialog's mode; null otherwise
     LogKeeps log;
 };
 
@@ -47,8 +46,9 @@ struct CommandRow {
 // Keywords that contain no other keep the order in which hosts have always seen them tested.
 inline constexpr CommandRow kCommands[] = {
     {"GETBRANCHCODE", CommandKind::kBranchCode, nullptr, LogKeeps::kAllFields},
-    {"GETSERIALNUMBER", CommandKind::kSerialNumber, nullptr, LogKeeps::kAllFields},
-    {"GETFIRMWAREVERSION", CommandKind::kFirmwareVersion, nullptr, LogKeeps::kAllFields},
+    {"GETSERIALNUMBER", CommandKind::kTextQuery, &SetupFor(Mode::kGetSn), LogKeeps::kAllFields},
+    {"GETFIRMWAREVERSION", CommandKind::kTextQuery, &SetupFor(Mode::kGetLltStatus),
+     LogKeeps::kAllFields},
     {"ENROLL", CommandKind::kEnroll, nullptr, LogKeeps::kCodeOnly},
     {"GETSIGNATURE", CommandKind::kSignature, nullptr, LogKeeps::kCodeOnly},
     {"VERIFY2F", CommandKind::kVerify2F, nullptr, LogKeeps::kCodeOnly},
@@ -94,8 +94,7 @@ constexpr size_t Longest(const CommandRow& row) {
         case CommandKind::kBranchCode:
             return open + Text("0][") + (kBranchCodeSize - 1) + Text("][") + (kBranchNameSize - 1) +
                    Text("][") + (kHostAddressSize - 1) + Text("][123]") + 1;
-        case CommandKind::kSerialNumber:
-        case CommandKind::kFirmwareVersion:
+        case CommandKind::kTextQuery:
             return open + Text("0][") + (kResultTextSize - 1) + Text("][123]") + 1;
         case CommandKind::kEnroll:
             return open + Text("0][") + 2 * kTemplateSize + Text("][123]") + 1;
@@ -107,8 +106,8 @@ constexpr size_t Longest(const CommandRow& row) {
                 MyKadText(Max(Payload(kMyKadPlainDataBlock), Payload(kMyKadLabelledDataBlock)));
             const size_t mykad =
                 open + Text("0][0][") + record +
-                (row.reader->readsPhoto ? Text("][") + MyKadText(kMyKadPhotoBytes) : 0) +
-                Text("]") + 1;
+                (row.mode->readsPhoto ? Text("][") + MyKadText(kMyKadPhotoBytes) : 0) + Text("]") +
+                1;
             const size_t mykid =
                 open + Text("0][1][") + MyKadText(Payload(kMyKidDataBlock)) + Text("]") + 1;
             return Max(Max(mykad, mykid), kFieldReply);

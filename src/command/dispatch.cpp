@@ -48,14 +48,13 @@ std::string RunBranchCode(CommandContext& context) {
     return Format("[GETBRANCHCODE][%d][%s][%s][%s][123]", status, branchCode, branchName, address);
 }
 
-// GETSERIALNUMBER and GETFIRMWAREVERSION: a runner that fills a result text.
-std::string RunTextCommand(const CommandRow& row, int (IRunners::*runner)(int, int, char*),
-                           const char* request, IRunners& runners, int& code) {
+// A text query: the runner fills a result text.
+std::string RunTextQuery(const CommandRow& row, const char* request, IRunners& runners, int& code) {
     const char* const keyword = row.keyword;
     Arguments args;
     ReadArguments(request, args);
     char text[kResultTextSize] = {0};
-    code = (runners.*runner)(ParseInt(args.first), ParseInt(args.second), text);
+    code = runners.QueryText(row.mode->mode, ParseInt(args.first), ParseInt(args.second), text);
     text[kResultTextSize - 1] = '\0';
     if (code == 0) return Format("[%s][%d][%s][123]", keyword, 0, text);
     return Format("[%s][%d][123]", keyword, code);
@@ -148,14 +147,14 @@ std::string RunCardRead(const CommandRow& row, const char* command, const char* 
     const int port = ParseInt(args.second);
     IRunners& runners = context.runners;
     WriteLog("Before Calling Read MyKad");
-    code = runners.ReadCard(row.reader->mode, show, port, card, photo);
+    code = runners.ReadCard(row.mode->mode, show, port, card, photo);
     WriteLog("After Calling Read MyKad");
     WriteLog(Format("MYKAD RET = %d", code));
     if (code == 0 && context.mykadReply == nullptr) code = kResultNotStarted;
     if (code != 0) return Format("[%s][%d][123]", command, code);
     if (card[0] == '0') WriteLog("MYKAD DATA GOT");
     const char* const textPointers[3] = {texts[0], texts[1], texts[2]};
-    return context.mykadReply->Build(row.keyword, *row.reader, card, photo, textPointers);
+    return context.mykadReply->Build(row.keyword, *row.mode, card, photo, textPointers);
 }
 
 // Runs the command of `row` (field 1 is `command`); its reply, with its code in `code`.
@@ -165,10 +164,8 @@ std::string RunCommand(const CommandRow& row, const char* command, const char* r
     switch (row.kind) {
         case CommandKind::kBranchCode:
             return RunBranchCode(context);
-        case CommandKind::kSerialNumber:
-            return RunTextCommand(row, &IRunners::GetSerialNumber, request, runners, code);
-        case CommandKind::kFirmwareVersion:
-            return RunTextCommand(row, &IRunners::GetLLTStatus, request, runners, code);
+        case CommandKind::kTextQuery:
+            return RunTextQuery(row, request, runners, code);
         case CommandKind::kEnroll:
             return RunEnroll(request, runners, code);
         case CommandKind::kSignature:

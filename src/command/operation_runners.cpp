@@ -18,7 +18,7 @@ int OperationRunners::Port(int port) {
 
 int OperationRunners::StatusQueryFirst(int show, int port) {
     char scratch[kResultTextSize] = {0};
-    const int result = GetLLTStatus(show, port, scratch);
+    const int result = QueryText(Mode::kGetLltStatus, show, port, scratch);
     if (result != 0) return result;
     clock_.SleepMs(
         ReadSetting(env_.profile, env_.locator.GetIniPath(), Setting::kDelayAfterFirstCall));
@@ -73,37 +73,24 @@ int OperationRunners::PerformVerify2F(int show, int port, int length, const uint
     return Verify("PerformVerify2F", show, port, length, templ, 2);
 }
 
-int OperationRunners::GetSerialNumber(int show, int port, char* textOut) {
-    WriteLog("Begin GetSerialNumber");
-    int result = StatusQueryFirst(show, port);
+int OperationRunners::QueryText(Mode mode, int show, int port, char* textOut) {
+    const TextQuery& row = SetupFor(mode).query;
+    WriteLog(Format("Begin %s", row.runner));
+    int result = row.statusFirst ? StatusQueryFirst(show, port) : 0;
     if (result == 0) {
-        TerminalQuery query(Mode::kGetSn);
+        TerminalQuery query(mode);
         Run(query, false, Port(port));
         const QueryResult done = query.Result();
         result = done.retCode;
         if (result == 0) {
-            std::memset(textOut, 0, 20);
             // The caller's text holds 49 characters and the terminator.
             const size_t n = Min(done.text.size(), kResultTextSize - 1);
             std::memcpy(textOut, done.text.data(), n);
             textOut[n] = '\0';
         }
     }
-    WriteLog("End GetSerialNumber");
+    WriteLog(Format("End %s", row.runner));
     return result;
-}
-
-int OperationRunners::GetLLTStatus(int show, int port, char* textOut) {
-    (void)show;  // the status query never shows its dialog
-    WriteLog("Begin GetLLTStatus");
-    TerminalQuery query(Mode::kGetLltStatus);
-    Run(query, false, Port(port));
-    const QueryResult done = query.Result();
-    if (done.retCode == 0) {
-        std::memcpy(textOut, done.text.data(), Min(done.text.size(), kResultTextSize - 1));
-    }
-    WriteLog("End GetLLTStatus");
-    return done.retCode;
 }
 
 int OperationRunners::SetTerminalTime(int port, int useGiven, const char* dateTime) {

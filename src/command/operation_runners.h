@@ -16,8 +16,7 @@ class OperationRunners : public IRunners {
     int PerformEnroll(int show, int port, uint8_t* templateOut) override;
     int PerformVerify(int show, int port, int length, const uint8_t* templ) override;
     int PerformVerify2F(int show, int port, int length, const uint8_t* templ) override;
-    int GetSerialNumber(int show, int port, char* textOut) override;
-    int GetLLTStatus(int show, int port, char* textOut) override;
+    int QueryText(Mode mode, int show, int port, char* textOut) override;
     int SetTerminalTime(int port, int useGiven, const char* dateTime) override;
     int GetSignature(int show, int port, uint8_t* dataOut, uint32_t* countOut) override;
     int ReadCard(Mode mode, int show, int port, uint8_t* cardOut, uint8_t* photoOut) override;

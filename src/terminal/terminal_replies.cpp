@@ -27,17 +27,17 @@ ByteSpan ReplyData(const uint8_t* frame, int length, int position) {
     return ByteSpan{frame + position, end - position};
 }
 
-StatusReply ParseStatusReply(const uint8_t* frame, int length) {
-    const int k = ReplyByte(frame, length, 5);
-    StatusReply reply{Bounded(ReplyData(frame, length, 6), Min(k, kCustomerNameMax)), nullptr};
-    const int keyAt = 6 + k + 16;
-    if (ReplyData(frame, length, keyAt).length >= 16) reply.linkKey = frame + keyAt;
-    return reply;
+ByteSpan ParseTextField(const uint8_t* frame, int length, const TextField& field) {
+    int k = 0;
+    for (int i = 0; i < field.countBytes; ++i)
+        k = k * 256 + ReplyByte(frame, length, field.countAt + i);
+    return Bounded(ReplyData(frame, length, field.textAt), Min(k, field.max));
 }
 
-ByteSpan ParseSerialNumberReply(const uint8_t* frame, int length) {
-    const int k = ReplyByte(frame, length, 5) * 256 + ReplyByte(frame, length, 6);
-    return Bounded(ReplyData(frame, length, 7), Min(k, kSerialNumberMax));
+const uint8_t* ParseStatusLinkKey(const uint8_t* frame, int length) {
+    const int keyAt =
+        kCustomerNameField.textAt + ReplyByte(frame, length, kCustomerNameField.countAt) + 16;
+    return ReplyData(frame, length, keyAt).length >= 16 ? frame + keyAt : nullptr;
 }
 
 SignatureReply ParseSignatureReply(const uint8_t* frame, int length) {

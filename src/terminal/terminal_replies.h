@@ -34,16 +34,22 @@ uint8_t ReplyByte(const uint8_t* frame, int length, int position);
 // The data bytes from `position` up to the last data byte (length field L: up to L + 2).
 ByteSpan ReplyData(const uint8_t* frame, int length, int position);
 
-// 0x23: the customer name (at most 49 bytes) and the link key behind the terminal identity;
-// `linkKey` is null when the frame ends before the key's 16 bytes.
-struct StatusReply {
-    ByteSpan customerName;
-    const uint8_t* linkKey;
+// Where a query's reply holds its text: a count k of `countBytes` bytes (high byte first) at
+// `countAt`, then k bytes from `textAt`, at most `max` of them and never past the frame's data.
+struct TextField {
+    int countAt;
+    int countBytes;
+    int textAt;
+    int max;
 };
-StatusReply ParseStatusReply(const uint8_t* frame, int length);
+// 0x23: the customer name; 0x25: the serial number.
+inline constexpr TextField kCustomerNameField = {5, 1, 6, kCustomerNameMax};
+inline constexpr TextField kSerialNumberField = {5, 2, 7, kSerialNumberMax};
+ByteSpan ParseTextField(const uint8_t* frame, int length, const TextField& field);
 
-// 0x25: the serial number's k bytes from position 7 (k at positions 5 and 6), at most 99.
-ByteSpan ParseSerialNumberReply(const uint8_t* frame, int length);
+// 0x23: the link key behind the customer name and the terminal identity; null when the frame
+// ends before the key's 16 bytes.
+const uint8_t* ParseStatusLinkKey(const uint8_t* frame, int length);
 
 // 0xF3: status at position 9; on success the length field and its L - 7 data bytes from
 // position 10 (at most 5000).

@@ -35,13 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The row the dispatcher would take for this field 1, a plain READMYKAD for any other.
     const CommandRow* row = MatchCommand(command.c_str());
-    if (row == nullptr || row->reader == nullptr) row = CommandNamed("READMYKAD");
+    if (row == nullptr || row->mode == nullptr) row = CommandNamed("READMYKAD");
     const std::string text =
-        rig.reply.Build(row->keyword, *row->reader, rig.card.data(), rig.photo.data(), pointers);
+        rig.reply.Build(row->keyword, *row->mode, rig.card.data(), rig.photo.data(), pointers);
     const bool mykad = rig.card[0] == '0';
     const std::string head = "[" + std::string(row->keyword) + "][0][" + (mykad ? "0" : "1") + "][";
     // Base64 of the record (MyKid: of the raw card data), then of the photo for two commands.
-    const bool withPhoto = mykad && row->reader->readsPhoto;
+    const bool withPhoto = mykad && row->mode->readsPhoto;
     const size_t payload = !mykad ? 1991 : ((control & 1) ? 595 : 975);
     if (text.compare(0, head.size(), head) != 0 || text.back() != ']' ||
         text.size() != head.size() + payload + 1 + (withPhoto ? 5335 + 2 : 0))

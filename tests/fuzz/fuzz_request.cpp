@@ -12,10 +12,10 @@
 
 using namespace quillon;
 
-// The longest status text a runner can hand over, unterminated: the reply must still fit.
+// The longest text a runner can hand over, unterminated: the reply must still fit.
 struct Runners : testing_support::ScriptedRunners {
-    int GetLLTStatus(int s, int p, char* o) override {
-        const int code = ScriptedRunners::GetLLTStatus(s, p, o);
+    int QueryText(Mode mode, int s, int p, char* o) override {
+        const int code = ScriptedRunners::QueryText(mode, s, p, o);
         return std::memset(o, 'T', kResultTextSize), code;
     }
 };

@@ -31,7 +31,7 @@ struct Library : testing_support::MyKadReplyRig {
         card[0] = static_cast<uint8_t>(type);
         const char* const texts[3] = {"JOHOR-0042", "T07", "SEMAK KAUNTER 3"};
         const CommandRow& row = *MatchCommand(command);
-        return reply.Build(row.keyword, *row.reader, card.data(), photo.data(), texts);
+        return reply.Build(row.keyword, *row.mode, card.data(), photo.data(), texts);
     }
 };
 

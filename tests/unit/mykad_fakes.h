@@ -37,11 +37,9 @@ class ScriptedRunners : public IRunners {
     int PerformVerify2F(int s, int p, int n, const uint8_t* t) override {
         return templ.assign(t, t + n), Note("PerformVerify2F", s, p);
     }
-    int GetSerialNumber(int s, int p, char* o) override {
-        return std::strcpy(o, "SN-0042"), Note("GetSerialNumber", s, p);
-    }
-    int GetLLTStatus(int s, int p, char* o) override {
-        return std::strcpy(o, "KOPERASI CONTOH"), Note("GetLLTStatus", s, p);
+    int QueryText(Mode mode, int s, int p, char* o) override {
+        std::strcpy(o, mode == Mode::kGetSn ? "SN-0042" : "KOPERASI CONTOH");
+        return Note(SetupFor(mode).query.runner, s, p);
     }
     int SetTerminalTime(int p, int given, const char* t) override {
         return Note(Format("SetTerminalTime %d %s", given, t).c_str(), -1, p);

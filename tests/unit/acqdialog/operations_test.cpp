@@ -125,8 +125,9 @@ TEST(OperationReplies, EachReplySetsTheCodeClosesAndLeavesItsResult) {
         {Mode::kEnroll, 1, 0x51, Body({0, 0, 0, 0, 0, 0x15}), "-3 closes 0"},
         {Mode::kVerify, 1, 0x28, Body({0x09}), "-3 closes 1"},
         {Mode::kVerify, 1, 0x53, Body({0x06, 0, 0, 0, 0, 0x09}), "-3 closes 1"},
+        // The text ends at its first zero; the key still sits behind the whole name.
         {Mode::kGetLltStatus, 1, 0x23, Status(std::string("BN\0K", 4), 16),
-         "0 closes 1 key A0..AF text 4 BN.K"},
+         "0 closes 1 key A0..AF text 2 BN"},
         {Mode::kGetLltStatus, 1, 0x23, Status(std::string(49, 'N'), 16),
          "0 closes 1 key A0..AF text 49 NNNN"},
         {Mode::kGetLltStatus, 1, 0x23, Status(std::string(60, 'N'), 16),

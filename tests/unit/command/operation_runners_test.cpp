@@ -80,8 +80,8 @@ TEST_F(RunnersTest, AFailedStatusQueryEndsTheOperationAndASuccessfulOneIsFollowe
     EXPECT_EQ(runners.PerformEnroll(1, 7, templ), 0);
     EXPECT_EQ(clock.sleeps, std::vector<int>{500});  // the default
     rig.profile.Set(rig.locator.GetIniPath(), "APDU", "DELAY_AFTER_FIRSTCALL", "120");
-    runners.GetSerialNumber(1, 7, text);
-    runners.GetLLTStatus(1, 7, text);  // the status query on its own waits for nothing
+    runners.QueryText(Mode::kGetSn, 1, 7, text);
+    runners.QueryText(Mode::kGetLltStatus, 1, 7, text);  // on its own it waits for nothing
     EXPECT_EQ(clock.sleeps, (std::vector<int>{500, 120}));
     EXPECT_EQ(Join(dialogs.runs),
               "GETLLTSTATUS 0 7|ENROLL 1 7|GETLLTSTATUS 0 7|GETSN 0 7|GETLLTSTATUS 0 7");
@@ -109,12 +109,11 @@ TEST_F(RunnersTest, TerminalResultsAreCopiedBoundedByTheDispatchersBuffers) {
     EXPECT_EQ(runners.PerformEnroll(1, 3, templ.data()), 0);
     EXPECT_EQ(Format("%d %d %d", templ[0], templ[597], templ[598]), "1 86 0") << "598 bytes";
 
-    std::vector<char> text(60, 'x');
-    EXPECT_EQ(runners.GetSerialNumber(0, 3, text.data()), 0);
-    EXPECT_EQ(std::string(text.data(), 51), std::string(49, 'S') + '\0' + 'x');
-    std::fill(text.begin(), text.end(), 'x');
-    EXPECT_EQ(runners.GetLLTStatus(1, 3, text.data()), 0);
-    EXPECT_EQ(std::string(text.data(), 50), std::string(49, 'S') + "x") << "no terminator";
+    for (const Mode mode : {Mode::kGetSn, Mode::kGetLltStatus}) {
+        std::vector<char> text(60, 'x');
+        EXPECT_EQ(runners.QueryText(mode, 0, 3, text.data()), 0);
+        EXPECT_EQ(std::string(text.data(), 51), std::string(49, 'S') + '\0' + 'x');
+    }
 
     std::vector<uint8_t> out(50, 0xEE);
     uint32_t count = 0;
