@@ -207,6 +207,7 @@ TEST(AcqDialog, TimersCancelAndRepliesEndTheOperationTheirOwnWay) {
         {Mode::kMyKad, "result handover T100 ret T100 close?",
          "thread close|-10|close|closes => -21"},
         {Mode::kMyKad, "fail close? abandoned?", "closes|abandoned => -1009"},
+        {Mode::kGetSn, "abandoned?", "runs => -9"},  // a terminal dialog holds no read
         // No thread: the call ends at once, not at the time-out.
         {Mode::kMyKad, "nothread timers close?", "kill 100|close|timers 99:60000|closes => -1009"},
     };

@@ -107,6 +107,18 @@ TEST_F(DispatchTest, EachCommandRunsItsRunnerAndRepliesWithItsCode) {
     EXPECT_EQ(Reply(), "[READMYKAD][-10][123]");
 }
 
+// A card read's steps in the log; of the host's texts only their lengths.
+TEST_F(DispatchTest, ACardReadLogsItsStepsAndOfTheTextsOnlyTheirLengths) {
+    CapturingLog log;
+    EXPECT_EQ(Send("[READMYKAD][1][4][a][bb][ccc]"), 0);
+    log.lines.pop_back();  // the reply, as the reply log's own test has it
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"Before Checking", "show 1, port 4", "text 1: 1 characters",
+                                        "text 2: 2 characters", "text 3: 3 characters",
+                                        "Before Calling Read MyKad", "After Calling Read MyKad",
+                                        "MYKAD RET = 0", "MYKAD DATA GOT"}));
+}
+
 // Each text is cut to its buffer: the code and the address to 49 characters, the name to 149.
 TEST_F(DispatchTest, BranchStatusIsOneWhileTheNameHoldsEmptyAnywhere) {
     profile.Set(locator.GetIniPath(), "BRANCH", "NAME", "EMPTYVILLE" + std::string(200, 'N'));
