@@ -214,7 +214,12 @@ void CAcqDialog::DestroyWindow() {
     window_->StopTimer(kTimerStep);
     if (reader_ != nullptr) window_->StopTimer(kTimerReaderWatch);  // a read still watched
     WriteLog("Destroy Windows");
-    env_.port.ClosePort();
+    // The monitor thread ends while the window is torn down; FinishClose waits for it.
+    env_.port.StopPort();
+}
+
+void CAcqDialog::FinishClose() {
+    env_.port.FinishClose();
     StampPhase(Phase::kPortClosed);
 }
 

@@ -48,6 +48,8 @@ class CAcqDialog : private IOperationHost {
     // own close, after it has handed its result over, may end it (the result is taken then).
     bool OnCloseRequest();
     void DestroyWindow();
+    // Once the window is gone: the port's close ends (the monitor thread has ended).
+    void FinishClose();
     void OnTimer(int id);
     // A decoded reply frame, handed over by the port on the dialog's thread.
     void OnTerminalReply(const uint8_t* frame, int length);

@@ -394,6 +394,7 @@ void Win32DialogRunner::Run(Operation& operation, bool show, int comPort) {
     const INT_PTR result = DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(4000), nullptr,
                                            DialogProc, reinterpret_cast<LPARAM>(&run));
     StampPhase(Phase::kDialogEnded);
+    dialog.FinishClose();
     dialog.Attach(nullptr);
     if (run.failure) std::rethrow_exception(run.failure);
     if (result == -1) WriteLog(Format("DIALOG NOT CREATED (error %lu)", GetLastError()));

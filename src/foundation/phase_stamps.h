@@ -21,8 +21,8 @@ enum class Phase : int {
     kReplyFrame = 7,       // the monitor thread has a whole reply frame (before the hand-over)
     kReplyHandled = 8,     // the dialog has handled that frame
     kClosing = 9,          // the dialog has agreed to close
-    kDestroying = 10,      // WM_DESTROY: timers stop, the port closes
-    kPortClosed = 11,      // the port is closed and the monitor thread has ended
+    kDestroying = 10,      // WM_DESTROY: timers stop, the port is told to stop
+    kPortClosed = 11,      // after kDialogEnded: the monitor thread has ended, the port is closed
     kDialogEnded = 12,     // DialogBoxParam has returned
 };
 

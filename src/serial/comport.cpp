@@ -107,7 +107,7 @@ bool ComPort::WaitForWrite(int milliseconds) {
     return true;
 }
 
-void ComPort::ClosePort() {
+void ComPort::StopPort() {
     WriteLog("Begin Close COM Port");
     // Nothing pending may hold the close: no new transfer starts, the comm-event wait and any
     // write or read in flight are ended. The handle itself is closed once the monitor thread is
@@ -115,6 +115,12 @@ void ComPort::ClosePort() {
     // is closed, or already reused.
     monitor_.SetSink(nullptr);  // a reply that still comes in is dropped
     device_.Stop();
+    stopping_ = true;
+}
+
+void ComPort::FinishClose() {
+    if (!stopping_) return;
+    stopping_ = false;
     WriteLog("Waiting for ThreadClose");
     const bool ended = MonitorEnded(device_.Now() + kThreadCloseWaitMs);
     WriteLog("Thread Closed");

@@ -32,10 +32,11 @@ class ComPort : public ITerminalPort {
     bool StartMonitor() override;
     void SendToPort(const uint8_t* plainFrame, int length) override;
     bool WaitForWrite(int milliseconds) override;
-    // Closes the port and ends the monitor thread, waiting at most about 10 s for it while
-    // serving messages sent to this thread's windows (the thread may be handing a reply over).
-    // A thread that has already had those 10 s is not waited for again.
-    void ClosePort() override;
+    // The close: the monitor thread is waited for at most about 10 s while messages sent to this
+    // thread's windows are served (the thread may be handing a reply over). A thread that has
+    // already had those 10 s is not waited for again.
+    void StopPort() override;
+    void FinishClose() override;
     void InstallLinkKey(const uint8_t key[16]) override { link_.InstallLinkKey(key); }
 
   private:
@@ -54,6 +55,8 @@ class ComPort : public ITerminalPort {
     bool prepared_ = false;
     // A monitor thread has started and has not been seen to end.
     bool monitorPresent_ = false;
+    // StopPort has run and FinishClose has not.
+    bool stopping_ = false;
     int32_t sentAt_ = 0;
     // The monitor thread present has outlived a close deadline. One stuck thread costs one
     // deadline: no later close or open waits for it again (the dialog's close after a failed

@@ -24,7 +24,16 @@ class ITerminalPort {
     virtual void SendToPort(const uint8_t* plainFrame, int length) = 0;
     // Waits until the monitor thread has written the frame handed over last; false on time-out.
     virtual bool WaitForWrite(int milliseconds) = 0;
-    virtual void ClosePort() = 0;
+    // The close in two halves, so that the dialog's window can be torn down while the monitor
+    // thread ends: StopPort hands no reply over any more and tells the thread to end;
+    // FinishClose waits for its end and closes the handle. A FinishClose with no StopPort before
+    // it does nothing.
+    virtual void StopPort() = 0;
+    virtual void FinishClose() = 0;
+    void ClosePort() {
+        StopPort();
+        FinishClose();
+    }
     // The link key for the frames that follow (from a status reply or a MyKad read).
     virtual void InstallLinkKey(const uint8_t key[16]) = 0;
 };

@@ -90,7 +90,12 @@ class FakePort : public ITerminalPort {
     bool WaitForWrite(int ms) override {
         return calls.push_back(Format("wait write %d", ms)), true;
     }
-    void ClosePort() override { calls.push_back("close port"); }
+    void StopPort() override { stopped = true; }
+    void FinishClose() override {
+        if (stopped) calls.push_back("close port");
+        stopped = false;
+    }
+    bool stopped = false;
     void InstallLinkKey(const uint8_t key[16]) override { linkKey.assign(key, key + 16); }
 };
 
