@@ -248,8 +248,11 @@ IPortDevice::Transfer Win32PortDevice::Finish(BOOL done, HANDLE handle, OVERLAPP
     if (done) return Transfer::kDone;
     *transferred = 0;
     if (*error != ERROR_IO_PENDING) return Transfer::kFailed;
+    // One that has completed meanwhile is not waited for: under wine every one-byte read goes
+    // pending, and a wait that returns at once still costs a round trip to the server per byte.
     const HANDLE waits[2] = {record->hEvent, shutdownEvent};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    if (!HasOverlappedIoCompleted(record) &&
+        WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
         // Stopped. Stop cancelled what was pending then; a transfer issued just after that is
         // cancelled here (the handle stays open until this thread has ended). The cancellation
         // must land before the record is used again.
