@@ -50,9 +50,10 @@ struct TextQuery {
 };
 
 // One row per mode: its name (as the log knows it), its link, the window title and prompt lines of
-// its set-up, how it starts, and for the reader modes what the read takes besides the card's
-// record. A null title or key leaves that element as the template has it. The MyKad commands name
-// their mode (command/commands.h), and the reply record reads photo and label from its row.
+// its set-up, how it starts, for the reader modes what the read takes besides the card's record,
+// and for a text query what it sends and reads. A null title or key leaves that element as the
+// template has it. The MyKad commands and the text queries name their mode (command/commands.h),
+// and the reply record reads photo and label from its row.
 struct ModeSetup {
     Mode mode;
     const char* name;
